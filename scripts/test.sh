@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test with CTest. Without a
+# display the run happens under xvfb-run, since the interface tests need one.
+# Arguments are passed to ctest (for example: -L unit, -R link).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+./scripts/build.sh
+build_dir=${BUILD_DIR:-build}
+cd "$build_dir"
+if [ -z "${DISPLAY:-}" ]; then
+  exec xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure "$@"
+else
+  exec ctest --output-on-failure "$@"
+fi
