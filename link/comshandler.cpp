@@ -1,0 +1,102 @@
+#include "comshandler.h"
+
+#include "comsprotocol.h"
+#include "comsslave.h"
+#include "linklog.h"
+#include "processthread.h"
+#include "registerblocks.h"
+#include "serialports.h"
+
+#include <QMutexLocker>
+
+Q_LOGGING_CATEGORY(lcLink, "velmar.link")
+
+ComsHandler::ComsHandler(QObject *parent)
+    : QObject(parent)
+    , m_processThread(new ProcessThread)
+    , m_protocol(new ComsProtocol)
+    , m_slave(new ComsSlave(this, this, m_processThread))
+{
+    // processFinished is emitted on the processing thread, so this is queued.
+    connect(m_processThread, &ProcessThread::processFinished, this, &ComsHandler::process);
+    // The worker emits on its own thread; the user hears of it on ours.
+    connect(m_slave, &ComsSlave::portOpened, this, &ComsHandler::linkOpened, Qt::QueuedConnection);
+    connect(m_slave, &ComsSlave::portFailed, this, &ComsHandler::linkError, Qt::QueuedConnection);
+    connect(m_slave, &ComsSlave::portClosed, this, &ComsHandler::linkClosed, Qt::QueuedConnection);
+}
+
+ComsHandler::~ComsHandler()
+{
+    // Worker first (it also waits for the processing pass it may have started),
+    // then the processing thread, then the state they both use.
+    delete m_slave;
+    m_processThread->wait();
+    delete m_processThread;
+    delete m_protocol;
+}
+
+void ComsHandler::setBlockHandler(BlockHandler handler)
+{
+    m_blockHandler = std::move(handler);
+}
+
+ComsProtocol *ComsHandler::protocol()
+{
+    return m_protocol;
+}
+
+void ComsHandler::sendFrame(const quint8 *data, quint8 length)
+{
+    m_slave->serialWrite(data, length);
+}
+
+std::array<quint8, 176> ComsHandler::registerImageSnapshot() const
+{
+    std::array<quint8, ComsProtocol::ImageSize> image;
+    QMutexLocker locker(&m_processThread->processLock());
+    std::copy_n(m_protocol->registerImage(), image.size(), image.begin());
+    return image;
+}
+
+void ComsHandler::feedReceived(const QByteArray &chunk)
+{
+    if (!chunk.isEmpty())
+        m_slave->queueReceived(chunk, m_protocol);
+}
+
+void ComsHandler::start(int comIndex)
+{
+    const QList<SerialPortEntry> ports = enumerateSerialPorts();
+    if (comIndex < 0 || comIndex >= ports.size()) {
+        const QString text = tr("No serial port at index %1: %2 port(s) are present now")
+                                 .arg(comIndex)
+                                 .arg(ports.size());
+        qCWarning(lcLink) << "start:" << text;
+        // Queued like every other link notification, so callers never see it
+        // from inside their own call to start().
+        QMetaObject::invokeMethod(
+            this, [this, text] { emit linkError(QString(), text); }, Qt::QueuedConnection);
+        return;
+    }
+    m_slave->startSlave(ports.at(comIndex).portName, m_protocol);
+}
+
+void ComsHandler::stop()
+{
+    m_slave->stopSlave();
+}
+
+void ComsHandler::process()
+{
+    // Copy and clear under the lock, call out without it: a handler may block
+    // in sendFrame and must not hold up the processing thread.
+    std::array<quint8, ComsProtocol::ImageSize> image;
+    std::array<quint8, ComsProtocol::ImageSize> flags;
+    {
+        QMutexLocker locker(&m_processThread->processLock());
+        std::copy_n(m_protocol->registerImage(), image.size(), image.begin());
+        std::copy_n(m_protocol->updatedFlags(), flags.size(), flags.begin());
+        m_protocol->clearUpdatedFlags();
+    }
+    dispatchUpdatedBlocks(image.data(), flags.data(), m_blockHandler);
+}

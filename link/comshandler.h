@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <array>
+#include <functional>
+
+class ComsProtocol;
+class ComsSlave;
+class ProcessThread;
+class QByteArray;
+
+// The link object the backend owns: protocol state, serial worker and
+// processing thread, plus the dispatch pass that hands updated register blocks
+// to the block handler on the GUI thread.
+class ComsHandler : public QObject
+{
+    Q_OBJECT
+public:
+    // Called on the GUI thread once per updated block, in address order, with the
+    // block's index in registerBlocks and a pointer to the block's first byte. The
+    // pointer is valid only during the call (it points into a snapshot).
+    using BlockHandler = std::function<void(int blockIndex, const quint8 *block)>;
+
+    explicit ComsHandler(QObject *parent = nullptr);
+    ~ComsHandler() override;
+
+    void setBlockHandler(BlockHandler handler);
+    // Build requests here on the GUI thread. The image and flags behind it are
+    // written by the processing thread: read them through registerImageSnapshot().
+    ComsProtocol *protocol();
+    // Blocks like ComsSlave::serialWrite: up to about 3 s while no port is open.
+    void sendFrame(const quint8 *data, quint8 length);
+
+    // A consistent copy of the register image, taken under the processing lock.
+    std::array<quint8, 176> registerImageSnapshot() const;
+
+    // Hands bytes to the processing thread exactly as if the port had received
+    // them. Lets tests and tools drive the frame path without a port.
+    void feedReceived(const QByteArray &chunk);
+
+public slots:
+    void start(int comIndex);
+    void stop();
+    void process();
+
+signals:
+    // Queued to the GUI thread: the port could not be opened, or failed while
+    // open (pulled cable). Also for a start index that lists no port.
+    void linkError(const QString &portName, const QString &errorText);
+    void linkOpened(const QString &portName);
+    void linkClosed(const QString &portName);
+
+private:
+    ProcessThread *m_processThread;
+    ComsProtocol *m_protocol;
+    ComsSlave *m_slave;
+    BlockHandler m_blockHandler;
+};

@@ -1,0 +1,159 @@
+#include "comsprotocol.h"
+
+#include <QDebug>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+constexpr quint8 RequestStart = 0xAA;
+constexpr quint8 ReadCommand = 0x01;
+constexpr quint8 WriteCommand = 0x00;
+constexpr quint8 DataFrameStart = 0xBB;
+constexpr quint8 StatusStart = 0xEE;
+// Passes an incomplete message at the head is waited for before its first byte
+// is dropped.
+constexpr qint32 IncompletePassLimit = 10;
+} // namespace
+
+ComsProtocol::ComsProtocol() = default;
+ComsProtocol::~ComsProtocol() = default;
+
+void ComsProtocol::buildReadRequest(quint8 address, quint8 count)
+{
+    m_requestFrame[0] = RequestStart;
+    m_requestFrame[1] = ReadCommand;
+    m_requestFrame[2] = address;
+    m_requestFrame[3] = count;
+    m_requestLength = 4;
+}
+
+void ComsProtocol::buildWriteRequest(quint8 address, quint8 length, const quint8 *data)
+{
+    m_requestFrame[0] = RequestStart;
+    m_requestFrame[1] = WriteCommand;
+    m_requestFrame[2] = address;
+    m_requestFrame[3] = length;
+    if (length > 0)
+        std::memcpy(m_requestFrame.data() + 4, data, length);
+    m_requestLength = 4 + length;
+}
+
+const quint8 *ComsProtocol::frameData() const
+{
+    return m_requestFrame.data();
+}
+
+int ComsProtocol::frameLength() const
+{
+    return m_requestLength;
+}
+
+void ComsProtocol::appendReceived(const char *data, qint32 length)
+{
+    if (length <= 0)
+        return;
+    const auto *bytes = reinterpret_cast<const quint8 *>(data);
+    m_receiveBuffer.insert(m_receiveBuffer.end(), bytes, bytes + length);
+}
+
+void ComsProtocol::dropPending(std::size_t count)
+{
+    m_readOffset += count;
+}
+
+void ComsProtocol::storeFrame(quint8 address, const quint8 *data, int count)
+{
+    // Bytes addressed past the last register have nowhere to go: they are
+    // ignored while the in-range part of the frame is kept.
+    const int stored = std::min(count, ImageSize - int(address));
+    for (int i = 0; i < stored; ++i) {
+        m_registerImage[address + i] = data[i];
+        m_updatedFlags[address + i] = 1;
+    }
+}
+
+void ComsProtocol::extractFrames()
+{
+    const quint8 *const buffer = m_receiveBuffer.data();
+    const std::size_t end = m_receiveBuffer.size();
+
+    for (;;) {
+        // Step over noise up to the next message start, always keeping one byte:
+        // a lone byte waits for company before it can be judged.
+        while (end - m_readOffset >= 2 && buffer[m_readOffset] != DataFrameStart
+               && buffer[m_readOffset] != StatusStart)
+            ++m_readOffset;
+
+        const std::size_t available = end - m_readOffset;
+        if (available == 0)
+            break;
+
+        const qint32 passes = ++m_incompletePasses;
+        const quint8 *head = buffer + m_readOffset;
+
+        if (head[0] == DataFrameStart && available >= 3) {
+            const quint8 address = head[1];
+            const std::size_t count = head[2];
+            if (available >= count + 3) {
+                storeFrame(address, head + 3, int(count));
+                dropPending(count + 3);
+                m_incompletePasses = 0;
+                continue;
+            }
+        } else if (head[0] == StatusStart && available >= 2) {
+            m_moduleStatus = head[1];
+            qDebug() << "Module Status:" << int(m_moduleStatus);
+            dropPending(2);
+            m_incompletePasses = 0;
+            continue;
+        }
+
+        // Incomplete message at the head.
+        if (passes <= IncompletePassLimit)
+            break;
+        dropPending(1);
+        m_incompletePasses = 0;
+    }
+
+    // Compact once the consumed part outweighs the rest, so every byte is moved
+    // a bounded number of times on average.
+    if (m_readOffset == m_receiveBuffer.size()) {
+        m_receiveBuffer.clear();
+        m_readOffset = 0;
+    } else if (m_readOffset > 0 && m_readOffset >= m_receiveBuffer.size() / 2) {
+        m_receiveBuffer.erase(m_receiveBuffer.begin(),
+                              m_receiveBuffer.begin() + std::ptrdiff_t(m_readOffset));
+        m_readOffset = 0;
+    }
+}
+
+quint8 *ComsProtocol::registerImage()
+{
+    return m_registerImage.data();
+}
+
+quint8 *ComsProtocol::updatedFlags()
+{
+    return m_updatedFlags.data();
+}
+
+void ComsProtocol::clearUpdatedFlags()
+{
+    m_updatedFlags.fill(0);
+}
+
+quint8 ComsProtocol::moduleStatus() const
+{
+    return m_moduleStatus;
+}
+
+qint32 ComsProtocol::incompletePasses() const
+{
+    return m_incompletePasses;
+}
+
+int ComsProtocol::pendingBytes() const
+{
+    return int(m_receiveBuffer.size() - m_readOffset);
+}

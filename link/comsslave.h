@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMutex>
+#include <QString>
+#include <QThread>
+
+#include <atomic>
+#include <deque>
+
+#include "receivequeue.h"
+
+class ComsHandler;
+class ComsProtocol;
+class ProcessThread;
+class QSerialPort;
+
+// The serial worker: owns the port while a connection is up. Only this thread
+// touches the QSerialPort; serialWrite hands frames over to it.
+class ComsSlave : public QThread
+{
+    Q_OBJECT
+public:
+    ComsSlave(QObject *parent, ComsHandler *handler, ProcessThread *processThread);
+    ~ComsSlave() override;
+
+    void startSlave(const QString &portName, ComsProtocol *protocol);
+    void stopSlave();
+    // Blocks the caller while no port is open (1 s steps, gives up after more than
+    // 2000 ms); otherwise returns as soon as the bytes are queued for the worker.
+    void serialWrite(const quint8 *data, quint8 length);
+
+    // What the worker does with every chunk it reads: queue it and make sure a
+    // processing pass will see it.
+    void queueReceived(const QByteArray &chunk, ComsProtocol *protocol);
+
+    bool isConnected() const { return m_connected.load(); }
+
+signals:
+    // Emitted on the worker thread; ComsHandler forwards them queued.
+    void portOpened(const QString &portName);
+    void portFailed(const QString &portName, const QString &errorText);
+    void portClosed(const QString &portName);
+
+protected:
+    void run() override;
+
+private:
+    void writePending();
+
+    ComsProtocol *m_protocol = nullptr;
+    std::atomic<bool> m_connected{false};
+    QString m_portName;
+    QMutex m_portLock;
+    std::atomic<bool> m_stop{false};
+    // Worker-thread object that accepts write wake-ups; null while no port is open.
+    QObject *m_portContext = nullptr;
+    // The open port of the current run; used on the worker thread only.
+    QSerialPort *m_port = nullptr;
+    std::deque<QByteArray> m_writeQueue;
+    ComsHandler *m_handler;
+    ProcessThread *m_processThread;
+    ReceiveQueue m_receiveQueue;
+};

@@ -1,0 +1,9 @@
+#pragma once
+
+// The device link: wire protocol, register blocks, port enumeration, the link
+// controller and delayed writes.
+#include "comshandler.h"
+#include "comsprotocol.h"
+#include "delayedwrite.h"
+#include "registerblocks.h"
+#include "serialports.h"

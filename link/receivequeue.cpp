@@ -1,0 +1,38 @@
+#include "receivequeue.h"
+
+#include <QMutexLocker>
+
+bool ReceiveQueue::push(const QByteArray &chunk)
+{
+    QMutexLocker locker(&m_lock);
+    m_chunks.push_back(chunk);
+    if (m_passActive)
+        return false;
+    m_passActive = true;
+    return true;
+}
+
+bool ReceiveQueue::takeAll(std::deque<QByteArray> &out)
+{
+    QMutexLocker locker(&m_lock);
+    if (m_chunks.empty()) {
+        m_passActive = false;
+        return false;
+    }
+    for (QByteArray &chunk : m_chunks)
+        out.push_back(std::move(chunk));
+    m_chunks.clear();
+    return true;
+}
+
+void ReceiveQueue::clear()
+{
+    QMutexLocker locker(&m_lock);
+    m_chunks.clear();
+}
+
+bool ReceiveQueue::isEmpty() const
+{
+    QMutexLocker locker(&m_lock);
+    return m_chunks.empty();
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMutex>
+
+#include <deque>
+
+// Received chunks on their way from the serial worker to the processing thread.
+// It also records whether a processing pass is under way, under the same lock
+// as the chunks, so a chunk queued while a pass is ending is never left behind.
+class ReceiveQueue
+{
+public:
+    // Appends a chunk; returns true when no pass is under way, i.e. the caller
+    // must start one.
+    bool push(const QByteArray &chunk);
+    // Moves every queued chunk into `out`. When the queue is empty the pass
+    // counts as finished and false is returned.
+    bool takeAll(std::deque<QByteArray> &out);
+    void clear();
+    bool isEmpty() const;
+
+private:
+    mutable QMutex m_lock;
+    std::deque<QByteArray> m_chunks;
+    bool m_passActive = false;
+};
