@@ -1,0 +1,209 @@
+#include "customPlotItem.h"
+
+#include "plotClock.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QImage>
+#include <qcustomplot.h>
+
+#include <cmath>
+
+namespace {
+
+QPen makePen(int r, int g, int b)
+{
+    return QPen(QBrush(QColor(r, g, b)), 2, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin);
+}
+
+const QList<QPen> &graphPens()
+{
+    static const QList<QPen> pens = {
+        makePen(57, 106, 177), makePen(218, 124, 48), makePen(62, 150, 81),
+        makePen(204, 37, 41),  makePen(83, 81, 84),   makePen(107, 76, 154),
+        makePen(146, 36, 40),  makePen(148, 139, 61),
+    };
+    return pens;
+}
+
+int &replotEverySampleSetting()
+{
+    // -1: not decided yet, read the environment on first use.
+    static int setting = -1;
+    return setting;
+}
+
+} // namespace
+
+CustomPlotItem::CustomPlotItem(QQuickItem *parent)
+    : QQuickPaintedItem(parent)
+{
+    setFlag(QQuickItem::ItemHasContents, true);
+    setAcceptedMouseButtons(Qt::AllButtons);
+    connect(this, &QQuickItem::widthChanged, this, &CustomPlotItem::updateCustomPlotSize);
+    connect(this, &QQuickItem::heightChanged, this, &CustomPlotItem::updateCustomPlotSize);
+    connect(&replotTimer, &QTimer::timeout, this, &CustomPlotItem::resetFlags);
+}
+
+CustomPlotItem::~CustomPlotItem()
+{
+    delete plot;
+}
+
+void CustomPlotItem::setReplotEverySample(bool on)
+{
+    replotEverySampleSetting() = on ? 1 : 0;
+}
+
+bool CustomPlotItem::replotEverySample()
+{
+    int &setting = replotEverySampleSetting();
+    if (setting < 0)
+        setting = qgetenv("VELMAR_PLOT_REPLOT_EVERY_SAMPLE") == "1" ? 1 : 0;
+    return setting == 1;
+}
+
+void CustomPlotItem::createPlot()
+{
+    delete plot;
+    plot = new QCustomPlot();
+    plot->setGeometry(0, 0, static_cast<int>(width()), static_cast<int>(height()));
+    connect(plot, &QCustomPlot::afterReplot, this, &CustomPlotItem::onCustomReplot);
+    plot->replot(QCustomPlot::rpRefreshHint);
+}
+
+void CustomPlotItem::initCustomPlot()
+{
+    createPlot();
+}
+
+void CustomPlotItem::setSignalNames(const QStringList &names)
+{
+    m_signalNames = names;
+    createPlot();
+    qDebug() << names;
+
+    const QList<QPen> &pens = graphPens();
+    for (int i = 0; i < names.size(); ++i) {
+        QCPGraph *graph = plot->addGraph();
+        graph->setName(names.at(i));
+        graph->setPen(pens.at(i % pens.size()));
+    }
+
+    QSharedPointer<QCPAxisTickerFixed> ticker(new QCPAxisTickerFixed);
+    ticker->setTickStep(1.0);
+    plot->xAxis->setTicker(ticker);
+    plot->legend->setVisible(true);
+    plot->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignLeft);
+    plot->replot(QCustomPlot::rpRefreshHint);
+}
+
+void CustomPlotItem::setData(const QVariantList &data)
+{
+    if (data != m_data)
+        m_data = data;
+    if (!plot)
+        return;
+
+    PlotClock &clock = PlotClock::shared();
+    if (!clock.isStarted())
+        clock.start();
+    if (timerIdle) {
+        replotTimer.start(replotIntervalMs);
+        timerIdle = false;
+    }
+
+    const float key = static_cast<float>(clock.elapsedMs() / 1000.0);
+    const int count = std::min(data.size(), plot->graphCount());
+    for (int i = 0; i < count; ++i)
+        plot->graph(i)->addData(key, data.at(i).toFloat());
+    lastKey = key;
+    pointsPending = true;
+
+    if (refreshDue || replotEverySample())
+        refreshPlot(key);
+}
+
+void CustomPlotItem::refreshPlot(double key)
+{
+    for (int i = 0; i < plot->graphCount(); ++i)
+        plot->graph(i)->data()->removeBefore(key - windowSeconds);
+    plot->rescaleAxes(true);
+    plot->replot(QCustomPlot::rpRefreshHint);
+    pointsPending = false;
+    refreshDue = false;
+}
+
+void CustomPlotItem::resetFlags()
+{
+    refreshDue = true;
+    if (plot && pointsPending)
+        refreshPlot(lastKey);
+}
+
+void CustomPlotItem::updateCustomPlotSize()
+{
+    if (plot)
+        plot->setGeometry(0, 0, static_cast<int>(width()), static_cast<int>(height()));
+}
+
+void CustomPlotItem::onCustomReplot()
+{
+    update();
+}
+
+void CustomPlotItem::graphClicked(QCPAbstractPlottable *plottable)
+{
+    const QString name = plottable ? plottable->name() : QString();
+    qDebug().noquote() << Q_FUNC_INFO << QStringLiteral("Clicked on graph '%1 ").arg(name);
+    emit graphClickedSignal();
+}
+
+void CustomPlotItem::paint(QPainter *painter)
+{
+    if (!plot)
+        return;
+    const QSize size = boundingRect().size().toSize();
+    if (size.isEmpty())
+        return;
+    // An image rather than a pixmap: the scene graph may call paint from its
+    // render thread, where pixmaps must not be used.
+    QImage picture(size, QImage::Format_ARGB32_Premultiplied);
+    picture.fill(Qt::white);
+    {
+        QCPPainter plotPainter(&picture);
+        plot->toPainter(&plotPainter);
+    }
+    painter->drawImage(QPoint(), picture);
+}
+
+void CustomPlotItem::forwardMouseEvent(QMouseEvent *event)
+{
+    if (!plot)
+        return;
+    // Posted, not sent: the plot handles it on the next pass of the event loop.
+    QCoreApplication::postEvent(plot, new QMouseEvent(event->type(), event->localPos(), event->button(),
+                                                      event->buttons(), event->modifiers()));
+}
+
+void CustomPlotItem::mousePressEvent(QMouseEvent *event)
+{
+    forwardMouseEvent(event);
+}
+
+void CustomPlotItem::mouseMoveEvent(QMouseEvent *event)
+{
+    forwardMouseEvent(event);
+}
+
+void CustomPlotItem::mouseReleaseEvent(QMouseEvent *event)
+{
+    forwardMouseEvent(event);
+}
+
+void CustomPlotItem::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    forwardMouseEvent(event);
+}

@@ -1,0 +1,6 @@
+#pragma once
+
+// The plotting subsystem: CustomPlotItem, a QML item showing a scrolling
+// 8-second chart of named signals, and the clock all such charts share.
+#include "customPlotItem.h"
+#include "plotClock.h"
