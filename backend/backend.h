@@ -1,0 +1,6 @@
+#pragma once
+
+// The backend: the object behind the interface, with its helpers.
+#include "durUzaBackend.h"
+#include "fullscale.h"
+#include "portlist.h"

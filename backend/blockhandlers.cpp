@@ -1,0 +1,243 @@
+// Decoding of the register blocks the link dispatches: each handler reads its block
+// from the register image, stores the values into its register objects in row order,
+// and updates the live lists and properties that depend on them.
+#include "durUzaBackend.h"
+
+#include "backendlog.h"
+
+#include <QDebug>
+
+#include <cmath>
+
+namespace {
+// Row of the register at `address` in the catalogue; the handlers name their first
+// register by address so the catalogue stays the one place rows are defined.
+int rowOf(int address)
+{
+    const int row = registerRowAt(address);
+    Q_ASSERT(row >= 0);
+    return row;
+}
+
+// Raw counts per degree, and the offset in degrees of a raw 0. The reading is cut
+// (not rounded) to hundredths.
+constexpr double temperatureCountsPerDegree = 326.8;
+constexpr double temperatureOffset = 25.0;
+} // namespace
+
+const std::array<DurUzaBackend::BlockHandlerEntry, 22> DurUzaBackend::blockHandlerTable = {{
+    {"deviceIdUpdated", &DurUzaBackend::deviceIdUpdated},
+    {"statusUpdated", &DurUzaBackend::statusUpdated},
+    {"hardwareVersionUpdated", &DurUzaBackend::hardwareVersionUpdated},
+    {"softwareVersionUpdated", &DurUzaBackend::softwareVersionUpdated},
+    {"accUpdated", &DurUzaBackend::accUpdated},
+    {"gyroUpdated", &DurUzaBackend::gyroUpdated},
+    {"magUpdated", &DurUzaBackend::magUpdated},
+    {"temperatureUpdated", &DurUzaBackend::temperatureUpdated},
+    {"quaternionUpdated", &DurUzaBackend::quaternionUpdated},
+    {"eulerUpdated", &DurUzaBackend::eulerUpdated},
+    {"linearAccUpdated", &DurUzaBackend::linearAccUpdated},
+    {"gravityUpdated", &DurUzaBackend::gravityUpdated},
+    {"control1Updated", &DurUzaBackend::control1Updated},
+    {"control2Updated", &DurUzaBackend::control2Updated},
+    {"sensorsRangeUpdated", &DurUzaBackend::sensorsRangeUpdated},
+    {"accOffsetUpdated", &DurUzaBackend::accOffsetUpdated},
+    {"accScaleUpdated", &DurUzaBackend::accScaleUpdated},
+    {"gyroOffsetUpdated", &DurUzaBackend::gyroOffsetUpdated},
+    {"gyroScaleUpdated", &DurUzaBackend::gyroScaleUpdated},
+    {"magOffsetUpdated", &DurUzaBackend::magOffsetUpdated},
+    {"magScaleUpdated", &DurUzaBackend::magScaleUpdated},
+    {"accMagEffUpdated", &DurUzaBackend::accMagEffUpdated},
+}};
+
+void DurUzaBackend::storeBytes(int firstRow, int count, const quint8 *block)
+{
+    for (int i = 0; i < count; ++i)
+        m_rows[std::size_t(firstRow + i)]->setDataFromModule(int(block[i]));
+}
+
+void DurUzaBackend::storeReals(int firstRow, int count, const quint8 *block)
+{
+    for (int i = 0; i < count; ++i)
+        m_rows[std::size_t(firstRow + i)]->setDataFromModule(readF32(block + 4 * i));
+}
+
+bool DurUzaBackend::storeScaled(int firstRow, int count, const quint8 *block, float fullScale,
+                                const char *unknownRangeMessage, QVariantList *values)
+{
+    if (!(fullScale > 0)) {
+        qDebug() << unknownRangeMessage;
+        return false;
+    }
+    for (int i = 0; i < count; ++i) {
+        const float value = scaleRaw(readI16(block + 2 * i), fullScale);
+        m_rows[std::size_t(firstRow + i)]->setDataFromModule(value);
+        if (values)
+            values->append(value);
+    }
+    return true;
+}
+
+void DurUzaBackend::deviceIdUpdated(const quint8 *block)
+{
+    storeBytes(rowOf(0x00), 1, block);
+}
+
+void DurUzaBackend::statusUpdated(const quint8 *block)
+{
+    storeBytes(rowOf(0x01), 1, block);
+}
+
+void DurUzaBackend::hardwareVersionUpdated(const quint8 *block)
+{
+    m_rows[std::size_t(rowOf(0x02))]->setDataFromModule(int(readU16(block)));
+}
+
+void DurUzaBackend::softwareVersionUpdated(const quint8 *block)
+{
+    m_rows[std::size_t(rowOf(0x04))]->setDataFromModule(int(readU16(block)));
+}
+
+void DurUzaBackend::accUpdated(const quint8 *block)
+{
+    QVariantList values;
+    if (!storeScaled(rowOf(0x06), 3, block, m_fullScale.acc, "ACC Range Unknown!", &values))
+        return;
+    m_accDataList = values;
+    emit accDataListChanged();
+    accCalibrationSample(values[0].toFloat(), values[1].toFloat(), values[2].toFloat());
+}
+
+void DurUzaBackend::gyroUpdated(const quint8 *block)
+{
+    QVariantList values;
+    if (!storeScaled(rowOf(0x0C), 3, block, m_fullScale.gyro, "Gyro Range Unknown!", &values))
+        return;
+    m_gyroDataList = values;
+    emit gyroDataListChanged();
+    gyroCalibrationSample(values[0].toFloat(), values[1].toFloat(), values[2].toFloat());
+}
+
+void DurUzaBackend::magUpdated(const quint8 *block)
+{
+    QVariantList values;
+    if (!storeScaled(rowOf(0x12), 3, block, m_fullScale.mag, "MAG Range Unknown!", &values))
+        return;
+    const float x = values[0].toFloat();
+    const float y = values[1].toFloat();
+    const float z = values[2].toFloat();
+    m_magDataList = values;
+    emit magDataListChanged();
+    m_magVect3 = QVector3D(x, y, z);
+    emit magVect3Changed();
+    magCalibrationSample(x, y, z);
+}
+
+void DurUzaBackend::temperatureUpdated(const quint8 *block)
+{
+    const double raw = readI16(block);
+    const double celsius =
+        std::floor((raw / temperatureCountsPerDegree + temperatureOffset) * 100.0) / 100.0;
+    m_rows[std::size_t(rowOf(0x18))]->setDataFromModule(celsius);
+}
+
+void DurUzaBackend::quaternionUpdated(const quint8 *block)
+{
+    const int firstRow = rowOf(0x1A);
+    float q[4];
+    QVariantList values;
+    for (int i = 0; i < 4; ++i) {
+        q[i] = float(readI16(block + 2 * i) / 1000.0);
+        m_rows[std::size_t(firstRow + i)]->setDataFromModule(q[i]);
+        values.append(q[i]);
+    }
+    m_qQuat = QQuaternion(q[0], q[1], q[2], q[3]);
+    emit qQuatChanged();
+    m_quatDataList = values;
+    emit quatDataListChanged();
+}
+
+void DurUzaBackend::eulerUpdated(const quint8 *block)
+{
+    const int firstRow = rowOf(0x22);
+    QVariantList values;
+    for (int i = 0; i < 3; ++i) {
+        const float angle = float(readI16(block + 2 * i) / 100.0);
+        m_rows[std::size_t(firstRow + i)]->setDataFromModule(angle);
+        values.append(angle);
+    }
+    m_eulerDataList = values;
+    emit eulerDataListChanged();
+}
+
+void DurUzaBackend::linearAccUpdated(const quint8 *block)
+{
+    storeScaled(rowOf(0x28), 3, block, m_fullScale.acc, "ACC Range Unknown!", nullptr);
+}
+
+void DurUzaBackend::gravityUpdated(const quint8 *block)
+{
+    storeScaled(rowOf(0x2E), 3, block, m_fullScale.acc, "ACC Range Unknown!", nullptr);
+}
+
+void DurUzaBackend::control1Updated(const quint8 *block)
+{
+    storeBytes(rowOf(0x34), 1, block);
+}
+
+void DurUzaBackend::control2Updated(const quint8 *block)
+{
+    storeBytes(rowOf(0x35), 1, block);
+}
+
+void DurUzaBackend::sensorsRangeUpdated(const quint8 *block)
+{
+    // The dispatch runs in address order, so a version read in the same pass is
+    // already stored here.
+    const int hardwareVersion = m_rows[std::size_t(rowOf(0x02))]->data().toInt();
+    RangeCodes codes;
+    if (applySensorsRange(hardwareVersion, block[0], m_fullScale, &codes)) {
+        qDebug() << Q_FUNC_INFO << "ACC Range Code:" << codes.acc << "Gyro Range Code:" << codes.gyro
+                 << "MAG Range Code:" << codes.mag;
+    } else {
+        qCInfo(lcBackend) << "range byte" << int(block[0]) << "under unknown hardware version"
+                          << hardwareVersion << "leaves the full scales as they were";
+    }
+    storeBytes(rowOf(0x36), 1, block);
+}
+
+void DurUzaBackend::accOffsetUpdated(const quint8 *block)
+{
+    storeReals(rowOf(0x37), 3, block);
+}
+
+void DurUzaBackend::accScaleUpdated(const quint8 *block)
+{
+    storeReals(rowOf(0x43), 9, block);
+}
+
+void DurUzaBackend::gyroOffsetUpdated(const quint8 *block)
+{
+    storeReals(rowOf(0x67), 3, block);
+}
+
+void DurUzaBackend::gyroScaleUpdated(const quint8 *block)
+{
+    storeReals(rowOf(0x73), 3, block);
+}
+
+void DurUzaBackend::magOffsetUpdated(const quint8 *block)
+{
+    storeReals(rowOf(0x7F), 3, block);
+}
+
+void DurUzaBackend::magScaleUpdated(const quint8 *block)
+{
+    storeReals(rowOf(0x8B), 9, block);
+}
+
+void DurUzaBackend::accMagEffUpdated(const quint8 *block)
+{
+    qDebug() << Q_FUNC_INFO << "Acc Mag Eff Updated:" << int(block[0]);
+    storeBytes(rowOf(0xAF), 1, block);
+}

@@ -1,0 +1,9 @@
+#pragma once
+
+#include "link/serialports.h"
+
+#include <QString>
+
+// How a port appears in the port list: "name: description", or the bare name when
+// the port has no description.
+QString portListEntry(const SerialPortEntry &port);

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "durUzaBackend.h"
+
+#include "link/comshandler.h"
+#include "link/comsprotocol.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QVariant>
+
+#include <initializer_list>
+
+// Frame builders and a synchronous feed for backend tests: bytes go through the real
+// frame cutter and the real dispatch pass, exactly as after a processing pass.
+namespace backendtest {
+
+inline QByteArray le16(int value)
+{
+    QByteArray bytes(2, '\0');
+    bytes[0] = char(value & 0xFF);
+    bytes[1] = char((value >> 8) & 0xFF);
+    return bytes;
+}
+
+inline QByteArray le16s(std::initializer_list<int> values)
+{
+    QByteArray bytes;
+    for (int v : values)
+        bytes += le16(v);
+    return bytes;
+}
+
+// BB address count data
+inline QByteArray dataFrame(int address, const QByteArray &data)
+{
+    QByteArray frame;
+    frame.append(char(0xBB));
+    frame.append(char(address));
+    frame.append(char(data.size()));
+    frame += data;
+    return frame;
+}
+
+// Cuts `bytes` into the register image and runs one dispatch pass on this thread.
+// Only for tests without a connection: no processing thread runs meanwhile.
+inline void feed(DurUzaBackend &backend, const QByteArray &bytes)
+{
+    ComsHandler *coms = backend.comsHandler();
+    coms->protocol()->appendReceived(bytes.constData(), bytes.size());
+    coms->protocol()->extractFrames();
+    coms->process();
+}
+
+// "Hardware Version" and "Sensors Range" in one pass.
+inline void setRange(DurUzaBackend &backend, int hardwareVersion, int range)
+{
+    feed(backend, dataFrame(2, le16(hardwareVersion)) + dataFrame(54, QByteArray(1, char(range))));
+}
+
+inline RegistryItemModel *registerNamed(DurUzaBackend &backend, const QString &name)
+{
+    for (QObject *object : backend.registers()) {
+        auto *item = qobject_cast<RegistryItemModel *>(object);
+        if (item && item->registerName() == name)
+            return item;
+    }
+    return nullptr;
+}
+
+inline QList<float> floats(const QVariantList &list)
+{
+    QList<float> values;
+    for (const QVariant &v : list)
+        values << v.toFloat();
+    return values;
+}
+
+} // namespace backendtest
