@@ -10,7 +10,24 @@
 #include <QTime>
 #include <QTimer>
 
+#ifdef Q_OS_UNIX
+#include <poll.h>
+#endif
+
 namespace {
+
+// True when the port's device has gone away underneath the open descriptor.
+bool deviceHungUp(QSerialPort &port)
+{
+#ifdef Q_OS_UNIX
+    pollfd probe{int(port.handle()), POLLIN, 0};
+    return ::poll(&probe, 1, 0) > 0 && (probe.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+#else
+    Q_UNUSED(port);
+    return false;
+#endif
+}
+
 constexpr qint32 BaudRate = 115200;
 constexpr int ReadWaitMs = 1000;
 constexpr qint64 WriteWaitMs = 2000;
@@ -160,19 +177,25 @@ void ComsSlave::run()
             queueReceived(chunk, m_protocol);
     });
     QString failure;
+    bool readErrorLogged = false;
     connect(&port, &QSerialPort::errorOccurred, &portContext,
             [&](QSerialPort::SerialPortError error) {
-                if (error == QSerialPort::NoError)
+                if (error == QSerialPort::NoError || !failure.isEmpty())
                     return;
-                if (error != QSerialPort::ResourceError) {
-                    qCWarning(lcLink) << "error on" << portName << ":" << port.errorString();
-                    return;
-                }
-                // The device went away (cable pulled, pty master closed): end this run.
-                if (failure.isEmpty()) {
+                if (error == QSerialPort::ResourceError) {
                     failure = port.errorString();
-                    qCWarning(lcLink) << "lost" << portName << ":" << failure;
+                } else if (error == QSerialPort::ReadError && deviceHungUp(port)) {
+                    // A hung-up tty (pty master closed, some USB adapters) reads
+                    // as end of file, which Qt reports as a plain read error.
+                    failure = tr("The serial device hung up");
+                } else {
+                    if (error != QSerialPort::ReadError || !readErrorLogged)
+                        qCWarning(lcLink) << "error on" << portName << ":" << port.errorString();
+                    readErrorLogged = readErrorLogged || error == QSerialPort::ReadError;
+                    return;
                 }
+                // The device went away: end this run.
+                qCWarning(lcLink) << "lost" << portName << ":" << failure;
                 {
                     QMutexLocker locker(&m_portLock);
                     m_stop = true;

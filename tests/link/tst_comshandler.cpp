@@ -1,0 +1,223 @@
+// Processing thread and dispatch pass of the link controller, driven without a
+// port through feedReceived; port enumeration and bad start indexes.
+#include "link/link.h"
+
+#include <QtTest>
+
+#include <QSerialPortInfo>
+
+namespace {
+
+QByteArray bytes(std::initializer_list<int> values)
+{
+    QByteArray out;
+    for (int v : values)
+        out.append(char(quint8(v)));
+    return out;
+}
+
+struct Call
+{
+    int block;
+    QByteArray content; // the block's bytes as the handler saw them
+};
+
+// Records every handler call with a copy of the block it was given.
+struct Recorder
+{
+    QList<Call> calls;
+
+    void attach(ComsHandler &handler)
+    {
+        handler.setBlockHandler([this](int index, const quint8 *block) {
+            calls.append({index, QByteArray(reinterpret_cast<const char *>(block),
+                                            registerBlocks[std::size_t(index)].length)});
+        });
+    }
+    QList<int> blocks() const
+    {
+        QList<int> out;
+        for (const Call &call : calls)
+            out.append(call.block);
+        return out;
+    }
+};
+
+} // namespace
+
+class TestComsHandler : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { qunsetenv("VELMAR_EXTRA_PORTS"); }
+
+    void measurementFrameCallsItsSixHandlersOnceInAddressOrder();
+    void changedSecondByteHandsOverTheBlockStart();
+    void twoFramesBeforeOnePassGiveOneCallWithLaterValues();
+    void everyFedChunkIsProcessedWithoutWaitingForAnother();
+    void handlerBlockedInSendFrameDoesNotHoldUpProcessing();
+    void startIndexOutsideEnumerationReportsLinkError_data();
+    void startIndexOutsideEnumerationReportsLinkError();
+    void extraPortsAreListedAfterTheSystemPorts();
+};
+
+void TestComsHandler::measurementFrameCallsItsSixHandlersOnceInAddressOrder()
+{
+    ComsHandler handler;
+    Recorder recorder;
+    recorder.attach(handler);
+
+    QByteArray frame = bytes({0xBB, 0x06, 34});
+    for (int i = 0; i < 34; ++i)
+        frame.append(char(i + 1));
+    handler.feedReceived(frame);
+    QTRY_COMPARE_WITH_TIMEOUT(recorder.blocks(), (QList<int>{4, 5, 6, 7, 8, 9}), 10000);
+
+    // Nothing else may follow: a later frame for block 0 must be the very next call.
+    handler.feedReceived(bytes({0xBB, 0x00, 0x01, 0x5A}));
+    QTRY_COMPARE_WITH_TIMEOUT(recorder.blocks(), (QList<int>{4, 5, 6, 7, 8, 9, 0}), 10000);
+
+    QCOMPARE(recorder.calls[0].content, frame.mid(3, 6));
+    QCOMPARE(recorder.calls[4].content, frame.mid(3 + 0x1A - 0x06, 8));
+    QCOMPARE(recorder.calls[6].content, bytes({0x5A}));
+}
+
+void TestComsHandler::changedSecondByteHandsOverTheBlockStart()
+{
+    ComsHandler handler;
+    Recorder recorder;
+    recorder.attach(handler);
+
+    handler.feedReceived(bytes({0xBB, 0x0C, 0x06, 10, 11, 12, 13, 14, 15}));
+    QTRY_COMPARE_WITH_TIMEOUT(recorder.calls.size(), 1, 10000);
+    handler.feedReceived(bytes({0xBB, 0x0D, 0x01, 0x99}));
+    QTRY_COMPARE_WITH_TIMEOUT(recorder.calls.size(), 2, 10000);
+
+    QCOMPARE(recorder.calls[1].block, 5);
+    QCOMPARE(recorder.calls[1].content, bytes({10, 0x99, 12, 13, 14, 15}));
+}
+
+void TestComsHandler::twoFramesBeforeOnePassGiveOneCallWithLaterValues()
+{
+    // Two cutter passes, then one dispatch pass, all on this thread.
+    ComsHandler handler;
+    Recorder recorder;
+    recorder.attach(handler);
+    ComsProtocol *protocol = handler.protocol();
+
+    const QByteArray first = bytes({0xBB, 0x18, 0x02, 0x01, 0x02});
+    const QByteArray second = bytes({0xBB, 0x19, 0x01, 0x7F, 0xBB, 0x36, 0x01, 0x03});
+    protocol->appendReceived(first.constData(), first.size());
+    protocol->extractFrames();
+    protocol->appendReceived(second.constData(), second.size());
+    protocol->extractFrames();
+    handler.process();
+
+    QCOMPARE(recorder.blocks(), (QList<int>{7, 14}));
+    QCOMPARE(recorder.calls[0].content, bytes({0x01, 0x7F}));
+    for (int address = 0; address < ComsProtocol::ImageSize; ++address)
+        QVERIFY2(protocol->updatedFlags()[address] == 0, qPrintable(QString::number(address)));
+
+    handler.process();
+    QCOMPARE(recorder.calls.size(), 2);
+}
+
+void TestComsHandler::everyFedChunkIsProcessedWithoutWaitingForAnother()
+{
+    // Each chunk is fed just as the pass that stored the one before is ending,
+    // the moment a chunk could be left queued until another comes along. The
+    // image is polled without sleeping so that moment is hit again and again.
+    ComsHandler handler;
+    Recorder recorder;
+    recorder.attach(handler);
+    constexpr int Rounds = 3000;
+    for (int i = 1; i <= Rounds; ++i) {
+        const int value = i & 0xFF;
+        handler.feedReceived(bytes({0xBB, 0x00, 0x01, value}));
+        QElapsedTimer waited;
+        waited.start();
+        while (handler.registerImageSnapshot()[0] != value && waited.elapsed() < 10000)
+            QThread::yieldCurrentThread();
+        QVERIFY2(handler.registerImageSnapshot()[0] == value, qPrintable(QString::number(i)));
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!recorder.calls.isEmpty()
+                                 && recorder.calls.last().content == bytes({Rounds & 0xFF}),
+                             10000);
+}
+
+void TestComsHandler::handlerBlockedInSendFrameDoesNotHoldUpProcessing()
+{
+    // With no port open, sendFrame blocks for its 2 s wait. Bytes that arrive
+    // meanwhile must be cut into the image while the handler is still blocked.
+    ComsHandler handler;
+    std::array<quint8, 176> seenAfterSend{};
+    int calls = 0;
+    handler.setBlockHandler([&](int index, const quint8 *) {
+        ++calls;
+        if (index != 0 || calls > 1)
+            return;
+        handler.feedReceived(bytes({0xBB, 0x01, 0x01, 0x66}));
+        const quint8 request[] = {0xAA, 0x01, 0x00, 0xB0};
+        handler.sendFrame(request, sizeof request);
+        seenAfterSend = handler.registerImageSnapshot();
+    });
+
+    handler.feedReceived(bytes({0xBB, 0x00, 0x01, 0x11}));
+    QTRY_COMPARE_WITH_TIMEOUT(calls, 2, 15000);
+    QCOMPARE(int(seenAfterSend[0x01]), 0x66);
+}
+
+void TestComsHandler::startIndexOutsideEnumerationReportsLinkError_data()
+{
+    QTest::addColumn<int>("offset"); // from the number of ports
+    QTest::newRow("one past the end") << 0;
+    QTest::newRow("far past the end") << 1000;
+    QTest::newRow("negative") << -1000000;
+}
+
+void TestComsHandler::startIndexOutsideEnumerationReportsLinkError()
+{
+    QFETCH(int, offset);
+    ComsHandler handler;
+    QSignalSpy errors(&handler, &ComsHandler::linkError);
+    QSignalSpy opened(&handler, &ComsHandler::linkOpened);
+    QSignalSpy closed(&handler, &ComsHandler::linkClosed);
+    const int index = enumerateSerialPorts().size() + offset;
+
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("No serial port at index"));
+    handler.start(index);
+    QCOMPARE(errors.size(), 0); // reported queued, never from inside start()
+    QVERIFY(errors.wait(10000));
+    QCOMPARE(errors.size(), 1);
+    QVERIFY(errors.at(0).at(1).toString().contains(QString::number(index)));
+    QCOMPARE(opened.size(), 0);
+    QCOMPARE(closed.size(), 0);
+    handler.stop();
+}
+
+void TestComsHandler::extraPortsAreListedAfterTheSystemPorts()
+{
+    QStringList systemNames;
+    const auto infos = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : infos)
+        systemNames.append(info.portName());
+
+    auto names = [] {
+        QStringList out;
+        const auto ports = enumerateSerialPorts();
+        for (const SerialPortEntry &entry : ports)
+            out.append(entry.portName);
+        return out;
+    };
+    QCOMPARE(names(), systemNames);
+
+    qputenv("VELMAR_EXTRA_PORTS", "/tmp/velmar-a::/dev/pts/77");
+    QCOMPARE(names(), (systemNames + QStringList{"/tmp/velmar-a", "/dev/pts/77"}));
+    const SerialPortEntry last = enumerateSerialPorts().last();
+    QCOMPARE(last.systemLocation, QString("/dev/pts/77"));
+    QVERIFY(last.description.isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestComsHandler)
+#include "tst_comshandler.moc"

@@ -1,0 +1,306 @@
+// Frame cutter, register image and request building of the wire protocol.
+#include "link/comsprotocol.h"
+#include "link/registerblocks.h"
+
+#include <QtTest>
+
+#include <map>
+#include <set>
+
+namespace {
+
+QByteArray bytes(std::initializer_list<int> values)
+{
+    QByteArray out;
+    for (int v : values)
+        out.append(char(quint8(v)));
+    return out;
+}
+
+// Feeds each chunk and runs one cutter pass per chunk, as the processing thread
+// does; an empty chunk is a pass that brought nothing new.
+void feedPasses(ComsProtocol &protocol, const QList<QByteArray> &chunks)
+{
+    for (const QByteArray &chunk : chunks) {
+        protocol.appendReceived(chunk.constData(), chunk.size());
+        protocol.extractFrames();
+    }
+}
+
+QList<QByteArray> emptyPasses(int count)
+{
+    QList<QByteArray> passes;
+    for (int i = 0; i < count; ++i)
+        passes.append(QByteArray());
+    return passes;
+}
+
+QList<int> dispatchedBlocks(ComsProtocol &protocol)
+{
+    QList<int> calls;
+    dispatchUpdatedBlocks(protocol.registerImage(), protocol.updatedFlags(),
+                          [&](int index, const quint8 *) { calls.append(index); });
+    return calls;
+}
+
+using ByteMap = std::map<int, int>; // address -> expected value
+
+} // namespace
+
+Q_DECLARE_METATYPE(ByteMap)
+
+class TestComsProtocol : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void workedExampleStoresFlagsLogsAndWaits();
+    void cutterCases_data();
+    void cutterCases();
+    void incompleteHeadIsWaitedForTenPassesThenDropped();
+    void loneByteIsDroppedAtOnceWhenAnotherArrives();
+    void blockFlagsFollowFrameExtent_data();
+    void blockFlagsFollowFrameExtent();
+    void requestsAreBuiltByteExact_data();
+    void requestsAreBuiltByteExact();
+    void registerBlocksTileTheImage();
+};
+
+void TestComsProtocol::workedExampleStoresFlagsLogsAndWaits()
+{
+    ComsProtocol protocol;
+    const QByteArray input = bytes({0x00, 0xBB, 0x00, 0x02, 0x12, 0x34, 0xEE, 0x05, 0xBB, 0x10});
+    QTest::ignoreMessage(QtDebugMsg, "Module Status: 5");
+    feedPasses(protocol, {input});
+
+    QCOMPARE(protocol.registerImage()[0x00], quint8(0x12));
+    QCOMPARE(protocol.registerImage()[0x01], quint8(0x34));
+    QCOMPARE(protocol.updatedFlags()[0x00], quint8(1));
+    QCOMPARE(protocol.updatedFlags()[0x01], quint8(1));
+    QCOMPARE(protocol.moduleStatus(), quint8(5));
+    QCOMPARE(protocol.incompletePasses(), 1);
+    QCOMPARE(protocol.pendingBytes(), 2);
+
+    // The left-over BB 10 is the head of a frame that completes later.
+    QTest::ignoreMessage(QtDebugMsg, "Module Status: 5");
+    feedPasses(protocol, {bytes({0x01, 0xAB, 0xEE, 0x05})});
+    QCOMPARE(protocol.registerImage()[0x10], quint8(0xAB));
+    QCOMPARE(protocol.pendingBytes(), 0);
+    QCOMPARE(protocol.incompletePasses(), 0);
+}
+
+// Each row: chunks fed one per pass; the bytes expected in the image (every other
+// byte stays 0 and unflagged); what is left pending; the wait count; the status.
+void TestComsProtocol::cutterCases_data()
+{
+    QTest::addColumn<QList<QByteArray>>("chunks");
+    QTest::addColumn<ByteMap>("stored");
+    QTest::addColumn<int>("pending");
+    QTest::addColumn<int>("incomplete");
+    QTest::addColumn<int>("status");
+
+    QTest::newRow("count 0 is consumed whole and changes nothing")
+        << QList<QByteArray>{bytes({0xBB, 0x10, 0x00})} << ByteMap{} << 0 << 0 << 0;
+    QTest::newRow("count 0 followed by a frame")
+        << QList<QByteArray>{bytes({0xBB, 0x10, 0x00, 0xBB, 0x11, 0x01, 0x42})}
+        << ByteMap{{0x11, 0x42}} << 0 << 0 << 0;
+
+    QList<QByteArray> split{bytes({0xBB, 0x06, 0x02, 0x11})};
+    split += emptyPasses(9);
+    split += bytes({0x22});
+    QTest::newRow("split frame completed on the eleventh pass is stored")
+        << split << ByteMap{{0x06, 0x11}, {0x07, 0x22}} << 0 << 0 << 0;
+    QList<QByteArray> late{bytes({0xBB, 0x06, 0x02, 0x11})};
+    late += emptyPasses(10);
+    late += bytes({0x22});
+    QTest::newRow("split frame completed one pass too late is dropped")
+        << late << ByteMap{} << 1 << 2 << 0;
+
+    QTest::newRow("split frame in three chunks")
+        << QList<QByteArray>{bytes({0xBB}), bytes({0x20, 0x03, 0x01}), bytes({0x02, 0x03})}
+        << ByteMap{{0x20, 1}, {0x21, 2}, {0x22, 3}} << 0 << 0 << 0;
+
+    QTest::newRow("status value 0xBB does not start a frame")
+        << QList<QByteArray>{bytes({0xEE, 0xBB, 0xBB, 0x06, 0x01, 0x55})}
+        << ByteMap{{0x06, 0x55}} << 0 << 0 << 0xBB;
+    QTest::newRow("status value 0xEE is consumed whole")
+        << QList<QByteArray>{bytes({0xEE, 0xEE})} << ByteMap{} << 0 << 0 << 0xEE;
+
+    QTest::newRow("noise and a request echo before the first frame are dropped")
+        << QList<QByteArray>{bytes({0x01, 0x02, 0xAA, 0x00, 0x34, 0x01, 0x00, 0xBB, 0x00, 0x01, 0x7F})}
+        << ByteMap{{0x00, 0x7F}} << 0 << 0 << 0;
+    QTest::newRow("pure noise leaves one byte waiting")
+        << QList<QByteArray>{bytes({0x01, 0x02, 0x03, 0x04})} << ByteMap{} << 1 << 1 << 0;
+
+    QTest::newRow("frame crossing 0xAF keeps its in-range part")
+        << QList<QByteArray>{bytes({0xBB, 0xAE, 0x04, 0x01, 0x02, 0x03, 0x04})}
+        << ByteMap{{0xAE, 0x01}, {0xAF, 0x02}} << 0 << 0 << 0;
+    QByteArray farFrame = bytes({0xBB, 0xFF, 0xFF});
+    farFrame.append(QByteArray(255, char(0x5A)));
+    farFrame.append(bytes({0xBB, 0x01, 0x01, 0x33}));
+    QTest::newRow("frame wholly past 0xAF is consumed and stores nothing")
+        << QList<QByteArray>{farFrame} << ByteMap{{0x01, 0x33}} << 0 << 0 << 0;
+    QByteArray fullRead = bytes({0xBB, 0x00, 0xFF});
+    for (int i = 0; i < 255; ++i)
+        fullRead.append(char(i));
+    ByteMap firstImage;
+    for (int i = 0; i < ComsProtocol::ImageSize; ++i)
+        firstImage[i] = i;
+    QTest::newRow("count 255 from 0x00 fills the image and no more")
+        << QList<QByteArray>{fullRead} << firstImage << 0 << 0 << 0;
+}
+
+void TestComsProtocol::cutterCases()
+{
+    QFETCH(QList<QByteArray>, chunks);
+    QFETCH(ByteMap, stored);
+    QFETCH(int, pending);
+    QFETCH(int, incomplete);
+    QFETCH(int, status);
+
+    ComsProtocol protocol;
+    if (status != 0)
+        QTest::ignoreMessage(QtDebugMsg, qPrintable(QStringLiteral("Module Status: %1").arg(status)));
+    feedPasses(protocol, chunks);
+
+    for (int address = 0; address < ComsProtocol::ImageSize; ++address) {
+        const auto it = stored.find(address);
+        const int value = it == stored.end() ? 0 : it->second;
+        const int flag = it == stored.end() ? 0 : 1;
+        QVERIFY2(protocol.registerImage()[address] == value, qPrintable(QString::number(address)));
+        QVERIFY2(protocol.updatedFlags()[address] == flag, qPrintable(QString::number(address)));
+    }
+    QCOMPARE(protocol.pendingBytes(), pending);
+    QCOMPARE(protocol.incompletePasses(), incomplete);
+    QCOMPARE(int(protocol.moduleStatus()), status);
+}
+
+void TestComsProtocol::incompleteHeadIsWaitedForTenPassesThenDropped()
+{
+    // A frame head asking for 5 data bytes, with a status message inside the
+    // bytes that did arrive: only after resynchronising is that status seen.
+    ComsProtocol protocol;
+    feedPasses(protocol, {bytes({0xBB, 0x06, 0x05, 0xEE, 0x07})});
+    feedPasses(protocol, emptyPasses(9));
+    QCOMPARE(protocol.incompletePasses(), 10);
+    QCOMPARE(protocol.pendingBytes(), 5);
+    QCOMPARE(protocol.moduleStatus(), quint8(0));
+
+    QTest::ignoreMessage(QtDebugMsg, "Module Status: 7");
+    feedPasses(protocol, emptyPasses(1));
+    QCOMPARE(protocol.moduleStatus(), quint8(7));
+    QCOMPARE(protocol.pendingBytes(), 0);
+    QCOMPARE(protocol.incompletePasses(), 0);
+    QCOMPARE(protocol.updatedFlags()[0x06], quint8(0));
+
+    // A lone byte is likewise dropped on its eleventh pass.
+    feedPasses(protocol, {bytes({0x41})});
+    feedPasses(protocol, emptyPasses(9));
+    QCOMPARE(protocol.pendingBytes(), 1);
+    feedPasses(protocol, emptyPasses(1));
+    QCOMPARE(protocol.pendingBytes(), 0);
+}
+
+void TestComsProtocol::loneByteIsDroppedAtOnceWhenAnotherArrives()
+{
+    ComsProtocol protocol;
+    feedPasses(protocol, {bytes({0x41})});
+    QCOMPARE(protocol.pendingBytes(), 1);
+    QCOMPARE(protocol.incompletePasses(), 1);
+
+    feedPasses(protocol, {bytes({0xBB, 0x02, 0x01, 0x99})});
+    QCOMPARE(protocol.registerImage()[0x02], quint8(0x99));
+    QCOMPARE(protocol.pendingBytes(), 0);
+    QCOMPARE(protocol.incompletePasses(), 0);
+}
+
+void TestComsProtocol::blockFlagsFollowFrameExtent_data()
+{
+    QTest::addColumn<int>("start");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QList<int>>("blocks");
+
+    QList<int> all;
+    for (int i = 0; i < 22; ++i)
+        all.append(i);
+    QTest::newRow("0x06 count 6 is the accelerometer only") << 0x06 << 6 << QList<int>{4};
+    QTest::newRow("0x00 count 176 is every block") << 0x00 << 176 << all;
+    QTest::newRow("measurement read 0x06 count 34") << 0x06 << 34 << QList<int>{4, 5, 6, 7, 8, 9};
+    QTest::newRow("one byte inside a block") << 0x45 << 1 << QList<int>{16};
+    QTest::newRow("last byte") << 0xAF << 1 << QList<int>{21};
+    QTest::newRow("0x34 count 124 is the writable stretch")
+        << 0x34 << 124 << QList<int>{12, 13, 14, 15, 16, 17, 18, 19, 20, 21};
+}
+
+void TestComsProtocol::blockFlagsFollowFrameExtent()
+{
+    QFETCH(int, start);
+    QFETCH(int, count);
+    QFETCH(QList<int>, blocks);
+
+    ComsProtocol protocol;
+    QByteArray frame = bytes({0xBB, start, count});
+    frame.append(QByteArray(count, char(0x11)));
+    feedPasses(protocol, {frame});
+    QCOMPARE(dispatchedBlocks(protocol), blocks);
+
+    protocol.clearUpdatedFlags();
+    QCOMPARE(dispatchedBlocks(protocol), QList<int>{});
+}
+
+void TestComsProtocol::requestsAreBuiltByteExact_data()
+{
+    QTest::addColumn<bool>("isWrite");
+    QTest::addColumn<int>("address");
+    QTest::addColumn<QByteArray>("payload"); // read: one byte, the count
+    QTest::addColumn<QByteArray>("expected");
+
+    QTest::newRow("read the whole map") << false << 0x00 << bytes({0xB0}) << bytes({0xAA, 0x01, 0x00, 0xB0});
+    QTest::newRow("write Control1 := 11")
+        << true << 0x34 << bytes({0x0B}) << bytes({0xAA, 0x00, 0x34, 0x01, 0x0B});
+    QByteArray defaults;
+    for (int i = 0; i < 124; ++i)
+        defaults.append(char(0xC0 ^ i));
+    QTest::newRow("write of 124 bytes")
+        << true << 0x34 << defaults << bytes({0xAA, 0x00, 0x34, 124}) + defaults;
+    QTest::newRow("write of no bytes") << true << 0x10 << QByteArray() << bytes({0xAA, 0x00, 0x10, 0x00});
+}
+
+void TestComsProtocol::requestsAreBuiltByteExact()
+{
+    QFETCH(bool, isWrite);
+    QFETCH(int, address);
+    QFETCH(QByteArray, payload);
+    QFETCH(QByteArray, expected);
+
+    ComsProtocol protocol;
+    // A longer request first: the next build must not leave its tail behind.
+    const QByteArray filler(200, char(0x77));
+    protocol.buildWriteRequest(0x00, 200, reinterpret_cast<const quint8 *>(filler.constData()));
+    if (isWrite)
+        protocol.buildWriteRequest(quint8(address), quint8(payload.size()),
+                                   reinterpret_cast<const quint8 *>(payload.constData()));
+    else
+        protocol.buildReadRequest(quint8(address), quint8(payload.at(0)));
+
+    const QByteArray built(reinterpret_cast<const char *>(protocol.frameData()), protocol.frameLength());
+    QCOMPARE(built.toHex(' '), expected.toHex(' '));
+}
+
+void TestComsProtocol::registerBlocksTileTheImage()
+{
+    int next = 0;
+    for (const RegisterBlock &block : registerBlocks) {
+        QCOMPARE(int(block.start), next);
+        QVERIFY(block.length > 0);
+        next += block.length;
+    }
+    QCOMPARE(next, ComsProtocol::ImageSize);
+    QCOMPARE(QByteArray(registerBlocks[4].handler), QByteArray("accUpdated"));
+    QCOMPARE(QByteArray(registerBlocks[21].handler), QByteArray("accMagEffUpdated"));
+    QCOMPARE(registerBlockAt(0x07), 4);
+    QCOMPARE(registerBlockAt(0xB0), -1);
+}
+
+QTEST_APPLESS_MAIN(TestComsProtocol)
+#include "tst_comsprotocol.moc"

@@ -1,0 +1,247 @@
+// The link over a real pseudo-terminal, reached through VELMAR_EXTRA_PORTS.
+#include "link/link.h"
+
+#include <QtTest>
+
+#include <QPointer>
+#include <QTemporaryFile>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+QByteArray bytes(std::initializer_list<int> values)
+{
+    QByteArray out;
+    for (int v : values)
+        out.append(char(quint8(v)));
+    return out;
+}
+
+// The module's end of the line: the pty master. The link opens the slave by path.
+class PtyPair
+{
+public:
+    PtyPair()
+    {
+        if (openpty(&m_master, &m_slave, nullptr, nullptr, nullptr) != 0)
+            return;
+        m_path = QString::fromLocal8Bit(ttyname(m_slave));
+        termios settings{};
+        tcgetattr(m_slave, &settings);
+        cfmakeraw(&settings);
+        tcsetattr(m_slave, TCSANOW, &settings);
+        fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    }
+    ~PtyPair()
+    {
+        closeMaster();
+        if (m_slave >= 0)
+            ::close(m_slave);
+    }
+    bool isOpen() const { return m_master >= 0 && !m_path.isEmpty(); }
+    QString path() const { return m_path; }
+
+    void write(const QByteArray &data) { QCOMPARE(::write(m_master, data.constData(), size_t(data.size())), ssize_t(data.size())); }
+
+    // Everything the link has written so far.
+    QByteArray received()
+    {
+        char buffer[512];
+        ssize_t n;
+        while (m_master >= 0 && (n = ::read(m_master, buffer, sizeof buffer)) > 0)
+            m_received.append(buffer, int(n));
+        return m_received;
+    }
+
+    void closeMaster()
+    {
+        if (m_master >= 0)
+            ::close(m_master);
+        m_master = -1;
+    }
+
+private:
+    int m_master = -1;
+    int m_slave = -1;
+    QString m_path;
+    QByteArray m_received;
+};
+
+// Starts `handler` on `path` listed as the only extra port; returns the index used.
+int startOn(ComsHandler &handler, const QString &path)
+{
+    qputenv("VELMAR_EXTRA_PORTS", path.toLocal8Bit());
+    const int index = enumerateSerialPorts().size() - 1;
+    handler.start(index);
+    return index;
+}
+
+} // namespace
+
+class TestLinkPty : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup() { qunsetenv("VELMAR_EXTRA_PORTS"); }
+
+    void openedLinkCarriesBytesBothWays();
+    void delayedWritesGoOutInCreationOrder();
+    void stopThenImmediateStartConnectsAgain();
+    void unopenablePortReportsLinkErrorOnce_data();
+    void unopenablePortReportsLinkErrorOnce();
+    void closingTheMasterReportsErrorThenClosed();
+};
+
+void TestLinkPty::openedLinkCarriesBytesBothWays()
+{
+    PtyPair pty;
+    QVERIFY(pty.isOpen());
+    ComsHandler handler;
+    QList<int> calls;
+    QByteArray accBlock;
+    handler.setBlockHandler([&](int index, const quint8 *block) {
+        calls.append(index);
+        if (index == 4)
+            accBlock = QByteArray(reinterpret_cast<const char *>(block), 6);
+    });
+    QSignalSpy opened(&handler, &ComsHandler::linkOpened);
+    startOn(handler, pty.path());
+    QVERIFY(opened.wait(10000));
+    QCOMPARE(opened.at(0).at(0).toString(), pty.path());
+
+    // Module to tool, split over two writes.
+    pty.write(bytes({0x00, 0xBB, 0x06, 0x06, 1, 2, 3}));
+    pty.write(bytes({4, 5, 6}));
+    QTRY_COMPARE_WITH_TIMEOUT(calls, QList<int>{4}, 10000);
+    QCOMPARE(accBlock, bytes({1, 2, 3, 4, 5, 6}));
+    QCOMPARE(int(handler.registerImageSnapshot()[0x0B]), 6);
+
+    // Tool to module, in call order.
+    const QByteArray first = bytes({0xAA, 0x00, 0x34, 0x01, 0x00});
+    const QByteArray second = bytes({0xAA, 0x01, 0x00, 0xB0});
+    const QByteArray third = bytes({0xAA, 0x01, 0x06, 0x22});
+    for (const QByteArray &frame : {first, second, third})
+        handler.sendFrame(reinterpret_cast<const quint8 *>(frame.constData()), quint8(frame.size()));
+    QTRY_COMPARE_WITH_TIMEOUT(pty.received(), first + second + third, 10000);
+
+    QSignalSpy closed(&handler, &ComsHandler::linkClosed);
+    handler.stop();
+    QVERIFY(closed.wait(10000));
+}
+
+void TestLinkPty::delayedWritesGoOutInCreationOrder()
+{
+    PtyPair pty;
+    QVERIFY(pty.isOpen());
+    ComsHandler handler;
+    QSignalSpy opened(&handler, &ComsHandler::linkOpened);
+    startOn(handler, pty.path());
+    QVERIFY(opened.wait(10000));
+
+    ComsProtocol *protocol = handler.protocol();
+    protocol->buildReadRequest(0x06, 0x22);
+    QPointer<DelayedWrite> read =
+        new DelayedWrite(500, protocol->frameData(), protocol->frameLength(), &handler);
+    const quint8 control = 0x0B;
+    protocol->buildWriteRequest(0x34, 1, &control); // reuses the buffer at once
+    QPointer<DelayedWrite> write =
+        new DelayedWrite(600, protocol->frameData(), protocol->frameLength(), &handler);
+
+    QCOMPARE(pty.received(), QByteArray());
+    QTRY_COMPARE_WITH_TIMEOUT(pty.received(),
+                              bytes({0xAA, 0x01, 0x06, 0x22, 0xAA, 0x00, 0x34, 0x01, 0x0B}), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(read.isNull() && write.isNull(), 10000);
+}
+
+void TestLinkPty::stopThenImmediateStartConnectsAgain()
+{
+    PtyPair pty;
+    QVERIFY(pty.isOpen());
+    ComsHandler handler;
+    QSignalSpy opened(&handler, &ComsHandler::linkOpened);
+    QSignalSpy closed(&handler, &ComsHandler::linkClosed);
+    QSignalSpy errors(&handler, &ComsHandler::linkError);
+    const int index = startOn(handler, pty.path());
+    QVERIFY(opened.wait(10000));
+
+    handler.stop();
+    handler.start(index);
+    QTRY_COMPARE_WITH_TIMEOUT(opened.size(), 2, 10000);
+    QCOMPARE(closed.size(), 1);
+    QCOMPARE(errors.size(), 0);
+
+    // The new connection is live in both directions.
+    const QByteArray frame = bytes({0xAA, 0x01, 0x00, 0xB0});
+    handler.sendFrame(reinterpret_cast<const quint8 *>(frame.constData()), quint8(frame.size()));
+    QTRY_COMPARE_WITH_TIMEOUT(pty.received().right(4), frame, 10000);
+    pty.write(bytes({0xBB, 0x34, 0x01, 0x0B}));
+    QTRY_COMPARE_WITH_TIMEOUT(int(handler.registerImageSnapshot()[0x34]), 0x0B, 10000);
+
+    handler.stop();
+    QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 2, 10000);
+}
+
+void TestLinkPty::unopenablePortReportsLinkErrorOnce_data()
+{
+    QTest::addColumn<bool>("regularFile");
+    QTest::newRow("path that does not exist") << false;
+    QTest::newRow("regular file") << true;
+}
+
+void TestLinkPty::unopenablePortReportsLinkErrorOnce()
+{
+    QFETCH(bool, regularFile);
+    QTemporaryFile file;
+    QVERIFY(file.open());
+    const QString path = regularFile ? file.fileName() : QStringLiteral("/dev/velmar-no-such-port");
+
+    ComsHandler handler;
+    QSignalSpy opened(&handler, &ComsHandler::linkOpened);
+    QSignalSpy closed(&handler, &ComsHandler::linkClosed);
+    QSignalSpy errors(&handler, &ComsHandler::linkError);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot open"));
+    startOn(handler, path);
+    QVERIFY(errors.wait(10000));
+    QCOMPARE(errors.at(0).at(0).toString(), path);
+    QVERIFY(!errors.at(0).at(1).toString().isEmpty());
+
+    // A good port afterwards still connects.
+    PtyPair pty;
+    QVERIFY(pty.isOpen());
+    startOn(handler, pty.path());
+    QVERIFY(opened.wait(10000));
+    handler.stop();
+    QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 1, 10000);
+    QCOMPARE(errors.size(), 1);
+    QCOMPARE(opened.size(), 1);
+}
+
+void TestLinkPty::closingTheMasterReportsErrorThenClosed()
+{
+    PtyPair pty;
+    QVERIFY(pty.isOpen());
+    ComsHandler handler;
+    QStringList events;
+    connect(&handler, &ComsHandler::linkOpened, this, [&] { events << "opened"; });
+    connect(&handler, &ComsHandler::linkError, this, [&] { events << "error"; });
+    connect(&handler, &ComsHandler::linkClosed, this, [&] { events << "closed"; });
+    startOn(handler, pty.path());
+    QTRY_COMPARE_WITH_TIMEOUT(events, QStringList{"opened"}, 10000);
+
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("lost"));
+    pty.closeMaster();
+    QTRY_COMPARE_WITH_TIMEOUT(events, (QStringList{"opened", "error", "closed"}), 10000);
+
+    // A stop after the loss changes nothing.
+    handler.stop();
+    QTest::qWait(0);
+    QCOMPARE(events.size(), 3);
+}
+
+QTEST_GUILESS_MAIN(TestLinkPty)
+#include "tst_linkpty.moc"
