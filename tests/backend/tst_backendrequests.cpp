@@ -1,0 +1,268 @@
+#include "backendtestsupport.h"
+
+#include "portlist.h"
+
+#include "link/serialports.h"
+
+#include <QElapsedTimer>
+#include <QtTest>
+
+using namespace backendtest;
+
+// What the backend puts on the wire, caught by a frame recorder in place of the link.
+class BackendRequestsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+
+    void requestSequencesSendFramesInOrder_data();
+    void requestSequencesSendFramesInOrder();
+    void resetDefaultsWritesTheFactoryBlock();
+
+    void writeRegisterText_data();
+    void writeRegisterText();
+
+    void portListEntryFormatsDescription_data();
+    void portListEntryFormatsDescription();
+    void portListListsEveryEnumeratedPort();
+
+    void connectWithoutSelectedPortReportsAndStaysDisconnected_data();
+    void connectWithoutSelectedPortReportsAndStaysDisconnected();
+    void secondConnectClickOnlyStops();
+    void portThatCannotOpenIsReportedAndClearsConnected();
+
+private:
+    struct Sent
+    {
+        QByteArray frame;
+        qint64 atMs;
+    };
+    void record(DurUzaBackend &backend)
+    {
+        m_sent.clear();
+        m_clock.start();
+        backend.setFrameSender([this](const quint8 *data, quint8 length) {
+            m_sent.append({QByteArray(reinterpret_cast<const char *>(data), length),
+                           m_clock.elapsed()});
+        });
+    }
+    QStringList sentHex() const
+    {
+        QStringList hex;
+        for (const Sent &s : m_sent)
+            hex << QString::fromLatin1(s.frame.toHex(' ').toUpper());
+        return hex;
+    }
+
+    QList<Sent> m_sent;
+    QElapsedTimer m_clock;
+};
+
+void BackendRequestsTest::init()
+{
+    qunsetenv("VELMAR_EXTRA_PORTS");
+}
+
+void BackendRequestsTest::requestSequencesSendFramesInOrder_data()
+{
+    QTest::addColumn<QByteArray>("slot");
+    QTest::addColumn<QStringList>("now");
+    QTest::addColumn<QStringList>("later");
+    QTest::newRow("all data") << QByteArray("requestAllData")
+                              << QStringList{"AA 00 34 01 00", "AA 01 00 B0"} << QStringList();
+    QTest::newRow("chart data") << QByteArray("requestChartData")
+                                << QStringList{"AA 00 34 01 00", "AA 01 00 B0"}
+                                << QStringList{"AA 01 06 22", "AA 00 34 01 0B"};
+    QTest::newRow("acc only") << QByteArray("requestAccOnly")
+                              << QStringList{"AA 00 34 01 00", "AA 01 36 01"}
+                              << QStringList{"AA 01 06 06", "AA 00 34 01 0C"};
+    QTest::newRow("gyro only") << QByteArray("requestGyroOnly")
+                               << QStringList{"AA 00 34 01 00", "AA 01 36 01"}
+                               << QStringList{"AA 01 0C 06", "AA 00 34 01 0C"};
+    QTest::newRow("mag only") << QByteArray("requestMagOnly")
+                              << QStringList{"AA 00 34 01 00", "AA 01 36 01"}
+                              << QStringList{"AA 01 12 06", "AA 00 34 01 0B"};
+    QTest::newRow("range") << QByteArray("requestRangeData") << QStringList{"AA 01 36 01"}
+                           << QStringList();
+}
+
+void BackendRequestsTest::requestSequencesSendFramesInOrder()
+{
+    QFETCH(QByteArray, slot);
+    QFETCH(QStringList, now);
+    QFETCH(QStringList, later);
+    DurUzaBackend backend;
+    record(backend);
+    QVERIFY(QMetaObject::invokeMethod(&backend, slot.constData()));
+    QCOMPARE(sentHex(), now);
+    QTRY_COMPARE_WITH_TIMEOUT(sentHex(), now + later, 5000);
+    if (!later.isEmpty()) {
+        // Delayed frames: the read about 500 ms after the call, the switch after it.
+        const Sent &read = m_sent.at(now.size());
+        const Sent &control = m_sent.at(now.size() + 1);
+        QVERIFY2(read.atMs >= 450, qPrintable(QString::number(read.atMs)));
+        QVERIFY2(control.atMs >= read.atMs + 50, qPrintable(QString::number(control.atMs)));
+    }
+}
+
+void BackendRequestsTest::resetDefaultsWritesTheFactoryBlock()
+{
+    DurUzaBackend backend;
+    record(backend);
+    backend.resetDefaults();
+    QCOMPARE(m_sent.size(), 1);
+    const QByteArray frame = m_sent.first().frame;
+    QCOMPARE(frame.size(), 4 + 124);
+    QCOMPARE(frame.left(4).toHex(' ').toUpper(), QByteArray("AA 00 34 7C"));
+    QCOMPARE(frame.mid(4, 3).toHex(' ').toUpper(), QByteArray("85 00 00"));
+    // "ACC Scale Factor0" (67) is 1.0, "ACC Offset X" (55) 0.0.
+    QCOMPARE(frame.mid(4 + 67 - 52, 4).toHex(' ').toUpper(), QByteArray("00 00 80 3F"));
+    QCOMPARE(frame.mid(4 + 55 - 52, 4).toHex(' ').toUpper(), QByteArray("00 00 00 00"));
+    QCOMPARE(quint8(frame.back()), quint8(0x0A));
+}
+
+void BackendRequestsTest::writeRegisterText_data()
+{
+    QTest::addColumn<int>("address");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("frames"); // empty: refused
+    // Byte registers: 0x-hexadecimal or decimal 0..255.
+    QTest::newRow("control1 hex") << 52 << "0x0B" << QStringList{"AA 00 34 01 0B", "AA 01 34 01"};
+    QTest::newRow("control1 hex upper X") << 52 << "0X0b" << QStringList{"AA 00 34 01 0B", "AA 01 34 01"};
+    QTest::newRow("control1 decimal") << 52 << "11" << QStringList{"AA 00 34 01 0B", "AA 01 34 01"};
+    QTest::newRow("range 255") << 54 << "255" << QStringList{"AA 00 36 01 FF", "AA 01 36 01"};
+    QTest::newRow("padded") << 53 << " 12 " << QStringList{"AA 00 35 01 0C", "AA 01 35 01"};
+    QTest::newRow("acc mag eff") << 175 << "0x0A" << QStringList{"AA 00 AF 01 0A", "AA 01 AF 01"};
+    QTest::newRow("byte 256") << 52 << "256" << QStringList();
+    QTest::newRow("byte 0x100") << 52 << "0x100" << QStringList();
+    QTest::newRow("byte negative") << 52 << "-1" << QStringList();
+    QTest::newRow("byte real") << 52 << "1.5" << QStringList();
+    QTest::newRow("byte bare 0x") << 52 << "0x" << QStringList();
+    QTest::newRow("byte empty") << 52 << "" << QStringList();
+    QTest::newRow("byte letters") << 52 << "abc" << QStringList();
+    // Reals: written as four little-endian bytes of a 32-bit float.
+    QTest::newRow("acc offset x 1.5") << 55 << "1.5"
+                                      << QStringList{"AA 00 37 04 00 00 C0 3F", "AA 01 37 04"};
+    QTest::newRow("mag offset x -2.25") << 127 << "-2.25"
+                                        << QStringList{"AA 00 7F 04 00 00 10 C0", "AA 01 7F 04"};
+    QTest::newRow("exponent") << 171 << "1e-3"
+                              << QStringList{"AA 00 AB 04 6F 12 83 3A", "AA 01 AB 04"};
+    QTest::newRow("integer text for a real") << 103 << "2"
+                                             << QStringList{"AA 00 67 04 00 00 00 40", "AA 01 67 04"};
+    QTest::newRow("real too large for float") << 55 << "1e39" << QStringList();
+    QTest::newRow("real nan") << 55 << "nan" << QStringList();
+    QTest::newRow("real inf") << 55 << "inf" << QStringList();
+    QTest::newRow("real comma") << 55 << "1,5" << QStringList();
+    QTest::newRow("real letters") << 55 << "x" << QStringList();
+    // Not writable or not a register.
+    QTest::newRow("read-only device id") << 0 << "1" << QStringList();
+    QTest::newRow("read-only hardware version") << 2 << "1442" << QStringList();
+    QTest::newRow("read-only accelerometer") << 6 << "1.0" << QStringList();
+    QTest::newRow("inside a real") << 56 << "1.0" << QStringList();
+    QTest::newRow("past the map") << 176 << "1" << QStringList();
+    QTest::newRow("negative address") << -1 << "1" << QStringList();
+}
+
+void BackendRequestsTest::writeRegisterText()
+{
+    QFETCH(int, address);
+    QFETCH(QString, text);
+    QFETCH(QStringList, frames);
+    DurUzaBackend backend;
+    record(backend);
+    QCOMPARE(backend.writeRegisterText(address, text), !frames.isEmpty());
+    QCOMPARE(sentHex(), frames);
+}
+
+void BackendRequestsTest::portListEntryFormatsDescription_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("description");
+    QTest::addColumn<QString>("entry");
+    QTest::newRow("with description") << "ttyUSB0" << "FT232R USB UART" << "ttyUSB0: FT232R USB UART";
+    QTest::newRow("bare name") << "ttyS0" << "" << "ttyS0";
+    QTest::newRow("path without description") << "/dev/pts/7" << "" << "/dev/pts/7";
+}
+
+void BackendRequestsTest::portListEntryFormatsDescription()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, description);
+    QFETCH(QString, entry);
+    QCOMPARE(portListEntry({name, description, QStringLiteral("/dev/") + name}), entry);
+}
+
+void BackendRequestsTest::portListListsEveryEnumeratedPort()
+{
+    qputenv("VELMAR_EXTRA_PORTS", "/tmp/velmar-a:/tmp/velmar-b");
+    DurUzaBackend backend;
+    const QStringList listed = backend.availablePortsList();
+    const QList<SerialPortEntry> ports = enumerateSerialPorts();
+    QCOMPARE(listed.size(), ports.size());
+    QVERIFY(listed.size() >= 2);
+    QCOMPARE(listed.mid(listed.size() - 2), (QStringList{"/tmp/velmar-a", "/tmp/velmar-b"}));
+    QCOMPARE(backend.property("availablePortsList").toStringList(), listed);
+}
+
+void BackendRequestsTest::connectWithoutSelectedPortReportsAndStaysDisconnected_data()
+{
+    QTest::addColumn<int>("offsetFromEnd"); // index = list size + offset, or -1
+    QTest::addColumn<bool>("minusOne");
+    QTest::newRow("no selection") << 0 << true;
+    QTest::newRow("one past the list") << 0 << false;
+    QTest::newRow("far past the list") << 5 << false;
+}
+
+void BackendRequestsTest::connectWithoutSelectedPortReportsAndStaysDisconnected()
+{
+    QFETCH(int, offsetFromEnd);
+    QFETCH(bool, minusOne);
+    DurUzaBackend backend;
+    record(backend);
+    const int index = minusOne ? -1 : backend.availablePortsList().size() + offsetFromEnd;
+    QSignalSpy errors(&backend, &DurUzaBackend::connectionError);
+    backend.connectClicked(index);
+    QVERIFY(!backend.isConnected());
+    QCOMPARE(errors.count(), 1);
+    QCOMPARE(errors.first().at(0).toString(), QString());
+    QCOMPARE(errors.first().at(1).toString(), QStringLiteral("No serial port selected"));
+    QVERIFY(m_sent.isEmpty());
+    // Still a connect, not a disconnect, on the next click.
+    backend.connectClicked(index);
+    QCOMPARE(errors.count(), 2);
+}
+
+void BackendRequestsTest::secondConnectClickOnlyStops()
+{
+    qputenv("VELMAR_EXTRA_PORTS", "/nonexistent/velmar-port");
+    DurUzaBackend backend;
+    record(backend);
+    const int index = backend.availablePortsList().size() - 1;
+    backend.connectClicked(index);
+    QVERIFY(backend.isConnected());
+    QCOMPARE(sentHex(), (QStringList{"AA 00 34 01 00", "AA 01 00 B0"}));
+    backend.connectClicked(index);
+    QVERIFY(!backend.isConnected());
+    QCOMPARE(m_sent.size(), 2);
+    // The delayed half of the connect sequence still goes out.
+    QTRY_COMPARE_WITH_TIMEOUT(m_sent.size(), 4, 5000);
+}
+
+void BackendRequestsTest::portThatCannotOpenIsReportedAndClearsConnected()
+{
+    qputenv("VELMAR_EXTRA_PORTS", "/nonexistent/velmar-port");
+    DurUzaBackend backend;
+    record(backend);
+    QSignalSpy errors(&backend, &DurUzaBackend::connectionError);
+    backend.connectClicked(backend.availablePortsList().size() - 1);
+    QVERIFY(backend.isConnected()); // follows the button until the link says otherwise
+    QVERIFY(errors.wait(10000));
+    QCOMPARE(errors.first().at(0).toString(), QStringLiteral("/nonexistent/velmar-port"));
+    QVERIFY(!errors.first().at(1).toString().isEmpty());
+    QVERIFY(!backend.isConnected());
+}
+
+QTEST_GUILESS_MAIN(BackendRequestsTest)
+#include "tst_backendrequests.moc"
