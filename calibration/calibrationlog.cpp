@@ -1,0 +1,3 @@
+#include "calibrationlog.h"
+
+Q_LOGGING_CATEGORY(lcCalibration, "velmar.calibration")

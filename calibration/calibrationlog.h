@@ -1,0 +1,6 @@
+#pragma once
+
+#include <QLoggingCategory>
+
+// Our own diagnostics of the calibration maths (velmar.calibration).
+Q_DECLARE_LOGGING_CATEGORY(lcCalibration)

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QVector4D>
+
+#include <vector>
+
+// Least-squares fit of an axis-aligned ellipsoid, shared by magnetometer
+// Methods 4 and 3. k solves x^2 = k0 x + k1 y + k2 z - k3 y^2 - k4 z^2 + k5.
+struct AxisAlignedEllipsoid
+{
+    float k[6];
+    float offset[3];
+    float radius;
+    float scale[3]; // diagonal of the correction matrix
+};
+
+// Forms the n x 6 design matrix explicitly (working memory linear in n).
+AxisAlignedEllipsoid fitAxisAlignedEllipsoid(const std::vector<QVector4D> &samples);
