@@ -1,7 +1,65 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and starts the application.
+# Installs what is missing, builds, and starts the application together with a
+# simulated module, which it lists among the serial ports. The simulator stops
+# when the application exits.
+#
+#   ./scripts/run.sh            application + simulator
+#   ./scripts/run.sh --no-sim   application alone, for a real module
+#
+# VELMAR_SIM_ARGS passes options to the simulator (velmar-sim --help lists
+# them), e.g. VELMAR_SIM_ARGS="--pose z-up --noise 0.05". While it runs, the
+# simulator takes commands through its control FIFO (printed below), e.g.
+#   echo "pose x-down" > <fifo>
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+with_sim=1
+app_args=()
+for arg in "$@"; do
+  if [ "$arg" = "--no-sim" ]; then
+    with_sim=0
+  else
+    app_args+=("$arg")
+  fi
+done
+
 ./scripts/build.sh
 build_dir=${BUILD_DIR:-build}
-exec "$build_dir/app/velmar-imu" "$@"
+app="$build_dir/app/velmar-imu"
+
+if [ "$with_sim" = 0 ]; then
+  exec "$app" ${app_args[@]+"${app_args[@]}"}
+fi
+
+run_dir=${XDG_RUNTIME_DIR:-/tmp}
+link="$run_dir/velmar-sim-$$"
+fifo="$run_dir/velmar-sim-$$.control"
+sim_pid=
+
+stop_sim() {
+  if [ -n "$sim_pid" ] && kill -0 "$sim_pid" 2>/dev/null; then
+    kill -TERM "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+  fi
+}
+trap stop_sim EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+# shellcheck disable=SC2086 # VELMAR_SIM_ARGS is a list of options
+"$build_dir/sim/velmar-sim" --link "$link" --control "$fifo" --no-stdin ${VELMAR_SIM_ARGS:-} &
+sim_pid=$!
+
+# The simulator makes its link within a moment; give up if it exits instead.
+for _ in $(seq 100); do
+  [ -L "$link" ] && break
+  kill -0 "$sim_pid" 2>/dev/null || { echo "run.sh: the simulator did not start" >&2; exit 1; }
+  sleep 0.05
+done
+[ -L "$link" ] || { echo "run.sh: the simulator made no link at $link" >&2; exit 1; }
+echo "Simulated module: $link (commands: echo help > $fifo)"
+
+status=0
+VELMAR_EXTRA_PORTS="$link${VELMAR_EXTRA_PORTS:+:$VELMAR_EXTRA_PORTS}" \
+  "$app" ${app_args[@]+"${app_args[@]}"} || status=$?
+exit "$status"

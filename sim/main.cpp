@@ -1,0 +1,209 @@
+// velmar-sim: a simulated module on a new pseudo-terminal, for working
+// without hardware. Prints the device path, serves until interrupted, and takes
+// control commands on standard input and/or a FIFO.
+
+#include "sim.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char b = 1;
+    [[maybe_unused]] const auto n = ::write(signalPipe[1], &b, 1);
+}
+
+void printLine(const QString &text)
+{
+    std::fputs(qPrintable(text), stdout);
+    if (!text.endsWith(QLatin1Char('\n')))
+        std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+// Reads control lines from one descriptor and runs them.
+class ControlChannel : public QObject
+{
+public:
+    ControlChannel(int fd, ModuleSimulator &sim, QObject *parent)
+        : QObject(parent)
+        , m_fd(fd)
+        , m_sim(sim)
+        , m_notifier(fd, QSocketNotifier::Read, this)
+    {
+        connect(&m_notifier, &QSocketNotifier::activated, this, [this] { readLines(); });
+    }
+
+private:
+    void readLines()
+    {
+        char buffer[1024];
+        const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
+        if (n <= 0) {
+            if (n == 0) // end of input: keep serving, stop listening here
+                m_notifier.setEnabled(false);
+            return;
+        }
+        m_pending.append(buffer, int(n));
+        int end;
+        while ((end = m_pending.indexOf('\n')) >= 0) {
+            const QString line = QString::fromUtf8(m_pending.left(end));
+            m_pending.remove(0, end + 1);
+            const SimControlReply reply = runControlLine(m_sim, line);
+            if (!reply.text.isEmpty())
+                printLine(reply.ok ? reply.text : QStringLiteral("error: ") + reply.text);
+            if (reply.quit)
+                QCoreApplication::quit();
+        }
+    }
+
+    int m_fd;
+    ModuleSimulator &m_sim;
+    QSocketNotifier m_notifier;
+    QByteArray m_pending;
+};
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("velmar-sim"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "A simulated Velmar IMU module on a new pseudo-terminal. Prints the device path and serves until "
+        "interrupted. Control commands (one a line; \"help\" lists them) are read from standard input and "
+        "from the --control FIFO."));
+    parser.addHelpOption();
+    const QCommandLineOption link(QStringLiteral("link"), QStringLiteral("Make a symbolic link to the device at <path> (removed at exit, kept across vanish/replug)."), QStringLiteral("path"));
+    const QCommandLineOption control(QStringLiteral("control"), QStringLiteral("Read control commands from the FIFO <path> (created if missing)."), QStringLiteral("path"));
+    const QCommandLineOption noStdin(QStringLiteral("no-stdin"), QStringLiteral("Do not read control commands from standard input."));
+    const QCommandLineOption hw(QStringLiteral("hw"), QStringLiteral("\"Hardware Version\": 1442 (default) or 2542."), QStringLiteral("version"), QStringLiteral("1442"));
+    const QCommandLineOption range(QStringLiteral("range"), QStringLiteral("\"Sensors Range\" byte at start (decimal or 0x..; default 0)."), QStringLiteral("byte"), QStringLiteral("0"));
+    const QCommandLineOption rate(QStringLiteral("rate"), QStringLiteral("Streamed frames per second (default 100; the line carries at most ~311 full frames/s)."), QStringLiteral("n"), QStringLiteral("100"));
+    const QCommandLineOption pose(QStringLiteral("pose"), QStringLiteral("Hold still in a pose: z-up, z-down, y-up, y-down, x-up, x-down."), QStringLiteral("pose"));
+    const QCommandLineOption rotate(QStringLiteral("rotate"), QStringLiteral("Turn about a body axis, e.g. z:30 (deg/s)."), QStringLiteral("axis:rate"));
+    const QCommandLineOption tumble(QStringLiteral("tumble"), QStringLiteral("Turn through every direction within a minute (the default motion)."));
+    const QCommandLineOption ideal(QStringLiteral("ideal"), QStringLiteral("Ideal sensors: no errors, no noise (default: realistic errors)."));
+    const QCommandLineOption seed(QStringLiteral("seed"), QStringLiteral("Seed of the sensor errors and noise (default 1)."), QStringLiteral("n"), QStringLiteral("1"));
+    const QCommandLineOption rotatedSoftIron(QStringLiteral("rotated-soft-iron"), QStringLiteral("Magnetometer soft iron off the body axes."));
+    const QCommandLineOption noise(QStringLiteral("noise"), QStringLiteral("Chance of a noise burst before a message (0..1)."), QStringLiteral("chance"), QStringLiteral("0"));
+    const QCommandLineOption split(QStringLiteral("split"), QStringLiteral("Chance that a message goes out in chunks."), QStringLiteral("chance"), QStringLiteral("0"));
+    const QCommandLineOption truncate(QStringLiteral("truncate"), QStringLiteral("Chance that a data frame is cut short."), QStringLiteral("chance"), QStringLiteral("0"));
+    const QCommandLineOption status(QStringLiteral("status"), QStringLiteral("Chance of a status message EE v before a message."), QStringLiteral("chance"), QStringLiteral("0"));
+    parser.addOptions({link, control, noStdin, hw, range, rate, pose, rotate, tumble, ideal, seed, rotatedSoftIron,
+                       noise, split, truncate, status});
+    parser.process(app);
+
+    auto number = [&](const QCommandLineOption &o, double low, double high) {
+        bool ok = false;
+        const double v = parser.value(o).toDouble(&ok);
+        if (!ok || v < low || v > high) {
+            std::fprintf(stderr, "velmar-sim: bad value for --%s\n", qPrintable(o.names().first()));
+            std::exit(2);
+        }
+        return v;
+    };
+
+    ModuleSimulator::Options options;
+    options.linkPath = parser.value(link);
+    options.identity.hardwareVersion = quint16(number(hw, 0, 65535));
+    bool ok = false;
+    const uint rangeByte = parser.value(range).toUInt(&ok, 0);
+    if (!ok || rangeByte > 255) {
+        std::fprintf(stderr, "velmar-sim: bad value for --range\n");
+        return 2;
+    }
+    options.identity.sensorsRange = quint8(rangeByte);
+    options.streamRate = number(rate, 0.01, 100000);
+    options.sensorErrors = !parser.isSet(ideal);
+    options.seed = quint64(number(seed, 0, 1e18));
+    options.rotatedSoftIron = parser.isSet(rotatedSoftIron);
+    options.faults.noiseChance = number(noise, 0, 1);
+    options.faults.splitChance = number(split, 0, 1);
+    options.faults.truncateChance = number(truncate, 0, 1);
+    options.faults.statusChance = number(status, 0, 1);
+    options.motion = SimMotion::tumbling();
+    if (parser.isSet(pose)) {
+        SimPose p;
+        if (!parseSimPose(parser.value(pose), &p)) {
+            std::fprintf(stderr, "velmar-sim: unknown pose %s\n", qPrintable(parser.value(pose)));
+            return 2;
+        }
+        options.motion = SimMotion::still(p);
+    }
+    if (parser.isSet(rotate)) {
+        const QStringList parts = parser.value(rotate).split(QLatin1Char(':'));
+        const QString axis = parts.value(0).toLower();
+        const double degPerSec = parts.value(1).toDouble(&ok);
+        if (parts.size() != 2 || !ok || axis.size() != 1 || axis[0] < QLatin1Char('x') || axis[0] > QLatin1Char('z')) {
+            std::fprintf(stderr, "velmar-sim: --rotate takes axis:rate, e.g. z:30\n");
+            return 2;
+        }
+        std::array<double, 3> a{0, 0, 0};
+        a[std::size_t(axis[0].unicode() - 'x')] = 1;
+        options.motion = SimMotion::rotating(options.motion.kind == SimMotion::Still ? options.motion.pose : SimPose::ZUp, a, degPerSec);
+    }
+
+    ModuleSimulator sim(options);
+    QString error;
+    if (!sim.start(&error)) {
+        std::fprintf(stderr, "velmar-sim: %s\n", qPrintable(error));
+        return 1;
+    }
+    printLine(sim.slavePath());
+    if (!options.linkPath.isEmpty())
+        printLine(QStringLiteral("link: %1").arg(options.linkPath));
+
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+        std::signal(SIGINT, onSignal);
+        std::signal(SIGTERM, onSignal);
+        std::signal(SIGHUP, onSignal);
+        auto *quitter = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
+        QObject::connect(quitter, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
+    }
+
+    if (!parser.isSet(noStdin))
+        new ControlChannel(STDIN_FILENO, sim, &app);
+
+    bool madeFifo = false;
+    const QString fifoPath = parser.value(control);
+    if (!fifoPath.isEmpty()) {
+        const QByteArray path = QFile::encodeName(fifoPath);
+        struct stat st{};
+        if (::stat(path.constData(), &st) != 0) {
+            madeFifo = ::mkfifo(path.constData(), 0600) == 0;
+        } else if (!S_ISFIFO(st.st_mode)) {
+            std::fprintf(stderr, "velmar-sim: %s is not a FIFO\n", path.constData());
+            return 1;
+        }
+        const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        // Our own writer keeps the FIFO from reporting end-of-file whenever a
+        // writer such as `echo cmd > fifo` closes.
+        const int keepOpen = ::open(path.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0 || keepOpen < 0) {
+            std::fprintf(stderr, "velmar-sim: cannot open %s\n", path.constData());
+            return 1;
+        }
+        new ControlChannel(fd, sim, &app);
+    }
+
+    const int result = app.exec();
+    sim.stop();
+    if (madeFifo)
+        QFile::remove(fifoPath);
+    return result;
+}

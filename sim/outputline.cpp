@@ -1,0 +1,118 @@
+#include "outputline.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+constexpr quint8 statusStart = 0xEE;
+constexpr quint8 dataStart = 0xBB;
+constexpr double fillerGap = 0.003;
+
+bool opensMessage(quint8 byte) { return byte == dataStart || byte == statusStart; }
+} // namespace
+
+OutputLine::OutputLine(double bytesPerSecond)
+    : m_bytesPerSecond(bytesPerSecond)
+{
+}
+
+void OutputLine::setFaults(const SimFaults &faults)
+{
+    if (faults.seed != m_seed) {
+        m_seed = faults.seed;
+        m_rng.seed(m_seed);
+    }
+    m_faults = faults;
+}
+
+void OutputLine::pushNoise(int count, double gapBefore)
+{
+    std::uniform_int_distribution<int> byte(0, 255);
+    QByteArray noise;
+    while (noise.size() < count) {
+        const quint8 b = quint8(byte(m_rng));
+        if (!opensMessage(b))
+            noise.append(char(b));
+    }
+    m_queue.push_back({noise, gapBefore, Kind::Noise, false, true});
+}
+
+void OutputLine::enqueueFrame(const QByteArray &frame, Kind kind, int stampGuard)
+{
+    std::uniform_real_distribution<double> chance(0.0, 1.0);
+    auto happens = [&](double p) { return p > 0 && chance(m_rng) < p; };
+
+    if (happens(m_faults.statusChance)) {
+        const char status[2] = {char(statusStart), char(std::uniform_int_distribution<int>(0, 255)(m_rng))};
+        m_queue.push_back({QByteArray(status, 2), 0, Kind::Status, false, true});
+    }
+    if (happens(m_faults.noiseChance))
+        pushNoise(std::uniform_int_distribution<int>(1, std::max(1, m_faults.noiseMaxBytes))(m_rng), 0);
+
+    const int count = frame.size() - 3;
+    if (count > 0 && happens(m_faults.truncateChance)) {
+        int keep = count - 1;
+        if (stampGuard > 0)
+            keep = std::min(keep, stampGuard);
+        keep = std::uniform_int_distribution<int>(0, keep)(m_rng);
+        // A kept 0xBB or 0xEE would look like a message start when the
+        // receiver resynchronises; cut before it.
+        for (int i = 0; i < keep; ++i) {
+            if (opensMessage(quint8(frame[3 + i]))) {
+                keep = i;
+                break;
+            }
+        }
+        m_queue.push_back({frame.left(3 + keep), 0, kind, true, false});
+        // Line noise where the tail should have been, one byte at a time: a
+        // receiver either fills the frame with it or gives the frame up after
+        // waiting, and the next frame arrives clean either way.
+        for (int i = keep; i < count; ++i)
+            pushNoise(1, fillerGap);
+        return;
+    }
+
+    if (frame.size() >= 2 && happens(m_faults.splitChance)) {
+        const int pieces = std::min<int>(frame.size(), std::uniform_int_distribution<int>(2, 4)(m_rng));
+        std::vector<int> cuts;
+        std::uniform_int_distribution<int> cutAt(1, frame.size() - 1);
+        while (int(cuts.size()) < pieces - 1) {
+            const int c = cutAt(m_rng);
+            if (std::find(cuts.begin(), cuts.end(), c) == cuts.end())
+                cuts.push_back(c);
+        }
+        std::sort(cuts.begin(), cuts.end());
+        cuts.push_back(frame.size());
+        std::uniform_real_distribution<double> gap(0.001, 0.004);
+        int from = 0;
+        for (int cut : cuts) {
+            const bool last = cut == frame.size();
+            m_queue.push_back({frame.mid(from, cut - from), from == 0 ? 0 : gap(m_rng), kind, last, true});
+            from = cut;
+        }
+        return;
+    }
+    m_queue.push_back({frame, 0, kind, true, true});
+}
+
+double OutputLine::nextSendTime() const
+{
+    if (m_queue.empty())
+        return m_lineFreeAt;
+    return m_lineFreeAt + (m_frontStarted ? 0 : m_queue.front().gapBefore);
+}
+
+bool OutputLine::consumed(int count, double now, Chunk *done)
+{
+    m_lineFreeAt = std::max(m_lineFreeAt, now) + count / m_bytesPerSecond;
+    Chunk &front = m_queue.front();
+    front.bytes.remove(0, count);
+    m_frontStarted = true;
+    if (!front.bytes.isEmpty())
+        return false;
+    if (done)
+        *done = front;
+    m_queue.pop_front();
+    m_frontStarted = false;
+    return true;
+}

@@ -1,0 +1,6 @@
+#pragma once
+
+#include <QLoggingCategory>
+
+// Diagnostics of the simulated module.
+Q_DECLARE_LOGGING_CATEGORY(lcSim)

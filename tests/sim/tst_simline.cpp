@@ -1,0 +1,178 @@
+// The simulator's receive and transmit sides without a terminal: request
+// cutting, and the line faults and pacing of what it sends.
+
+#include "sim/outputline.h"
+#include "sim/requestparser.h"
+
+#include <QtTest>
+
+namespace {
+QByteArray hex(const char *text)
+{
+    return QByteArray::fromHex(text);
+}
+
+QByteArray dataFrame(int address, int count)
+{
+    QByteArray f;
+    f.append(char(0xBB)).append(char(address)).append(char(count));
+    for (int i = 0; i < count; ++i)
+        f.append(char(0x10 + i)); // no 0xBB or 0xEE inside
+    return f;
+}
+
+// Everything the line would send, chunk after chunk.
+QList<OutputLine::Chunk> drain(OutputLine &line)
+{
+    QList<OutputLine::Chunk> chunks;
+    double now = 0;
+    while (!line.isEmpty()) {
+        const OutputLine::Chunk front = line.front();
+        now = std::max(now, line.nextSendTime());
+        line.consumed(front.bytes.size(), now, nullptr);
+        chunks.append(front);
+    }
+    return chunks;
+}
+} // namespace
+
+class TestSimLine : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void requestsAreCutFromAnyBytes_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("requests"); // "r a n" / "w a data-hex", separated by ';'
+        QTest::newRow("read") << hex("AA0100B0") << "r 0 176";
+        QTest::newRow("write") << hex("AA0034010B") << "w 52 0b";
+        QTest::newRow("write of nothing") << hex("AA003400") << "w 52 ";
+        QTest::newRow("noise before") << hex("0011BBEEAA010622") << "r 6 34";
+        QTest::newRow("AA AA then read") << hex("AAAA010001") << "r 0 1";
+        QTest::newRow("unknown kind skipped") << hex("AA02AA013601") << "r 54 1";
+        QTest::newRow("AA inside write data") << hex("AA003702AAAAAA010001") << "w 55 aaaa;r 0 1";
+        QTest::newRow("two in a row") << hex("AA010001AA0034010C") << "r 0 1;w 52 0c";
+    }
+    void requestsAreCutFromAnyBytes()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, requests);
+        // Fed whole and fed one byte at a time, the result is the same.
+        for (int step : {int(bytes.size()), 1}) {
+            RequestParser parser;
+            QStringList got;
+            for (int i = 0; i < bytes.size(); i += step) {
+                for (const auto &r : parser.feed(bytes.constData() + i, std::min(step, int(bytes.size()) - i), 0.0)) {
+                    got << (r.write ? QStringLiteral("w %1 %2").arg(r.address).arg(QString::fromLatin1(r.data.toHex()))
+                                    : QStringLiteral("r %1 %2").arg(r.address).arg(r.count));
+                }
+            }
+            QCOMPARE(got.join(QLatin1Char(';')), requests);
+        }
+    }
+
+    void staleHalfRequestIsDropped()
+    {
+        RequestParser parser;
+        QVERIFY(parser.feed(hex("AA000404").constData(), 4, 0.0).empty());
+        QVERIFY(parser.midRequest());
+        // The rest never came; a read long after is a read, not write data.
+        const auto got = parser.feed(hex("AA010001").constData(), 4, 1.0);
+        QCOMPARE(int(got.size()), 1);
+        QVERIFY(!got[0].write);
+        // Within the idle limit the bytes still belong to the write.
+        QVERIFY(parser.feed(hex("AA0004").constData(), 3, 2.0).empty());
+        QCOMPARE(int(parser.feed(hex("0102030405").constData(), 5, 2.1).size()), 1);
+    }
+
+    void cleanLineSendsFramesWhole()
+    {
+        OutputLine line(11520);
+        line.enqueueFrame(dataFrame(6, 34), OutputLine::Kind::Stream);
+        const auto chunks = drain(line);
+        QCOMPARE(chunks.size(), 1);
+        QCOMPARE(chunks[0].bytes, dataFrame(6, 34));
+        QVERIFY(chunks[0].endsFrame && chunks[0].intact);
+    }
+
+    void pacingNeverExceedsTheLineRate()
+    {
+        OutputLine line(11520);
+        for (int i = 0; i < 50; ++i)
+            line.enqueueFrame(dataFrame(0, 176), OutputLine::Kind::Answer);
+        double now = 0, first = -1;
+        int sent = 0;
+        while (!line.isEmpty()) {
+            now = std::max(now, line.nextSendTime());
+            if (first < 0)
+                first = now;
+            const int n = std::min(7, int(line.front().bytes.size())); // partial writes too
+            line.consumed(n, now, nullptr);
+            sent += n;
+            QVERIFY(sent <= (now - first) * 11520 + 7 + 1e-6);
+        }
+        QCOMPARE(sent, 50 * 179);
+    }
+
+    void faultsKeepIntactFramesRecoverable()
+    {
+        OutputLine line(11520);
+        SimFaults faults;
+        faults.noiseChance = faults.splitChance = faults.truncateChance = faults.statusChance = 0.3;
+        line.setFaults(faults);
+        const int frames = 400;
+        for (int i = 0; i < frames; ++i)
+            line.enqueueFrame(dataFrame(6, 34), OutputLine::Kind::Stream);
+        QByteArray wire;
+        int ended = 0, intact = 0;
+        for (const auto &c : drain(line)) {
+            if (c.kind == OutputLine::Kind::Noise) {
+                QVERIFY(!c.bytes.contains(char(0xBB)) && !c.bytes.contains(char(0xEE)));
+            }
+            if (c.endsFrame) {
+                ++ended;
+                intact += c.intact ? 1 : 0;
+            }
+            wire += c.bytes;
+        }
+        QCOMPARE(ended, frames);
+        QVERIFY(intact < frames && intact > frames / 2);
+        // A receiver that waits for a frame to complete (the filler completes
+        // a cut one) finds every intact frame.
+        int found = 0, cut = 0;
+        for (int i = 0; i < wire.size();) {
+            const quint8 b = quint8(wire[i]);
+            if (b == 0xEE) {
+                i += 2;
+            } else if (b == 0xBB) {
+                const QByteArray f = wire.mid(i, 3 + quint8(wire[i + 2]));
+                (f == dataFrame(6, 34) ? found : cut)++;
+                i += f.size();
+            } else {
+                ++i;
+            }
+        }
+        QCOMPARE(found, intact);
+        QCOMPARE(cut, frames - intact);
+    }
+
+    void truncationSparesTheStamp()
+    {
+        OutputLine line(11520);
+        SimFaults faults;
+        faults.truncateChance = 1;
+        line.setFaults(faults);
+        for (int i = 0; i < 100; ++i)
+            line.enqueueFrame(dataFrame(6, 34), OutputLine::Kind::Stream, 6);
+        for (const auto &c : drain(line)) {
+            if (c.endsFrame) {
+                QVERIFY(!c.intact);
+                QVERIFY(c.bytes.size() <= 3 + 6);
+            }
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSimLine)
+#include "tst_simline.moc"
