@@ -89,6 +89,11 @@ void BackendDecodingTest::freshBackendHasCatalogueAndEmptyLive()
     QCOMPARE(backend.magVect3(), QVector3D(0, 0, 0));
     QCOMPARE(backend.progressPercent(), 0.0);
     QVERIFY(backend.magScatterDataProxy() != nullptr);
+    // What the interface reads goes through the meta-object, so check that path too.
+    QCOMPARE(backend.property("magScatterDataProxy").value<QObject *>(),
+             static_cast<QObject *>(backend.magScatterDataProxy()));
+    QCOMPARE(backend.property("qQuat").value<QQuaternion>(), QQuaternion(1, 0, 0, 0));
+    QCOMPARE(backend.property("progressPercent").toDouble(), 0.0);
     QCOMPARE(backend.magScatterDataProxy()->itemCount(), 0);
     QCOMPARE(backend.accFullScale(), -1.0f);
     QCOMPARE(backend.gyroFullScale(), -1.0f);
