@@ -63,7 +63,7 @@ void DurUzaBackend::storeReals(int firstRow, int count, const quint8 *block)
 }
 
 bool DurUzaBackend::storeScaled(int firstRow, int count, const quint8 *block, float fullScale,
-                                const char *unknownRangeMessage, QVariantList *values)
+    const char *unknownRangeMessage, QVariantList *values)
 {
     if (!(fullScale > 0)) {
         qDebug() << unknownRangeMessage;
@@ -136,8 +136,8 @@ void DurUzaBackend::magUpdated(const quint8 *block)
 void DurUzaBackend::temperatureUpdated(const quint8 *block)
 {
     const double raw = readI16(block);
-    const double celsius =
-        std::floor((raw / temperatureCountsPerDegree + temperatureOffset) * 100.0) / 100.0;
+    const double celsius
+        = std::floor((raw / temperatureCountsPerDegree + temperatureOffset) * 100.0) / 100.0;
     m_rows[std::size_t(rowOf(0x18))]->setDataFromModule(celsius);
 }
 
@@ -197,8 +197,8 @@ void DurUzaBackend::sensorsRangeUpdated(const quint8 *block)
     const int hardwareVersion = m_rows[std::size_t(rowOf(0x02))]->data().toInt();
     RangeCodes codes;
     if (applySensorsRange(hardwareVersion, block[0], m_fullScale, &codes)) {
-        qDebug() << Q_FUNC_INFO << "ACC Range Code:" << codes.acc << "Gyro Range Code:" << codes.gyro
-                 << "MAG Range Code:" << codes.mag;
+        qDebug() << Q_FUNC_INFO << "ACC Range Code:" << codes.acc
+                 << "Gyro Range Code:" << codes.gyro << "MAG Range Code:" << codes.mag;
     } else {
         qCInfo(lcBackend) << "range byte" << int(block[0]) << "under unknown hardware version"
                           << hardwareVersion << "leaves the full scales as they were";

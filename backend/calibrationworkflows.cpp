@@ -22,8 +22,8 @@ void DurUzaBackend::magCalButton()
 
 // The procedures that consume the samples are not written yet; the handlers already
 // call these after their live path, so only the bodies will change.
-void DurUzaBackend::accCalibrationSample(float, float, float) {}
+void DurUzaBackend::accCalibrationSample(float, float, float) { }
 
-void DurUzaBackend::gyroCalibrationSample(float, float, float) {}
+void DurUzaBackend::gyroCalibrationSample(float, float, float) { }
 
-void DurUzaBackend::magCalibrationSample(float, float, float) {}
+void DurUzaBackend::magCalibrationSample(float, float, float) { }

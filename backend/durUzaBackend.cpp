@@ -35,9 +35,9 @@ DurUzaBackend::DurUzaBackend(QObject *parent)
         [this](int blockIndex, const quint8 *block) { dispatchBlock(blockIndex, block); });
     connect(&m_coms, &ComsHandler::linkError, this, &DurUzaBackend::onLinkError);
     connect(&m_coms, &ComsHandler::linkOpened, this,
-            [](const QString &port) { qCInfo(lcBackend) << "link open on" << port; });
+        [](const QString &port) { qCInfo(lcBackend) << "link open on" << port; });
     connect(&m_coms, &ComsHandler::linkClosed, this,
-            [](const QString &port) { qCInfo(lcBackend) << "link closed on" << port; });
+        [](const QString &port) { qCInfo(lcBackend) << "link closed on" << port; });
 
     m_rows = createRegisterObjects(this);
     for (RegistryItemModel *row : m_rows)
@@ -98,7 +98,7 @@ void DurUzaBackend::testAction()
     emit sdmChanged();
 }
 
-void DurUzaBackend::randomFillMagScatter() {}
+void DurUzaBackend::randomFillMagScatter() { }
 
 void DurUzaBackend::setFrameSender(FrameSender sender)
 {

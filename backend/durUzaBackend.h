@@ -30,7 +30,8 @@
 class DurUzaBackend : public QObject
 {
     Q_OBJECT
-    Q_PROPERTY(QStringList availablePortsList READ availablePortsList NOTIFY availablePortsListChanged)
+    Q_PROPERTY(
+        QStringList availablePortsList READ availablePortsList NOTIFY availablePortsListChanged)
     Q_PROPERTY(QList<QObject *> registers READ registers NOTIFY registersChanged)
     Q_PROPERTY(QQuaternion qQuat READ qQuat NOTIFY qQuatChanged)
     Q_PROPERTY(QVariantList quatDataList READ quatDataList NOTIFY quatDataListChanged)
@@ -40,7 +41,7 @@ class DurUzaBackend : public QObject
     Q_PROPERTY(QVariantList magDataList READ magDataList NOTIFY magDataListChanged)
     Q_PROPERTY(double progressPercent READ progressPercent NOTIFY progressPercentChanged)
     Q_PROPERTY(QtDataVisualization::QScatterDataProxy *magScatterDataProxy READ magScatterDataProxy
-                   NOTIFY magScatterDataProxyChanged)
+            NOTIFY magScatterDataProxyChanged)
     Q_PROPERTY(QVector3D magVect3 READ magVect3 NOTIFY magVect3Changed)
 
 public:
@@ -165,7 +166,7 @@ private:
     void storeBytes(int firstRow, int count, const quint8 *block);
     void storeReals(int firstRow, int count, const quint8 *block);
     bool storeScaled(int firstRow, int count, const quint8 *block, float fullScale,
-                     const char *unknownRangeMessage, QVariantList *values);
+        const char *unknownRangeMessage, QVariantList *values);
 
     // Request building (requestsequences.cpp).
     void sendNow();
@@ -175,7 +176,7 @@ private:
     void readNow(quint8 address, quint8 count);
     void readLater(int delayMs, quint8 address, quint8 count);
     void startSequence(quint8 firstRead, quint8 firstCount, quint8 measureAddress,
-                       quint8 measureCount, quint8 streamingMode);
+        quint8 measureCount, quint8 streamingMode);
 
     // Calibration branches (calibrationworkflows.cpp), fed each scaled sample after
     // the live path of the sensor's handler.
@@ -200,7 +201,7 @@ private:
     bool m_gyroCalActive = false;
     int m_gyroSampleCount = 0;
     int m_accSampleCount = 0;
-    std::array<float, 18> m_accPositionSums{};
+    std::array<float, 18> m_accPositionSums {};
     int m_accCalStage = -1;
     std::vector<QVector4D> m_gyroCalSamples;
     double m_progressPercent = 0.0;
@@ -217,6 +218,6 @@ private:
     bool m_connected = false;
     FrameSender m_frameSender;
 
-    RegisterObjects m_rows{};
+    RegisterObjects m_rows {};
     QList<QObject *> m_registerList;
 };

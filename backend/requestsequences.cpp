@@ -52,8 +52,8 @@ bool parseUnsigned(const QString &text, int width, quint8 *bytes)
 {
     bool ok = false;
     const qulonglong parsed = text.toULongLong(&ok, 10);
-    const qulonglong limit = width >= 8 ? std::numeric_limits<qulonglong>::max()
-                                        : (qulonglong(1) << (8 * width)) - 1;
+    const qulonglong limit
+        = width >= 8 ? std::numeric_limits<qulonglong>::max() : (qulonglong(1) << (8 * width)) - 1;
     if (!ok || parsed > limit)
         return false;
     for (int i = 0; i < width; ++i)
@@ -67,7 +67,8 @@ bool parseReal(const QString &text, quint8 *bytes)
 {
     bool ok = false;
     const double parsed = text.toDouble(&ok);
-    if (!ok || !std::isfinite(parsed) || std::fabs(parsed) > double(std::numeric_limits<float>::max()))
+    if (!ok || !std::isfinite(parsed)
+        || std::fabs(parsed) > double(std::numeric_limits<float>::max()))
         return false;
     writeF32(bytes, float(parsed));
     return true;
@@ -88,12 +89,12 @@ void DurUzaBackend::sendLater(int delayMs)
 {
     ComsProtocol *protocol = m_coms.protocol();
     if (m_frameSender) {
-        const QByteArray frame(reinterpret_cast<const char *>(protocol->frameData()),
-                               protocol->frameLength());
+        const QByteArray frame(
+            reinterpret_cast<const char *>(protocol->frameData()), protocol->frameLength());
         QTimer::singleShot(delayMs, this, [this, frame] {
             if (m_frameSender)
-                m_frameSender(reinterpret_cast<const quint8 *>(frame.constData()),
-                              quint8(frame.size()));
+                m_frameSender(
+                    reinterpret_cast<const quint8 *>(frame.constData()), quint8(frame.size()));
         });
         return;
     }
@@ -129,7 +130,7 @@ void DurUzaBackend::readLater(int delayMs, quint8 address, quint8 count)
 // Streaming off, a read at once, a measurement read after 500 ms, then the module
 // switched to `streamingMode` after 600 ms.
 void DurUzaBackend::startSequence(quint8 firstRead, quint8 firstCount, quint8 measureAddress,
-                                  quint8 measureCount, quint8 streamingMode)
+    quint8 measureCount, quint8 streamingMode)
 {
     writeControl1(streamingOff);
     readNow(firstRead, firstCount);

@@ -2,12 +2,12 @@
 
 RegisterObjects createRegisterObjects(QObject *parent)
 {
-    RegisterObjects objects{};
+    RegisterObjects objects {};
     for (int row = 0; row < registerCount; ++row) {
         const RegisterInfo &info = registerCatalogue[row];
         objects[row] = new RegistryItemModel(parent, info.address, info.displayCode,
-                                             QString::fromLatin1(info.name), info.writable,
-                                             QString::fromLatin1(info.description), QStringList());
+            QString::fromLatin1(info.name), info.writable, QString::fromLatin1(info.description),
+            QStringList());
     }
     return objects;
 }

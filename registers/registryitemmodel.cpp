@@ -2,13 +2,12 @@
 
 RegistryItemModel::RegistryItemModel(QObject *parent)
     : RegistryItemModel(parent, 0, 0, QStringLiteral("No Name"), false,
-                        QStringLiteral("No Description"), QStringList())
-{
-}
+        QStringLiteral("No Description"), QStringList())
+{ }
 
 RegistryItemModel::RegistryItemModel(QObject *parent, int address, int modelDataType,
-                                     const QString &registerName, bool writeAccess,
-                                     const QString &description, const QStringList &choices)
+    const QString &registerName, bool writeAccess, const QString &description,
+    const QStringList &choices)
     : QObject(parent)
     , m_modelDataType(modelDataType)
     , m_registerName(registerName)
@@ -17,8 +16,7 @@ RegistryItemModel::RegistryItemModel(QObject *parent, int address, int modelData
     , m_choices(choices)
     , m_writeAccess(writeAccess)
     , m_address(address)
-{
-}
+{ }
 
 void RegistryItemModel::setData(const QVariant &value)
 {

@@ -24,7 +24,7 @@ public:
     // What the QML engine uses when it creates a RegisterModel on its own.
     explicit RegistryItemModel(QObject *parent = nullptr);
     RegistryItemModel(QObject *parent, int address, int modelDataType, const QString &registerName,
-                      bool writeAccess, const QString &description, const QStringList &choices);
+        bool writeAccess, const QString &description, const QStringList &choices);
 
     int modelDataType() const { return m_modelDataType; }
     QString registerName() const { return m_registerName; }

@@ -69,7 +69,7 @@ private:
     {
         QByteArray pending;
         while (!m_stop) {
-            pollfd pfd{m_fd, POLLIN, 0};
+            pollfd pfd {m_fd, POLLIN, 0};
             if (poll(&pfd, 1, 20) <= 0 || !(pfd.revents & POLLIN))
                 continue;
             char buffer[512];
@@ -99,14 +99,13 @@ private:
             QByteArray answer;
             {
                 std::lock_guard<std::mutex> lock(m_mutex);
-                m_requests.append(
-                    {QString::fromLatin1(frame.toHex(' ').toUpper()),
-                     std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m_start)
-                         .count()});
+                m_requests.append({QString::fromLatin1(frame.toHex(' ').toUpper()),
+                    std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m_start)
+                        .count()});
                 if (isRead) {
-                    answer = dataFrame(address, QByteArray(reinterpret_cast<const char *>(
-                                                               m_image.data() + address),
-                                                           qMin(count, 176 - address)));
+                    answer = dataFrame(address,
+                        QByteArray(reinterpret_cast<const char *>(m_image.data() + address),
+                            qMin(count, 176 - address)));
                 } else {
                     for (int i = 0; i < count && address + i < 176; ++i)
                         m_image[std::size_t(address + i)] = quint8(frame[4 + i]);
@@ -137,14 +136,14 @@ private:
     const int m_fd;
     const Clock::time_point m_start;
     mutable std::mutex m_mutex;
-    std::array<quint8, 176> m_image{};
+    std::array<quint8, 176> m_image {};
     QList<Request> m_requests;
-    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_stop {false};
     std::thread m_thread;
 };
 
-const QStringList connectSequence = {"AA 00 34 01 00", "AA 01 00 B0", "AA 01 06 22",
-                                     "AA 00 34 01 0B"};
+const QStringList connectSequence
+    = {"AA 00 34 01 00", "AA 01 00 B0", "AA 01 06 22", "AA 00 34 01 0B"};
 
 } // namespace
 
@@ -188,31 +187,32 @@ void BackendEndToEndTest::initTestCase()
     QVERIFY(openpty(&m_master, &m_slave, name, nullptr, nullptr) == 0);
     // Raw line both ways; the test keeps the slave open so the master never sees a
     // hang-up while the backend closes and reopens the port.
-    termios tio{};
+    termios tio {};
     QVERIFY(tcgetattr(m_slave, &tio) == 0);
     cfmakeraw(&tio);
     QVERIFY(tcsetattr(m_slave, TCSANOW, &tio) == 0);
     m_slavePath = QString::fromLocal8Bit(name);
-    qputenv("VELMAR_EXTRA_PORTS", (m_slavePath + QStringLiteral(":/nonexistent/velmar-port")).toLocal8Bit());
+    qputenv("VELMAR_EXTRA_PORTS",
+        (m_slavePath + QStringLiteral(":/nonexistent/velmar-port")).toLocal8Bit());
 
     m_module = std::make_unique<ModuleResponder>(m_master);
     QByteArray image(52, '\0');
-    image[0] = char(0x42);                                // Device ID
-    image[1] = char(0x01);                                // Status
-    image.replace(2, 2, le16(1442));                      // Hardware Version
-    image.replace(4, 2, le16(515));                       // Software Version
+    image[0] = char(0x42); // Device ID
+    image[1] = char(0x01); // Status
+    image.replace(2, 2, le16(1442)); // Hardware Version
+    image.replace(4, 2, le16(515)); // Software Version
     // The read of the whole map meets an unknown range for these (the range byte
     // comes later in the same pass); the measurement read that follows shows them.
-    image.replace(6, 6, le16s({8192, 0, -16384}));        // Accelerometer
-    image.replace(12, 6, le16s({16384, 0, 0}));           // Gyroscope
-    image.replace(18, 6, le16s({8192, 0, 0}));            // Magnetometer
-    image.replace(24, 2, le16(0));                        // Temperature
-    image.replace(26, 8, le16s({1000, 0, 0, 0}));         // Quaternion
-    image.replace(34, 6, le16s({4500, -9000, 18000}));    // Euler angles
+    image.replace(6, 6, le16s({8192, 0, -16384})); // Accelerometer
+    image.replace(12, 6, le16s({16384, 0, 0})); // Gyroscope
+    image.replace(18, 6, le16s({8192, 0, 0})); // Magnetometer
+    image.replace(24, 2, le16(0)); // Temperature
+    image.replace(26, 8, le16s({1000, 0, 0, 0})); // Quaternion
+    image.replace(34, 6, le16s({4500, -9000, 18000})); // Euler angles
     m_module->setRegister(0, image);
     const auto defaults = defaultBlock();
-    m_module->setRegister(52, QByteArray(reinterpret_cast<const char *>(defaults.data()),
-                                         int(defaults.size())));
+    m_module->setRegister(
+        52, QByteArray(reinterpret_cast<const char *>(defaults.data()), int(defaults.size())));
     m_backend = std::make_unique<DurUzaBackend>();
 }
 
@@ -263,10 +263,11 @@ void BackendEndToEndTest::connectSequenceAndDecodedValues()
     QCOMPARE(backend.accFullScale(), 20.f);
     QCOMPARE(backend.gyroFullScale(), 250.f);
     QCOMPARE(backend.magFullScale(), 2.f);
-    QTRY_COMPARE_WITH_TIMEOUT(floats(backend.accDataList()), (QList<float>{5.f, 0.f, -10.f}), 15000);
-    QCOMPARE(floats(backend.gyroDataList()), (QList<float>{125.f, 0.f, 0.f}));
-    QCOMPARE(floats(backend.magDataList()), (QList<float>{0.5f, 0.f, 0.f}));
-    QCOMPARE(floats(backend.eulerDataList()), (QList<float>{45.f, -90.f, 180.f}));
+    QTRY_COMPARE_WITH_TIMEOUT(
+        floats(backend.accDataList()), (QList<float> {5.f, 0.f, -10.f}), 15000);
+    QCOMPARE(floats(backend.gyroDataList()), (QList<float> {125.f, 0.f, 0.f}));
+    QCOMPARE(floats(backend.magDataList()), (QList<float> {0.5f, 0.f, 0.f}));
+    QCOMPARE(floats(backend.eulerDataList()), (QList<float> {45.f, -90.f, 180.f}));
     QCOMPARE(backend.qQuat(), QQuaternion(1, 0, 0, 0));
     QCOMPARE(registerNamed(backend, "Accelerometer Z")->data().toFloat(), -10.f);
 }
@@ -278,9 +279,9 @@ void BackendEndToEndTest::registerEditReachesTheModuleAndReadsBack()
     const int before = m_module->requests().size();
     QVERIFY(backend.writeRegisterText(115, QStringLiteral("2.5")));
     QTRY_COMPARE_WITH_TIMEOUT(m_module->requestHex(before),
-                              (QStringList{"AA 00 73 04 00 00 20 40", "AA 01 73 04"}), 15000);
-    QTRY_COMPARE_WITH_TIMEOUT(registerNamed(backend, "Gyroscope Scale Factor X")->data(),
-                              QVariant(2.5f), 15000);
+        (QStringList {"AA 00 73 04 00 00 20 40", "AA 01 73 04"}), 15000);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        registerNamed(backend, "Gyroscope Scale Factor X")->data(), QVariant(2.5f), 15000);
 }
 
 void BackendEndToEndTest::reconnectAtOnceSendsTheSequenceAgain()

@@ -42,7 +42,6 @@ private slots:
 
     void testActionEmitsOnlySdmChanged();
     void randomFillMagScatterChangesNothing();
-    void calibrationButtonsAdvanceTheirStage();
 };
 
 namespace {
@@ -91,7 +90,7 @@ void BackendDecodingTest::freshBackendHasCatalogueAndEmptyLive()
     QVERIFY(backend.magScatterDataProxy() != nullptr);
     // What the interface reads goes through the meta-object, so check that path too.
     QCOMPARE(backend.property("magScatterDataProxy").value<QObject *>(),
-             static_cast<QObject *>(backend.magScatterDataProxy()));
+        static_cast<QObject *>(backend.magScatterDataProxy()));
     QCOMPARE(backend.property("qQuat").value<QQuaternion>(), QQuaternion(1, 0, 0, 0));
     QCOMPARE(backend.property("progressPercent").toDouble(), 0.0);
     QCOMPARE(backend.magScatterDataProxy()->itemCount(), 0);
@@ -107,7 +106,7 @@ void BackendDecodingTest::dispatchTableFollowsTheLinkBlocks()
 {
     for (int i = 0; i < int(registerBlocks.size()); ++i)
         QCOMPARE(QString::fromLatin1(DurUzaBackend::blockHandlerName(i)),
-                 QString::fromLatin1(registerBlocks[std::size_t(i)].handler));
+            QString::fromLatin1(registerBlocks[std::size_t(i)].handler));
     QVERIFY(DurUzaBackend::blockHandlerName(22) == nullptr);
 }
 
@@ -123,8 +122,10 @@ void BackendDecodingTest::sensorsRangeSetsFullScales_data()
     QTest::addColumn<float>("mag");
     QTest::newRow("1442 all codes 0") << 1442 << -1 << 0x00 << 20.f << 250.f << 2.f;
     QTest::newRow("1442 all codes 1") << 1442 << -1 << 0x15 << 40.f << 500.f << 8.f;
-    QTest::newRow("1442 0x3F keeps mag, none before") << 1442 << -1 << 0x3F << 160.f << 2000.f << -1.f;
-    QTest::newRow("1442 0x3F keeps mag from 0x01") << 1442 << 0x01 << 0x3F << 160.f << 2000.f << 8.f;
+    QTest::newRow("1442 0x3F keeps mag, none before")
+        << 1442 << -1 << 0x3F << 160.f << 2000.f << -1.f;
+    QTest::newRow("1442 0x3F keeps mag from 0x01")
+        << 1442 << 0x01 << 0x3F << 160.f << 2000.f << 8.f;
     QTest::newRow("1442 0x2A keeps mag from 0x00") << 1442 << 0x00 << 0x2A << 80.f << 1000.f << 2.f;
     QTest::newRow("2542 0x1C") << 2542 << -1 << 0x1C << 240.f << 2000.f << 8.f;
     QTest::newRow("2542 0x0B") << 2542 << -1 << 0x0B << 60.f << 1000.f << 8.f;
@@ -187,7 +188,7 @@ void BackendDecodingTest::sampleBeforeRangeInSamePassIsDropped()
     feed(backend, dataFrame(0, bytes));
     QVERIFY(backend.accDataList().isEmpty());
     feed(backend, dataFrame(6, le16s({16384, 0, 0})));
-    QCOMPARE(floats(backend.accDataList()), (QList<float>{10.f, 0.f, 0.f}));
+    QCOMPARE(floats(backend.accDataList()), (QList<float> {10.f, 0.f, 0.f}));
 }
 
 void BackendDecodingTest::sensorSamplesScaleByTheirFullScale_data()
@@ -197,19 +198,20 @@ void BackendDecodingTest::sensorSamplesScaleByTheirFullScale_data()
     QTest::addColumn<QString>("firstRegister");
     QTest::addColumn<QByteArray>("raw");
     QTest::addColumn<QList<float>>("expected");
-    QTest::newRow("acc half scale") << 6 << "Accelerometer X" << le16s({16384, -16384, 0})
-                                    << QList<float>{10.f, -10.f, 0.f};
+    QTest::newRow("acc half scale")
+        << 6 << "Accelerometer X" << le16s({16384, -16384, 0}) << QList<float> {10.f, -10.f, 0.f};
     QTest::newRow("acc extremes") << 6 << "Accelerometer X" << le16s({32767, -32768, 1})
-                                  << QList<float>{float(32767 / 32768.0 * 20), -20.f,
-                                                  float(1 / 32768.0 * 20)};
+                                  << QList<float> {float(32767 / 32768.0 * 20), -20.f,
+                                         float(1 / 32768.0 * 20)};
     QTest::newRow("gyro") << 12 << "Gyroscope X" << le16s({16384, 32767, -32768})
-                          << QList<float>{125.f, float(32767 / 32768.0 * 250), -250.f};
+                          << QList<float> {125.f, float(32767 / 32768.0 * 250), -250.f};
     QTest::newRow("mag") << 18 << "Magnetometer X" << le16s({16384, -8192, -32768})
-                         << QList<float>{1.f, -0.5f, -2.f};
-    QTest::newRow("linear acceleration") << 40 << "Linear Acceleration X"
-                                         << le16s({8192, 0, -32768}) << QList<float>{5.f, 0.f, -20.f};
+                         << QList<float> {1.f, -0.5f, -2.f};
+    QTest::newRow("linear acceleration")
+        << 40 << "Linear Acceleration X" << le16s({8192, 0, -32768})
+        << QList<float> {5.f, 0.f, -20.f};
     QTest::newRow("gravity") << 46 << "Gravity X" << le16s({0, 0, 16056})
-                             << QList<float>{0.f, 0.f, float(16056 / 32768.0 * 20)};
+                             << QList<float> {0.f, 0.f, float(16056 / 32768.0 * 20)};
 }
 
 void BackendDecodingTest::sensorSamplesScaleByTheirFullScale()
@@ -230,15 +232,15 @@ void BackendDecodingTest::sensorSamplesScaleByTheirFullScale()
         QCOMPARE(item->data().toFloat(), expected.at(i));
         QVERIFY(item->updated());
     }
-    const QList<float> listed = address == 6    ? floats(backend.accDataList())
-                                : address == 12 ? floats(backend.gyroDataList())
-                                : address == 18 ? floats(backend.magDataList())
-                                                : QList<float>();
+    const QList<float> listed = address == 6 ? floats(backend.accDataList())
+        : address == 12                      ? floats(backend.gyroDataList())
+        : address == 18                      ? floats(backend.magDataList())
+                                             : QList<float>();
     if (address <= 18) {
         QCOMPARE(listed, expected);
         for (const QVariant &v : (address == 6 ? backend.accDataList()
-                                  : address == 12 ? backend.gyroDataList()
-                                                  : backend.magDataList()))
+                     : address == 12           ? backend.gyroDataList()
+                                               : backend.magDataList()))
             QCOMPARE(v.userType(), int(QMetaType::Float));
     }
     if (address == 18)
@@ -250,11 +252,16 @@ void BackendDecodingTest::unknownRangeDropsSample_data()
     QTest::addColumn<int>("address");
     QTest::addColumn<QString>("firstRegister");
     QTest::addColumn<QString>("message");
-    QTest::newRow("acc") << 6 << "Accelerometer X" << "ACC Range Unknown!";
-    QTest::newRow("gyro") << 12 << "Gyroscope X" << "Gyro Range Unknown!";
-    QTest::newRow("mag") << 18 << "Magnetometer X" << "MAG Range Unknown!";
-    QTest::newRow("linear acceleration") << 40 << "Linear Acceleration X" << "ACC Range Unknown!";
-    QTest::newRow("gravity") << 46 << "Gravity X" << "ACC Range Unknown!";
+    QTest::newRow("acc") << 6 << "Accelerometer X"
+                         << "ACC Range Unknown!";
+    QTest::newRow("gyro") << 12 << "Gyroscope X"
+                          << "Gyro Range Unknown!";
+    QTest::newRow("mag") << 18 << "Magnetometer X"
+                         << "MAG Range Unknown!";
+    QTest::newRow("linear acceleration") << 40 << "Linear Acceleration X"
+                                         << "ACC Range Unknown!";
+    QTest::newRow("gravity") << 46 << "Gravity X"
+                             << "ACC Range Unknown!";
 }
 
 void BackendDecodingTest::unknownRangeDropsSample()
@@ -287,14 +294,14 @@ void BackendDecodingTest::orientationScaling_data()
     QTest::addColumn<QList<float>>("quat");
     QTest::addColumn<QByteArray>("eulerRaw");
     QTest::addColumn<QList<float>>("euler");
-    QTest::newRow("identity, 45 degrees") << le16s({1000, 0, 0, 0}) << QList<float>{1, 0, 0, 0}
-                                          << le16s({4500, 0, 0}) << QList<float>{45, 0, 0};
+    QTest::newRow("identity, 45 degrees") << le16s({1000, 0, 0, 0}) << QList<float> {1, 0, 0, 0}
+                                          << le16s({4500, 0, 0}) << QList<float> {45, 0, 0};
     QTest::newRow("half turn, negative angles")
-        << le16s({0, 707, -707, 0}) << QList<float>{0, 0.707f, -0.707f, 0}
-        << le16s({-18000, 9000, -1}) << QList<float>{-180, 90, -0.01f};
+        << le16s({0, 707, -707, 0}) << QList<float> {0, 0.707f, -0.707f, 0}
+        << le16s({-18000, 9000, -1}) << QList<float> {-180, 90, -0.01f};
     QTest::newRow("extremes") << le16s({32767, -32768, 1, -1})
-                              << QList<float>{32.767f, -32.768f, 0.001f, -0.001f}
-                              << le16s({32767, -32768, 0}) << QList<float>{327.67f, -327.68f, 0};
+                              << QList<float> {32.767f, -32.768f, 0.001f, -0.001f}
+                              << le16s({32767, -32768, 0}) << QList<float> {327.67f, -327.68f, 0};
 }
 
 void BackendDecodingTest::orientationScaling()
@@ -328,8 +335,8 @@ void BackendDecodingTest::listsHoldLatestSampleOnly()
     const int samples = 5;
     for (int s = 1; s <= samples; ++s) {
         // Accelerometer to Euler angles, as one streamed measurement group.
-        QByteArray group = le16s({s * 1638, 0, 0}) + le16s({s * 131, 0, 0}) + le16s({s * 1638, 0, 0})
-            + le16(0) + le16s({1000, 0, 0, 0}) + le16s({s * 100, 0, 0});
+        QByteArray group = le16s({s * 1638, 0, 0}) + le16s({s * 131, 0, 0})
+            + le16s({s * 1638, 0, 0}) + le16(0) + le16s({1000, 0, 0, 0}) + le16s({s * 100, 0, 0});
         feed(backend, dataFrame(6, group));
         QCOMPARE(backend.accDataList().size(), 3);
         QCOMPARE(backend.gyroDataList().size(), 3);
@@ -350,9 +357,9 @@ void BackendDecodingTest::temperatureCutToHundredths_data()
     QTest::newRow("raw 0 is 25.00") << 0 << 25.00;
     QTest::newRow("one unit up") << 3268 << 35.00;
     QTest::newRow("one unit down") << -3268 << 15.00;
-    QTest::newRow("cut, not rounded, up") << 100 << 25.30;   // 25.30599...
-    QTest::newRow("cut, not rounded, down") << -1 << 24.99;  // 24.99694...
-    QTest::newRow("most negative") << -32768 << -75.27;      // -75.2693...
+    QTest::newRow("cut, not rounded, up") << 100 << 25.30; // 25.30599...
+    QTest::newRow("cut, not rounded, down") << -1 << 24.99; // 24.99694...
+    QTest::newRow("most negative") << -32768 << -75.27; // -75.2693...
 }
 
 void BackendDecodingTest::temperatureCutToHundredths()
@@ -375,23 +382,37 @@ void BackendDecodingTest::plainRegistersStoreTheirBytes_data()
     QTest::newRow("device id") << 0 << QByteArray::fromHex("A5") << "Device ID" << QVariant(0xA5);
     QTest::newRow("status") << 1 << QByteArray::fromHex("FF") << "Status" << QVariant(255);
     QTest::newRow("hardware version") << 2 << le16(2542) << "Hardware Version" << QVariant(2542);
-    QTest::newRow("software version, no sign") << 4 << QByteArray::fromHex("FFFF")
-                                               << "Software Version" << QVariant(65535);
+    QTest::newRow("software version, no sign")
+        << 4 << QByteArray::fromHex("FFFF") << "Software Version" << QVariant(65535);
     QTest::newRow("control1") << 52 << QByteArray::fromHex("0B") << "Control1" << QVariant(11);
     QTest::newRow("control2") << 53 << QByteArray::fromHex("80") << "Control2" << QVariant(128);
     // Reals at addresses that are not multiples of four.
-    QTest::newRow("acc offset z") << 55 << QByteArray::fromHex("00000000" "00000000" "000010C0")
+    QTest::newRow("acc offset z") << 55
+                                  << QByteArray::fromHex("00000000"
+                                                         "00000000"
+                                                         "000010C0")
                                   << "ACC Offset Z" << QVariant(-2.25f);
-    QTest::newRow("acc scale factor8") << 67 << QByteArray(32, '\0') + QByteArray::fromHex("0000C03F")
-                                       << "ACC Scale Factor8" << QVariant(1.5f);
-    QTest::newRow("gyro offset x") << 103 << QByteArray::fromHex("0000803F" "00000000" "00000000")
+    QTest::newRow("acc scale factor8")
+        << 67 << QByteArray(32, '\0') + QByteArray::fromHex("0000C03F") << "ACC Scale Factor8"
+        << QVariant(1.5f);
+    QTest::newRow("gyro offset x") << 103
+                                   << QByteArray::fromHex("0000803F"
+                                                          "00000000"
+                                                          "00000000")
                                    << "Gyroscope Offset X" << QVariant(1.0f);
-    QTest::newRow("gyro scale factor y") << 115 << QByteArray::fromHex("00000000" "00002040" "00000000")
+    QTest::newRow("gyro scale factor y") << 115
+                                         << QByteArray::fromHex("00000000"
+                                                                "00002040"
+                                                                "00000000")
                                          << "Gyroscope Scale Factor Y" << QVariant(2.5f);
-    QTest::newRow("mag offset y, two blanks") << 127 << QByteArray::fromHex("00000000" "0000A0C0" "00000000")
+    QTest::newRow("mag offset y, two blanks") << 127
+                                              << QByteArray::fromHex("00000000"
+                                                                     "0000A0C0"
+                                                                     "00000000")
                                               << "MAG  Offset Y" << QVariant(-5.0f);
-    QTest::newRow("mag scale factor0") << 139 << QByteArray::fromHex("00000040") + QByteArray(32, '\0')
-                                       << "MAG Scale Factor0" << QVariant(2.0f);
+    QTest::newRow("mag scale factor0")
+        << 139 << QByteArray::fromHex("00000040") + QByteArray(32, '\0') << "MAG Scale Factor0"
+        << QVariant(2.0f);
 }
 
 void BackendDecodingTest::plainRegistersStoreTheirBytes()
@@ -412,8 +433,8 @@ void BackendDecodingTest::plainRegistersStoreTheirBytes()
 void BackendDecodingTest::accMagEffLogsItsValue()
 {
     DurUzaBackend backend;
-    QTest::ignoreMessage(QtDebugMsg,
-                         QRegularExpression("accMagEffUpdated.*Acc Mag Eff Updated: 10$"));
+    QTest::ignoreMessage(
+        QtDebugMsg, QRegularExpression("accMagEffUpdated.*Acc Mag Eff Updated: 10$"));
     feed(backend, dataFrame(175, QByteArray::fromHex("0A")));
     QCOMPARE(registerNamed(backend, "ACC_MAG_EFF")->data(), QVariant(10));
 }
@@ -443,8 +464,8 @@ void BackendDecodingTest::changedByteFlashesWholeBlockOnce()
                            .arg(spies[row]->count());
     }
     qDeleteAll(spies);
-    QCOMPARE(flashed, (QStringList{"Gyroscope Offset Xx1", "Gyroscope Offset Yx1",
-                                   "Gyroscope Offset Zx1"}));
+    QCOMPARE(flashed,
+        (QStringList {"Gyroscope Offset Xx1", "Gyroscope Offset Yx1", "Gyroscope Offset Zx1"}));
     quint8 expected[4] = {0, 0x22, 0, 0};
     QCOMPARE(registerNamed(backend, "Gyroscope Offset Y")->data().toFloat(), readF32(expected));
 }
@@ -454,7 +475,7 @@ void BackendDecodingTest::testActionEmitsOnlySdmChanged()
     DurUzaBackend backend;
     AllSignals signalsSeen(&backend);
     backend.testAction();
-    QCOMPARE(signalsSeen.emitted(), QStringList{"sdmChanged"});
+    QCOMPARE(signalsSeen.emitted(), QStringList {"sdmChanged"});
 }
 
 void BackendDecodingTest::randomFillMagScatterChangesNothing()
@@ -464,15 +485,6 @@ void BackendDecodingTest::randomFillMagScatterChangesNothing()
     backend.randomFillMagScatter();
     QCOMPARE(signalsSeen.emitted(), QStringList());
     QCOMPARE(backend.magScatterDataProxy()->itemCount(), 0);
-}
-
-void BackendDecodingTest::calibrationButtonsAdvanceTheirStage()
-{
-    DurUzaBackend backend;
-    QTest::ignoreMessage(QtDebugMsg, "Stage:  0");
-    QTest::ignoreMessage(QtDebugMsg, "Stage:  1");
-    backend.accCalButton();
-    backend.accCalButton();
 }
 
 QTEST_GUILESS_MAIN(BackendDecodingTest)

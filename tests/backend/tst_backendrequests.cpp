@@ -44,8 +44,8 @@ private:
         m_sent.clear();
         m_clock.start();
         backend.setFrameSender([this](const quint8 *data, quint8 length) {
-            m_sent.append({QByteArray(reinterpret_cast<const char *>(data), length),
-                           m_clock.elapsed()});
+            m_sent.append(
+                {QByteArray(reinterpret_cast<const char *>(data), length), m_clock.elapsed()});
         });
     }
     QStringList sentHex() const
@@ -71,20 +71,20 @@ void BackendRequestsTest::requestSequencesSendFramesInOrder_data()
     QTest::addColumn<QStringList>("now");
     QTest::addColumn<QStringList>("later");
     QTest::newRow("all data") << QByteArray("requestAllData")
-                              << QStringList{"AA 00 34 01 00", "AA 01 00 B0"} << QStringList();
+                              << QStringList {"AA 00 34 01 00", "AA 01 00 B0"} << QStringList();
     QTest::newRow("chart data") << QByteArray("requestChartData")
-                                << QStringList{"AA 00 34 01 00", "AA 01 00 B0"}
-                                << QStringList{"AA 01 06 22", "AA 00 34 01 0B"};
+                                << QStringList {"AA 00 34 01 00", "AA 01 00 B0"}
+                                << QStringList {"AA 01 06 22", "AA 00 34 01 0B"};
     QTest::newRow("acc only") << QByteArray("requestAccOnly")
-                              << QStringList{"AA 00 34 01 00", "AA 01 36 01"}
-                              << QStringList{"AA 01 06 06", "AA 00 34 01 0C"};
+                              << QStringList {"AA 00 34 01 00", "AA 01 36 01"}
+                              << QStringList {"AA 01 06 06", "AA 00 34 01 0C"};
     QTest::newRow("gyro only") << QByteArray("requestGyroOnly")
-                               << QStringList{"AA 00 34 01 00", "AA 01 36 01"}
-                               << QStringList{"AA 01 0C 06", "AA 00 34 01 0C"};
+                               << QStringList {"AA 00 34 01 00", "AA 01 36 01"}
+                               << QStringList {"AA 01 0C 06", "AA 00 34 01 0C"};
     QTest::newRow("mag only") << QByteArray("requestMagOnly")
-                              << QStringList{"AA 00 34 01 00", "AA 01 36 01"}
-                              << QStringList{"AA 01 12 06", "AA 00 34 01 0B"};
-    QTest::newRow("range") << QByteArray("requestRangeData") << QStringList{"AA 01 36 01"}
+                              << QStringList {"AA 00 34 01 00", "AA 01 36 01"}
+                              << QStringList {"AA 01 12 06", "AA 00 34 01 0B"};
+    QTest::newRow("range") << QByteArray("requestRangeData") << QStringList {"AA 01 36 01"}
                            << QStringList();
 }
 
@@ -129,12 +129,14 @@ void BackendRequestsTest::writeRegisterText_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QStringList>("frames"); // empty: refused
     // Byte registers: 0x-hexadecimal or decimal 0..255.
-    QTest::newRow("control1 hex") << 52 << "0x0B" << QStringList{"AA 00 34 01 0B", "AA 01 34 01"};
-    QTest::newRow("control1 hex upper X") << 52 << "0X0b" << QStringList{"AA 00 34 01 0B", "AA 01 34 01"};
-    QTest::newRow("control1 decimal") << 52 << "11" << QStringList{"AA 00 34 01 0B", "AA 01 34 01"};
-    QTest::newRow("range 255") << 54 << "255" << QStringList{"AA 00 36 01 FF", "AA 01 36 01"};
-    QTest::newRow("padded") << 53 << " 12 " << QStringList{"AA 00 35 01 0C", "AA 01 35 01"};
-    QTest::newRow("acc mag eff") << 175 << "0x0A" << QStringList{"AA 00 AF 01 0A", "AA 01 AF 01"};
+    QTest::newRow("control1 hex") << 52 << "0x0B" << QStringList {"AA 00 34 01 0B", "AA 01 34 01"};
+    QTest::newRow("control1 hex upper X")
+        << 52 << "0X0b" << QStringList {"AA 00 34 01 0B", "AA 01 34 01"};
+    QTest::newRow("control1 decimal")
+        << 52 << "11" << QStringList {"AA 00 34 01 0B", "AA 01 34 01"};
+    QTest::newRow("range 255") << 54 << "255" << QStringList {"AA 00 36 01 FF", "AA 01 36 01"};
+    QTest::newRow("padded") << 53 << " 12 " << QStringList {"AA 00 35 01 0C", "AA 01 35 01"};
+    QTest::newRow("acc mag eff") << 175 << "0x0A" << QStringList {"AA 00 AF 01 0A", "AA 01 AF 01"};
     QTest::newRow("byte 256") << 52 << "256" << QStringList();
     QTest::newRow("byte 0x100") << 52 << "0x100" << QStringList();
     QTest::newRow("byte negative") << 52 << "-1" << QStringList();
@@ -143,14 +145,14 @@ void BackendRequestsTest::writeRegisterText_data()
     QTest::newRow("byte empty") << 52 << "" << QStringList();
     QTest::newRow("byte letters") << 52 << "abc" << QStringList();
     // Reals: written as four little-endian bytes of a 32-bit float.
-    QTest::newRow("acc offset x 1.5") << 55 << "1.5"
-                                      << QStringList{"AA 00 37 04 00 00 C0 3F", "AA 01 37 04"};
-    QTest::newRow("mag offset x -2.25") << 127 << "-2.25"
-                                        << QStringList{"AA 00 7F 04 00 00 10 C0", "AA 01 7F 04"};
+    QTest::newRow("acc offset x 1.5")
+        << 55 << "1.5" << QStringList {"AA 00 37 04 00 00 C0 3F", "AA 01 37 04"};
+    QTest::newRow("mag offset x -2.25")
+        << 127 << "-2.25" << QStringList {"AA 00 7F 04 00 00 10 C0", "AA 01 7F 04"};
     QTest::newRow("exponent") << 171 << "1e-3"
-                              << QStringList{"AA 00 AB 04 6F 12 83 3A", "AA 01 AB 04"};
-    QTest::newRow("integer text for a real") << 103 << "2"
-                                             << QStringList{"AA 00 67 04 00 00 00 40", "AA 01 67 04"};
+                              << QStringList {"AA 00 AB 04 6F 12 83 3A", "AA 01 AB 04"};
+    QTest::newRow("integer text for a real")
+        << 103 << "2" << QStringList {"AA 00 67 04 00 00 00 40", "AA 01 67 04"};
     QTest::newRow("real too large for float") << 55 << "1e39" << QStringList();
     QTest::newRow("real nan") << 55 << "nan" << QStringList();
     QTest::newRow("real inf") << 55 << "inf" << QStringList();
@@ -181,9 +183,15 @@ void BackendRequestsTest::portListEntryFormatsDescription_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("description");
     QTest::addColumn<QString>("entry");
-    QTest::newRow("with description") << "ttyUSB0" << "FT232R USB UART" << "ttyUSB0: FT232R USB UART";
-    QTest::newRow("bare name") << "ttyS0" << "" << "ttyS0";
-    QTest::newRow("path without description") << "/dev/pts/7" << "" << "/dev/pts/7";
+    QTest::newRow("with description") << "ttyUSB0"
+                                      << "FT232R USB UART"
+                                      << "ttyUSB0: FT232R USB UART";
+    QTest::newRow("bare name") << "ttyS0"
+                               << ""
+                               << "ttyS0";
+    QTest::newRow("path without description") << "/dev/pts/7"
+                                              << ""
+                                              << "/dev/pts/7";
 }
 
 void BackendRequestsTest::portListEntryFormatsDescription()
@@ -202,7 +210,7 @@ void BackendRequestsTest::portListListsEveryEnumeratedPort()
     const QList<SerialPortEntry> ports = enumerateSerialPorts();
     QCOMPARE(listed.size(), ports.size());
     QVERIFY(listed.size() >= 2);
-    QCOMPARE(listed.mid(listed.size() - 2), (QStringList{"/tmp/velmar-a", "/tmp/velmar-b"}));
+    QCOMPARE(listed.mid(listed.size() - 2), (QStringList {"/tmp/velmar-a", "/tmp/velmar-b"}));
     QCOMPARE(backend.property("availablePortsList").toStringList(), listed);
 }
 
@@ -242,7 +250,7 @@ void BackendRequestsTest::secondConnectClickOnlyStops()
     const int index = backend.availablePortsList().size() - 1;
     backend.connectClicked(index);
     QVERIFY(backend.isConnected());
-    QCOMPARE(sentHex(), (QStringList{"AA 00 34 01 00", "AA 01 00 B0"}));
+    QCOMPARE(sentHex(), (QStringList {"AA 00 34 01 00", "AA 01 00 B0"}));
     backend.connectClicked(index);
     QVERIFY(!backend.isConnected());
     QCOMPARE(m_sent.size(), 2);

@@ -33,11 +33,11 @@ struct SignalLog
     void attach(RegistryItemModel &item)
     {
         QObject::connect(&item, &RegistryItemModel::updatedChanged,
-                         [this] { order << QStringLiteral("updated"); });
-        QObject::connect(&item, &RegistryItemModel::dataChanged,
-                         [this] { order << QStringLiteral("data"); });
+            [this] { order << QStringLiteral("updated"); });
+        QObject::connect(
+            &item, &RegistryItemModel::dataChanged, [this] { order << QStringLiteral("data"); });
         QObject::connect(&item, &RegistryItemModel::dataUpdatedFromModule,
-                         [this] { order << QStringLiteral("module"); });
+            [this] { order << QStringLiteral("module"); });
     }
 };
 } // namespace
@@ -45,7 +45,7 @@ struct SignalLog
 void RegistryItemModelTest::newObjectHoldsIntegerZeroAndIsNotUpdated()
 {
     RegistryItemModel item(nullptr, 54, 0, QStringLiteral("Sensors Range"), true,
-                           QStringLiteral("No Description"), {});
+        QStringLiteral("No Description"), {});
     QCOMPARE(item.data().userType(), int(QMetaType::Int));
     QCOMPARE(item.data().toInt(), 0);
     QVERIFY(!item.updated());
@@ -75,7 +75,7 @@ void RegistryItemModelTest::qmlCreatedRegisterModelUsesDefaults()
     QQmlComponent component(&engine);
     component.setData("import QtQml 2.0\nimport com.duruza.registryModel 1.0\n"
                       "RegisterModel { property string shown: registerName + '/' + description }",
-                      QUrl());
+        QUrl());
     std::unique_ptr<QObject> object(component.create());
     QVERIFY2(object, qPrintable(component.errorString()));
     QCOMPARE(object->property("shown").toString(), QStringLiteral("No Name/No Description"));
@@ -85,8 +85,8 @@ void RegistryItemModelTest::choicesCountFollowsChoiceList_data()
 {
     QTest::addColumn<QStringList>("choices");
     QTest::newRow("none") << QStringList();
-    QTest::newRow("one") << QStringList{"Off"};
-    QTest::newRow("three") << QStringList{"2 g", "4 g", "8 g"};
+    QTest::newRow("one") << QStringList {"Off"};
+    QTest::newRow("three") << QStringList {"2 g", "4 g", "8 g"};
 }
 
 void RegistryItemModelTest::choicesCountFollowsChoiceList()
@@ -116,7 +116,7 @@ void RegistryItemModelTest::setDataMarksUpdatedWithoutFlashing()
     item.setData(value);
     QVERIFY(item.updated());
     QCOMPARE(item.data(), value);
-    QCOMPARE(log.order, QStringList{"updated"});
+    QCOMPARE(log.order, QStringList {"updated"});
 }
 
 void RegistryItemModelTest::propertyWriteGoesThroughSetData()
@@ -127,7 +127,7 @@ void RegistryItemModelTest::propertyWriteGoesThroughSetData()
     log.attach(item);
     QVERIFY(item.setProperty("data", 42));
     QCOMPARE(item.data().toInt(), 42);
-    QCOMPARE(log.order, QStringList{"updated"});
+    QCOMPARE(log.order, QStringList {"updated"});
 }
 
 void RegistryItemModelTest::setDataFromModuleSignalsUpdatedThenDataThenModule()
@@ -136,7 +136,7 @@ void RegistryItemModelTest::setDataFromModuleSignalsUpdatedThenDataThenModule()
     SignalLog log;
     log.attach(item);
     item.setDataFromModule(QVariant(2.5f));
-    QCOMPARE(log.order, (QStringList{"updated", "data", "module"}));
+    QCOMPARE(log.order, (QStringList {"updated", "data", "module"}));
     QVERIFY(item.updated());
     QCOMPARE(item.data().userType(), int(QMetaType::Float));
     QCOMPARE(item.data().toFloat(), 2.5f);
@@ -149,7 +149,7 @@ void RegistryItemModelTest::equalValueFromModuleSignalsAgain()
     SignalLog log;
     log.attach(item);
     item.setDataFromModule(5);
-    QCOMPARE(log.order, (QStringList{"updated", "data", "module"}));
+    QCOMPARE(log.order, (QStringList {"updated", "data", "module"}));
 }
 
 void RegistryItemModelTest::registerObjectsFollowCatalogueAndBelongToParent()
@@ -161,7 +161,7 @@ void RegistryItemModelTest::registerObjectsFollowCatalogueAndBelongToParent()
     QCOMPARE(objects.front()->description(), QStringLiteral("ID Code Of Current Device"));
     QCOMPARE(objects.back()->registerName(), QStringLiteral("ACC_MAG_EFF"));
     QCOMPARE(objects.back()->address(), 175);
-    QCOMPARE(objects[2]->modelDataType(), 1);   // "Hardware Version"
+    QCOMPARE(objects[2]->modelDataType(), 1); // "Hardware Version"
     QCOMPARE(objects[48]->registerName(), QStringLiteral("MAG  Offset X"));
     QCOMPARE(objects[48]->address(), 127);
     for (RegistryItemModel *item : objects) {
