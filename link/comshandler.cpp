@@ -7,7 +7,7 @@
 #include "registerblocks.h"
 #include "serialports.h"
 
-#include <QMutexLocker>
+#include "linksync.h"
 
 Q_LOGGING_CATEGORY(lcLink, "velmar.link")
 
@@ -30,7 +30,7 @@ ComsHandler::~ComsHandler()
     // Worker first (it also waits for the processing pass it may have started),
     // then the processing thread, then the state they both use.
     delete m_slave;
-    m_processThread->wait();
+    waitForThread(m_processThread);
     delete m_processThread;
     delete m_protocol;
 }
@@ -53,7 +53,7 @@ void ComsHandler::sendFrame(const quint8 *data, quint8 length)
 std::array<quint8, 176> ComsHandler::registerImageSnapshot() const
 {
     std::array<quint8, ComsProtocol::ImageSize> image;
-    QMutexLocker locker(&m_processThread->processLock());
+    LinkLocker locker(&m_processThread->processLock());
     std::copy_n(m_protocol->registerImage(), image.size(), image.begin());
     return image;
 }
@@ -93,7 +93,7 @@ void ComsHandler::process()
     std::array<quint8, ComsProtocol::ImageSize> image;
     std::array<quint8, ComsProtocol::ImageSize> flags;
     {
-        QMutexLocker locker(&m_processThread->processLock());
+        LinkLocker locker(&m_processThread->processLock());
         std::copy_n(m_protocol->registerImage(), image.size(), image.begin());
         std::copy_n(m_protocol->updatedFlags(), flags.size(), flags.begin());
         m_protocol->clearUpdatedFlags();

@@ -5,7 +5,7 @@
 
 #include <QDebug>
 #include <QElapsedTimer>
-#include <QMutexLocker>
+#include "linksync.h"
 #include <QSerialPort>
 #include <QTime>
 #include <QTimer>
@@ -44,15 +44,15 @@ ComsSlave::ComsSlave(QObject *parent, ComsHandler *handler, ProcessThread *proce
 ComsSlave::~ComsSlave()
 {
     stopSlave();
-    wait();
+    waitForThread(this);
     // A pass may still be draining our queue.
-    m_processThread->wait();
+    waitForThread(m_processThread);
     m_receiveQueue.clear();
 }
 
 void ComsSlave::startSlave(const QString &portName, ComsProtocol *protocol)
 {
-    QMutexLocker locker(&m_portLock);
+    LinkLocker locker(&m_portLock);
     m_portName = portName;
     qDebug() << "Starting Slave on :" << portName;
     if (isRunning()) {
@@ -62,7 +62,7 @@ void ComsSlave::startSlave(const QString &portName, ComsProtocol *protocol)
         // The previous run is closing its port: let it end, then start anew, so
         // a quick Disconnect/Connect connects.
         locker.unlock();
-        wait();
+        waitForThread(this);
         locker.relock();
     }
     m_protocol = protocol;
@@ -73,7 +73,7 @@ void ComsSlave::startSlave(const QString &portName, ComsProtocol *protocol)
 void ComsSlave::stopSlave()
 {
     {
-        QMutexLocker locker(&m_portLock);
+        LinkLocker locker(&m_portLock);
         m_stop = true;
     }
     // Ends the worker's event loop at once (or makes it return immediately if
@@ -94,7 +94,7 @@ void ComsSlave::serialWrite(const quint8 *data, quint8 length)
             return;
     }
 
-    QMutexLocker locker(&m_portLock);
+    LinkLocker locker(&m_portLock);
     const QByteArray bytes(reinterpret_cast<const char *>(data), length);
     if (!m_portContext)
         return; // the port closed while we waited
@@ -111,7 +111,7 @@ void ComsSlave::writePending()
 {
     std::deque<QByteArray> frames;
     {
-        QMutexLocker locker(&m_portLock);
+        LinkLocker locker(&m_portLock);
         frames.swap(m_writeQueue);
     }
     for (const QByteArray &frame : frames) {
@@ -128,9 +128,10 @@ void ComsSlave::queueReceived(const QByteArray &chunk, ComsProtocol *protocol)
 
 void ComsSlave::run()
 {
+    const RunEndMark runEnd(this);
     QString portName;
     {
-        QMutexLocker locker(&m_portLock);
+        LinkLocker locker(&m_portLock);
         portName = m_portName;
     }
     if (portName.isEmpty())
@@ -145,7 +146,7 @@ void ComsSlave::run()
             const QString errorText = port.errorString();
             port.close();
             {
-                QMutexLocker locker(&m_portLock);
+                LinkLocker locker(&m_portLock);
                 m_stop = true;
             }
             qCWarning(lcLink) << "cannot open" << portName << "after a retry:" << errorText;
@@ -157,7 +158,7 @@ void ComsSlave::run()
     QObject portContext; // lives on this thread: write wake-ups are queued to it
     m_port = &port;
     {
-        QMutexLocker locker(&m_portLock);
+        LinkLocker locker(&m_portLock);
         m_connected = true;
         m_portContext = &portContext;
         qDebug() << Q_FUNC_INFO << "SERIAL OK:" << m_connected.load();
@@ -197,7 +198,7 @@ void ComsSlave::run()
                 // The device went away: end this run.
                 qCWarning(lcLink) << "lost" << portName << ":" << failure;
                 {
-                    QMutexLocker locker(&m_portLock);
+                    LinkLocker locker(&m_portLock);
                     m_stop = true;
                 }
                 quit();
@@ -209,7 +210,7 @@ void ComsSlave::run()
 
     readTimeout.stop();
     {
-        QMutexLocker locker(&m_portLock);
+        LinkLocker locker(&m_portLock);
         m_portContext = nullptr;
     }
     // Frames handed over before the stop still go out.
@@ -222,7 +223,7 @@ void ComsSlave::run()
     port.close();
     m_port = nullptr;
     {
-        QMutexLocker locker(&m_portLock);
+        LinkLocker locker(&m_portLock);
         m_connected = false;
         m_stop = true;
         qDebug() << Q_FUNC_INFO << "SERIAL OK:" << m_connected.load();

@@ -58,7 +58,7 @@ private:
     // The open port of the current run; used on the worker thread only.
     QSerialPort *m_port = nullptr;
     std::deque<QByteArray> m_writeQueue;
-    ComsHandler *m_handler;
+    [[maybe_unused]] ComsHandler *m_handler; // back-reference to the owner
     ProcessThread *m_processThread;
     ReceiveQueue m_receiveQueue;
 };

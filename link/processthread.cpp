@@ -3,7 +3,7 @@
 #include "comsprotocol.h"
 #include "receivequeue.h"
 
-#include <QMutexLocker>
+#include "linksync.h"
 
 #include <deque>
 
@@ -14,15 +14,15 @@ ProcessThread::ProcessThread(QObject *parent)
 
 ProcessThread::~ProcessThread()
 {
-    wait();
+    waitForThread(this);
 }
 
 void ProcessThread::startProcessing(ComsProtocol *protocol, ReceiveQueue *queue)
 {
     // push() told the caller that no pass is under way. A previous pass may
     // still be returning from run(); let it finish, then start a fresh one.
-    QMutexLocker locker(&m_startLock);
-    wait();
+    LinkLocker locker(&m_startLock);
+    waitForThread(this);
     m_protocol = protocol;
     m_queue = queue;
     start(QThread::HighPriority);
@@ -30,6 +30,7 @@ void ProcessThread::startProcessing(ComsProtocol *protocol, ReceiveQueue *queue)
 
 void ProcessThread::run()
 {
+    const RunEndMark runEnd(this);
     if (!m_protocol || !m_queue)
         return;
 
@@ -42,7 +43,7 @@ void ProcessThread::run()
             m_protocol->appendReceived(chunk.constData(), chunk.size());
         chunks.clear();
         {
-            QMutexLocker locker(&m_processLock);
+            LinkLocker locker(&m_processLock);
             m_protocol->extractFrames();
         }
         emit processFinished();

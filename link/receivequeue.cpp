@@ -1,10 +1,10 @@
 #include "receivequeue.h"
 
-#include <QMutexLocker>
+#include "linksync.h"
 
 bool ReceiveQueue::push(const QByteArray &chunk)
 {
-    QMutexLocker locker(&m_lock);
+    LinkLocker locker(&m_lock);
     m_chunks.push_back(chunk);
     if (m_passActive)
         return false;
@@ -14,7 +14,7 @@ bool ReceiveQueue::push(const QByteArray &chunk)
 
 bool ReceiveQueue::takeAll(std::deque<QByteArray> &out)
 {
-    QMutexLocker locker(&m_lock);
+    LinkLocker locker(&m_lock);
     if (m_chunks.empty()) {
         m_passActive = false;
         return false;
@@ -27,12 +27,12 @@ bool ReceiveQueue::takeAll(std::deque<QByteArray> &out)
 
 void ReceiveQueue::clear()
 {
-    QMutexLocker locker(&m_lock);
+    LinkLocker locker(&m_lock);
     m_chunks.clear();
 }
 
 bool ReceiveQueue::isEmpty() const
 {
-    QMutexLocker locker(&m_lock);
+    LinkLocker locker(&m_lock);
     return m_chunks.empty();
 }
