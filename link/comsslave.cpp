@@ -104,6 +104,7 @@ void ComsSlave::serialWrite(const quint8 *data, quint8 length)
     // context is destroyed only after the worker cleared it under this lock.
     if (wakeWorker)
         QMetaObject::invokeMethod(m_portContext, [this] { writePending(); }, Qt::QueuedConnection);
+    locker.unlock();
     qDebug() << " serialWrite Output: " << bytes.toHex(',').toUpper();
 }
 
