@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <fcntl.h>
 #include <mutex>
 #include <poll.h>
@@ -23,6 +24,7 @@ using Clock = std::chrono::steady_clock;
 constexpr int stampDataOffset = 0x0C - 0x06; // raw "Gyroscope X" in a streamed frame
 constexpr double hangupProbeSeconds = 0.01;
 constexpr double longestSleepSeconds = 0.25;
+constexpr std::size_t maxLoggedRequests = 10000;
 
 // Sleeps until one of `fds` is ready or `seconds` pass, with microsecond
 // resolution: at the line rate a frame takes about 3 ms.
@@ -92,7 +94,8 @@ struct ModuleSimulator::Private
     SimModule module;
     double streamRate;
     bool stamp = false;
-    int stampNext = 0;
+    int stampNext = 1;
+    std::deque<SimRequest> requestLog;
     SimFaults faults;
     double stallUntil = 0;
     SimCounters counters;
@@ -194,6 +197,9 @@ void ModuleSimulator::Private::serviceInput(double now)
             counters.bytesReceived += quint64(n);
             for (const auto &r : requests) {
                 ++counters.requestsHandled;
+                requestLog.push_back({now, r.write, r.address, r.count, r.data});
+                if (requestLog.size() > maxLoggedRequests)
+                    requestLog.pop_front();
                 if (r.write) {
                     ++counters.writeRequests;
                     module.applyWrite(r.address, r.data);
@@ -248,10 +254,17 @@ void ModuleSimulator::Private::serviceStream(double now, double rate, double qui
         std::lock_guard<std::mutex> lock(mutex);
         line.setFaults(faults);
         stamped = stamp;
-        frame = module.streamFrame(now, stamped ? (stampNext++ & 0x7FFF) : -1);
+        frame = module.streamFrame(now, stamped ? stampNext : -1);
+        if (stamped)
+            stampNext = stampNext % 32767 + 1;
     }
     line.enqueueFrame(frame, OutputLine::Kind::Stream, stamped ? stampDataOffset : 0);
-    nextStreamDue = std::max(nextStreamDue + 1.0 / std::max(rate, 0.01), now);
+    // Keep the rate on average, but after the line was held up (a stall, the
+    // filler of a cut frame) do not catch up in a burst: a real module drops
+    // the samples it could not send, and frames at least half a period apart
+    // reach a receiver as separate samples.
+    const double period = 1.0 / std::max(rate, 0.01);
+    nextStreamDue = std::max(nextStreamDue + period, now + period / 2);
 }
 
 void ModuleSimulator::Private::serviceOutput(double quietUntil)
@@ -492,7 +505,7 @@ void ModuleSimulator::setSequenceStamp(bool on)
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     d->stamp = on;
-    d->stampNext = 0;
+    d->stampNext = 1;
 }
 
 void ModuleSimulator::setFaults(const SimFaults &faults)
@@ -552,4 +565,10 @@ SimCounters ModuleSimulator::counters() const
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     return d->counters;
+}
+
+std::vector<SimRequest> ModuleSimulator::requests() const
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    return {d->requestLog.begin(), d->requestLog.end()};
 }

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <memory>
+#include <vector>
 
 // A simulated module on a pseudo-terminal. It serves the wire protocol on its
 // own thread, so it keeps answering while the caller's thread is blocked.
@@ -71,9 +72,9 @@ public:
     // Streaming.
     void setStreamRate(double framesPerSecond);
     double streamRate() const;
-    // While on, each streamed frame carries its sequence number (0, 1, 2, ...,
-    // mod 32768, restarting when switched on) as raw "Gyroscope X", and a
-    // truncation never lets a frame's number reach the line.
+    // While on, each streamed frame carries its sequence number (1, 2, 3, ...
+    // up to 32767 and round again, restarting when switched on) as raw
+    // "Gyroscope X", and a truncation never lets a frame's number reach the line.
     void setSequenceStamp(bool on);
 
     // Faults.
@@ -88,6 +89,8 @@ public:
     bool isPlugged() const;
 
     SimCounters counters() const;
+    // The requests received so far (the latest 10000), oldest first.
+    std::vector<SimRequest> requests() const;
 
 private:
     struct Private;

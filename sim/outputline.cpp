@@ -7,6 +7,7 @@ namespace {
 constexpr quint8 statusStart = 0xEE;
 constexpr quint8 dataStart = 0xBB;
 constexpr double fillerGap = 0.003;
+constexpr int fillerSingles = 11;
 
 bool opensMessage(quint8 byte) { return byte == dataStart || byte == statusStart; }
 } // namespace
@@ -64,11 +65,18 @@ void OutputLine::enqueueFrame(const QByteArray &frame, Kind kind, int stampGuard
             }
         }
         m_queue.push_back({frame.left(3 + keep), 0, kind, true, false});
-        // Line noise where the tail should have been, one byte at a time: a
-        // receiver either fills the frame with it or gives the frame up after
-        // waiting, and the next frame arrives clean either way.
-        for (int i = keep; i < count; ++i)
+        // Line noise where the tail should have been, exactly as long as the
+        // tail, so the next frame arrives clean whatever the receiver does: it
+        // fills the cut frame with the noise, or gives it up after waiting.
+        // The first bytes come one at a time, enough separate arrivals for a
+        // receiver that gives up after ten; the rest in one piece, since a long
+        // run of lone noise bytes can exhaust its patience for the next frame.
+        const int tail = count - keep;
+        const int single = std::min(tail, fillerSingles);
+        for (int i = 0; i < single; ++i)
             pushNoise(1, fillerGap);
+        if (tail > single)
+            pushNoise(tail - single, fillerGap);
         return;
     }
 

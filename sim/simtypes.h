@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QtGlobal>
 
 #include <array>
@@ -100,6 +101,16 @@ struct SimFaults
     quint64 seed = 7;           // the faults are drawn from this seed
 
     bool any() const { return noiseChance > 0 || splitChance > 0 || truncateChance > 0 || statusChance > 0; }
+};
+
+// A request as the module received it.
+struct SimRequest
+{
+    double seconds = 0; // on the simulator's clock, when its last byte was read
+    bool write = false;
+    quint8 address = 0;
+    quint8 count = 0;   // bytes asked for, or bytes of data written
+    QByteArray data;    // write data
 };
 
 // What the module has done since start.

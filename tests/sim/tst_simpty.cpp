@@ -118,6 +118,10 @@ private slots:
         QVERIFY(client.send(writeRequest(0, QByteArray(6, char(0x77))) + writeRequest(50, QByteArray(4, char(0x01)))
                             + writeRequest(0xAF, QByteArray::fromHex("0B0C0D"))));
         QTRY_COMPARE(sim.counters().writeRequests, quint64(3));
+        const std::vector<SimRequest> log = sim.requests();
+        QCOMPARE(int(log.size()), 3);
+        QVERIFY(log[1].write && log[1].address == 50 && log[1].count == 4);
+        QCOMPARE(log[2].data, QByteArray::fromHex("0B0C0D"));
         const auto after = sim.registerImage();
         QCOMPARE(QByteArray(reinterpret_cast<const char *>(after.data()), 6),
                  QByteArray(reinterpret_cast<const char *>(before.data()), 6));
@@ -235,7 +239,7 @@ private slots:
             if (!startsWithFrame(f, 6, 34))
                 continue;
             ++streamed;
-            if (rawAt(f, 0x16) == magZ && rawAt(f, 0x0C) < int(sent.streamFrames)) {
+            if (rawAt(f, 0x16) == magZ && rawAt(f, 0x0C) >= 1 && rawAt(f, 0x0C) <= int(sent.streamFrames)) {
                 ++intact;
                 stamps.insert(rawAt(f, 0x0C));
             }
