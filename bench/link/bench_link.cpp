@@ -1,7 +1,7 @@
 // Frame cutter plus dispatch pass throughput, and the latency of the real link
 // over a pseudo-terminal.
 //
-//   build-<dir>/bench/link/bench_link
+//   cmake --build <build> --target bench_link && <build>/bench/link/bench_link
 #include "link/link.h"
 
 #include <QCoreApplication>
@@ -108,10 +108,30 @@ BENCHMARK(tenPassWaitOneBytePerPass)->Arg(10'000)->Arg(100'000)->Unit(benchmark:
 
 // --- latency through a real pseudo-terminal -------------------------------------
 
+// The link logs every write and every status line; keep the figures readable.
+void quietMessages(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type != QtDebugMsg)
+        fprintf(stderr, "%s\n", qPrintable(message));
+}
+
+// The pty benchmarks need an event loop; the cutter benchmarks need none.
+void ensureApplication()
+{
+    static int argc = 1;
+    static char name[] = "bench_link";
+    static char *argv[] = {name, nullptr};
+    if (!QCoreApplication::instance()) {
+        qInstallMessageHandler(quietMessages);
+        static QCoreApplication app(argc, argv);
+    }
+}
+
 struct PtyLink
 {
     int master = -1;
     int slave = -1;
+    bool appReady = (ensureApplication(), true); // before the handler's objects
     ComsHandler handler;
     bool open = false;
 
@@ -218,23 +238,6 @@ void ptySendToMaster(benchmark::State &state)
 }
 BENCHMARK(ptySendToMaster)->Iterations(500)->Unit(benchmark::kMicrosecond);
 
-// The link logs every write and every status line; keep the figures readable.
-void quietMessages(QtMsgType type, const QMessageLogContext &, const QString &message)
-{
-    if (type != QtDebugMsg)
-        fprintf(stderr, "%s\n", qPrintable(message));
-}
-
 } // namespace
 
-int main(int argc, char **argv)
-{
-    qInstallMessageHandler(quietMessages);
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+BENCHMARK_MAIN();
