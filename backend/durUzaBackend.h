@@ -1,5 +1,7 @@
 #pragma once
 
+#include "calibration.h"
+#include "calibrationrun.h"
 #include "fullscale.h"
 
 #include "link/comshandler.h"
@@ -97,6 +99,9 @@ public slots:
     void gyroCalButton();
     void accCalButton();
     void magCalButton();
+    // Abandons every calibration run: a page calls it when the user leaves it mid-run.
+    // Where the run had already reset the module, its previous parameters go back.
+    void cancelCalibration();
     double progressPercent() const { return m_progressPercent; }
     void randomFillMagScatter();
 
@@ -120,6 +125,10 @@ signals:
     // The port could not be opened, failed while open, or none was selected.
     // `portName` is empty when no port was involved.
     void connectionError(const QString &portName, const QString &reason);
+    // A calibration run ended without a result: refused, failed, cancelled or cut
+    // off with the link. `sensor` is "accelerometer", "gyroscope" or
+    // "magnetometer"; `message` tells the user what happened to the module.
+    void calibrationFailed(const QString &sensor, const QString &message);
 
 public:
     // Name of the handler the dispatch calls for a register block, e.g. "accUpdated".
@@ -183,6 +192,27 @@ private:
     void accCalibrationSample(float x, float y, float z);
     void gyroCalibrationSample(float x, float y, float z);
     void magCalibrationSample(float x, float y, float z);
+    void gatherAccCalData(int position, const float *sample);
+    void finishAccCalibration();
+    void finishGyroCalibration();
+    void showLatestMagPoint(float x, float y, float z);
+    void gatherMagPoint(float x, float y, float z);
+    void fitMagCalibration();
+    void clearMagPoints();
+
+    // What keeps the module's parameters safe (calibrationguard.cpp).
+    void beginCalRun(CalSensor sensor);
+    bool sendCalReset(CalSensor sensor);
+    void writeCalParams(CalSensor sensor, const Calibration::ParamBlock &block);
+    void failCalRun(CalSensor sensor, const QString &message);
+    void abandonCalRun(CalSensor sensor, const QString &lostPort);
+    void stopCalProcedure(CalSensor sensor);
+    bool calParamsKnown(CalSensor sensor) const;
+    Calibration::ParamBlock moduleCalParams(CalSensor sensor) const;
+    void watchCalibrationLink();
+    void onCalibrationLinkLost(const QString &port);
+    void onCalibrationLinkOpened(const QString &port);
+    void confirmCalParams(CalSensor sensor);
 
     // Construction order matters: the link first, the catalogue last.
     QVector3D m_magVect3;
@@ -206,6 +236,12 @@ private:
     std::vector<QVector4D> m_gyroCalSamples;
     double m_progressPercent = 0.0;
     int m_magCalStage = -1;
+    // Magnetometer samples since its reset; the first ones may predate it.
+    int m_magSettleCount = 0;
+    Calibration m_calibration;
+    std::array<CalRunGuard, calSensorCount> m_calRuns {};
+    std::array<PendingParams, calSensorCount> m_pendingParams {};
+    bool m_calLinkWatched = false;
     // Owned by m_magScatterDataProxy once handed to it; kept here to append to it.
     QtDataVisualization::QScatterDataArray *m_gatheredPointArray = nullptr;
     std::unique_ptr<QtDataVisualization::QScatterDataArray> m_latestPointArray;
