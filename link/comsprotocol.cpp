@@ -12,8 +12,17 @@ constexpr quint8 WriteCommand = 0x00;
 constexpr quint8 DataFrameStart = 0xBB;
 constexpr quint8 StatusStart = 0xEE;
 // Passes an incomplete message at the head is waited for before its first byte
-// is dropped.
+// is dropped. A data frame may take one pass per byte it needs: a long frame
+// (a whole-map read is 179 bytes) often arrives in more than ten chunks, and
+// dropping it then would lose the answer although every byte came.
 constexpr qint32 IncompletePassLimit = 10;
+
+qint32 passLimitFor(const quint8 *head, std::size_t available)
+{
+    if (head[0] == 0xBB && available >= 3)
+        return std::max(IncompletePassLimit, qint32(head[2]) + 3);
+    return IncompletePassLimit;
+}
 } // namespace
 
 ComsProtocol::ComsProtocol() = default;
@@ -81,9 +90,14 @@ void ComsProtocol::extractFrames()
     for (;;) {
         // Step over noise up to the next message start, always keeping one byte:
         // a lone byte waits for company before it can be judged.
+        const std::size_t before = m_readOffset;
         while (end - m_readOffset >= 2 && buffer[m_readOffset] != DataFrameStart
                && buffer[m_readOffset] != StatusStart)
             ++m_readOffset;
+        // The wait counts passes spent on one head. Noise-only chunks must not
+        // use up the wait of a frame that starts after them.
+        if (m_readOffset != before)
+            m_incompletePasses = 0;
 
         const std::size_t available = end - m_readOffset;
         if (available == 0)
@@ -110,7 +124,7 @@ void ComsProtocol::extractFrames()
         }
 
         // Incomplete message at the head.
-        if (passes <= IncompletePassLimit)
+        if (passes <= passLimitFor(head, available))
             break;
         dropPending(1);
         m_incompletePasses = 0;

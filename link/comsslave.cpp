@@ -86,6 +86,13 @@ void ComsSlave::serialWrite(const quint8 *data, quint8 length)
     QElapsedTimer stopwatch;
     stopwatch.start();
     while (!m_connected) {
+        // With no port open and none being opened (before the first start, after
+        // a failed open or a stop) waiting cannot help; it would only freeze the
+        // caller. The flag is cleared only by startSlave, on this same thread.
+        if (m_stop) {
+            qCDebug(lcLink) << "no port open: dropped" << length << "bytes";
+            return;
+        }
         QThread::sleep(1);
         const qint64 elapsed = stopwatch.elapsed();
         const bool connected = m_connected;

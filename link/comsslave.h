@@ -26,8 +26,9 @@ public:
 
     void startSlave(const QString &portName, ComsProtocol *protocol);
     void stopSlave();
-    // Blocks the caller while no port is open (1 s steps, gives up after more than
-    // 2000 ms); otherwise returns as soon as the bytes are queued for the worker.
+    // Blocks the caller while a port is being opened (1 s steps, gives up after
+    // more than 2000 ms); otherwise returns as soon as the bytes are queued for
+    // the worker. With no port open and none being opened it drops the bytes at once.
     void serialWrite(const quint8 *data, quint8 length);
 
     // What the worker does with every chunk it reads: queue it and make sure a
@@ -52,7 +53,9 @@ private:
     std::atomic<bool> m_connected{false};
     QString m_portName;
     QMutex m_portLock;
-    std::atomic<bool> m_stop{false};
+    // Set whenever no run is wanted: before the first start, after a stop or a
+    // failed open. startSlave clears it.
+    std::atomic<bool> m_stop{true};
     // Worker-thread object that accepts write wake-ups; null while no port is open.
     QObject *m_portContext = nullptr;
     // The open port of the current run; used on the worker thread only.

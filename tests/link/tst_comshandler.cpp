@@ -148,24 +148,28 @@ void TestComsHandler::everyFedChunkIsProcessedWithoutWaitingForAnother()
 
 void TestComsHandler::handlerBlockedInSendFrameDoesNotHoldUpProcessing()
 {
-    // With no port open, sendFrame blocks for its 2 s wait. Bytes that arrive
-    // meanwhile must be cut into the image while the handler is still blocked.
+    // A handler may block (sendFrame waits while a port is being opened). Bytes
+    // that arrive meanwhile must be cut into the image while it is still blocked,
+    // so the dispatch must not hold the processing lock around handler calls.
     ComsHandler handler;
-    std::array<quint8, 176> seenAfterSend{};
+    std::array<quint8, 176> seenWhileBlocked{};
     int calls = 0;
     handler.setBlockHandler([&](int index, const quint8 *) {
         ++calls;
         if (index != 0 || calls > 1)
             return;
         handler.feedReceived(bytes({0xBB, 0x01, 0x01, 0x66}));
-        const quint8 request[] = {0xAA, 0x01, 0x00, 0xB0};
-        handler.sendFrame(request, sizeof request);
-        seenAfterSend = handler.registerImageSnapshot();
+        QElapsedTimer waited;
+        waited.start();
+        do {
+            seenWhileBlocked = handler.registerImageSnapshot();
+            QThread::yieldCurrentThread();
+        } while (seenWhileBlocked[0x01] != 0x66 && waited.elapsed() < 10000);
     });
 
     handler.feedReceived(bytes({0xBB, 0x00, 0x01, 0x11}));
     QTRY_COMPARE_WITH_TIMEOUT(calls, 2, 15000);
-    QCOMPARE(int(seenAfterSend[0x01]), 0x66);
+    QCOMPARE(int(seenWhileBlocked[0x01]), 0x66);
 }
 
 void TestComsHandler::startIndexOutsideEnumerationReportsLinkError_data()

@@ -113,8 +113,38 @@ void TestComsProtocol::cutterCases_data()
     QList<QByteArray> late{bytes({0xBB, 0x06, 0x02, 0x11})};
     late += emptyPasses(10);
     late += bytes({0x22});
+    // BB is dropped on the eleventh pass, 06 02 11 are then skipped as noise, and
+    // the lone 22 starts a fresh wait.
     QTest::newRow("split frame completed one pass too late is dropped")
-        << late << ByteMap{} << 1 << 2 << 0;
+        << late << ByteMap{} << 1 << 1 << 0;
+
+    QList<QByteArray> afterNoise;
+    for (int i = 0; i < 12; ++i)
+        afterNoise += bytes({0x01, 0x02});
+    afterNoise += bytes({0x03, 0xBB, 0x06});
+    afterNoise += bytes({0x02, 0x11, 0x22});
+    QTest::newRow("noise-only chunks do not use up the wait of a later frame")
+        << afterNoise << ByteMap{{0x06, 0x11}, {0x07, 0x22}} << 0 << 0 << 0;
+
+    QList<QByteArray> dribbled;
+    const QByteArray wholeMap = [] {
+        QByteArray frame = bytes({0xBB, 0x00, 0xB0});
+        for (int i = 0; i < 176; ++i)
+            frame.append(char(0x80 ^ i));
+        return frame;
+    }();
+    for (char byte : wholeMap)
+        dribbled += QByteArray(1, byte);
+    ByteMap wholeImage;
+    for (int i = 0; i < 176; ++i)
+        wholeImage[i] = 0x80 ^ i;
+    QTest::newRow("a whole-map answer arriving one byte per pass is stored")
+        << dribbled << wholeImage << 0 << 0 << 0;
+
+    QList<QByteArray> overdue{bytes({0xBB, 0x06, 0x0C, 0x01})};
+    overdue += emptyPasses(15); // waited for 12 + 3 passes, dropped on the next
+    QTest::newRow("a data frame waits one pass per byte it needs, then is dropped")
+        << overdue << ByteMap{} << 1 << 1 << 0;
 
     QTest::newRow("split frame in three chunks")
         << QList<QByteArray>{bytes({0xBB}), bytes({0x20, 0x03, 0x01}), bytes({0x02, 0x03})}

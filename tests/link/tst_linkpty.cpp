@@ -210,6 +210,19 @@ void TestLinkPty::unopenablePortReportsLinkErrorOnce()
     QCOMPARE(errors.at(0).at(0).toString(), path);
     QVERIFY(!errors.at(0).at(1).toString().isEmpty());
 
+    // With no port open and none being opened, a write is dropped at once rather
+    // than holding the caller in the connect wait (whose log line names serialWrite).
+    QStringList lines;
+    static QStringList *captured = nullptr;
+    captured = &lines;
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext &, const QString &text) { captured->append(text); });
+    const quint8 frame[] = {0xAA, 0x01, 0x00, 0xB0};
+    handler.sendFrame(frame, sizeof frame);
+    qInstallMessageHandler(previous);
+    QVERIFY2(lines.filter("serialWrite").isEmpty(), qPrintable(lines.join('\n')));
+    QVERIFY2(!lines.filter("no port open").isEmpty(), qPrintable(lines.join('\n')));
+
     // A good port afterwards still connects.
     PtyPair pty;
     QVERIFY(pty.isOpen());
