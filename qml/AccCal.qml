@@ -1,0 +1,219 @@
+import QtQuick 2.12
+import QtQuick.Controls 2.12
+import QtQuick.Layouts 1.12
+import CustomPlot 1.0
+
+// Six-position accelerometer calibration. Odd states prompt for a position,
+// even states wait while the backend gathers it; the backend's stage signal
+// moves on to the next prompt.
+Item {
+    id: root
+    anchors.fill: parent
+
+    property StackView stackView
+    property Loader myLoader
+    property int calState: 0
+
+    function qualityText(quality) {
+        return "Calibration Finished! Quality:" + quality + "/100"
+    }
+
+    function calFinished(quality) {
+        calState = 0
+        hintText.text = qualityText(quality)
+        showHint.start()
+        reset.interval = 20000
+    }
+
+    function setForReady(stateText) {
+        buttonStart.text = "Ready"
+        loading.playing = false
+        buttonStart.enabled = true
+        hintText.text = "Place Device " + stateText + " and Click Ready."
+        showHint.start()
+        hideLoading.start()
+    }
+
+    function gotoWait() {
+        buttonStart.text = "Wait"
+        loading.playing = true
+        loading.visible = true
+        buttonStart.enabled = false
+        backEnd.accCalButton()
+    }
+
+    onCalStateChanged: {
+        switch (calState) {
+        case 0:
+            buttonStart.text = "Start"
+            buttonStart.enabled = true
+            buttonBack.enabled = true
+            loading.visible = false
+            break
+        case 1:
+            buttonBack.enabled = false
+            backEnd.accCalButton()
+            setForReady("Z-Up")
+            break
+        case 3:
+            setForReady("Z-Down")
+            break
+        case 5:
+            setForReady("Y-Up")
+            break
+        case 7:
+            setForReady("Y-Down")
+            break
+        case 9:
+            setForReady("X-Up")
+            break
+        case 11:
+            setForReady("X-Down")
+            break
+        case 2:
+        case 4:
+        case 6:
+        case 8:
+        case 10:
+        case 12:
+            gotoWait()
+            break
+        case 13:
+            calState = 0
+            break
+        }
+    }
+
+    Connections {
+        target: backEnd
+        function onAccCalStageFinished() {
+            root.calState = root.calState + 1
+        }
+        function onAccCalFinished(quality) {
+            root.calFinished(quality)
+        }
+    }
+
+    CustomPlotItem {
+        id: plotItem
+        objectName: "plotItem"
+        anchors.top: parent.top
+        anchors.bottom: buttonsLayout.top
+        anchors.left: parent.left
+        anchors.right: parent.right
+        signalNames: ["AccX", "AccY", "AccZ"]
+        data: backEnd.accDataList
+    }
+
+    RowLayout {
+        id: buttonsLayout
+        anchors.bottom: parent.bottom
+        anchors.left: parent.left
+        anchors.right: parent.right
+        height: 75
+        spacing: 0
+
+        Button {
+            id: buttonBack
+            objectName: "buttonBack"
+            text: "Back"
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            onClicked: {
+                root.stackView.pop()
+                backEnd.requestChartData()
+                root.myLoader.active = false
+            }
+        }
+
+        Button {
+            id: buttonStart
+            objectName: "buttonStart"
+            text: "Start"
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            onClicked: root.calState = root.calState + 1
+        }
+    }
+
+    LoadingIndicator {
+        id: loading
+        objectName: "loading"
+        anchors.centerIn: parent
+        width: Math.min(parent.width / 4, parent.height / 4)
+        height: width
+        visible: false
+    }
+
+    NumberAnimation {
+        id: hideLoading
+        target: loading
+        property: "opacity"
+        to: 0
+        duration: 500
+        easing.type: Easing.InOutQuad
+    }
+
+    NumberAnimation {
+        id: showLoading
+        target: loading
+        property: "opacity"
+        to: 1
+        duration: 500
+        easing.type: Easing.InOutQuad
+        onFinished: reset.restart()
+    }
+
+    Rectangle {
+        id: hintRect
+        objectName: "hintRect"
+        anchors.centerIn: parent
+        width: parent.width
+        height: parent.height * 0.2
+        color: "#11aabb"
+        opacity: 0
+
+        Text {
+            id: hintText
+            objectName: "hintText"
+            anchors.fill: parent
+            text: qsTr("Hint")
+            horizontalAlignment: Text.AlignHCenter
+            verticalAlignment: Text.AlignVCenter
+            font.pixelSize: Math.max(1, hintRect.height * 0.3)
+            wrapMode: Text.WordWrap
+        }
+    }
+
+    NumberAnimation {
+        id: hideHint
+        target: hintRect
+        property: "opacity"
+        to: 0
+        duration: 500
+        easing.type: Easing.InOutQuad
+    }
+
+    NumberAnimation {
+        id: showHint
+        target: hintRect
+        property: "opacity"
+        to: 0.7
+        duration: 500
+        easing.type: Easing.InOutQuad
+        onFinished: reset.restart()
+    }
+
+    Timer {
+        id: reset
+        objectName: "resetTimer"
+        interval: 3000
+        running: false
+        repeat: false
+        onTriggered: {
+            showLoading.start()
+            hideHint.start()
+            reset.interval = 3000
+        }
+    }
+}

@@ -1,0 +1,161 @@
+import QtQuick 2.12
+import QtQuick.Controls 2.12
+import QtQuick.Layouts 1.12
+import CustomPlot 1.0
+
+// Gyroscope calibration: the user keeps the module still, the backend
+// measures the offset and reports the quality.
+Item {
+    id: root
+    anchors.fill: parent
+
+    property StackView stackView
+    property Loader myLoader
+    property int calState: 0
+
+    function qualityText(quality) {
+        return "Calibration Finished! Quality:" + quality + "/100"
+    }
+
+    function calFinished(quality) {
+        calState = 0
+        hintText.text = qualityText(quality)
+        showHint.start()
+        reset.interval = 20000
+    }
+
+    onCalStateChanged: {
+        switch (calState) {
+        case 0:
+            buttonBack.enabled = true
+            buttonStart.text = "Start"
+            buttonStart.enabled = true
+            loading.visible = false
+            break
+        case 1:
+            buttonBack.enabled = false
+            buttonStart.text = "Ready"
+            hintText.text = "Keep device in completly steady state and click Ready."
+            showHint.start()
+            break
+        case 2:
+            hintText.text = "Wait for calibration to finish."
+            showHint.start()
+            buttonStart.text = "Wait"
+            loading.visible = true
+            buttonStart.enabled = false
+            backEnd.gyroCalButton()
+            break
+        }
+    }
+
+    Connections {
+        target: backEnd
+        function onGyroCalFinished(quality) {
+            root.calFinished(quality)
+        }
+    }
+
+    CustomPlotItem {
+        id: plotItem
+        objectName: "plotItem"
+        anchors.top: parent.top
+        anchors.bottom: buttonsLayout.top
+        anchors.left: parent.left
+        anchors.right: parent.right
+        signalNames: ["GyroX", "GyroY", "GyroZ"]
+        data: backEnd.gyroDataList
+    }
+
+    RowLayout {
+        id: buttonsLayout
+        anchors.bottom: parent.bottom
+        anchors.left: parent.left
+        anchors.right: parent.right
+        height: 75
+        spacing: 0
+
+        Button {
+            id: buttonBack
+            objectName: "buttonBack"
+            text: "Back"
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            onClicked: {
+                root.stackView.pop()
+                backEnd.requestChartData()
+                root.myLoader.active = false
+            }
+        }
+
+        Button {
+            id: buttonStart
+            objectName: "buttonStart"
+            text: "Start"
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            onClicked: root.calState = root.calState + 1
+        }
+    }
+
+    LoadingIndicator {
+        id: loading
+        objectName: "loading"
+        anchors.centerIn: parent
+        width: Math.min(parent.width / 4, parent.height / 4)
+        height: width
+        visible: false
+    }
+
+    Rectangle {
+        id: hintRect
+        objectName: "hintRect"
+        anchors.centerIn: parent
+        width: parent.width
+        height: parent.height * 0.2
+        color: "#11aabb"
+        opacity: 0
+
+        Text {
+            id: hintText
+            objectName: "hintText"
+            anchors.fill: parent
+            text: qsTr("Hint")
+            horizontalAlignment: Text.AlignHCenter
+            verticalAlignment: Text.AlignVCenter
+            font.pixelSize: Math.max(1, hintRect.height * 0.3)
+            wrapMode: Text.WordWrap
+        }
+    }
+
+    NumberAnimation {
+        id: hideHint
+        target: hintRect
+        property: "opacity"
+        to: 0
+        duration: 500
+        easing.type: Easing.InOutQuad
+    }
+
+    NumberAnimation {
+        id: showHint
+        target: hintRect
+        property: "opacity"
+        to: 0.7
+        duration: 500
+        easing.type: Easing.InOutQuad
+        onFinished: reset.restart()
+    }
+
+    Timer {
+        id: reset
+        objectName: "resetTimer"
+        interval: 3000
+        running: false
+        repeat: false
+        onTriggered: {
+            hideHint.start()
+            reset.interval = 3000
+        }
+    }
+}

@@ -1,0 +1,191 @@
+import QtQuick 2.12
+import QtQuick.Controls 2.12
+import QtQuick.Layouts 1.12
+import QtDataVisualization 1.2
+
+// Magnetometer calibration: the user turns the module while the backend
+// gathers points into the two scatter series (all points, and the newest in
+// red); Finish ends gathering and the backend reports the quality.
+Item {
+    id: root
+    anchors.fill: parent
+
+    property StackView stackView
+    property Loader myLoader
+    property int calState: 0
+
+    function qualityText(quality) {
+        return "Calibration Finished! Quality:" + quality + "/100"
+    }
+
+    function calFinished(quality) {
+        calState = 0
+        hintText.text = qualityText(quality)
+        showHint.start()
+        reset.interval = 20000
+    }
+
+    onCalStateChanged: {
+        switch (calState) {
+        case 0:
+            buttonBack.enabled = true
+            buttonStart.text = "Start"
+            buttonStart.enabled = true
+            break
+        case 1:
+            buttonBack.enabled = false
+            backEnd.magCalButton()
+            buttonStart.text = "Finish"
+            buttonStart.enabled = true
+            hintText.text = "Rotate Along All Axis. Until Sphere is Complete"
+            showHint.start()
+            break
+        case 2:
+            backEnd.magCalButton()
+            buttonStart.text = "Start"
+            buttonStart.enabled = true
+            calState = 0
+            break
+        }
+    }
+
+    Connections {
+        target: backEnd
+        function onMagCalFinished(quality) {
+            root.calFinished(quality)
+        }
+    }
+
+    Scatter3D {
+        id: scatterGraph
+        objectName: "scatterGraph"
+        anchors.top: parent.top
+        anchors.bottom: buttonsLayout.top
+        anchors.left: parent.left
+        anchors.right: parent.right
+        shadowQuality: AbstractGraph3D.ShadowQualitySoftLow
+        axisX: ValueAxis3D { autoAdjustRange: true }
+        axisY: ValueAxis3D { autoAdjustRange: true }
+        axisZ: ValueAxis3D { autoAdjustRange: true }
+
+        Scatter3DSeries {
+            id: scatterSeries
+            itemLabelFormat: "Mag Data: X:@xLabel Y:@yLabel Z:@zLabel"
+            itemSize: 0.2
+            meshSmooth: true
+            mesh: Abstract3DSeries.MeshSphere
+            Component.onCompleted: backEnd.setMagSctr3DSeries(scatterSeries)
+        }
+
+        Scatter3DSeries {
+            id: scatterSeries2
+            itemLabelFormat: "Mag Data: X:@xLabel Y:@yLabel Z:@zLabel"
+            itemSize: 0.2
+            meshSmooth: true
+            mesh: Abstract3DSeries.MeshSphere
+            baseColor: "#dd1111"
+            Component.onCompleted: backEnd.setMagSctr3DSeries2(scatterSeries2)
+        }
+    }
+
+    Camera3D {
+        id: camera
+        yRotation: 45
+        Component.onCompleted: scatterGraph.scene.activeCamera = camera
+    }
+
+    // One turn around the cloud every 36 seconds.
+    NumberAnimation {
+        target: camera
+        property: "xRotation"
+        from: 0
+        to: 360
+        duration: 36000
+        easing.type: Easing.Linear
+        loops: Animation.Infinite
+        running: true
+    }
+
+    RowLayout {
+        id: buttonsLayout
+        anchors.bottom: parent.bottom
+        anchors.left: parent.left
+        anchors.right: parent.right
+        height: 75
+        spacing: 0
+
+        Button {
+            id: buttonBack
+            objectName: "buttonBack"
+            text: "Back"
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            onClicked: {
+                root.stackView.pop()
+                backEnd.requestChartData()
+                root.myLoader.active = false
+            }
+        }
+
+        Button {
+            id: buttonStart
+            objectName: "buttonStart"
+            text: "Start"
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            onClicked: root.calState = root.calState + 1
+        }
+    }
+
+    Rectangle {
+        id: hintRect
+        objectName: "hintRect"
+        anchors.centerIn: parent
+        width: parent.width
+        height: parent.height * 0.2
+        color: "#11aabb"
+        opacity: 0
+
+        Text {
+            id: hintText
+            objectName: "hintText"
+            anchors.fill: parent
+            text: qsTr("Hint")
+            horizontalAlignment: Text.AlignHCenter
+            verticalAlignment: Text.AlignVCenter
+            font.pixelSize: Math.max(1, hintRect.height * 0.3)
+            wrapMode: Text.WordWrap
+        }
+    }
+
+    NumberAnimation {
+        id: hideHint
+        target: hintRect
+        property: "opacity"
+        to: 0
+        duration: 500
+        easing.type: Easing.InOutQuad
+    }
+
+    NumberAnimation {
+        id: showHint
+        target: hintRect
+        property: "opacity"
+        to: 0.7
+        duration: 500
+        easing.type: Easing.InOutQuad
+        onFinished: reset.restart()
+    }
+
+    Timer {
+        id: reset
+        objectName: "resetTimer"
+        interval: 3000
+        running: false
+        repeat: false
+        onTriggered: {
+            hideHint.start()
+            reset.interval = 3000
+        }
+    }
+}

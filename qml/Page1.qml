@@ -1,0 +1,330 @@
+import QtQuick 2.12
+import QtQuick.Controls 2.12
+import QtQuick.Layouts 1.12
+import QtQuick.Scene3D 2.12
+import QtGraphicalEffects 1.12
+import CustomPlot 1.0
+
+// Live data: port controls, the turning module with its roll/pitch/yaw
+// readout, and five charts. Three of the charts open their sensor's
+// calibration page when clicked.
+Page {
+    id: pageRoot
+
+    property StackView stackView
+    property alias quatCustomPlot: quatCustomPlot
+    property alias eulerCustomPlot: eulerCustomPlot
+    property alias accCustomPlot: accCustomPlot
+    property alias gyroCustomPlot: gyroCustomPlot
+    property alias magCustomPlot: magCustomPlot
+    // The 3D view lives only while this page is shown (see scene3dLoader), so
+    // these are plain properties that the view binds to, not aliases into it.
+    readonly property var ahrsAuxVect: backEnd.magVect3
+    property quaternion boxRot: Qt.quaternion(1, 0, 0, 0)
+
+    // Why the last connection attempt failed or the link was lost; empty when
+    // there is nothing to report.
+    property string connectionErrorText: ""
+
+    signal accClicked
+    signal gyroClicked
+    signal magClicked
+
+    // "Roll:12.3" for 12.345; empty while the angle is missing or not a number.
+    // Rounds halves towards positive infinity, so -0.04 reads 0.
+    function readoutText(label, value) {
+        if (value === undefined || value === null || isNaN(value))
+            return ""
+        return label + Math.round(value * 10) / 10
+    }
+
+    function setConnectedLook(connected) {
+        connectButton.isConnect = connected
+        connectButton.text = connected ? "Disconnect" : "Connect"
+        serialComboBox.enabled = !connected
+        resetButton.visible = connected
+    }
+
+    function toggleConnection() {
+        // Without a port there is nothing to connect to; the banner says so.
+        if (!connectButton.isConnect && (serialComboBox.count === 0 || serialComboBox.currentIndex < 0))
+            return
+        connectionErrorText = ""
+        backEnd.connectClicked(serialComboBox.currentIndex)
+        setConnectedLook(!connectButton.isConnect)
+    }
+
+    function statusText() {
+        if (connectionErrorText !== "")
+            return connectionErrorText
+        if (!connectButton.isConnect && serialComboBox.count === 0)
+            return qsTr("No serial port found. Plug in the module and press Refresh.")
+        return ""
+    }
+
+    Connections {
+        target: backEnd
+        // The backend has already dropped the link; only the controls follow.
+        function onConnectionError(portName, reason) {
+            pageRoot.connectionErrorText = portName !== ""
+                    ? qsTr("Connection to %1 failed: %2").arg(portName).arg(reason)
+                    : qsTr("Connection failed: %1").arg(reason)
+            pageRoot.setConnectedLook(false)
+        }
+    }
+
+    RowLayout {
+        id: topRow
+        anchors.top: parent.top
+        anchors.left: parent.left
+        anchors.right: scene3dPlaceHolder.left
+        spacing: 0
+
+        ComboBox {
+            id: serialComboBox
+            objectName: "serialComboBox"
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            Layout.preferredWidth: topRow.width / 3 * 2
+            model: backEnd.availablePortsList
+        }
+
+        Button {
+            id: connectButton
+            objectName: "connectButton"
+            // Never clip the caption; the port list gives way instead.
+            Layout.minimumWidth: implicitWidth
+            property bool isConnect: false
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            text: "Connect"
+            onClicked: pageRoot.toggleConnection()
+        }
+
+        Button {
+            id: resetButton
+            objectName: "resetButton"
+            Layout.minimumWidth: implicitWidth
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            text: "Reset Defaults"
+            visible: false
+            onClicked: {
+                backEnd.resetDefaults()
+                backEnd.requestAllData()
+                backEnd.requestChartData()
+            }
+        }
+
+        Button {
+            id: refreshButton
+            objectName: "refreshButton"
+            Layout.minimumWidth: implicitWidth
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            text: "Refresh"
+            visible: !resetButton.visible
+            onClicked: serialComboBox.model = backEnd.availablePortsList
+        }
+    }
+
+    Rectangle {
+        id: scene3dPlaceHolder
+        anchors.top: parent.top
+        anchors.right: parent.right
+        width: parent.width / 3
+        height: parent.height / 3
+
+        // A hidden Scene3D stalls the GUI thread: Qt 3D waits for a frame that
+        // the scene graph never renders. So the view exists only while the page
+        // is visible, i.e. not while a calibration page covers it.
+        Loader {
+            id: scene3dLoader
+            objectName: "scene3dLoader"
+            anchors.fill: parent
+            active: pageRoot.visible
+            sourceComponent: Scene3D {
+                id: scene3d
+                focus: true
+                aspects: ["input", "logic"]
+                cameraAspectRatioMode: Scene3D.AutomaticAspectRatio
+                multisample: true
+
+                AhrsBox {
+                    id: ahrsBox
+                    boxRot: pageRoot.boxRot
+                }
+            }
+        }
+
+        Rectangle {
+            anchors.fill: parent
+            color: Qt.rgba(0, 0, 0, 0)
+
+            ColumnLayout {
+                id: rpyTextLayout
+                anchors.fill: parent
+
+                Item {
+                    id: name
+                    Layout.preferredHeight: rpyTextLayout.height / 2
+                }
+
+                Text {
+                    id: rollText
+                    objectName: "rollText"
+                    text: pageRoot.readoutText(qsTr("Roll:"), backEnd.eulerDataList[0])
+                    color: Qt.rgba(57 / 255, 106 / 255, 177 / 255, 1)
+                    font.pointSize: Math.max(1, parent.height / 20)
+                    Layout.minimumHeight: parent.height / 9
+                }
+
+                Text {
+                    id: pitchText
+                    objectName: "pitchText"
+                    text: pageRoot.readoutText(qsTr("Pitch:"), backEnd.eulerDataList[1])
+                    color: Qt.rgba(218 / 255, 124 / 255, 48 / 255, 1)
+                    font.pointSize: Math.max(1, parent.height / 20)
+                    Layout.minimumHeight: parent.height / 9
+                }
+
+                Text {
+                    id: yawText
+                    objectName: "yawText"
+                    text: pageRoot.readoutText(qsTr("Yaw:"), backEnd.eulerDataList[2])
+                    color: Qt.rgba(62 / 255, 150 / 255, 81 / 255, 1)
+                    font.pointSize: Math.max(1, parent.height / 20)
+                    Layout.minimumHeight: parent.height / 9
+                }
+            }
+
+            DropShadow {
+                source: rpyTextLayout
+                anchors.fill: rpyTextLayout
+                horizontalOffset: 2
+                verticalOffset: 2
+                samples: 7
+                color: "#80000000"
+            }
+        }
+    }
+
+    Rectangle {
+        id: mainChartPlaceHolder
+        anchors.top: topRow.bottom
+        anchors.bottom: scene3dPlaceHolder.bottom
+        anchors.left: parent.left
+        anchors.right: scene3dPlaceHolder.left
+
+        CustomPlotItem {
+            id: eulerCustomPlot
+            objectName: "eulerCustomPlot"
+            anchors.fill: parent
+            signalNames: ["Roll", "Pitch", "Yaw"]
+        }
+    }
+
+    // Over the top of the main chart, below the port controls.
+    Rectangle {
+        id: statusBanner
+        objectName: "statusBanner"
+        anchors.top: topRow.bottom
+        anchors.left: parent.left
+        anchors.right: scene3dPlaceHolder.left
+        height: statusLabel.implicitHeight + 16
+        visible: statusLabel.text !== ""
+        color: pageRoot.connectionErrorText !== "" ? "#c62828" : "#ef6c00"
+        z: 1
+
+        Label {
+            id: statusLabel
+            objectName: "statusLabel"
+            anchors.fill: parent
+            anchors.margins: 8
+            verticalAlignment: Text.AlignVCenter
+            wrapMode: Text.WordWrap
+            color: "white"
+            text: pageRoot.statusText()
+        }
+    }
+
+    Rectangle {
+        id: subChartsPlaceHolder
+        anchors.top: scene3dPlaceHolder.bottom
+        anchors.left: parent.left
+        anchors.right: parent.right
+        anchors.bottom: parent.bottom
+        anchors.margins: 12
+
+        GridLayout {
+            anchors.fill: parent
+            rows: 2
+            columns: 2
+
+            CustomPlotItem {
+                id: quatCustomPlot
+                objectName: "quatCustomPlot"
+                Layout.fillWidth: true
+                Layout.fillHeight: true
+                signalNames: ["Quat_0", "Quat_1", "Quat_2", "Quat_3"]
+            }
+
+            Item {
+                Layout.fillWidth: true
+                Layout.fillHeight: true
+
+                CustomPlotItem {
+                    id: accCustomPlot
+                    objectName: "accCustomPlot"
+                    anchors.fill: parent
+                    signalNames: ["Acc_X", "Acc_Y", "Acc_Z"]
+                }
+
+                MouseArea {
+                    id: accMouseArea
+                    objectName: "accMouseArea"
+                    anchors.fill: parent
+                    onClicked: pageRoot.accClicked()
+                }
+            }
+
+            Item {
+                Layout.fillWidth: true
+                Layout.fillHeight: true
+
+                CustomPlotItem {
+                    id: gyroCustomPlot
+                    objectName: "gyroCustomPlot"
+                    anchors.fill: parent
+                    signalNames: ["Gyro_X", "Gyro_Y", "Gyro_Z"]
+                }
+
+                MouseArea {
+                    id: gyroMouseArea
+                    objectName: "gyroMouseArea"
+                    anchors.fill: parent
+                    onClicked: pageRoot.gyroClicked()
+                }
+            }
+
+            Item {
+                Layout.fillWidth: true
+                Layout.fillHeight: true
+
+                CustomPlotItem {
+                    id: magCustomPlot
+                    objectName: "magCustomPlot"
+                    anchors.fill: parent
+                    signalNames: ["Mag_X", "Mag_Y", "Mag_Z"]
+                }
+
+                MouseArea {
+                    id: magMouseArea
+                    objectName: "magMouseArea"
+                    anchors.fill: parent
+                    onClicked: pageRoot.magClicked()
+                }
+            }
+        }
+    }
+}

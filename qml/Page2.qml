@@ -1,0 +1,43 @@
+import QtQuick 2.12
+import QtQuick.Controls 2.12
+
+// The module's register map: one cell per register, filled column by column.
+Page {
+    id: pageRoot
+
+    property alias grid: grid
+
+    header: ToolBar {
+        Flow {
+            anchors.fill: parent
+
+            ToolButton {
+                objectName: "readAllButton"
+                text: "Read All"
+                onClicked: backEnd.requestAllData()
+            }
+
+            ToolButton {
+                objectName: "readChartDataButton"
+                text: "Read Chart Data"
+                onClicked: backEnd.requestChartData()
+            }
+        }
+    }
+
+    GridView {
+        id: grid
+        objectName: "registerGrid"
+        anchors.fill: parent
+        anchors.margins: 20
+        antialiasing: true
+        clip: true
+        cellWidth: 300
+        cellHeight: 63
+        flow: Grid.TopToBottom
+        delegate: RegisterDeligate {
+            width: grid.cellWidth - grid.cellHeight * 0.05
+            height: grid.cellHeight * 0.95
+        }
+    }
+}

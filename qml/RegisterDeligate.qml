@@ -1,0 +1,183 @@
+import QtQuick 2.12
+import QtQuick.Controls 2.12
+import QtQuick.Controls.Material 2.12
+import QtQuick.Layouts 1.12
+
+// One register cell: address, name, choices and value. Flashes green when a
+// value arrives from the module. A writable value is sent with Enter; text
+// that the register cannot take is marked red and nothing is sent.
+Rectangle {
+    id: root0
+
+    property var rootModelData: model.modelData
+    // The last Enter was refused; cleared by the next edit or arrival.
+    property bool invalidInput: false
+
+    color: Qt.rgba(0, 0, 0, 0)
+
+    // "0x" and at least two upper-case hexadecimal digits: 5 -> 0x05, 300 -> 0x12C.
+    function hexText(value) {
+        var digits = Number(value).toString(16).toUpperCase()
+        if (digits.length < 2)
+            digits = "0" + digits
+        return "0x" + digits
+    }
+
+    // The value as the register's display code shows it.
+    function formatValue(code, value) {
+        if (value === undefined || value === null)
+            return ""
+        if (code === 0)
+            return hexText(value)
+        if (code === 2)
+            return Number(value).toFixed(2)
+        return "" + value
+    }
+
+    function formattedValue() {
+        return rootModelData ? formatValue(rootModelData.modelDataType, rootModelData.data) : ""
+    }
+
+    // Dark text while the green flash is strong, the theme's text otherwise.
+    function textColor(enabled) {
+        if (root.alpha > 0.4)
+            return "black"
+        return enabled ? Material.foreground : "#9e9e9e"
+    }
+
+    function showModuleValue() {
+        valueText.text = Qt.binding(formattedValue)
+    }
+
+    function commitEdit() {
+        if (!rootModelData || !rootModelData.writeAccess)
+            return
+        if (backEnd.writeRegisterText(rootModelData.address, valueText.text)) {
+            invalidInput = false
+            // The read-back that follows puts the module's value in the field.
+            valueText.focus = false
+        } else {
+            invalidInput = true
+        }
+    }
+
+    Rectangle {
+        id: root
+
+        property real alpha: 0
+
+        anchors.fill: parent
+        color: Qt.hsva(0.3, 1, 1, alpha)
+        border.color: "#123456"
+        radius: height * 0.1
+        antialiasing: true
+
+        // Follows the pointer over this cell only.
+        HoverHandler {
+            id: hoverHandler
+        }
+
+        ToolTip.text: root0.rootModelData ? root0.rootModelData.description : ""
+        ToolTip.delay: 1000
+        ToolTip.timeout: 5000
+        ToolTip.visible: hoverHandler.hovered
+
+        RowLayout {
+            id: row1
+            anchors.fill: parent
+            anchors.margins: 5
+            spacing: 10
+
+            Text {
+                id: textAddress
+                objectName: "textAddress"
+                Layout.fillWidth: true
+                Layout.minimumHeight: 50
+                Layout.preferredWidth: root.width * 0.1
+                horizontalAlignment: Text.AlignHCenter
+                verticalAlignment: Text.AlignVCenter
+                color: root0.textColor(true)
+                text: root0.rootModelData ? root0.hexText(root0.rootModelData.address) : ""
+            }
+
+            Text {
+                id: textName
+                objectName: "textName"
+                Layout.fillWidth: true
+                Layout.minimumHeight: 50
+                Layout.preferredWidth: root.width * 0.4
+                horizontalAlignment: Text.AlignHCenter
+                verticalAlignment: Text.AlignVCenter
+                color: root0.textColor(true)
+                wrapMode: Text.WordWrap
+                maximumLineCount: 2
+                elide: Text.ElideRight
+                text: root0.rootModelData ? root0.rootModelData.registerName : ""
+            }
+
+            ComboBox {
+                id: choicesComboBox
+                objectName: "choicesComboBox"
+                Layout.fillWidth: true
+                Layout.minimumHeight: 50
+                Layout.preferredWidth: root.width * 0.4
+                model: root0.rootModelData ? root0.rootModelData.choices : []
+                visible: root0.rootModelData ? root0.rootModelData.choicesCount > 0 : false
+            }
+
+            Rectangle {
+                id: valueTextRect
+                objectName: "valueTextRect"
+                Layout.fillWidth: true
+                Layout.minimumHeight: 50
+                Layout.preferredWidth: root.width * 0.6
+                color: Qt.hsva(0, 0, 0, 0)
+                border.width: root0.invalidInput ? 2 : 0
+                border.color: "#ff1744"
+                radius: 4
+                clip: true
+
+                TextInput {
+                    id: valueText
+                    objectName: "valueText"
+                    anchors.fill: parent
+                    horizontalAlignment: TextInput.AlignHCenter
+                    verticalAlignment: TextInput.AlignVCenter
+                    enabled: root0.rootModelData ? root0.rootModelData.writeAccess : false
+                    color: root0.textColor(enabled)
+                    selectByMouse: true
+                    text: root0.formattedValue()
+                    onAccepted: root0.commitEdit()
+                    onTextEdited: root0.invalidInput = false
+                    Keys.onEscapePressed: {
+                        root0.invalidInput = false
+                        root0.showModuleValue()
+                        focus = false
+                    }
+                }
+            }
+        }
+
+        NumberAnimation {
+            id: opcAnimation
+            target: root
+            property: "alpha"
+            to: 0
+            duration: 500
+            easing.type: Easing.Linear
+        }
+    }
+
+    Connections {
+        target: root0.rootModelData
+        function onDataChanged() {
+            root.alpha = 1
+            opcAnimation.restart()
+            // A value being typed is kept; anything else shows the new value.
+            if (!valueText.activeFocus) {
+                root0.invalidInput = false
+                root0.showModuleValue()
+            }
+        }
+    }
+}

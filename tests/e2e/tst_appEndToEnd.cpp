@@ -1,0 +1,278 @@
+// The whole application in one process: the real QML documents from the
+// resources, the real backend and link, and a module on a pseudo-terminal.
+// Drives the interface with mouse and keys, and saves a screenshot of each
+// page under screenshots/ next to this test's executable.
+#include "customPlotItem.h"
+#include "durUzaBackend.h"
+#include "ptyModule.h"
+#include "registryitemmodel.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QtTest>
+#include <qcustomplot.h>
+
+#include <memory>
+
+class TestAppEndToEnd : public QObject
+{
+    Q_OBJECT
+
+private:
+    PtyModule module;
+    std::unique_ptr<DurUzaBackend> backend;
+    std::unique_ptr<QQmlApplicationEngine> engine;
+    QQuickWindow *window = nullptr;
+
+    QQuickWindow *findMainWindow() const
+    {
+        if (engine->rootObjects().isEmpty())
+            return nullptr;
+        auto *loader = engine->rootObjects().first()->property("appWindow").value<QObject *>();
+        return loader ? qobject_cast<QQuickWindow *>(loader->property("item").value<QObject *>()) : nullptr;
+    }
+
+    // Items reach their place through both object and visual parents (stack
+    // and swipe views reparent their pages), so search both trees.
+    static QList<QObject *> findAllNamed(QObject *root, const QString &name)
+    {
+        QList<QObject *> found;
+        QList<QObject *> queue{root};
+        QSet<QObject *> seen;
+        while (!queue.isEmpty()) {
+            QObject *object = queue.takeFirst();
+            if (!object || seen.contains(object))
+                continue;
+            seen.insert(object);
+            if (object->objectName() == name)
+                found << object;
+            queue << object->children();
+            if (auto *quickItem = qobject_cast<QQuickItem *>(object)) {
+                for (QQuickItem *child : quickItem->childItems())
+                    queue << child;
+            }
+        }
+        return found;
+    }
+
+    template <typename T = QQuickItem>
+    T *item(const QString &name, QObject *under = nullptr) const
+    {
+        const QList<QObject *> found = findAllNamed(under ? under : window->contentItem(), name);
+        return found.isEmpty() ? nullptr : qobject_cast<T *>(found.first());
+    }
+
+    void click(QQuickItem *target)
+    {
+        QVERIFY(target);
+        const QPointF centre = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
+        QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
+    }
+
+    void typeText(const QString &text)
+    {
+        for (const QChar c : text)
+            QTest::keyClick(window, c.toLatin1());
+    }
+
+    void saveScreenshot(const QString &name)
+    {
+        QDir dir(QCoreApplication::applicationDirPath());
+        dir.mkpath(QStringLiteral("screenshots"));
+        const QImage image = window->grabWindow();
+        QVERIFY(!image.isNull());
+        QVERIFY(image.save(dir.filePath(QStringLiteral("screenshots/%1.png").arg(name))));
+    }
+
+    static int pointCount(CustomPlotItem *chart)
+    {
+        return chart && chart->customPlot() && chart->customPlot()->graphCount() > 0
+            ? chart->customPlot()->graph(0)->dataCount()
+            : 0;
+    }
+
+    // The value field of the register cell named `name` on the register page.
+    QQuickItem *registerValueField(const QString &name) const
+    {
+        const auto names = findAllNamed(item(QStringLiteral("registerGrid")), QStringLiteral("textName"));
+        for (QObject *label : names) {
+            if (label->property("text").toString() == name)
+                return item(QStringLiteral("valueText"), qobject_cast<QQuickItem *>(label)->parentItem());
+        }
+        return nullptr;
+    }
+
+    QString registerValueText(const QString &name) const
+    {
+        QQuickItem *field = registerValueField(name);
+        return field ? field->property("text").toString() : QString();
+    }
+
+    // Swipes to a page and waits until the swipe has come to rest.
+    void showPage(int index)
+    {
+        auto *view = item(QStringLiteral("swipeView"));
+        view->setProperty("currentIndex", index);
+        auto *list = view->property("contentItem").value<QQuickItem *>();
+        QVERIFY(list);
+        QTRY_COMPARE(list->property("contentX").toReal(), index * view->width());
+    }
+
+    void showLivePage() { showPage(0); }
+
+    void openAndLeaveCalibrationPage(const QString &mouseArea, const QString &loaderName, const QString &shot)
+    {
+        showLivePage();
+        auto *stack = item(QStringLiteral("mainStackView"));
+        auto *loader = item(loaderName);
+        QVERIFY(stack && loader);
+        QCOMPARE(stack->property("depth").toInt(), 1);
+        click(item(mouseArea));
+        QTRY_COMPARE(stack->property("depth").toInt(), 2);
+        QTRY_VERIFY(!stack->property("busy").toBool());
+        QObject *page = loader->property("item").value<QObject *>();
+        QVERIFY(page);
+        QCOMPARE(page->property("calState").toInt(), 0);
+        // Let the module's answers to the page's request reach the chart.
+        QTest::qWait(700);
+        saveScreenshot(shot);
+        click(item(QStringLiteral("buttonBack"), page));
+        QTRY_COMPARE(stack->property("depth").toInt(), 1);
+        QTRY_VERIFY(!loader->property("active").toBool());
+        QTRY_VERIFY(!stack->property("busy").toBool());
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QString error;
+        QVERIFY2(module.start(&error), qPrintable(error));
+        qputenv("VELMAR_EXTRA_PORTS", module.slavePath().toLocal8Bit());
+
+        qmlRegisterType<RegistryItemModel>("com.duruza.registryModel", 1, 0, "RegisterModel");
+        qmlRegisterType<CustomPlotItem>("CustomPlot", 1, 0, "CustomPlotItem");
+        backend = std::make_unique<DurUzaBackend>();
+        engine = std::make_unique<QQmlApplicationEngine>();
+        engine->rootContext()->setContextProperty(QStringLiteral("backEnd"), backend.get());
+        engine->load(QUrl(QStringLiteral("qrc:/main.qml")));
+        QVERIFY(!engine->rootObjects().isEmpty());
+
+        // Hidden behind the splash until its timer fires.
+        window = findMainWindow();
+        QVERIFY(window);
+        QVERIFY(!window->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(window->isVisible(), 15000);
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+    }
+
+    void cleanupTestCase()
+    {
+        engine.reset();
+        backend.reset();
+        module.stop();
+    }
+
+    void connectingFillsChartsAndReadout()
+    {
+        auto *combo = item(QStringLiteral("serialComboBox"));
+        QVERIFY(combo);
+        const QStringList ports = combo->property("model").toStringList();
+        const int index = ports.indexOf(module.slavePath());
+        QVERIFY2(index >= 0, qPrintable(ports.join(QLatin1Char(','))));
+        combo->setProperty("currentIndex", index);
+
+        auto *connectButton = item(QStringLiteral("connectButton"));
+        click(connectButton);
+        QCOMPARE(connectButton->property("text").toString(), QStringLiteral("Disconnect"));
+
+        const QStringList charts = {"eulerCustomPlot", "quatCustomPlot", "accCustomPlot", "gyroCustomPlot",
+                                    "magCustomPlot"};
+        for (const QString &name : charts) {
+            auto *chart = item<CustomPlotItem>(name);
+            QVERIFY(chart);
+            QTRY_VERIFY2_WITH_TIMEOUT(pointCount(chart) > 50, qPrintable(name), 15000);
+        }
+        QVERIFY(module.framesStreamed() > 50);
+        QVERIFY(item(QStringLiteral("rollText"))->property("text").toString().startsWith("Roll:"));
+        QVERIFY(item(QStringLiteral("yawText"))->property("text").toString().startsWith("Yaw:"));
+        QCOMPARE(item(QStringLiteral("statusBanner"))->isVisible(), false);
+        saveScreenshot(QStringLiteral("live"));
+    }
+
+    void registerPageShowsModuleValues()
+    {
+        showPage(1);
+        QTRY_COMPARE(registerValueText(QStringLiteral("Hardware Version")), QStringLiteral("1442"));
+        QTRY_COMPARE(registerValueText(QStringLiteral("Device ID")), QStringLiteral("0x42"));
+        QTRY_COMPARE(registerValueText(QStringLiteral("Sensors Range")), QStringLiteral("0x00"));
+        // Streaming keeps the measurement cells moving; the Euler yaw is near 45.
+        QTRY_VERIFY(registerValueText(QStringLiteral("Euler Angle Yaw")).toDouble() > 39.0);
+        saveScreenshot(QStringLiteral("registers"));
+    }
+
+    void editedRegisterIsWrittenAndReadBack()
+    {
+        // The last register sits in the last column, off screen at first.
+        QVERIFY(QMetaObject::invokeMethod(item(QStringLiteral("registerGrid")), "positionViewAtEnd"));
+        QTRY_VERIFY(registerValueField(QStringLiteral("ACC_MAG_EFF")));
+        QQuickItem *field = registerValueField(QStringLiteral("ACC_MAG_EFF"));
+        QTRY_COMPARE(field->property("text").toString(), QStringLiteral("0x07"));
+        QVERIFY(field->isEnabled());
+        field->forceActiveFocus();
+        QVERIFY(field->hasActiveFocus());
+        QMetaObject::invokeMethod(field, "selectAll");
+        typeText(QStringLiteral("0x0C"));
+        QTest::keyClick(window, Qt::Key_Return);
+        QTRY_COMPARE(module.registerValue(0xAF), quint8(12));
+        QTRY_COMPARE(field->property("text").toString(), QStringLiteral("0x0C"));
+
+        // Text the register cannot take is refused and marked.
+        field->forceActiveFocus();
+        QMetaObject::invokeMethod(field, "selectAll");
+        typeText(QStringLiteral("abc"));
+        QTest::keyClick(window, Qt::Key_Return);
+        QCOMPARE(field->parentItem()->property("border").value<QObject *>()->property("width").toInt(), 2);
+        QCOMPARE(module.registerValue(0xAF), quint8(12));
+        QTest::keyClick(window, Qt::Key_Escape);
+        QCOMPARE(field->property("text").toString(), QStringLiteral("0x0C"));
+    }
+
+    void calibrationPagesOpenAndCloseAgain()
+    {
+        openAndLeaveCalibrationPage(QStringLiteral("accMouseArea"), QStringLiteral("accLoader"),
+                                    QStringLiteral("acc-calibration"));
+        openAndLeaveCalibrationPage(QStringLiteral("gyroMouseArea"), QStringLiteral("gyroLoader"),
+                                    QStringLiteral("gyro-calibration"));
+        openAndLeaveCalibrationPage(QStringLiteral("magMouseArea"), QStringLiteral("magLoader"),
+                                    QStringLiteral("mag-calibration"));
+        // Back asked for the live data again: the charts keep filling.
+        auto *chart = item<CustomPlotItem>(QStringLiteral("accCustomPlot"));
+        const int before = module.framesStreamed();
+        QTRY_VERIFY_WITH_TIMEOUT(module.framesStreamed() > before + 20, 10000);
+        QVERIFY(pointCount(chart) > 0);
+    }
+
+    void disconnectReturnsControls()
+    {
+        showLivePage();
+        auto *connectButton = item(QStringLiteral("connectButton"));
+        click(connectButton);
+        QCOMPARE(connectButton->property("text").toString(), QStringLiteral("Connect"));
+        QVERIFY(item(QStringLiteral("refreshButton"))->isVisible());
+        QVERIFY(!backend->isConnected());
+    }
+};
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    TestAppEndToEnd test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_appEndToEnd.moc"

@@ -1,0 +1,131 @@
+#include "fakeBackend.h"
+
+#include "registryitemmodel.h"
+
+#include <QRegularExpression>
+
+FakeBackend::FakeBackend(QObject *parent)
+    : QObject(parent)
+{
+    // A few registers covering the three display codes, write access and choices.
+    m_registers = {
+        new RegistryItemModel(this, 2, 1, QStringLiteral("Hardware Version"), false,
+                              QStringLiteral("Hardware version"), {}),
+        new RegistryItemModel(this, 10, 0, QStringLiteral("Hex Register"), true,
+                              QStringLiteral("A writable byte"), {}),
+        new RegistryItemModel(this, 52, 0, QStringLiteral("Control1"), true, QStringLiteral("Streaming mode"),
+                              {QStringLiteral("Off"), QStringLiteral("Stream")}),
+        new RegistryItemModel(this, 55, 2, QStringLiteral("ACC Offset X"), true,
+                              QStringLiteral("Accelerometer offset"), {}),
+    };
+}
+
+void FakeBackend::reset()
+{
+    m_ports = QStringList{QStringLiteral("ttyFAKE0: First"), QStringLiteral("ttyFAKE1")};
+    m_callNames.clear();
+    m_callArguments.clear();
+    setList(QStringLiteral("euler"), {});
+    setList(QStringLiteral("quat"), {});
+    setList(QStringLiteral("acc"), {});
+    setList(QStringLiteral("gyro"), {});
+    setList(QStringLiteral("mag"), {});
+    setProgress(0);
+    for (QObject *object : qAsConst(m_registers))
+        static_cast<RegistryItemModel *>(object)->setDataFromModule(0);
+}
+
+void FakeBackend::setList(const QString &which, const QVariantList &values)
+{
+    if (which == QLatin1String("euler")) {
+        m_euler = values;
+        emit eulerDataListChanged();
+    } else if (which == QLatin1String("quat")) {
+        m_quat = values;
+        emit quatDataListChanged();
+    } else if (which == QLatin1String("acc")) {
+        m_acc = values;
+        emit accDataListChanged();
+    } else if (which == QLatin1String("gyro")) {
+        m_gyro = values;
+        emit gyroDataListChanged();
+    } else if (which == QLatin1String("mag")) {
+        m_mag = values;
+        emit magDataListChanged();
+    }
+}
+
+void FakeBackend::setProgress(double percent)
+{
+    m_progress = percent;
+    emit progressPercentChanged();
+}
+
+void FakeBackend::setMagVector(const QVector3D &v)
+{
+    m_magVect3 = v;
+    emit magVect3Changed();
+}
+
+RegistryItemModel *FakeBackend::registerAt(int address) const
+{
+    for (QObject *object : m_registers) {
+        auto *reg = static_cast<RegistryItemModel *>(object);
+        if (reg->address() == address)
+            return reg;
+    }
+    return nullptr;
+}
+
+void FakeBackend::setRegisterFromModule(int address, const QVariant &value)
+{
+    if (RegistryItemModel *reg = registerAt(address))
+        reg->setDataFromModule(value);
+}
+
+bool FakeBackend::writeRegisterText(int address, const QString &text)
+{
+    record(QStringLiteral("writeRegisterText"), {address, text});
+    RegistryItemModel *reg = registerAt(address);
+    if (!reg || !reg->writeAccess())
+        return false;
+    const QString trimmed = text.trimmed();
+    bool ok = false;
+    double value = 0;
+    if (trimmed.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
+        value = trimmed.mid(2).toInt(&ok, 16);
+    else
+        value = trimmed.toDouble(&ok);
+    if (!ok)
+        return false;
+    record(QStringLiteral("sent"), {address, value});
+    reg->setDataFromModule(reg->modelDataType() == 2 ? QVariant(float(value)) : QVariant(int(value)));
+    return true;
+}
+
+void FakeBackend::setMagSctr3DSeries(QtDataVisualization::QScatter3DSeries *series)
+{
+    record(QStringLiteral("setMagSctr3DSeries"), {QVariant::fromValue<QObject *>(series)});
+}
+
+void FakeBackend::setMagSctr3DSeries2(QtDataVisualization::QScatter3DSeries *series)
+{
+    record(QStringLiteral("setMagSctr3DSeries2"), {QVariant::fromValue<QObject *>(series)});
+}
+
+void FakeBackend::record(const QString &name, const QVariantList &arguments)
+{
+    m_callNames << name;
+    m_callArguments << arguments;
+}
+
+int FakeBackend::callCount(const QString &name) const
+{
+    return m_callNames.count(name);
+}
+
+QVariantList FakeBackend::lastArguments(const QString &name) const
+{
+    const int i = m_callNames.lastIndexOf(name);
+    return i < 0 ? QVariantList() : m_callArguments.at(i);
+}

@@ -1,0 +1,103 @@
+#pragma once
+
+#include <QObject>
+#include <QQuaternion>
+#include <QStringList>
+#include <QVariantList>
+#include <QVector3D>
+#include <QtDataVisualization/QScatter3DSeries>
+
+class RegistryItemModel;
+
+// Stands in for the backend in the QML tests: the same properties, signals and
+// slots the documents use, with every slot call recorded, and setters the
+// tests use to play the module's part.
+class FakeBackend : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QStringList availablePortsList READ availablePortsList NOTIFY availablePortsListChanged)
+    Q_PROPERTY(QList<QObject *> registers READ registers NOTIFY registersChanged)
+    Q_PROPERTY(QQuaternion qQuat READ qQuat NOTIFY qQuatChanged)
+    Q_PROPERTY(QVariantList quatDataList READ quatDataList NOTIFY quatDataListChanged)
+    Q_PROPERTY(QVariantList eulerDataList READ eulerDataList NOTIFY eulerDataListChanged)
+    Q_PROPERTY(QVariantList accDataList READ accDataList NOTIFY accDataListChanged)
+    Q_PROPERTY(QVariantList gyroDataList READ gyroDataList NOTIFY gyroDataListChanged)
+    Q_PROPERTY(QVariantList magDataList READ magDataList NOTIFY magDataListChanged)
+    Q_PROPERTY(double progressPercent READ progressPercent NOTIFY progressPercentChanged)
+    Q_PROPERTY(QVector3D magVect3 READ magVect3 NOTIFY magVect3Changed)
+
+public:
+    explicit FakeBackend(QObject *parent = nullptr);
+
+    QStringList availablePortsList() const { return m_ports; }
+    QList<QObject *> registers() const { return m_registers; }
+    QQuaternion qQuat() const { return m_qQuat; }
+    QVariantList quatDataList() const { return m_quat; }
+    QVariantList eulerDataList() const { return m_euler; }
+    QVariantList accDataList() const { return m_acc; }
+    QVariantList gyroDataList() const { return m_gyro; }
+    QVariantList magDataList() const { return m_mag; }
+    QVector3D magVect3() const { return m_magVect3; }
+
+    // Accepts decimal or 0x-hexadecimal numbers and answers with a read-back,
+    // like the module would; refuses anything else and read-only registers.
+    Q_INVOKABLE bool writeRegisterText(int address, const QString &text);
+
+    // Test controls.
+    Q_INVOKABLE void reset();
+    Q_INVOKABLE void setPorts(const QStringList &ports) { m_ports = ports; }
+    Q_INVOKABLE void setList(const QString &which, const QVariantList &values);
+    Q_INVOKABLE void setProgress(double percent);
+    Q_INVOKABLE void setMagVector(const QVector3D &v);
+    Q_INVOKABLE void setRegisterFromModule(int address, const QVariant &value);
+    // How often a slot ran; `name` alone, arguments are in lastArguments.
+    Q_INVOKABLE int callCount(const QString &name) const;
+    Q_INVOKABLE QVariantList lastArguments(const QString &name) const;
+    Q_INVOKABLE QStringList callOrder() const { return m_callNames; }
+
+public slots:
+    void connectClicked(int index) { record("connectClicked", {index}); }
+    void resetDefaults() { record("resetDefaults"); }
+    void setMagSctr3DSeries(QtDataVisualization::QScatter3DSeries *series);
+    void setMagSctr3DSeries2(QtDataVisualization::QScatter3DSeries *series);
+    void requestAllData() { record("requestAllData"); }
+    void requestChartData() { record("requestChartData"); }
+    void requestAccOnly() { record("requestAccOnly"); }
+    void requestGyroOnly() { record("requestGyroOnly"); }
+    void requestMagOnly() { record("requestMagOnly"); }
+    void requestRangeData() { record("requestRangeData"); }
+    void gyroCalButton() { record("gyroCalButton"); }
+    void accCalButton() { record("accCalButton"); }
+    void magCalButton() { record("magCalButton"); }
+    double progressPercent() const { return m_progress; }
+
+signals:
+    void quatDataListChanged();
+    void eulerDataListChanged();
+    void accDataListChanged();
+    void gyroDataListChanged();
+    void magDataListChanged();
+    void availablePortsListChanged();
+    void registersChanged();
+    void qQuatChanged();
+    void magCalFinished(double quality);
+    void gyroCalFinished(double quality);
+    void progressPercentChanged();
+    void accCalStageFinished();
+    void accCalFinished(double quality);
+    void magVect3Changed();
+    void connectionError(const QString &portName, const QString &reason);
+
+private:
+    void record(const QString &name, const QVariantList &arguments = {});
+    RegistryItemModel *registerAt(int address) const;
+
+    QStringList m_ports;
+    QList<QObject *> m_registers;
+    QQuaternion m_qQuat;
+    QVariantList m_quat, m_euler, m_acc, m_gyro, m_mag;
+    double m_progress = 0;
+    QVector3D m_magVect3;
+    QStringList m_callNames;
+    QList<QVariantList> m_callArguments;
+};

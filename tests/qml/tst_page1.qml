@@ -1,0 +1,186 @@
+import QtQuick 2.12
+import QtTest 1.12
+
+// The live data page: readout, port controls and the connection states.
+Item {
+    id: testRoot
+    width: 1024
+    height: 720
+
+    Component {
+        id: pageComponent
+        Loader { source: "qrc:/Page1.qml"; width: 1024; height: 720 }
+    }
+
+    TestCase {
+        name: "Page1"
+        when: windowShown
+
+        function init() {
+            backEnd.reset()
+        }
+
+        function makePage() {
+            var loader = createTemporaryObject(pageComponent, testRoot)
+            verify(loader.item, "Page1 loads")
+            return loader.item
+        }
+
+        function child(page, name) {
+            var item = findChild(page, name)
+            verify(item, name + " exists")
+            return item
+        }
+
+        function test_readoutText_data() {
+            return [
+                { tag: "rounds to a tenth", value: 12.345, expected: "Roll:12.3" },
+                { tag: "small negative loses sign", value: -0.04, expected: "Roll:0" },
+                { tag: "negative tenth kept", value: -0.06, expected: "Roll:-0.1" },
+                { tag: "half goes up", value: -0.05, expected: "Roll:0" },
+                { tag: "not a number", value: NaN, expected: "" },
+                { tag: "missing", value: undefined, expected: "" }
+            ]
+        }
+
+        function test_readoutText(data) {
+            var page = makePage()
+            compare(page.readoutText("Roll:", data.value), data.expected)
+        }
+
+        function test_readoutFollowsEulerList() {
+            var page = makePage()
+            compare(child(page, "rollText").text, "", "empty before any data")
+            backEnd.setList("euler", [12.345, -0.04, -0.06])
+            compare(child(page, "rollText").text, "Roll:12.3")
+            compare(child(page, "pitchText").text, "Pitch:0")
+            compare(child(page, "yawText").text, "Yaw:-0.1")
+            backEnd.setList("euler", [NaN, 1, 2])
+            compare(child(page, "rollText").text, "")
+            compare(child(page, "yawText").text, "Yaw:2")
+        }
+
+        function test_connectTogglesControls() {
+            var page = makePage()
+            var combo = child(page, "serialComboBox")
+            var button = child(page, "connectButton")
+            var reset = child(page, "resetButton")
+            var refresh = child(page, "refreshButton")
+            compare(combo.count, 2)
+            combo.currentIndex = 1
+
+            mouseClick(button)
+            compare(backEnd.callCount("connectClicked"), 1)
+            compare(backEnd.lastArguments("connectClicked")[0], 1)
+            compare(button.text, "Disconnect")
+            compare(combo.enabled, false)
+            compare(reset.visible, true)
+            compare(refresh.visible, false)
+
+            mouseClick(button)
+            compare(backEnd.callCount("connectClicked"), 2)
+            compare(backEnd.lastArguments("connectClicked")[0], 1)
+            compare(button.text, "Connect")
+            compare(combo.enabled, true)
+            compare(reset.visible, false)
+            compare(refresh.visible, true)
+        }
+
+        function test_emptyPortListConnectsNothing() {
+            backEnd.setPorts([])
+            var page = makePage()
+            var button = child(page, "connectButton")
+            compare(child(page, "serialComboBox").count, 0)
+            verify(child(page, "statusBanner").visible)
+            verify(child(page, "statusLabel").text.indexOf("No serial port found") >= 0)
+
+            mouseClick(button)
+            compare(backEnd.callCount("connectClicked"), 0)
+            compare(button.text, "Connect")
+            compare(child(page, "refreshButton").visible, true)
+
+            // Once a port shows up and is listed, the notice goes away.
+            backEnd.setPorts(["ttyNEW"])
+            mouseClick(child(page, "refreshButton"))
+            compare(child(page, "serialComboBox").count, 1)
+            compare(child(page, "statusBanner").visible, false)
+        }
+
+        function test_connectionErrorShowsReasonAndResetsControls() {
+            var page = makePage()
+            var button = child(page, "connectButton")
+            mouseClick(button)
+            compare(button.text, "Disconnect")
+
+            backEnd.connectionError("ttyFAKE0", "Permission denied")
+            compare(button.text, "Connect")
+            compare(child(page, "serialComboBox").enabled, true)
+            compare(child(page, "refreshButton").visible, true)
+            compare(child(page, "resetButton").visible, false)
+            var banner = child(page, "statusBanner")
+            verify(banner.visible)
+            var text = child(page, "statusLabel").text
+            verify(text.indexOf("ttyFAKE0") >= 0, text)
+            verify(text.indexOf("Permission denied") >= 0, text)
+
+            // The next attempt starts afresh: a new connect call, the banner gone.
+            mouseClick(button)
+            compare(backEnd.callCount("connectClicked"), 2)
+            compare(banner.visible, false)
+        }
+
+        function test_errorWithoutPortNameStillReadable() {
+            var page = makePage()
+            backEnd.connectionError("", "No port selected")
+            compare(child(page, "statusLabel").text, "Connection failed: No port selected")
+        }
+
+        function test_refreshReadsPortListOnce() {
+            var page = makePage()
+            var combo = child(page, "serialComboBox")
+            backEnd.setPorts(["a", "b", "c"])
+            compare(combo.count, 2, "no change signal, so no update yet")
+            mouseClick(child(page, "refreshButton"))
+            compare(combo.count, 3)
+            compare(combo.currentText, "a")
+        }
+
+        function test_resetDefaultsSendsThreeRequestsInOrder() {
+            var page = makePage()
+            mouseClick(child(page, "connectButton"))
+            mouseClick(child(page, "resetButton"))
+            compare(backEnd.callOrder().slice(1), ["resetDefaults", "requestAllData", "requestChartData"])
+        }
+
+        SignalSpy { id: accSpy; signalName: "accClicked" }
+        SignalSpy { id: gyroSpy; signalName: "gyroClicked" }
+        SignalSpy { id: magSpy; signalName: "magClicked" }
+
+        function test_sensorChartsOpenCalibration() {
+            var page = makePage()
+            accSpy.target = page
+            gyroSpy.target = page
+            magSpy.target = page
+            accSpy.clear(); gyroSpy.clear(); magSpy.clear()
+            mouseClick(child(page, "accMouseArea"))
+            mouseClick(child(page, "gyroMouseArea"))
+            mouseClick(child(page, "gyroMouseArea"))
+            mouseClick(child(page, "magMouseArea"))
+            // The Euler and quaternion charts do nothing.
+            mouseClick(child(page, "eulerCustomPlot"))
+            mouseClick(child(page, "quatCustomPlot"))
+            compare(accSpy.count, 1)
+            compare(gyroSpy.count, 2)
+            compare(magSpy.count, 1)
+        }
+
+        function test_chartsGetTheirCurveNames() {
+            var page = makePage()
+            compare(child(page, "eulerCustomPlot").signalNames, ["Roll", "Pitch", "Yaw"])
+            compare(child(page, "quatCustomPlot").signalNames, ["Quat_0", "Quat_1", "Quat_2", "Quat_3"])
+            compare(child(page, "accCustomPlot").signalNames, ["Acc_X", "Acc_Y", "Acc_Z"])
+            compare(child(page, "gyroCustomPlot").signalNames, ["Gyro_X", "Gyro_Y", "Gyro_Z"])
+            compare(child(page, "magCustomPlot").signalNames, ["Mag_X", "Mag_Y", "Mag_Z"])
+        }
+    }
+}
