@@ -92,6 +92,9 @@ void ComsHandler::process()
     // in sendFrame and must not hold up the processing thread.
     std::array<quint8, ComsProtocol::ImageSize> image;
     std::array<quint8, ComsProtocol::ImageSize> flags;
+    // Most passes of a slow trickle complete no frame: nothing to hand over.
+    if (!m_protocol->hasUpdatedFlags())
+        return;
     {
         LinkLocker locker(&m_processThread->processLock());
         std::copy_n(m_protocol->registerImage(), image.size(), image.begin());

@@ -80,6 +80,8 @@ void ComsProtocol::storeFrame(quint8 address, const quint8 *data, int count)
         m_registerImage[address + i] = data[i];
         m_updatedFlags[address + i] = 1;
     }
+    if (stored > 0)
+        m_flagsSet.store(true, std::memory_order_release);
 }
 
 void ComsProtocol::extractFrames()
@@ -155,6 +157,7 @@ quint8 *ComsProtocol::updatedFlags()
 void ComsProtocol::clearUpdatedFlags()
 {
     m_updatedFlags.fill(0);
+    m_flagsSet.store(false, std::memory_order_release);
 }
 
 quint8 ComsProtocol::moduleStatus() const

@@ -3,6 +3,7 @@
 #include <QtGlobal>
 
 #include <array>
+#include <atomic>
 #include <vector>
 
 // Wire protocol state of one link: request building, the frame cutter and the
@@ -31,6 +32,11 @@ public:
     quint8 *registerImage();
     quint8 *updatedFlags();
     void clearUpdatedFlags();
+    // True while any updated flag is set: lets a dispatch pass that follows a
+    // pass without a complete frame return at once. Readable without the
+    // processing lock: a frame stored after a false answer is followed by a
+    // processFinished of its own, whose dispatch pass sees it.
+    bool hasUpdatedFlags() const { return m_flagsSet.load(std::memory_order_acquire); }
     quint8 moduleStatus() const;
     qint32 incompletePasses() const;
 
@@ -51,4 +57,5 @@ private:
     qint32 m_requestLength = 0;
     qint32 m_incompletePasses = 0;
     quint8 m_moduleStatus = 0;
+    std::atomic<bool> m_flagsSet{false};
 };
