@@ -45,9 +45,14 @@ Rectangle {
         return enabled ? Material.foreground : "#9e9e9e"
     }
 
+    // Assigned rather than bound, so that a value arriving while the user
+    // types does not wipe the edit.
     function showModuleValue() {
-        valueText.text = Qt.binding(formattedValue)
+        valueText.text = formattedValue()
     }
+
+    onRootModelDataChanged: showModuleValue()
+    Component.onCompleted: showModuleValue()
 
     function commitEdit() {
         if (!rootModelData || !rootModelData.writeAccess)
@@ -56,6 +61,7 @@ Rectangle {
             invalidInput = false
             // The read-back that follows puts the module's value in the field.
             valueText.focus = false
+            showModuleValue()
         } else {
             invalidInput = true
         }
@@ -63,6 +69,7 @@ Rectangle {
 
     Rectangle {
         id: root
+        objectName: "cellBackground"
 
         property real alpha: 0
 
@@ -146,7 +153,6 @@ Rectangle {
                     enabled: root0.rootModelData ? root0.rootModelData.writeAccess : false
                     color: root0.textColor(enabled)
                     selectByMouse: true
-                    text: root0.formattedValue()
                     onAccepted: root0.commitEdit()
                     onTextEdited: root0.invalidInput = false
                     Keys.onEscapePressed: {

@@ -1,0 +1,157 @@
+import QtQuick 2.12
+import QtTest 1.12
+
+// The register page: value texts by display code, the arrival flash, the
+// read buttons and committing an edit.
+Item {
+    id: testRoot
+    width: 1024
+    height: 720
+
+    Component {
+        id: pageComponent
+        Loader { source: "qrc:/Page2.qml"; width: 1024; height: 720 }
+    }
+
+    TestCase {
+        name: "Page2"
+        when: windowShown
+
+        function init() {
+            backEnd.reset()
+        }
+
+        function makePage() {
+            var loader = createTemporaryObject(pageComponent, testRoot)
+            verify(loader.item, "Page2 loads")
+            loader.item.grid.model = backEnd.registers
+            return loader.item
+        }
+
+        // The delegate of the register at `address`.
+        function cellOf(page, address) {
+            var grid = page.grid
+            for (var i = 0; i < grid.count; ++i) {
+                var cell = grid.itemAtIndex(i)
+                if (cell && cell.rootModelData.address === address)
+                    return cell
+            }
+            fail("no cell for address " + address)
+        }
+
+        function test_valueText_data() {
+            return [
+                { tag: "hex pads to two digits", code: 0, value: 5, expected: "0x05" },
+                { tag: "hex never truncates", code: 0, value: 300, expected: "0x12C" },
+                { tag: "hex of zero", code: 0, value: 0, expected: "0x00" },
+                { tag: "plain number", code: 1, value: 1442, expected: "1442" },
+                { tag: "plain zero", code: 1, value: 0, expected: "0" },
+                { tag: "two decimals", code: 2, value: 1.5, expected: "1.50" },
+                { tag: "two decimals of zero", code: 2, value: 0, expected: "0.00" },
+                { tag: "two decimals rounds", code: 2, value: -0.256, expected: "-0.26" }
+            ]
+        }
+
+        function test_valueText(data) {
+            var cell = cellOf(makePage(), 10)
+            compare(cell.formatValue(data.code, data.value), data.expected)
+        }
+
+        function test_cellsShowAddressNameAndValue() {
+            var page = makePage()
+            compare(page.grid.count, 4)
+            var cell = cellOf(page, 10)
+            compare(findChild(cell, "textAddress").text, "0x0A")
+            compare(findChild(cell, "textName").text, "Hex Register")
+            compare(findChild(cell, "valueText").text, "0x00")
+            backEnd.setRegisterFromModule(10, 300)
+            compare(findChild(cell, "valueText").text, "0x12C")
+            backEnd.setRegisterFromModule(2, 1442)
+            compare(findChild(cellOf(page, 2), "valueText").text, "1442")
+            compare(findChild(cellOf(page, 55), "valueText").text, "0.00")
+        }
+
+        function test_readOnlyRegisterHasDisabledField() {
+            var page = makePage()
+            compare(findChild(cellOf(page, 2), "valueText").enabled, false)
+            compare(findChild(cellOf(page, 10), "valueText").enabled, true)
+        }
+
+        function test_choiceBoxOnlyWithChoices() {
+            var page = makePage()
+            compare(findChild(cellOf(page, 52), "choicesComboBox").visible, true)
+            compare(findChild(cellOf(page, 52), "choicesComboBox").count, 2)
+            compare(findChild(cellOf(page, 10), "choicesComboBox").visible, false)
+        }
+
+        function test_everyArrivalFlashesTheCell() {
+            var page = makePage()
+            var cell = cellOf(page, 10)
+            var background = findChild(cell, "cellBackground")
+            tryCompare(background, "alpha", 0, 2000)
+            backEnd.setRegisterFromModule(10, 0)
+            verify(background.alpha > 0.5, "an equal value flashes too")
+            tryCompare(background, "alpha", 0, 2000)
+            backEnd.setRegisterFromModule(10, 7)
+            verify(background.alpha > 0.5)
+        }
+
+        function test_readButtonsRequestFromModule() {
+            var page = makePage()
+            mouseClick(findChild(page, "readAllButton"))
+            mouseClick(findChild(page, "readChartDataButton"))
+            compare(backEnd.callOrder(), ["requestAllData", "requestChartData"])
+        }
+
+        function typeInto(field, text) {
+            field.forceActiveFocus()
+            field.selectAll()
+            for (var i = 0; i < text.length; ++i)
+                keyClick(text.charAt(i))
+            keyClick(Qt.Key_Return)
+        }
+
+        function test_enterCommitsEditAndShowsReadBack() {
+            var page = makePage()
+            var cell = cellOf(page, 10)
+            var field = findChild(cell, "valueText")
+            typeInto(field, "42")
+            compare(backEnd.callCount("writeRegisterText"), 1)
+            compare(backEnd.lastArguments("writeRegisterText"), [10, "42"])
+            compare(backEnd.callCount("sent"), 1)
+            compare(field.text, "0x2A", "the read-back replaced the typed text")
+            compare(cell.invalidInput, false)
+            compare(findChild(cell, "valueTextRect").border.width, 0)
+        }
+
+        function test_refusedEditIsMarkedUntilNextEdit() {
+            var page = makePage()
+            var cell = cellOf(page, 10)
+            var field = findChild(cell, "valueText")
+            typeInto(field, "zz")
+            compare(backEnd.callCount("writeRegisterText"), 1)
+            compare(backEnd.callCount("sent"), 0)
+            compare(cell.invalidInput, true)
+            compare(findChild(cell, "valueTextRect").border.width, 2)
+            compare(field.text, "zz", "the refused text stays for correction")
+
+            keyClick(Qt.Key_Backspace)
+            compare(cell.invalidInput, false)
+            keyClick(Qt.Key_Escape)
+            compare(field.text, "0x00", "Escape shows the register's value again")
+        }
+
+        function test_arrivalDoesNotOverwriteTextBeingTyped() {
+            var page = makePage()
+            var field = findChild(cellOf(page, 10), "valueText")
+            field.forceActiveFocus()
+            field.selectAll()
+            keyClick("9")
+            backEnd.setRegisterFromModule(10, 3)
+            compare(field.text, "9")
+            field.focus = false
+            backEnd.setRegisterFromModule(10, 3)
+            compare(field.text, "0x03")
+        }
+    }
+}
