@@ -106,6 +106,14 @@ void tenPassWaitOneBytePerPass(benchmark::State &state)
 }
 BENCHMARK(tenPassWaitOneBytePerPass)->Arg(10'000)->Arg(100'000)->Unit(benchmark::kMillisecond);
 
+void measurementFramesOneBytePerPass(benchmark::State &state)
+{
+    // A port that hands over every byte on its own: each frame head waits 36
+    // passes for its data, and every 37th pass has blocks to dispatch.
+    runPasses(state, measurementStream(std::size_t(state.range(0))), 1);
+}
+BENCHMARK(measurementFramesOneBytePerPass)->Arg(37'000)->Arg(370'000)->Unit(benchmark::kMillisecond);
+
 // --- latency through a real pseudo-terminal -------------------------------------
 
 // The link logs every write and every status line; keep the figures readable.
