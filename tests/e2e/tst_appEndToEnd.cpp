@@ -1,11 +1,12 @@
 // The whole application in one process: the real QML documents from the
-// resources, the real backend and link, and a module on a pseudo-terminal.
+// resources, the real backend and link, and the simulated module on a
+// pseudo-terminal.
 // Drives the interface with mouse and keys, and saves a screenshot of each
 // page under screenshots/ next to this test's executable.
 #include "customPlotItem.h"
 #include "durUzaBackend.h"
-#include "ptyModule.h"
 #include "registryitemmodel.h"
+#include "sim/sim.h"
 
 #include <QApplication>
 #include <QDir>
@@ -13,6 +14,7 @@
 #include <QQmlContext>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <QTemporaryDir>
 #include <QtTest>
 #include <qcustomplot.h>
 
@@ -23,7 +25,8 @@ class TestAppEndToEnd : public QObject
     Q_OBJECT
 
 private:
-    PtyModule module;
+    QTemporaryDir linkDir;
+    std::unique_ptr<ModuleSimulator> module;
     std::unique_ptr<DurUzaBackend> backend;
     std::unique_ptr<QQmlApplicationEngine> engine;
     QQuickWindow *window = nullptr;
@@ -149,9 +152,17 @@ private:
 private slots:
     void initTestCase()
     {
+        QVERIFY(linkDir.isValid());
+        ModuleSimulator::Options options;
+        // A stable name across unplug and replug, like a udev symlink.
+        options.linkPath = linkDir.filePath(QStringLiteral("velmar-module"));
+        // Turning slowly, so that every chart moves.
+        options.motion = SimMotion::rotating(SimPose::ZUp, {1, 1, 1}, 40);
+        options.streamRate = 50;
+        module = std::make_unique<ModuleSimulator>(options);
         QString error;
-        QVERIFY2(module.start(&error), qPrintable(error));
-        qputenv("VELMAR_EXTRA_PORTS", module.slavePath().toLocal8Bit());
+        QVERIFY2(module->start(&error), qPrintable(error));
+        qputenv("VELMAR_EXTRA_PORTS", module->linkPath().toLocal8Bit());
 
         qmlRegisterType<RegistryItemModel>("com.duruza.registryModel", 1, 0, "RegisterModel");
         qmlRegisterType<CustomPlotItem>("CustomPlot", 1, 0, "CustomPlotItem");
@@ -173,7 +184,7 @@ private slots:
     {
         engine.reset();
         backend.reset();
-        module.stop();
+        module.reset();
     }
 
     void connectingFillsChartsAndReadout()
@@ -181,7 +192,7 @@ private slots:
         auto *combo = item(QStringLiteral("serialComboBox"));
         QVERIFY(combo);
         const QStringList ports = combo->property("model").toStringList();
-        const int index = ports.indexOf(module.slavePath());
+        const int index = ports.indexOf(module->linkPath());
         QVERIFY2(index >= 0, qPrintable(ports.join(QLatin1Char(','))));
         combo->setProperty("currentIndex", index);
 
@@ -196,10 +207,12 @@ private slots:
             QVERIFY(chart);
             QTRY_VERIFY2_WITH_TIMEOUT(pointCount(chart) > 50, qPrintable(name), 15000);
         }
-        QVERIFY(module.framesStreamed() > 50);
+        QVERIFY(module->counters().streamFrames > 50);
         QVERIFY(item(QStringLiteral("rollText"))->property("text").toString().startsWith("Roll:"));
         QVERIFY(item(QStringLiteral("yawText"))->property("text").toString().startsWith("Yaw:"));
         QCOMPARE(item(QStringLiteral("statusBanner"))->isVisible(), false);
+        // A few seconds of history make a more telling picture.
+        QTRY_VERIFY_WITH_TIMEOUT(pointCount(item<CustomPlotItem>(QStringLiteral("eulerCustomPlot"))) > 200, 15000);
         saveScreenshot(QStringLiteral("live"));
     }
 
@@ -207,10 +220,12 @@ private slots:
     {
         showPage(1);
         QTRY_COMPARE(registerValueText(QStringLiteral("Hardware Version")), QStringLiteral("1442"));
-        QTRY_COMPARE(registerValueText(QStringLiteral("Device ID")), QStringLiteral("0x42"));
+        QTRY_COMPARE(registerValueText(QStringLiteral("Device ID")), QStringLiteral("0x5A"));
+        QTRY_COMPARE(registerValueText(QStringLiteral("Software Version")), QStringLiteral("210"));
         QTRY_COMPARE(registerValueText(QStringLiteral("Sensors Range")), QStringLiteral("0x00"));
-        // Streaming keeps the measurement cells moving; the Euler yaw is near 45.
-        QTRY_VERIFY(registerValueText(QStringLiteral("Euler Angle Yaw")).toDouble() > 39.0);
+        // Streaming keeps the measurement cells moving.
+        const QString roll = registerValueText(QStringLiteral("Euler Angle Roll"));
+        QTRY_VERIFY(registerValueText(QStringLiteral("Euler Angle Roll")) != roll);
         saveScreenshot(QStringLiteral("registers"));
     }
 
@@ -220,14 +235,15 @@ private slots:
         QVERIFY(QMetaObject::invokeMethod(item(QStringLiteral("registerGrid")), "positionViewAtEnd"));
         QTRY_VERIFY(registerValueField(QStringLiteral("ACC_MAG_EFF")));
         QQuickItem *field = registerValueField(QStringLiteral("ACC_MAG_EFF"));
-        QTRY_COMPARE(field->property("text").toString(), QStringLiteral("0x07"));
+        const quint8 before = module->registerImage()[0xAF];
+        QTRY_COMPARE(field->property("text").toString(), QString::asprintf("0x%02X", before));
         QVERIFY(field->isEnabled());
         field->forceActiveFocus();
         QVERIFY(field->hasActiveFocus());
         QMetaObject::invokeMethod(field, "selectAll");
         typeText(QStringLiteral("0x0C"));
         QTest::keyClick(window, Qt::Key_Return);
-        QTRY_COMPARE(module.registerValue(0xAF), quint8(12));
+        QTRY_COMPARE(module->registerImage()[0xAF], quint8(12));
         QTRY_COMPARE(field->property("text").toString(), QStringLiteral("0x0C"));
 
         // Text the register cannot take is refused and marked.
@@ -236,7 +252,7 @@ private slots:
         typeText(QStringLiteral("abc"));
         QTest::keyClick(window, Qt::Key_Return);
         QCOMPARE(field->parentItem()->property("border").value<QObject *>()->property("width").toInt(), 2);
-        QCOMPARE(module.registerValue(0xAF), quint8(12));
+        QCOMPARE(module->registerImage()[0xAF], quint8(12));
         QTest::keyClick(window, Qt::Key_Escape);
         QCOMPARE(field->property("text").toString(), QStringLiteral("0x0C"));
     }
@@ -251,9 +267,41 @@ private slots:
                                     QStringLiteral("mag-calibration"));
         // Back asked for the live data again: the charts keep filling.
         auto *chart = item<CustomPlotItem>(QStringLiteral("accCustomPlot"));
-        const int before = module.framesStreamed();
-        QTRY_VERIFY_WITH_TIMEOUT(module.framesStreamed() > before + 20, 10000);
+        const quint64 before = module->counters().streamFrames;
+        QTRY_VERIFY_WITH_TIMEOUT(module->counters().streamFrames > before + 20, 10000);
         QVERIFY(pointCount(chart) > 0);
+    }
+
+    void pulledCableIsReportedAndControlsReturn()
+    {
+        showLivePage();
+        auto *connectButton = item(QStringLiteral("connectButton"));
+        QCOMPARE(connectButton->property("text").toString(), QStringLiteral("Disconnect"));
+        module->unplug();
+        QTRY_VERIFY_WITH_TIMEOUT(item(QStringLiteral("statusBanner"))->isVisible(), 10000);
+        const QString text = item(QStringLiteral("statusLabel"))->property("text").toString();
+        QVERIFY2(text.contains(module->linkPath()) || text.contains(QStringLiteral("velmar-module")), qPrintable(text));
+        QCOMPARE(connectButton->property("text").toString(), QStringLiteral("Connect"));
+        QVERIFY(item(QStringLiteral("serialComboBox"))->isEnabled());
+        QVERIFY(item(QStringLiteral("refreshButton"))->isVisible());
+        QVERIFY(!backend->isConnected());
+        saveScreenshot(QStringLiteral("cable-pulled"));
+    }
+
+    void reconnectsAfterReplug()
+    {
+        module->replug();
+        click(item(QStringLiteral("refreshButton")));
+        auto *combo = item(QStringLiteral("serialComboBox"));
+        const int index = combo->property("model").toStringList().indexOf(module->linkPath());
+        QVERIFY(index >= 0);
+        combo->setProperty("currentIndex", index);
+        click(item(QStringLiteral("connectButton")));
+        QVERIFY(!item(QStringLiteral("statusBanner"))->isVisible());
+        auto *chart = item<CustomPlotItem>(QStringLiteral("gyroCustomPlot"));
+        const double newest = chart->customPlot()->graph(0)->data()->at(pointCount(chart) - 1)->key;
+        QTRY_VERIFY_WITH_TIMEOUT(chart->customPlot()->graph(0)->data()->at(pointCount(chart) - 1)->key > newest + 0.5,
+                                 10000);
     }
 
     void disconnectReturnsControls()
