@@ -36,7 +36,6 @@ Item {
         objectName: "progressText"
         anchors.fill: parent
         text: root.percentText(backEnd.progressPercent)
-        color: "white"
         horizontalAlignment: Text.AlignHCenter
         verticalAlignment: Text.AlignVCenter
         // Fonts refuse a size of 0, which the item has before it is laid out.

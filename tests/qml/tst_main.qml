@@ -188,6 +188,21 @@ Item {
             fuzzyCompare(box.aAzm, 90, 1e-9)
         }
 
+        function test_unplacedDocumentsLoad() {
+            var chart = Qt.createComponent("qrc:/LineChart.qml")
+            compare(chart.status, Component.Ready, chart.errorString())
+            var lineChart = createTemporaryObject(chart, testRoot, { width: 200, height: 100 })
+            verify(lineChart)
+            compare(lineChart.clip, true)
+
+            var buttonComponent = Qt.createComponent("qrc:/CustomToolButton.qml")
+            compare(buttonComponent.status, Component.Ready, buttonComponent.errorString())
+            var button = createTemporaryObject(buttonComponent, testRoot,
+                                               { height: 40, extraText: "Save", symbol: "\uf0c7" })
+            compare(button.symbol, "\uf0c7")
+            compare(button.extraText, "Save")
+        }
+
         function test_iconFontsLoad() {
             var item = Qt.createQmlObject('import QtQuick 2.12; import "qrc:/"; Item { '
                                           + 'property string icons: FontAwesome.icons; '
