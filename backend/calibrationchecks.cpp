@@ -97,7 +97,7 @@ QString magCloudProblem(const std::vector<QVector4D> &points)
     }
     const auto [smallest, largest] = extremeEigenvalues(cov);
     if (!(largest > 0.0) || !(smallest >= double(magMinimumFlatness) * largest))
-        return tr("Calibration failed: points lie in one plane. Rotate along all axes. "
+        return tr("Calibration failed: the points lie almost in one plane. Rotate along all axes. "
                   "Previous calibration kept.");
     return QString();
 }
