@@ -76,7 +76,7 @@ QString magCloudProblem(const std::vector<QVector4D> &points)
 {
     const int n = int(points.size());
     if (n < magMinimumPoints)
-        return tr("Calibration failed: only %1 points, %2 needed. Previous calibration kept.")
+        return tr("Calibration failed: %1 of the %2 points needed. Previous calibration kept.")
             .arg(n)
             .arg(magMinimumPoints);
 

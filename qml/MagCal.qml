@@ -13,6 +13,12 @@ Item {
     property StackView stackView
     property Loader myLoader
     property int calState: 0
+    // Set while the page goes away, so that the end of its run is not shown on it.
+    property bool leaving: false
+    // The module has sent nothing for noDataTimeout ms during a run: Back is
+    // offered, and leaving abandons the run.
+    property bool samplesMissing: false
+    property int noDataTimeout: 5000
 
     function qualityText(quality) {
         return "Calibration Finished! Quality:" + quality + "/100"
@@ -25,7 +31,44 @@ Item {
         reset.interval = 20000
     }
 
+    // A run that ended without a result: what happened to the module, for as
+    // long as a quality would stay.
+    function calFailed(message) {
+        calState = 0
+        hintText.text = message
+        showHint.start()
+        reset.interval = 20000
+    }
+
+    function sampleArrived() {
+        if (calState === 0)
+            return
+        sampleWatch.restart()
+        if (samplesMissing) {
+            samplesMissing = false
+            buttonBack.enabled = false
+            hideHint.start()
+        }
+    }
+
+    function watchSamples() {
+        if (calState === 0) {
+            sampleWatch.stop()
+            samplesMissing = false
+        } else if (!sampleWatch.running && !samplesMissing) {
+            sampleWatch.restart()
+        }
+    }
+
+    // Leaving mid-run (Back, or the window closing) abandons the run, so the
+    // backend puts the module's previous parameters back.
+    Component.onDestruction: {
+        leaving = true
+        backEnd.cancelCalibration()
+    }
+
     onCalStateChanged: {
+        watchSamples()
         switch (calState) {
         case 0:
             buttonBack.enabled = true
@@ -53,6 +96,31 @@ Item {
         target: backEnd
         function onMagCalFinished(quality) {
             root.calFinished(quality)
+        }
+    }
+
+    Connections {
+        target: backEnd
+        function onMagDataListChanged() {
+            root.sampleArrived()
+        }
+        function onCalibrationFailed(sensor, message) {
+            if (sensor === "magnetometer" && !root.leaving)
+                root.calFailed(message)
+        }
+    }
+
+    Timer {
+        id: sampleWatch
+        objectName: "sampleWatch"
+        interval: root.noDataTimeout
+        repeat: false
+        onTriggered: {
+            root.samplesMissing = true
+            buttonBack.enabled = true
+            hintText.text = qsTr("No data from the module. Check the connection, or go Back to cancel.")
+            showHint.start()
+            reset.interval = 20000
         }
     }
 

@@ -119,7 +119,7 @@ void CalibrationFailureEndToEndTest::magnetometerWithTooFewPointsRestoresModule(
     bench.backend->magCalButton();
 
     QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 10000);
-    QVERIFY2(failed.first().at(1).toString().contains("points, 50 needed"),
+    QVERIFY2(failed.first().at(1).toString().contains("of the 50 points needed"),
         qPrintable(failed.first().at(1).toString()));
     QCOMPARE(finished.count(), 0);
     QVERIFY(bench.waitFor(

@@ -147,8 +147,8 @@ void MagWorkflowTest::unusableCloudIsRefusedAndPreviousRestored_data()
 {
     QTest::addColumn<int>("cloud");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("no point") << 0 << "only 0 points";
-    QTest::newRow("too few points") << 1 << "only 30 points";
+    QTest::newRow("no point") << 0 << "0 of the 50 points";
+    QTest::newRow("too few points") << 1 << "30 of the 50 points";
     QTest::newRow("all in one plane") << 2 << "one plane";
     QTest::newRow("tilted plane") << 3 << "one plane";
     QTest::newRow("one half of the sphere") << 4 << "not covered";
