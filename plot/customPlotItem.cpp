@@ -69,7 +69,7 @@ void CustomPlotItem::createPlot()
 {
     delete plot;
     plot = new QCustomPlot();
-    plot->setGeometry(0, 0, static_cast<int>(width()), static_cast<int>(height()));
+    applyItemSize();
     connect(plot, &QCustomPlot::afterReplot, this, &CustomPlotItem::onCustomReplot);
     plot->replot(QCustomPlot::rpRefreshHint);
 }
@@ -143,14 +143,33 @@ void CustomPlotItem::resetFlags()
         refreshPlot(lastKey);
 }
 
+void CustomPlotItem::applyItemSize()
+{
+    const QRect rect(0, 0, static_cast<int>(width()), static_cast<int>(height()));
+    plot->setGeometry(rect);
+    // The plot is never shown, so it gets no resize event to do this itself.
+    plot->setViewport(rect);
+}
+
 void CustomPlotItem::updateCustomPlotSize()
 {
     if (plot)
-        plot->setGeometry(0, 0, static_cast<int>(width()), static_cast<int>(height()));
+        applyItemSize();
 }
 
 void CustomPlotItem::onCustomReplot()
 {
+    // A replot has just drawn the plot into its buffers; copying them here is
+    // a cheap blit, where rendering the plot again in paint would redo it all.
+    const QSize size = plot->size();
+    if (size.isEmpty()) {
+        frame = QImage();
+    } else {
+        if (frame.size() != size)
+            frame = QImage(size, QImage::Format_ARGB32_Premultiplied);
+        frame.fill(Qt::white);
+        plot->render(&frame);
+    }
     update();
 }
 
@@ -163,20 +182,10 @@ void CustomPlotItem::graphClicked(QCPAbstractPlottable *plottable)
 
 void CustomPlotItem::paint(QPainter *painter)
 {
-    if (!plot)
-        return;
-    const QSize size = boundingRect().size().toSize();
-    if (size.isEmpty())
-        return;
-    // An image rather than a pixmap: the scene graph may call paint from its
-    // render thread, where pixmaps must not be used.
-    QImage picture(size, QImage::Format_ARGB32_Premultiplied);
-    picture.fill(Qt::white);
-    {
-        QCPPainter plotPainter(&picture);
-        plot->toPainter(&plotPainter);
-    }
-    painter->drawImage(QPoint(), picture);
+    // The scene graph calls this while the GUI thread waits, possibly from its
+    // render thread: hence an image, made on the GUI thread, and no pixmap.
+    if (plot && !frame.isNull())
+        painter->drawImage(QPoint(), frame);
 }
 
 void CustomPlotItem::forwardMouseEvent(QMouseEvent *event)

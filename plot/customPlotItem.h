@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QQuickPaintedItem>
 #include <QStringList>
 #include <QTimer>
@@ -68,6 +69,7 @@ protected:
 
 private:
     void createPlot();
+    void applyItemSize();
     void refreshPlot(double key);
     void forwardMouseEvent(QMouseEvent *event);
 
@@ -79,6 +81,8 @@ private:
     bool pointsPending = false;
     double lastKey = 0.0;
     QCustomPlot *plot = nullptr;
+    // The plot as last replotted, drawn by paint.
+    QImage frame;
     QVariantList m_data;
     QStringList m_signalNames;
 };

@@ -32,6 +32,8 @@ Entity {
 
     components: [
         RenderSettings {
+            // Draw when the box turns, not continuously: software GL is slow.
+            renderPolicy: RenderSettings.OnDemand
             activeFrameGraph: ForwardRenderer {
                 camera: camera
                 clearColor: "transparent"

@@ -237,6 +237,26 @@ private slots:
         QCOMPARE(image.pixelColor(1, 1), QColor(Qt::white));
     }
 
+    void paintedFrameFollowsResize()
+    {
+        auto item = makeItem({"A"}, 100, 80);
+        item->setData({1.0});
+        item->setWidth(300);
+        item->setHeight(200);
+        QCOMPARE(item->customPlot()->viewport(), QRect(0, 0, 300, 200));
+        tick(item.get()); // nothing new: still the old frame
+        item->setData({2.0});
+        QImage image(300, 200, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::black);
+        {
+            QPainter painter(&image);
+            item->paint(&painter);
+        }
+        // Beyond the old 100 x 80 frame, the new one reaches the corner.
+        QCOMPARE(image.pixelColor(298, 198), QColor(Qt::white));
+        QCOMPARE(item->customPlot()->axisRect()->outerRect().right() > 250, true);
+    }
+
     void paintWithoutPlotDrawsNothing()
     {
         CustomPlotItem item;
