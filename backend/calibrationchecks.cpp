@@ -30,8 +30,8 @@ std::pair<double, double> extremeEigenvalues(const std::array<double, 9> &a)
 {
     const double q = (a[0] + a[4] + a[8]) / 3.0;
     const double off = a[1] * a[1] + a[2] * a[2] + a[5] * a[5];
-    const double p2 = (a[0] - q) * (a[0] - q) + (a[4] - q) * (a[4] - q) + (a[8] - q) * (a[8] - q)
-        + 2.0 * off;
+    const double p2
+        = (a[0] - q) * (a[0] - q) + (a[4] - q) * (a[4] - q) + (a[8] - q) * (a[8] - q) + 2.0 * off;
     const double p = std::sqrt(p2 / 6.0);
     if (p <= 1e-300)
         return {q, q};

@@ -107,8 +107,8 @@ void DurUzaBackend::finishAccCalibration()
     m_calibration.set_ACC_CAL_PARAM_SLOT(means, 0.0f, 0.0f);
     const Calibration::ParamBlock block = m_calibration.get_ACC_CAL_PARAM();
     if (!Calibration::isFiniteBlock(block)) {
-        failCalRun(CalSensor::Acc,
-            tr("Calibration failed: no valid result. Previous calibration kept."));
+        failCalRun(
+            CalSensor::Acc, tr("Calibration failed: no valid result. Previous calibration kept."));
         return;
     }
     const int quality = m_calibration.get_ACC_CAL_QUALITY();
@@ -155,13 +155,13 @@ void DurUzaBackend::finishGyroCalibration()
     m_calibration.set_GYRO_RNG_FACTOR(1.0f);
     m_calibration.set_GYRO_CAL_OFST(m_gyroCalSamples);
     const Calibration::ParamBlock block = m_calibration.get_GYRO_CAL_PARAM();
-    qDebug().noquote().nospace() << "Cal Param:" << block[0] << "\t" << block[1] << "\t"
-                                 << block[2] << "\t";
-    const Calibration::ParamBlock offsets = {
-        block[0], block[1], block[2], 1.0f, 0.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 1.0f};
+    qDebug().noquote().nospace() << "Cal Param:" << block[0] << "\t" << block[1] << "\t" << block[2]
+                                 << "\t";
+    const Calibration::ParamBlock offsets
+        = {block[0], block[1], block[2], 1.0f, 0.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 1.0f};
     if (!Calibration::isFiniteBlock(offsets)) {
-        failCalRun(CalSensor::Gyro,
-            tr("Calibration failed: no valid result. Previous calibration kept."));
+        failCalRun(
+            CalSensor::Gyro, tr("Calibration failed: no valid result. Previous calibration kept."));
         return;
     }
     writeCalParams(CalSensor::Gyro, offsets);

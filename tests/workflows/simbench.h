@@ -144,5 +144,4 @@ inline QVector3D toVector(const std::array<double, 3> &a)
     return QVector3D(float(a[0]), float(a[1]), float(a[2]));
 }
 
-
 } // namespace simbench

@@ -101,11 +101,12 @@ void AccGyroWorkflowTest::accFullRunWritesEstimateAfterSixthPosition_data()
     QTest::addColumn<QVector3D>("scale");
     QTest::addColumn<QVector3D>("offsets");
     QTest::addColumn<QVector3D>("diagonal");
-    QTest::newRow("ideal") << QVector3D() << QVector3D(1, 1, 1) << QVector3D() << QVector3D(1, 1, 1);
+    QTest::newRow("ideal") << QVector3D() << QVector3D(1, 1, 1) << QVector3D()
+                           << QVector3D(1, 1, 1);
     QTest::newRow("biased") << QVector3D(0.3f, -0.2f, 0.1f) << QVector3D(1, 1, 1)
                             << QVector3D(0.3f, -0.2f, 0.1f) << QVector3D(1, 1, 1);
-    QTest::newRow("x reads double") << QVector3D() << QVector3D(2, 1, 1) << QVector3D()
-                                    << QVector3D(0.5f, 1, 1);
+    QTest::newRow("x reads double")
+        << QVector3D() << QVector3D(2, 1, 1) << QVector3D() << QVector3D(0.5f, 1, 1);
 }
 
 void AccGyroWorkflowTest::accFullRunWritesEstimateAfterSixthPosition()
@@ -250,7 +251,8 @@ void AccGyroWorkflowTest::gyroKeepsSamples11To210AndWritesOffsets()
     QCOMPARE(finished.first().first().toDouble(), 100.0);
     QCOMPARE(rig.backend.progressPercent(), 100.0);
     const Block offsets = {rest.x(), rest.y(), rest.z(), 1, 0, 0, 0, 1, 0, 0, 0, 1};
-    QCOMPARE(rig.takeFrames(), QList<QByteArray>({writeFrame(103, offsets, 3), readFrame(103, 12)}));
+    QCOMPARE(
+        rig.takeFrames(), QList<QByteArray>({writeFrame(103, offsets, 3), readFrame(103, 12)}));
     // Collection is off: later samples send nothing and signal nothing.
     rig.gyro(rest, 20);
     QVERIFY(rig.frames.isEmpty());

@@ -100,7 +100,10 @@ public:
     QObject *child(const QString &name) const { return findNamed(page, name); }
     int calState() const { return page->property("calState").toInt(); }
     QString hint() const { return child(QStringLiteral("hintText"))->property("text").toString(); }
-    bool enabled(const QString &button) const { return child(button)->property("enabled").toBool(); }
+    bool enabled(const QString &button) const
+    {
+        return child(button)->property("enabled").toBool();
+    }
     QString startText() const
     {
         return child(QStringLiteral("buttonStart"))->property("text").toString();
@@ -119,8 +122,8 @@ public:
     // Waits for the hint banner to be fully shown (or gone), then saves the window.
     void screenshot(const QString &name, bool banner = true)
     {
-        QTRY_COMPARE_WITH_TIMEOUT(
-            child(QStringLiteral("hintRect"))->property("opacity").toReal(), banner ? 0.7 : 0.0, 8000);
+        QTRY_COMPARE_WITH_TIMEOUT(child(QStringLiteral("hintRect"))->property("opacity").toReal(),
+            banner ? 0.7 : 0.0, 8000);
         QDir dir(QCoreApplication::applicationDirPath());
         QVERIFY(dir.mkpath(QStringLiteral("screenshots")));
         const QImage image = window->grabWindow();
@@ -162,7 +165,8 @@ void CalibrationPagesTest::accPageRunsSixPositionsWithSevenPresses()
     host.rig.acc(positions[0]); // the module streams; the reset goes out
     for (int k = 0; k < 6; ++k) {
         QCOMPARE(host.calState(), 2 * k + 1);
-        QCOMPARE(host.hint(), QStringLiteral("Place Device %1 and Click Ready.").arg(positionNames[k]));
+        QCOMPARE(
+            host.hint(), QStringLiteral("Place Device %1 and Click Ready.").arg(positionNames[k]));
         QCOMPARE(host.startText(), QStringLiteral("Ready"));
         host.click("buttonStart");
         QCOMPARE(host.calState(), 2 * k + 2);
@@ -173,7 +177,8 @@ void CalibrationPagesTest::accPageRunsSixPositionsWithSevenPresses()
         host.rig.acc(positions[std::size_t(k)], 50);
         if (k == 2) {
             // The prompt fades out and the progress fades in again.
-            QTRY_COMPARE_WITH_TIMEOUT(host.child("loading")->property("opacity").toReal(), 1.0, 10000);
+            QTRY_COMPARE_WITH_TIMEOUT(
+                host.child("loading")->property("opacity").toReal(), 1.0, 10000);
             host.screenshot(QStringLiteral("acc-calibration-running"), false);
         }
         host.rig.acc(positions[std::size_t(k)], 50);
@@ -236,7 +241,8 @@ void CalibrationPagesTest::magPageShowsTheFitAfterFinish()
     host.rig.mag(centre);
     QCOMPARE(finished.count(), 1);
     QCOMPARE(host.hint(),
-        QStringLiteral("Calibration Finished! Quality:%1/100").arg(finished.first().first().toDouble()));
+        QStringLiteral("Calibration Finished! Quality:%1/100")
+            .arg(finished.first().first().toDouble()));
     host.screenshot(QStringLiteral("mag-calibration-finished"));
 }
 
@@ -250,7 +256,8 @@ void CalibrationPagesTest::refusedRunIsExplainedInTheBanner()
     host.rig.mag(QVector3D(0.3f, 0.1f, 0.2f));
     QCOMPARE(host.calState(), 0);
     QCOMPARE(host.hint(),
-        QStringLiteral("Calibration failed: 1 of the 50 points needed. Previous calibration kept."));
+        QStringLiteral(
+            "Calibration failed: 1 of the 50 points needed. Previous calibration kept."));
     QCOMPARE(host.child("resetTimer")->property("interval").toInt(), 20000);
     QVERIFY(host.enabled("buttonBack"));
     QCOMPARE(host.rig.writesTo(127).last(), writeFrame(127, previousMag(), 12));

@@ -31,8 +31,8 @@ namespace {
 constexpr double streamRate = 300;
 constexpr float g = float(SensorModel::gravity);
 
-const SimPose poses[6] = {
-    SimPose::ZUp, SimPose::ZDown, SimPose::YUp, SimPose::YDown, SimPose::XUp, SimPose::XDown};
+const SimPose poses[6]
+    = {SimPose::ZUp, SimPose::ZDown, SimPose::YUp, SimPose::YDown, SimPose::XUp, SimPose::XDown};
 const char *poseNames[6] = {"Z-Up", "Z-Down", "Y-Up", "Y-Down", "X-Up", "X-Down"};
 
 QVector3D expectedGravity(SimPose pose)
@@ -81,7 +81,8 @@ void CalibrationEndToEndTest::waitForPose(SimPose pose)
     QVERIFY(m_bench->waitFor([&] {
         const QVariantList a = m_bench->backend->accDataList();
         return a.size() == 3
-            && (QVector3D(a[0].toFloat(), a[1].toFloat(), a[2].toFloat()) - expected).length() < 2.0f;
+            && (QVector3D(a[0].toFloat(), a[1].toFloat(), a[2].toFloat()) - expected).length()
+            < 2.0f;
     }));
 }
 
@@ -113,8 +114,8 @@ void CalibrationEndToEndTest::accelerometerSixPositionsCorrectEveryPose()
     for (int k = 0; k < 6; ++k) {
         waitForPose(poses[k]);
         bench.collect(&DurUzaBackend::accDataListChanged, &DurUzaBackend::accDataList, 10);
-        const std::vector<QVector3D> samples = bench.collect(
-            &DurUzaBackend::accDataListChanged, &DurUzaBackend::accDataList, 300);
+        const std::vector<QVector3D> samples
+            = bench.collect(&DurUzaBackend::accDataListChanged, &DurUzaBackend::accDataList, 300);
         QCOMPARE(int(samples.size()), 300);
         const QVector3D truth = toVector(bench.sim->truth().acc);
         const QVector3D error = mean(samples) - truth;
@@ -136,8 +137,8 @@ void CalibrationEndToEndTest::gyroscopeAtRestReadsZero()
     backend.requestGyroOnly();
     QSignalSpy finished(&backend, &DurUzaBackend::gyroCalFinished);
     QSignalSpy failed(&backend, &DurUzaBackend::calibrationFailed);
-    QVERIFY(bench.collect(&DurUzaBackend::gyroDataListChanged, &DurUzaBackend::gyroDataList, 5)
-                .size()
+    QVERIFY(
+        bench.collect(&DurUzaBackend::gyroDataListChanged, &DurUzaBackend::gyroDataList, 5).size()
         == 5);
 
     backend.gyroCalButton(); // Ready on the page's second state
@@ -155,8 +156,8 @@ void CalibrationEndToEndTest::gyroscopeAtRestReadsZero()
     const QVector3D rate = mean(samples);
     const QVector3D exact = toVector(bench.sim->truth().gyroOutput);
     qInfo("gyroscope at rest: mean %+.4f %+.4f %+.4f deg/s, noise-free %+.4f %+.4f %+.4f deg/s",
-        double(rate.x()), double(rate.y()), double(rate.z()), double(exact.x()),
-        double(exact.y()), double(exact.z()));
+        double(rate.x()), double(rate.y()), double(rate.z()), double(exact.x()), double(exact.y()),
+        double(exact.z()));
     for (int axis = 0; axis < 3; ++axis) {
         QVERIFY(std::fabs(rate[axis]) < 0.02f);
         QVERIFY(std::fabs(exact[axis]) < 0.02f);
@@ -170,8 +171,7 @@ void CalibrationEndToEndTest::magnetometerTumbleGivesRoundField()
     backend.requestMagOnly();
     QSignalSpy finished(&backend, &DurUzaBackend::magCalFinished);
     QSignalSpy failed(&backend, &DurUzaBackend::calibrationFailed);
-    QVERIFY(bench.collect(&DurUzaBackend::magDataListChanged, &DurUzaBackend::magDataList, 5)
-                .size()
+    QVERIFY(bench.collect(&DurUzaBackend::magDataListChanged, &DurUzaBackend::magDataList, 5).size()
         == 5);
 
     backend.magCalButton(); // Start
@@ -235,7 +235,8 @@ void CalibrationEndToEndTest::magnetometerTumbleGivesRoundField()
             m += double(samples[i].length()) / 10;
         worstSent = std::max(worstSent, std::fabs(m / sphereMean - 1));
     }
-    qInfo("magnetometer as sent while tumbling: worst 10-sample deviation %.3f %%", worstSent * 100);
+    qInfo(
+        "magnetometer as sent while tumbling: worst 10-sample deviation %.3f %%", worstSent * 100);
     QVERIFY(worstSent < 0.01);
 }
 

@@ -170,7 +170,8 @@ void MagWorkflowTest::unusableCloudIsRefusedAndPreviousRestored()
             const float a = float(2 * M_PI * i / 120);
             QVector3D p(0.4f * std::cos(a), 0.4f * std::sin(a), 0.1f);
             if (cloud == 3) // the same ring turned 40 degrees about x
-                p = QVector3D(p.x(), p.y() * 0.766f - p.z() * 0.643f, p.y() * 0.643f + p.z() * 0.766f);
+                p = QVector3D(
+                    p.x(), p.y() * 0.766f - p.z() * 0.643f, p.y() * 0.643f + p.z() * 0.766f);
             points.push_back(p);
         }
         break;
@@ -194,7 +195,8 @@ void MagWorkflowTest::unusableCloudIsRefusedAndPreviousRestored()
     QCOMPARE(failed.count(), 1);
     QCOMPARE(failed.first().at(0).toString(), QStringLiteral("magnetometer"));
     const QString message = failed.first().at(1).toString();
-    QVERIFY2(message.contains(reason) && message.contains(QStringLiteral("Previous calibration kept")),
+    QVERIFY2(
+        message.contains(reason) && message.contains(QStringLiteral("Previous calibration kept")),
         qPrintable(message));
     QCOMPARE(rig.takeFrames(),
         QList<QByteArray>({writeFrame(127, identityBlock(), 12), writeFrame(127, previousMag(), 12),

@@ -78,7 +78,8 @@ inline Block blockOf(const QByteArray &frame)
     Block block = identityBlock();
     const int count = quint8(frame[3]) / 4;
     for (int i = 0; i < count && i < 12; ++i)
-        block[std::size_t(i)] = readF32(reinterpret_cast<const quint8 *>(frame.constData()) + 4 + 4 * i);
+        block[std::size_t(i)]
+            = readF32(reinterpret_cast<const quint8 *>(frame.constData()) + 4 + 4 * i);
     return block;
 }
 
@@ -93,7 +94,8 @@ public:
             // Nothing non-finite may ever reach the calibration registers.
             if (isWriteTo(frame, 55) || isWriteTo(frame, 103) || isWriteTo(frame, 127)) {
                 for (int i = 4; i + 4 <= frame.size(); i += 4) {
-                    if (!std::isfinite(readF32(reinterpret_cast<const quint8 *>(frame.constData()) + i)))
+                    if (!std::isfinite(
+                            readF32(reinterpret_cast<const quint8 *>(frame.constData()) + i)))
                         nonFiniteWrites++;
                 }
             }
@@ -149,7 +151,8 @@ private:
     void sample(int address, const QVector3D &v, double fullScale, int times)
     {
         const QByteArray frame = backendtest::dataFrame(address,
-            backendtest::le16s({raw(v.x(), fullScale), raw(v.y(), fullScale), raw(v.z(), fullScale)}));
+            backendtest::le16s(
+                {raw(v.x(), fullScale), raw(v.y(), fullScale), raw(v.z(), fullScale)}));
         for (int i = 0; i < times; ++i)
             backendtest::feed(backend, frame);
     }
