@@ -2,7 +2,7 @@
 // pseudo-terminal to the backend emitting gyroDataListChanged on the GUI
 // thread, through the real link (serial worker, processing thread, dispatch).
 //
-//   bench_latency [--rate <frames/s>|line] [--frames N] [--json]
+//   bench_latency [--rate <frames/s>|line] [--frames N] [--kv]
 //
 // Each streamed frame carries its sequence number as raw "Gyroscope X". The
 // simulator's write() is wrapped at link time (-Wl,--wrap=write; the simulator
@@ -96,8 +96,8 @@ int main(int argc, char *argv[])
         QStringLiteral("n"), QStringLiteral("100"));
     const QCommandLineOption framesOption(QStringLiteral("frames"), QStringLiteral("Frames to time."),
         QStringLiteral("n"), QStringLiteral("10000"));
-    const QCommandLineOption jsonOption(QStringLiteral("json"), QStringLiteral("One JSON object on stdout."));
-    parser.addOptions({rateOption, framesOption, jsonOption});
+    const QCommandLineOption kvOption(QStringLiteral("kv"), QStringLiteral("One line of key=value pairs on stdout."));
+    parser.addOptions({rateOption, framesOption, kvOption});
     parser.process(app);
 
     const QString rateText = parser.value(rateOption);
@@ -199,11 +199,10 @@ int main(int argc, char *argv[])
 
     const double achieved = double(latencies.size()) / seconds;
     const QString rateLabel = lineRate ? QStringLiteral("line") : rateText;
-    if (parser.isSet(jsonOption)) {
-        std::printf("{\"rate\": \"%s\", \"frames_timed\": %zu, \"frames_written\": %llu, \"unmatched\": %d, "
-                    "\"seconds\": %.2f, \"frames_per_second\": %.1f, \"median_us\": %.1f, \"p99_us\": %.1f, "
-                    "\"max_us\": %.1f, \"first_tenth_median_us\": %.1f, \"last_tenth_median_us\": %.1f, "
-                    "\"max_frames_per_pass\": %d, \"passes_with_several_frames\": %lld}\n",
+    if (parser.isSet(kvOption)) {
+        std::printf("rate=%s frames_timed=%zu frames_written=%llu unmatched=%d seconds=%.2f frames_per_second=%.1f "
+                    "median_us=%.1f p99_us=%.1f max_us=%.1f first_tenth_median_us=%.1f last_tenth_median_us=%.1f "
+                    "max_frames_per_pass=%d passes_with_several_frames=%lld\n",
             qPrintable(rateLabel), latencies.size(), (unsigned long long)written, unmatched, seconds, achieved,
             percentile(sorted, 0.5), percentile(sorted, 0.99), sorted.back(), firstMedian, lastMedian, maxPerPass,
             (long long)multi);

@@ -1,0 +1,332 @@
+// The application under load, measured from inside one process built like
+// velmar-imu (same start-up steps, the real QML documents and backend), with
+// the chart item replaced by a counting subclass. The simulated module runs as
+// its own process (velmar-sim), so the CPU figures are the application's alone.
+//
+//   bench_app [--seconds 30] [--warmup 10] [--replot-every-sample] [--kv]
+//   bench_app --memory-minutes 10 [--rss-baseline 60]
+//   bench_app --startup <path to velmar-imu> [--runs 5]
+//
+// Run under a display (xvfb-run -a -s "-screen 0 1280x1024x24").
+#include "countingplotitem.h"
+#include "processprobe.h"
+
+#include "durUzaBackend.h"
+#include "registryitemmodel.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QIcon>
+#include <QProcess>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+void runFor(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+bool waitUntil(const std::function<bool()> &done, int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > ms)
+            return false;
+        runFor(20);
+    }
+    return true;
+}
+
+QObject *findNamed(QObject *root, const QString &name)
+{
+    QList<QObject *> queue{root};
+    QSet<QObject *> seen;
+    while (!queue.isEmpty()) {
+        QObject *object = queue.takeFirst();
+        if (!object || seen.contains(object))
+            continue;
+        seen.insert(object);
+        if (object->objectName() == name)
+            return object;
+        queue << object->children();
+        if (auto *item = qobject_cast<QQuickItem *>(object)) {
+            for (QQuickItem *child : item->childItems())
+                queue << child;
+        }
+    }
+    return nullptr;
+}
+
+double median(QVector<double> values)
+{
+    if (values.isEmpty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// Start-up of the real executable: from starting the process to its
+// "Main Window Root Done!" line, written when the main window has been created
+// (still hidden behind the splash).
+int measureStartup(const QString &program, int runs, bool kv)
+{
+    QVector<double> times;
+    for (int run = 0; run < runs; ++run) {
+        QProcess process;
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(QStringLiteral("VELMAR_EXTRA_PORTS"));
+        process.setProcessEnvironment(environment);
+        QElapsedTimer clock;
+        double seen = -1;
+        QByteArray output;
+        QObject::connect(&process, &QProcess::readyRead, [&] {
+            output += process.readAll();
+            if (seen < 0 && output.contains("Main Window Root Done!"))
+                seen = clock.nsecsElapsed() / 1e6;
+        });
+        clock.start();
+        process.start(program, QStringList());
+        if (!process.waitForStarted(5000)) {
+            std::fprintf(stderr, "cannot start %s\n", qPrintable(program));
+            return 1;
+        }
+        waitUntil([&] { return seen >= 0 || process.state() == QProcess::NotRunning; }, 20000);
+        process.kill();
+        process.waitForFinished(5000);
+        if (seen < 0) {
+            std::fprintf(stderr, "no \"Main Window Root Done!\" line from %s:\n%s\n", qPrintable(program),
+                output.constData());
+            return 1;
+        }
+        times.append(seen);
+    }
+    const double worst = *std::max_element(times.begin(), times.end());
+    QStringList all;
+    for (double t : times)
+        all << QString::number(t, 'f', 0);
+    if (kv)
+        std::printf("startup_median_ms=%.1f startup_max_ms=%.1f runs_ms=%s\n", median(times), worst,
+            qPrintable(all.join(QLatin1Char(','))));
+    else
+        std::printf("start-up to main window created: median %.0f ms, max %.0f ms (runs: %s ms)\n", median(times),
+            worst, qPrintable(all.join(QStringLiteral(", "))));
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // Messages keep the default handler: the application writes its debug
+    // lines (one per magnetometer sample from the 3D view) and so does this;
+    // scripts/bench.sh sends them to a log file.
+    // As velmar-imu's main, step by step.
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
+    QApplication app(argc, argv);
+    app.setWindowIcon(QIcon(QStringLiteral(":/Graphics/ICON.png")));
+
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    const QCommandLineOption secondsOption(QStringLiteral("seconds"), QStringLiteral("Seconds measured."),
+        QStringLiteral("n"), QStringLiteral("30"));
+    const QCommandLineOption warmupOption(QStringLiteral("warmup"),
+        QStringLiteral("Seconds of streaming before measuring (the charts fill their 8 s)."), QStringLiteral("n"),
+        QStringLiteral("10"));
+    const QCommandLineOption everySampleOption(QStringLiteral("replot-every-sample"),
+        QStringLiteral("Replot the charts on every sample instead of once per 30 ms tick."));
+    const QCommandLineOption memoryOption(QStringLiteral("memory-minutes"),
+        QStringLiteral("Stream this long and report the resident set growth."), QStringLiteral("n"));
+    const QCommandLineOption baselineOption(QStringLiteral("rss-baseline"),
+        QStringLiteral("Seconds after connecting when the resident set is taken as the base (default 60)."),
+        QStringLiteral("n"), QStringLiteral("60"));
+    const QCommandLineOption rateOption(QStringLiteral("rate"),
+        QStringLiteral("Streamed frames per second, or 'line' (default)."), QStringLiteral("n"),
+        QStringLiteral("line"));
+    const QCommandLineOption simOption(QStringLiteral("sim"), QStringLiteral("Path of velmar-sim."),
+        QStringLiteral("path"));
+    const QCommandLineOption startupOption(QStringLiteral("startup"),
+        QStringLiteral("Time the start-up of this velmar-imu executable instead."), QStringLiteral("path"));
+    const QCommandLineOption runsOption(QStringLiteral("runs"), QStringLiteral("Start-ups to time."),
+        QStringLiteral("n"), QStringLiteral("5"));
+    const QCommandLineOption screenshotOption(QStringLiteral("screenshot"),
+        QStringLiteral("Save the window as this PNG at the end of the measurement."), QStringLiteral("path"));
+    const QCommandLineOption kvOption(QStringLiteral("kv"), QStringLiteral("One line of key=value pairs on stdout."));
+    parser.addOptions({secondsOption, warmupOption, everySampleOption, memoryOption, baselineOption, rateOption,
+        simOption, startupOption, runsOption, screenshotOption, kvOption});
+    parser.process(app);
+    const bool kv = parser.isSet(kvOption);
+
+    if (parser.isSet(startupOption))
+        return measureStartup(parser.value(startupOption), std::max(1, parser.value(runsOption).toInt()), kv);
+
+    const bool memoryRun = parser.isSet(memoryOption);
+    const int baselineSeconds = parser.value(baselineOption).toInt();
+    const int seconds = memoryRun ? parser.value(memoryOption).toInt() * 60 - baselineSeconds
+                                  : parser.value(secondsOption).toInt();
+    const int warmup = memoryRun ? baselineSeconds : parser.value(warmupOption).toInt();
+    if (seconds <= 0 || warmup < 0) {
+        std::fprintf(stderr, "nothing to measure\n");
+        return 2;
+    }
+    const bool everySample = parser.isSet(everySampleOption);
+    CustomPlotItem::setReplotEverySample(everySample);
+
+    // The module, as a process of its own.
+    QString simPath = parser.value(simOption);
+    if (simPath.isEmpty())
+        simPath = QCoreApplication::applicationDirPath() + QStringLiteral("/../../sim/velmar-sim");
+    QTemporaryDir dir;
+    const QString linkPath = dir.path() + QStringLiteral("/imu");
+    const QString rate = parser.value(rateOption) == QLatin1String("line") ? QStringLiteral("1000")
+                                                                            : parser.value(rateOption);
+    QProcess sim;
+    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    sim.start(simPath, {QStringLiteral("--link"), linkPath, QStringLiteral("--rate"), rate,
+                           QStringLiteral("--no-stdin")});
+    if (!sim.waitForStarted(5000) || !waitUntil([&] { return QFileInfo::exists(linkPath); }, 5000)) {
+        std::fprintf(stderr, "velmar-sim did not start (%s)\n", qPrintable(simPath));
+        return 1;
+    }
+    qputenv("VELMAR_EXTRA_PORTS", linkPath.toLocal8Bit());
+
+    DurUzaBackend backend;
+    qmlRegisterType<RegistryItemModel>("com.duruza.registryModel", 1, 0, "RegisterModel");
+    qmlRegisterType<CountingPlotItem>("CustomPlot", 1, 0, "CustomPlotItem");
+    QQmlApplicationEngine engine;
+    engine.rootContext()->setContextProperty(QStringLiteral("backEnd"), &backend);
+    engine.load(QUrl(QStringLiteral("qrc:/main.qml")));
+    if (engine.rootObjects().isEmpty())
+        return 1;
+
+    // The main window shows when the splash times out.
+    QQuickWindow *window = nullptr;
+    const bool shown = waitUntil([&] {
+        auto *loader = engine.rootObjects().first()->property("appWindow").value<QObject *>();
+        window = loader ? qobject_cast<QQuickWindow *>(loader->property("item").value<QObject *>()) : nullptr;
+        return window && window->isVisible() && window->isExposed();
+    }, 15000);
+    if (!shown) {
+        std::fprintf(stderr, "the main window did not show\n");
+        return 1;
+    }
+
+    // Pick the simulator's port and press Connect, as a user would.
+    auto *combo = qobject_cast<QQuickItem *>(findNamed(window->contentItem(), QStringLiteral("serialComboBox")));
+    auto *connectButton = qobject_cast<QQuickItem *>(findNamed(window->contentItem(), QStringLiteral("connectButton")));
+    const int port = backend.availablePortsList().indexOf(linkPath);
+    if (!combo || !connectButton || port < 0) {
+        std::fprintf(stderr, "no port selector, Connect button or port\n");
+        return 1;
+    }
+    combo->setProperty("currentIndex", port);
+    const QPointF centre = connectButton->mapToScene(QPointF(connectButton->width() / 2, connectButton->height() / 2));
+    QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
+
+    qint64 samples = 0;
+    QObject::connect(&backend, &DurUzaBackend::eulerDataListChanged, [&] { ++samples; });
+    qint64 frames = 0;
+    QObject::connect(window, &QQuickWindow::frameSwapped, [&] { ++frames; });
+    if (!waitUntil([&] { return samples > 50; }, 15000)) {
+        std::fprintf(stderr, "no samples reach the interface\n");
+        return 1;
+    }
+
+    runFor(warmup * 1000);
+    const qint64 rssBase = processprobe::residentKb();
+    const QList<CountingPlotItem *> charts = CountingPlotItem::all();
+    for (CountingPlotItem *chart : charts)
+        chart->resetCounts();
+    samples = 0;
+    frames = 0;
+    StallProbe stalls;
+    const auto threadsBefore = processprobe::cpuSecondsByThread();
+    const double cpuBefore = processprobe::cpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    stalls.start();
+    qint64 rssPeak = rssBase;
+    for (int s = 0; s < seconds; ++s) {
+        runFor(1000);
+        rssPeak = std::max(rssPeak, processprobe::residentKb());
+    }
+    stalls.stop();
+    const double elapsed = wall.nsecsElapsed() / 1e9;
+    const double cpu = processprobe::cpuSeconds() - cpuBefore;
+    const auto threadsAfter = processprobe::cpuSecondsByThread();
+    const qint64 rssEnd = processprobe::residentKb();
+    if (parser.isSet(screenshotOption))
+        window->grabWindow().save(parser.value(screenshotOption));
+
+    // Charts that are on the page (the calibration pages are not loaded).
+    QStringList perChart;
+    double paintsPerSecond = 0, replotsPerSecond = 0, paintMs = 0, replotMs = 0;
+    double minPaints = 1e9, maxPaints = 0;
+    for (CountingPlotItem *chart : charts) {
+        const CountingPlotItem::Counts c = chart->counts();
+        const double rate = c.paints / elapsed;
+        minPaints = std::min(minPaints, rate);
+        maxPaints = std::max(maxPaints, rate);
+        paintsPerSecond += rate;
+        replotsPerSecond += c.replots / elapsed;
+        paintMs += c.paintNs / 1e6;
+        replotMs += c.replotNs / 1e6;
+        perChart << QStringLiteral("%1:%2/%3")
+                        .arg(chart->signalNames().value(0).section(QLatin1Char('_'), 0, 0))
+                        .arg(c.paints / elapsed, 0, 'f', 1)
+                        .arg(c.replots / elapsed, 0, 'f', 1);
+    }
+    const int chartCount = std::max(1, int(charts.size()));
+    QStringList threadCpu;
+    for (auto it = threadsAfter.begin(); it != threadsAfter.end(); ++it) {
+        const double used = (it.value() - threadsBefore.value(it.key())) / elapsed;
+        if (used >= 0.005)
+            threadCpu << QStringLiteral("%1:%2").arg(QString(it.key()).replace(QLatin1Char(' '), QLatin1Char('_'))).arg(used, 0, 'f', 3);
+    }
+    const QString mode = everySample ? QStringLiteral("every-sample") : QStringLiteral("throttled");
+
+    if (kv) {
+        std::printf("mode=%s seconds=%.1f samples_per_second=%.1f cpu_per_second=%.3f charts=%d "
+                    "chart_paints_per_second=%.1f chart_paints_min=%.1f chart_paints_max=%.1f "
+                    "chart_replots_per_second=%.1f paint_cpu_ms_per_second=%.1f replot_cpu_ms_per_second=%.1f "
+                    "frames_per_second=%.1f longest_stall_ms=%.1f stalls_over_50ms=%d rss_base_kb=%lld "
+                    "rss_end_kb=%lld rss_peak_kb=%lld thread_cpu=%s\n",
+            qPrintable(mode), elapsed, samples / elapsed, cpu / elapsed, int(charts.size()),
+            paintsPerSecond / chartCount, minPaints, maxPaints, replotsPerSecond / chartCount, paintMs / elapsed,
+            replotMs / elapsed, frames / elapsed, stalls.longestStallMs(), stalls.stallsOver(50), rssBase, rssEnd,
+            rssPeak, qPrintable(threadCpu.join(QLatin1Char(','))));
+    } else {
+        std::printf("%s, %.0f s at %.0f samples/s on %d charts\n", qPrintable(mode), elapsed, samples / elapsed,
+            int(charts.size()));
+        std::printf("  CPU %.3f s/s; threads: %s\n", cpu / elapsed, qPrintable(threadCpu.join(QStringLiteral(" "))));
+        std::printf("  chart paints/s %.1f (min %.1f, max %.1f), replots/s %.1f; per chart paints/replots: %s\n",
+            paintsPerSecond / chartCount, minPaints, maxPaints, replotsPerSecond / chartCount,
+            qPrintable(perChart.join(QStringLiteral(" "))));
+        std::printf("  drawing (thread CPU): paint %.1f ms/s, replot %.1f ms/s; window frames/s %.1f\n", paintMs / elapsed,
+            replotMs / elapsed, frames / elapsed);
+        std::printf("  GUI thread longest stall %.1f ms, stalls over 50 ms: %d\n", stalls.longestStallMs(),
+            stalls.stallsOver(50));
+        std::printf("  resident set: %lld kB at start, %lld kB at end (peak %lld kB)\n", rssBase, rssEnd, rssPeak);
+    }
+
+    QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, centre.toPoint()); // Disconnect
+    runFor(200);
+    sim.terminate();
+    sim.waitForFinished(3000);
+    return 0;
+}

@@ -1,0 +1,72 @@
+#include "countingplotitem.h"
+
+#include <qcustomplot.h>
+
+#include <time.h>
+
+namespace {
+QList<CountingPlotItem *> &registry()
+{
+    static QList<CountingPlotItem *> items;
+    return items;
+}
+} // namespace
+
+CountingPlotItem::CountingPlotItem(QQuickItem *parent)
+    : CustomPlotItem(parent)
+{
+    registry().append(this);
+}
+
+CountingPlotItem::~CountingPlotItem()
+{
+    registry().removeOne(this);
+}
+
+const QList<CountingPlotItem *> &CountingPlotItem::all()
+{
+    return registry();
+}
+
+qint64 CountingPlotItem::threadCpuNs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+void CountingPlotItem::componentComplete()
+{
+    CustomPlotItem::componentComplete();
+    // The documents set signalNames before completion, which creates the plot.
+    if (QCustomPlot *plot = customPlot()) {
+        connect(plot, &QCustomPlot::beforeReplot, this, [this] { m_replotStartNs = threadCpuNs(); });
+        connect(plot, &QCustomPlot::afterReplot, this, [this] {
+            ++m_replots;
+            if (m_replotStartNs >= 0)
+                m_replotNs += threadCpuNs() - m_replotStartNs;
+        });
+    }
+}
+
+void CountingPlotItem::paint(QPainter *painter)
+{
+    // May run on the scene graph's render thread while the GUI thread waits.
+    const qint64 start = threadCpuNs();
+    CustomPlotItem::paint(painter);
+    m_paintNs.fetch_add(threadCpuNs() - start, std::memory_order_relaxed);
+    m_paints.fetch_add(1, std::memory_order_relaxed);
+}
+
+CountingPlotItem::Counts CountingPlotItem::counts() const
+{
+    return {m_paints.load(), m_paintNs.load(), m_replots, m_replotNs};
+}
+
+void CountingPlotItem::resetCounts()
+{
+    m_paints = 0;
+    m_paintNs = 0;
+    m_replots = 0;
+    m_replotNs = 0;
+}

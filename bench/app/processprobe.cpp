@@ -1,0 +1,101 @@
+#include "processprobe.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace processprobe {
+
+double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+QMap<QString, double> cpuSecondsByThread()
+{
+    QMap<QString, double> byName;
+    const double tick = double(sysconf(_SC_CLK_TCK));
+    const QStringList tasks = QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &tid : tasks) {
+        QFile statFile(QStringLiteral("/proc/self/task/%1/stat").arg(tid));
+        if (!statFile.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray stat = statFile.readAll();
+        // "pid (comm) state ..." - the name may hold blanks and parentheses.
+        const int open = stat.indexOf('(');
+        const int close = stat.lastIndexOf(')');
+        if (open < 0 || close < open)
+            continue;
+        QString name = QString::fromLocal8Bit(stat.mid(open + 1, close - open - 1));
+        // Numbered worker threads count as one kind.
+        while (!name.isEmpty() && (name.back().isDigit() || name.back() == QLatin1Char('-')))
+            name.chop(1);
+        const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
+        if (fields.size() < 13)
+            continue;
+        // Fields 14 and 15 of stat (utime, stime) are 11 and 12 after the name.
+        byName[name] += (fields[11].toDouble() + fields[12].toDouble()) / tick;
+    }
+    return byName;
+}
+
+qint64 residentKb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
+}
+
+} // namespace processprobe
+
+StallProbe::StallProbe(int intervalMs, QObject *parent)
+    : QObject(parent)
+    , m_intervalMs(intervalMs)
+{
+    m_timer.setTimerType(Qt::PreciseTimer);
+    m_timer.setInterval(intervalMs);
+    connect(&m_timer, &QTimer::timeout, this, [this] { tick(); });
+}
+
+void StallProbe::start()
+{
+    m_gapsNs.clear();
+    m_longestNs = 0;
+    m_clock.start();
+    m_last = 0;
+    m_timer.start();
+}
+
+void StallProbe::stop()
+{
+    m_timer.stop();
+}
+
+void StallProbe::tick()
+{
+    const qint64 now = m_clock.nsecsElapsed();
+    const qint64 gap = now - m_last;
+    m_last = now;
+    m_gapsNs.append(gap);
+    m_longestNs = std::max(m_longestNs, gap);
+}
+
+int StallProbe::stallsOver(double ms) const
+{
+    int count = 0;
+    for (qint64 gap : m_gapsNs) {
+        if (gap / 1e6 - m_intervalMs > ms)
+            ++count;
+    }
+    return count;
+}

@@ -1,0 +1,188 @@
+#!/usr/bin/env bash
+# Builds the benchmarks (Release) and runs them all, then prints one table of
+# the figures against the performance targets, with the machine they ran on.
+#
+#   scripts/bench.sh [--quick] [--full] [--memory-minutes N] [--app-seconds N] [--frames N]
+#
+#   --quick             short runs to try the script (figures are not the targets' conditions)
+#   --full              the memory run over 10 minutes, as the target states (default 3)
+#   --memory-minutes N  length of the memory run; its base is taken after 1 minute
+#   --app-seconds N     seconds measured per application run (default 30)
+#   --frames N          frames timed per latency run (default 10000)
+#
+# BUILD_DIR (default build-bench) is the build directory. Logs of every run go
+# to $BUILD_DIR/bench-logs/. The machine is shared: the load average before and
+# after is printed with the table, and figures taken under load say so.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+frames=10000
+app_seconds=30
+app_warmup=10
+memory_minutes=3
+startup_runs=5
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --quick) frames=2000; app_seconds=10; app_warmup=5; memory_minutes=2; startup_runs=3 ;;
+    --full) memory_minutes=10 ;;
+    --memory-minutes) memory_minutes=$2; shift ;;
+    --app-seconds) app_seconds=$2; shift ;;
+    --frames) frames=$2; shift ;;
+    -h|--help) sed -n '2,16p' "$0"; exit 0 ;;
+    *) echo "bench.sh: unknown option $1" >&2; exit 2 ;;
+  esac
+  shift
+done
+
+./scripts/install-deps.sh
+build_dir=${BUILD_DIR:-build-bench}
+cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build_dir" -j "$(nproc)" --target bench_link bench_latency bench_app velmar-imu velmar-sim >/dev/null
+logs=$build_dir/bench-logs
+mkdir -p "$logs"
+
+if [ -n "${DISPLAY:-}" ]; then
+  display=()
+else
+  display=(xvfb-run -a -s "-screen 0 1280x1024x24")
+fi
+
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+started=$(date '+%Y-%m-%d %H:%M %Z')
+
+# --- measurements ------------------------------------------------------------
+
+echo "bench.sh: cutter and dispatch throughput" >&2
+"$build_dir/bench/link/bench_link" \
+  --benchmark_filter='^(cleanMeasurementFrames|pureNoise|tenPassWait|measurementFramesOneByte)' \
+  --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
+  --benchmark_format=csv >"$logs/throughput.csv" 2>"$logs/throughput.log" || true
+echo "bench.sh: bare link latency over a pty" >&2
+"$build_dir/bench/link/bench_link" --benchmark_filter='^ptyReadToDispatch' \
+  --benchmark_format=csv >"$logs/ptylink.csv" 2>"$logs/ptylink.log" || true
+
+echo "bench.sh: latency at 100 frames/s and at the line limit ($frames frames each)" >&2
+lat100=$("$build_dir/bench/latency/bench_latency" --rate 100 --frames "$frames" --kv 2>"$logs/latency-100.log") || true
+latline=$("$build_dir/bench/latency/bench_latency" --rate line --frames "$frames" --kv 2>"$logs/latency-line.log") || true
+
+echo "bench.sh: application at the line limit, ${app_seconds}s throttled and ${app_seconds}s replot-per-sample" >&2
+app_throttled=$("${display[@]}" "$build_dir/bench/app/bench_app" --kv --seconds "$app_seconds" \
+  --warmup "$app_warmup" 2>"$logs/app-throttled.log") || true
+app_every=$("${display[@]}" "$build_dir/bench/app/bench_app" --kv --seconds "$app_seconds" \
+  --warmup "$app_warmup" --replot-every-sample 2>"$logs/app-every-sample.log") || true
+
+echo "bench.sh: start-up of velmar-imu ($startup_runs runs)" >&2
+startup=$("${display[@]}" "$build_dir/bench/app/bench_app" --kv --startup "$build_dir/app/velmar-imu" \
+  --runs "$startup_runs" 2>"$logs/startup.log") || true
+
+echo "bench.sh: resident set over $memory_minutes minutes of streaming" >&2
+memory=$("${display[@]}" "$build_dir/bench/app/bench_app" --kv --memory-minutes "$memory_minutes" \
+  --rss-baseline 60 2>"$logs/memory.log") || true
+
+load_after=$(cut -d' ' -f1-3 /proc/loadavg)
+
+# --- table -------------------------------------------------------------------
+
+# Value of `key` in a line of key=value pairs.
+kv() {
+  local pair
+  for pair in $1; do
+    if [ "${pair%%=*}" = "$2" ]; then
+      echo "${pair#*=}"
+      return
+    fi
+  done
+  echo "?"
+}
+
+# Column `column` of the benchmark named `name` in a Google Benchmark CSV file.
+gb() {
+  awk -F, -v name="\"$2\"" -v column="$3" '
+    NR == 1 { for (i = 1; i <= NF; i++) { gsub(/"/, "", $i); at[$i] = i }; next }
+    $1 == name { print $(at[column]) }' "$1"
+}
+
+# A figure that is missing (a run failed) prints as "?" and misses its target.
+calc() { awk "BEGIN { printf \"$1\", $2 }" 2>/dev/null || echo "?"; }
+holds() { awk "BEGIN { exit !($1) }" 2>/dev/null && echo ok || echo MISSED; }
+
+rows=()
+row() { rows+=("$1|$2|$3|$4|$5|$6"); }
+
+# 1. Throughput, MB/s (10^6 bytes) of CPU time, median of three repetitions.
+mbps() { calc '%.0f' "$(gb "$logs/throughput.csv" "$1_median" bytes_per_second) / 1e6"; }
+growth() {
+  calc '%.2f' "$(gb "$logs/throughput.csv" "$2_median" cpu_time) / $(gb "$logs/throughput.csv" "$1_median" cpu_time)"
+}
+throughput_row() { # label small large target
+  local rate ratio
+  rate=$(mbps "$3")
+  ratio=$(growth "$2" "$3")
+  row "1" "$1" "$rate MB/s" ">= $4 MB/s; 10x input <= 11x time" "10x input: ${ratio}x time" \
+    "$(holds "$rate >= $4 && $ratio <= 11")"
+}
+throughput_row "clean 37-byte frames, 128-byte chunks" cleanMeasurementFrames/37000 cleanMeasurementFrames/370000 100
+throughput_row "pure noise, one chunk" pureNoiseInOneChunk/100000 pureNoiseInOneChunk/1000000 50
+throughput_row "pure noise, 64-byte chunks" pureNoiseSmallChunks/100000 pureNoiseSmallChunks/1000000 50
+throughput_row "wait: 0xBB one byte per pass" tenPassWaitOneBytePerPass/10000 tenPassWaitOneBytePerPass/100000 50
+throughput_row "frames one byte per pass" measurementFramesOneBytePerPass/37000 measurementFramesOneBytePerPass/370000 50
+
+# 2. Latency, simulator's pty write to the backend's change signal.
+bare_median=$(gb "$logs/ptylink.csv" "ptyReadToDispatch/iterations:500" median_us)
+latency_row() { # label line
+  local med p99 max per_pass first last
+  med=$(kv "$2" median_us); p99=$(kv "$2" p99_us); max=$(kv "$2" max_us)
+  per_pass=$(kv "$2" max_frames_per_pass)
+  first=$(kv "$2" first_tenth_median_us); last=$(kv "$2" last_tenth_median_us)
+  row "2" "$1, $(kv "$2" frames_timed) frames at $(kv "$2" frames_per_second)/s" \
+    "median $(calc '%.2f' "$med / 1000") ms, p99 $(calc '%.2f' "$p99 / 1000") ms, max $(calc '%.1f' "$max / 1000") ms; <= $per_pass frames/pass; median first/last tenth $(calc '%.2f' "$first / 1000")/$(calc '%.2f' "$last / 1000") ms" \
+    "median <= 1 ms, p99 <= 5 ms, no backlog" \
+    "median $(calc '%.1f' "$med / $bare_median")x bare link ($(calc '%.2f' "$bare_median / 1000") ms)" \
+    "$(holds "$med <= 1000 && $p99 <= 5000 && $per_pass <= 4 && $last <= 2 * $first + 500")"
+}
+latency_row "100 frames/s" "$lat100"
+latency_row "line limit" "$latline"
+
+# 3. Application at the line limit, throttled against replot-per-sample.
+cpu_t=$(kv "$app_throttled" cpu_per_second)
+cpu_e=$(kv "$app_every" cpu_per_second)
+paints_t=$(kv "$app_throttled" chart_paints_per_second)
+stall_t=$(kv "$app_throttled" longest_stall_ms)
+row "3" "live page, throttled replots: CPU" "$cpu_t s/s at $(kv "$app_throttled" samples_per_second) samples/s" \
+  "<= 1/3 of replot-per-sample" "$(calc '%.2f' "$cpu_t / $cpu_e") of $cpu_e s/s at $(kv "$app_every" samples_per_second) samples/s" \
+  "$(holds "$cpu_t <= $cpu_e / 3")"
+row "3" "live page, throttled: chart repaints" \
+  "$paints_t/s per chart (min $(kv "$app_throttled" chart_paints_min), max $(kv "$app_throttled" chart_paints_max))" \
+  "25-35/s" "replot-per-sample: $(kv "$app_every" chart_paints_per_second)/s" \
+  "$(holds "$(kv "$app_throttled" chart_paints_min) >= 25 && $(kv "$app_throttled" chart_paints_max) <= 35")"
+row "3" "live page, throttled: longest GUI stall" "$stall_t ms ($(kv "$app_throttled" stalls_over_50ms) over 50 ms)" \
+  "<= 50 ms" "replot-per-sample: $(kv "$app_every" longest_stall_ms) ms" "$(holds "$stall_t <= 50")"
+row "3" "live page, throttled: drawing CPU" \
+  "replot $(kv "$app_throttled" replot_cpu_ms_per_second) ms/s, paint $(kv "$app_throttled" paint_cpu_ms_per_second) ms/s" \
+  "(where the time goes)" \
+  "replot-per-sample: replot $(kv "$app_every" replot_cpu_ms_per_second), paint $(kv "$app_every" paint_cpu_ms_per_second) ms/s" "-"
+
+# 4. Start-up.
+row "4" "start-up to main window created" \
+  "median $(kv "$startup" startup_median_ms) ms, max $(kv "$startup" startup_max_ms) ms ($(kv "$startup" runs_ms))" \
+  "< 1000 ms" "-" "$(holds "$(kv "$startup" startup_max_ms) < 1000")"
+
+# 5. Memory.
+rss_base=$(kv "$memory" rss_base_kb)
+rss_end=$(kv "$memory" rss_end_kb)
+row "5" "resident set, minute 1 to minute $memory_minutes" \
+  "$(calc '%.1f' "$rss_base / 1024") MB -> $(calc '%.1f' "$rss_end / 1024") MB (peak $(calc '%.1f' "$(kv "$memory" rss_peak_kb) / 1024") MB)" \
+  "growth < 2 MB (over 10 minutes)" "growth $(calc '%+.2f' "($rss_end - $rss_base) / 1024") MB" \
+  "$(holds "$rss_end - $rss_base < 2048")"
+
+echo
+echo "Velmar IMU benchmarks, $started; Release build in $build_dir"
+echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), $(awk '/MemTotal/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo) RAM; load average before $load_before, after $load_after"
+echo
+printf '%s\n' "${rows[@]}" | awk -F'|' '
+  BEGIN { print "| # | measure | figure | target | baseline / ratio | verdict |"; print "|---|---|---|---|---|---|" }
+  { printf "| %s | %s | %s | %s | %s | %s |\n", $1, $2, $3, $4, $5, $6 }'
+echo
+echo "Threads' CPU (s/s), throttled: $(kv "$app_throttled" thread_cpu)"
+echo "Threads' CPU (s/s), replot-per-sample: $(kv "$app_every" thread_cpu)"
+echo "Logs: $logs"
