@@ -148,7 +148,9 @@ void CustomPlotItem::applyItemSize()
     const QRect rect(0, 0, static_cast<int>(width()), static_cast<int>(height()));
     plot->setGeometry(rect);
     // The plot is never shown, so it gets no resize event to do this itself.
-    plot->setViewport(rect);
+    // An item not laid out yet has no size; the plot keeps drawable buffers.
+    if (!rect.isEmpty())
+        plot->setViewport(rect);
 }
 
 void CustomPlotItem::updateCustomPlotSize()

@@ -69,6 +69,7 @@ public slots:
     void gyroCalButton() { record("gyroCalButton"); }
     void accCalButton() { record("accCalButton"); }
     void magCalButton() { record("magCalButton"); }
+    void cancelCalibration() { record("cancelCalibration"); }
     double progressPercent() const { return m_progress; }
 
 signals:
@@ -87,6 +88,7 @@ signals:
     void accCalFinished(double quality);
     void magVect3Changed();
     void connectionError(const QString &portName, const QString &reason);
+    void calibrationFailed(const QString &sensor, const QString &message);
 
 private:
     void record(const QString &name, const QVariantList &arguments = {});
