@@ -63,7 +63,12 @@ void ComsProtocol::appendReceived(const char *data, qint32 length)
     if (length <= 0)
         return;
     const auto *bytes = reinterpret_cast<const quint8 *>(data);
-    m_receiveBuffer.insert(m_receiveBuffer.end(), bytes, bytes + length);
+    // A slow port hands over single bytes, one processing pass each: keep
+    // that case free of the range insert's bookkeeping.
+    if (length == 1)
+        m_receiveBuffer.push_back(bytes[0]);
+    else
+        m_receiveBuffer.insert(m_receiveBuffer.end(), bytes, bytes + length);
 }
 
 void ComsProtocol::dropPending(std::size_t count)

@@ -2,6 +2,8 @@
 
 #include "comsprotocol.h"
 
+#include <cstring>
+
 const std::array<RegisterBlock, 22> registerBlocks = {{
     {0x00, 1, "deviceIdUpdated"},
     {0x01, 1, "statusUpdated"},
@@ -41,17 +43,34 @@ int registerBlockAt(int address)
 int dispatchUpdatedBlocks(const quint8 *image, const quint8 *flags,
                           const std::function<void(int blockIndex, const quint8 *block)> &handler)
 {
+    // Block of each address, built once.
+    static const std::array<quint8, ComsProtocol::ImageSize> blockOf = [] {
+        std::array<quint8, ComsProtocol::ImageSize> table{};
+        for (int a = 0; a < ComsProtocol::ImageSize; ++a)
+            table[std::size_t(a)] = quint8(registerBlockAt(a));
+        return table;
+    }();
+    static_assert(ComsProtocol::ImageSize % 8 == 0, "flags are scanned eight at a time");
+
+    // Most of the image is unflagged in a pass: skip it eight flags at a time.
+    std::array<bool, registerBlocks.size()> updated{};
+    for (int at = 0; at < ComsProtocol::ImageSize; at += 8) {
+        quint64 word;
+        std::memcpy(&word, flags + at, sizeof word);
+        if (word == 0)
+            continue;
+        for (int b = at; b < at + 8; ++b) {
+            if (flags[b])
+                updated[blockOf[std::size_t(b)]] = true;
+        }
+    }
     int calls = 0;
     for (std::size_t i = 0; i < registerBlocks.size(); ++i) {
-        const RegisterBlock &block = registerBlocks[i];
-        bool updated = false;
-        for (int b = 0; b < block.length && !updated; ++b)
-            updated = flags[block.start + b] != 0;
-        if (!updated)
+        if (!updated[i])
             continue;
         ++calls;
         if (handler)
-            handler(int(i), image + block.start);
+            handler(int(i), image + registerBlocks[i].start);
     }
     return calls;
 }
