@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Builds the project with sanitizers in a folder of its own and runs tests there.
+#
+#   scripts/sanitize.sh asan   AddressSanitizer + UndefinedBehaviorSanitizer
+#                              (with leak detection), whole suite, under xvfb
+#   scripts/sanitize.sh tsan   ThreadSanitizer, link and backend tests (and the
+#                              link fault tests) only
+#
+# BUILD_DIR overrides the folder (build-asan, build-tsan); further arguments go
+# to ctest. Any sanitizer report fails the test that produced it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+mode=${1:-}
+[ $# -gt 0 ] && shift
+supp="$root/tests/reliability"
+
+case "$mode" in
+asan)
+  build_dir=${BUILD_DIR:-build-asan}
+  options=(-DVELMAR_SANITIZE=ON)
+  targets=(all)
+  tests=()
+  export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
+  export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
+  export LSAN_OPTIONS="suppressions=$supp/lsan.supp:print_suppressions=0${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+  ;;
+tsan)
+  build_dir=${BUILD_DIR:-build-tsan}
+  options=(-DVELMAR_TSAN=ON)
+  tests=(tst_comsprotocol tst_comshandler tst_linkpty
+         tst_backenddecoding tst_backendrequests tst_backend_e2e tst_linkfaults)
+  targets=("${tests[@]}")
+  export TSAN_OPTIONS="suppressions=$supp/tsan.supp:halt_on_error=0:exitcode=66:second_deadlock_stack=1:print_suppressions=0${TSAN_OPTIONS:+:$TSAN_OPTIONS}"
+  ;;
+*)
+  echo "usage: $0 asan|tsan [ctest arguments...]" >&2
+  exit 2
+  ;;
+esac
+
+./scripts/install-deps.sh
+# Sanitized benchmarks measure nothing useful; leave them out.
+cmake -S . -B "$build_dir" "${options[@]}" -DVELMAR_BUILD_BENCH=OFF >/dev/null
+cmake --build "$build_dir" -j "$(nproc)" --target "${targets[@]}"
+
+ctest_args=(--output-on-failure)
+if [ ${#tests[@]} -gt 0 ]; then
+  ctest_args+=(-R "^($(IFS='|'; echo "${tests[*]}"))\$")
+fi
+cd "$build_dir"
+if [ -z "${DISPLAY:-}" ]; then
+  exec xvfb-run -a -s "-screen 0 1280x1024x24" ctest "${ctest_args[@]}" "$@"
+else
+  exec ctest "${ctest_args[@]}" "$@"
+fi

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Soak of the receive path (not part of the test suite): the simulated module
+# streams at the line limit with line noise, split messages and cut frames into
+# the real link and backend. Prints what was sent, applied and delivered, and the
+# resident memory; fails on a crash, a lost or wrongly applied frame, or memory
+# growth of 2 MB or more.
+#
+#   scripts/soak.sh [seconds] [--seed N]     default 600 s; 60 s is enough for CI
+#
+# Builds velmar-soak in ${BUILD_DIR:-build}.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build_dir=${BUILD_DIR:-build}
+./scripts/install-deps.sh
+cmake -S . -B "$build_dir" >/dev/null
+cmake --build "$build_dir" -j "$(nproc)" --target velmar-soak
+exec "$build_dir/tests/reliability/velmar-soak" "$@"
