@@ -166,9 +166,11 @@ int main(int argc, char *argv[])
         QStringLiteral("n"), QStringLiteral("5"));
     const QCommandLineOption screenshotOption(QStringLiteral("screenshot"),
         QStringLiteral("Save the window as this PNG at the end of the measurement."), QStringLiteral("path"));
+    const QCommandLineOption no3dOption(QStringLiteral("without-3d"),
+        QStringLiteral("Diagnosis only: unload the 3D view, to see what it costs."));
     const QCommandLineOption kvOption(QStringLiteral("kv"), QStringLiteral("One line of key=value pairs on stdout."));
     parser.addOptions({secondsOption, warmupOption, everySampleOption, memoryOption, baselineOption, rateOption,
-        simOption, startupOption, runsOption, screenshotOption, kvOption});
+        simOption, startupOption, runsOption, screenshotOption, no3dOption, kvOption});
     parser.process(app);
     const bool kv = parser.isSet(kvOption);
 
@@ -224,6 +226,11 @@ int main(int argc, char *argv[])
     if (!shown) {
         std::fprintf(stderr, "the main window did not show\n");
         return 1;
+    }
+
+    if (parser.isSet(no3dOption)) {
+        if (QObject *view = findNamed(window->contentItem(), QStringLiteral("scene3dLoader")))
+            view->setProperty("active", false);
     }
 
     // Pick the simulator's port and press Connect, as a user would.
@@ -298,7 +305,9 @@ int main(int argc, char *argv[])
         if (used >= 0.005)
             threadCpu << QStringLiteral("%1:%2").arg(QString(it.key()).replace(QLatin1Char(' '), QLatin1Char('_'))).arg(used, 0, 'f', 3);
     }
-    const QString mode = everySample ? QStringLiteral("every-sample") : QStringLiteral("throttled");
+    QString mode = everySample ? QStringLiteral("every-sample") : QStringLiteral("throttled");
+    if (parser.isSet(no3dOption))
+        mode += QStringLiteral("-without-3d");
 
     if (kv) {
         std::printf("mode=%s seconds=%.1f samples_per_second=%.1f cpu_per_second=%.3f charts=%d "
