@@ -9,6 +9,7 @@
 //
 // Run under a display (xvfb-run -a -s "-screen 0 1280x1024x24").
 #include "countingplotitem.h"
+#include "livemonitor.h"
 #include "processprobe.h"
 
 #include "durUzaBackend.h"
@@ -29,6 +30,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -168,9 +170,11 @@ int main(int argc, char *argv[])
         QStringLiteral("Save the window as this PNG at the end of the measurement."), QStringLiteral("path"));
     const QCommandLineOption no3dOption(QStringLiteral("without-3d"),
         QStringLiteral("Diagnosis only: unload the 3D view, to see what it costs."));
+    const QCommandLineOption noShadowOption(QStringLiteral("without-shadows"),
+        QStringLiteral("Diagnosis only: hide the drop shadows, to see what they cost."));
     const QCommandLineOption kvOption(QStringLiteral("kv"), QStringLiteral("One line of key=value pairs on stdout."));
     parser.addOptions({secondsOption, warmupOption, everySampleOption, memoryOption, baselineOption, rateOption,
-        simOption, startupOption, runsOption, screenshotOption, no3dOption, kvOption});
+        simOption, startupOption, runsOption, screenshotOption, no3dOption, noShadowOption, kvOption});
     parser.process(app);
     const bool kv = parser.isSet(kvOption);
 
@@ -233,6 +237,14 @@ int main(int argc, char *argv[])
             view->setProperty("active", false);
     }
 
+    if (parser.isSet(noShadowOption)) {
+        const QList<QObject *> all = window->contentItem()->findChildren<QObject *>();
+        for (QObject *object : all) {
+            if (QByteArray(object->metaObject()->className()).startsWith("DropShadow"))
+                object->setProperty("visible", false);
+        }
+    }
+
     // Pick the simulator's port and press Connect, as a user would.
     auto *combo = qobject_cast<QQuickItem *>(findNamed(window->contentItem(), QStringLiteral("serialComboBox")));
     auto *connectButton = qobject_cast<QQuickItem *>(findNamed(window->contentItem(), QStringLiteral("connectButton")));
@@ -245,97 +257,38 @@ int main(int argc, char *argv[])
     const QPointF centre = connectButton->mapToScene(QPointF(connectButton->width() / 2, connectButton->height() / 2));
     QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
 
-    qint64 samples = 0;
-    QObject::connect(&backend, &DurUzaBackend::eulerDataListChanged, [&] { ++samples; });
-    qint64 frames = 0;
-    QObject::connect(window, &QQuickWindow::frameSwapped, [&] { ++frames; });
-    if (!waitUntil([&] { return samples > 50; }, 15000)) {
-        std::fprintf(stderr, "no samples reach the interface\n");
-        return 1;
-    }
-
-    runFor(warmup * 1000);
-    const qint64 rssBase = processprobe::residentKb();
-    const QList<CountingPlotItem *> charts = CountingPlotItem::all();
-    for (CountingPlotItem *chart : charts)
-        chart->resetCounts();
-    samples = 0;
-    frames = 0;
+    LiveCounters counters;
+    QObject::connect(&backend, &DurUzaBackend::eulerDataListChanged, [&] { ++counters.samples; });
+    // Emitted on the render thread.
+    QObject::connect(window, &QQuickWindow::frameSwapped, window, [&] { ++counters.frames; }, Qt::DirectConnection);
     StallProbe stalls;
-    const auto threadsBefore = processprobe::cpuSecondsByThread();
-    const double cpuBefore = processprobe::cpuSeconds();
-    QElapsedTimer wall;
-    wall.start();
     stalls.start();
-    qint64 rssPeak = rssBase;
-    for (int s = 0; s < seconds; ++s) {
-        runFor(1000);
-        rssPeak = std::max(rssPeak, processprobe::residentKb());
-    }
-    stalls.stop();
-    const double elapsed = wall.nsecsElapsed() / 1e9;
-    const double cpu = processprobe::cpuSeconds() - cpuBefore;
-    const auto threadsAfter = processprobe::cpuSecondsByThread();
-    const qint64 rssEnd = processprobe::residentKb();
+
+    const QList<CountingPlotItem *> charts = CountingPlotItem::all();
+    QStringList chartNames;
+    for (CountingPlotItem *chart : charts)
+        chartNames << chart->signalNames().value(0).section(QLatin1Char('_'), 0, 0);
+    LiveMonitor::Plan plan;
+    plan.warmupSeconds = warmup;
+    plan.seconds = seconds;
+    plan.mode = everySample ? QStringLiteral("every-sample") : QStringLiteral("throttled");
+    if (parser.isSet(no3dOption))
+        plan.mode += QStringLiteral("-without-3d");
+    if (parser.isSet(noShadowOption))
+        plan.mode += QStringLiteral("-without-shadows");
+    plan.kv = kv;
+    LiveMonitor monitor(plan, counters, stalls, charts, chartNames);
+    const qint64 simPid = sim.processId();
+    monitor.start([] { QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection); },
+        [simPid] { ::kill(pid_t(simPid), SIGTERM); });
+    app.exec();
+    monitor.guiReturned();
+
     if (parser.isSet(screenshotOption))
         window->grabWindow().save(parser.value(screenshotOption));
-
-    // Charts that are on the page (the calibration pages are not loaded).
-    QStringList perChart;
-    double paintsPerSecond = 0, replotsPerSecond = 0, paintMs = 0, replotMs = 0;
-    double minPaints = 1e9, maxPaints = 0;
-    for (CountingPlotItem *chart : charts) {
-        const CountingPlotItem::Counts c = chart->counts();
-        const double rate = c.paints / elapsed;
-        minPaints = std::min(minPaints, rate);
-        maxPaints = std::max(maxPaints, rate);
-        paintsPerSecond += rate;
-        replotsPerSecond += c.replots / elapsed;
-        paintMs += c.paintNs / 1e6;
-        replotMs += c.replotNs / 1e6;
-        perChart << QStringLiteral("%1:%2/%3")
-                        .arg(chart->signalNames().value(0).section(QLatin1Char('_'), 0, 0))
-                        .arg(c.paints / elapsed, 0, 'f', 1)
-                        .arg(c.replots / elapsed, 0, 'f', 1);
-    }
-    const int chartCount = std::max(1, int(charts.size()));
-    QStringList threadCpu;
-    for (auto it = threadsAfter.begin(); it != threadsAfter.end(); ++it) {
-        const double used = (it.value() - threadsBefore.value(it.key())) / elapsed;
-        if (used >= 0.005)
-            threadCpu << QStringLiteral("%1:%2").arg(QString(it.key()).replace(QLatin1Char(' '), QLatin1Char('_'))).arg(used, 0, 'f', 3);
-    }
-    QString mode = everySample ? QStringLiteral("every-sample") : QStringLiteral("throttled");
-    if (parser.isSet(no3dOption))
-        mode += QStringLiteral("-without-3d");
-
-    if (kv) {
-        std::printf("mode=%s seconds=%.1f samples_per_second=%.1f cpu_per_second=%.3f charts=%d "
-                    "chart_paints_per_second=%.1f chart_paints_min=%.1f chart_paints_max=%.1f "
-                    "chart_replots_per_second=%.1f paint_cpu_ms_per_second=%.1f replot_cpu_ms_per_second=%.1f "
-                    "frames_per_second=%.1f longest_stall_ms=%.1f stalls_over_50ms=%d rss_base_kb=%lld "
-                    "rss_end_kb=%lld rss_peak_kb=%lld thread_cpu=%s\n",
-            qPrintable(mode), elapsed, samples / elapsed, cpu / elapsed, int(charts.size()),
-            paintsPerSecond / chartCount, minPaints, maxPaints, replotsPerSecond / chartCount, paintMs / elapsed,
-            replotMs / elapsed, frames / elapsed, stalls.longestStallMs(), stalls.stallsOver(50), rssBase, rssEnd,
-            rssPeak, qPrintable(threadCpu.join(QLatin1Char(','))));
-    } else {
-        std::printf("%s, %.0f s at %.0f samples/s on %d charts\n", qPrintable(mode), elapsed, samples / elapsed,
-            int(charts.size()));
-        std::printf("  CPU %.3f s/s; threads: %s\n", cpu / elapsed, qPrintable(threadCpu.join(QStringLiteral(" "))));
-        std::printf("  chart paints/s %.1f (min %.1f, max %.1f), replots/s %.1f; per chart paints/replots: %s\n",
-            paintsPerSecond / chartCount, minPaints, maxPaints, replotsPerSecond / chartCount,
-            qPrintable(perChart.join(QStringLiteral(" "))));
-        std::printf("  drawing (thread CPU): paint %.1f ms/s, replot %.1f ms/s; window frames/s %.1f\n", paintMs / elapsed,
-            replotMs / elapsed, frames / elapsed);
-        std::printf("  GUI thread longest stall %.1f ms, stalls over 50 ms: %d\n", stalls.longestStallMs(),
-            stalls.stallsOver(50));
-        std::printf("  resident set: %lld kB at start, %lld kB at end (peak %lld kB)\n", rssBase, rssEnd, rssPeak);
-    }
-
     QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, centre.toPoint()); // Disconnect
     runFor(200);
     sim.terminate();
     sim.waitForFinished(3000);
-    return 0;
+    return monitor.succeeded() ? 0 : 1;
 }

@@ -60,13 +60,5 @@ void CountingPlotItem::paint(QPainter *painter)
 
 CountingPlotItem::Counts CountingPlotItem::counts() const
 {
-    return {m_paints.load(), m_paintNs.load(), m_replots, m_replotNs};
-}
-
-void CountingPlotItem::resetCounts()
-{
-    m_paints = 0;
-    m_paintNs = 0;
-    m_replots = 0;
-    m_replotNs = 0;
+    return {m_paints.load(), m_paintNs.load(), m_replots.load(), m_replotNs.load()};
 }

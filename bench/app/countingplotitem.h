@@ -26,8 +26,8 @@ public:
         qint64 replots = 0;
         qint64 replotNs = 0;
     };
+    // Totals since creation; readable from any thread.
     Counts counts() const;
-    void resetCounts();
 
     // Every chart alive now, in creation order (GUI thread only).
     static const QList<CountingPlotItem *> &all();
@@ -40,7 +40,7 @@ protected:
 private:
     std::atomic<qint64> m_paints{0};
     std::atomic<qint64> m_paintNs{0};
-    qint64 m_replots = 0;
-    qint64 m_replotNs = 0;
+    std::atomic<qint64> m_replots{0};
+    std::atomic<qint64> m_replotNs{0};
     qint64 m_replotStartNs = -1;
 };

@@ -62,6 +62,7 @@ StallProbe::StallProbe(int intervalMs, QObject *parent)
     : QObject(parent)
     , m_intervalMs(intervalMs)
 {
+    m_clock.start();
     m_timer.setTimerType(Qt::PreciseTimer);
     m_timer.setInterval(intervalMs);
     connect(&m_timer, &QTimer::timeout, this, [this] { tick(); });
@@ -69,33 +70,44 @@ StallProbe::StallProbe(int intervalMs, QObject *parent)
 
 void StallProbe::start()
 {
-    m_gapsNs.clear();
-    m_longestNs = 0;
-    m_clock.start();
-    m_last = 0;
+    m_lastTick = now();
     m_timer.start();
 }
 
-void StallProbe::stop()
+void StallProbe::openWindow()
 {
-    m_timer.stop();
+    m_longestGap = 0;
+    m_stallsOver50 = 0;
+    m_windowEnd = -1;
+    m_windowStart = now();
+}
+
+void StallProbe::closeWindow()
+{
+    // A stall that is still going on ends the window with it.
+    const qint64 end = now();
+    const qint64 open = std::max(m_lastTick.load(), m_windowStart.load());
+    if (end - open > m_longestGap)
+        m_longestGap = end - open;
+    m_windowEnd = end;
+}
+
+double StallProbe::longestStallMs() const
+{
+    return std::max(0.0, m_longestGap.load() / 1e6 - m_intervalMs);
 }
 
 void StallProbe::tick()
 {
-    const qint64 now = m_clock.nsecsElapsed();
-    const qint64 gap = now - m_last;
-    m_last = now;
-    m_gapsNs.append(gap);
-    m_longestNs = std::max(m_longestNs, gap);
-}
-
-int StallProbe::stallsOver(double ms) const
-{
-    int count = 0;
-    for (qint64 gap : m_gapsNs) {
-        if (gap / 1e6 - m_intervalMs > ms)
-            ++count;
-    }
-    return count;
+    const qint64 at = now();
+    const qint64 last = m_lastTick.exchange(at);
+    const qint64 start = m_windowStart.load();
+    if (start < 0 || m_windowEnd.load() >= 0 || at <= start)
+        return;
+    // Only the part of the gap inside the window counts.
+    const qint64 gap = at - std::max(last, start);
+    if (gap > m_longestGap)
+        m_longestGap = gap;
+    if (gap / 1e6 - m_intervalMs > 50)
+        ++m_stallsOver50;
 }

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QTimer>
 
+#include <atomic>
+
 // What the process costs, read from the kernel: CPU seconds of all its threads
 // (scene graph, software GL and link threads included), per thread name, and
 // the resident set.
@@ -21,26 +23,33 @@ qint64 residentKb();
 } // namespace processprobe
 
 // How long the GUI thread goes without servicing a short precise timer: a
-// longest gap well above the interval is a stall (a long paint, a blocking
-// call, a slow binding).
+// longest gap well above the interval is a stall (a long paint, a wait for the
+// render thread, a flood of queued events). Ticks on the GUI thread; the
+// figures are read from any thread, and a stall still going on when the window
+// closes counts up to that moment.
 class StallProbe : public QObject
 {
 public:
     explicit StallProbe(int intervalMs = 5, QObject *parent = nullptr);
 
+    // Starts the timer (GUI thread).
     void start();
-    void stop();
-
-    double longestStallMs() const { return m_longestNs / 1e6 - m_intervalMs; }
-    int stallsOver(double ms) const;
+    // The measuring window, from any thread.
+    void openWindow();
+    void closeWindow();
+    double longestStallMs() const;
+    int stallsOver50Ms() const { return m_stallsOver50.load(); }
 
 private:
     void tick();
+    qint64 now() const { return m_clock.nsecsElapsed(); }
 
-    int m_intervalMs;
+    const int m_intervalMs;
     QTimer m_timer;
     QElapsedTimer m_clock;
-    qint64 m_last = 0;
-    qint64 m_longestNs = 0;
-    QVector<qint64> m_gapsNs;
+    std::atomic<qint64> m_lastTick{0};
+    std::atomic<qint64> m_windowStart{-1};
+    std::atomic<qint64> m_windowEnd{-1};
+    std::atomic<qint64> m_longestGap{0};
+    std::atomic<int> m_stallsOver50{0};
 };
