@@ -5,6 +5,8 @@
 #include <time.h>
 
 namespace {
+bool fastPolylines = false;
+
 QList<CountingPlotItem *> &registry()
 {
     static QList<CountingPlotItem *> items;
@@ -28,6 +30,11 @@ const QList<CountingPlotItem *> &CountingPlotItem::all()
     return registry();
 }
 
+void CountingPlotItem::setFastPolylines(bool on)
+{
+    fastPolylines = on;
+}
+
 qint64 CountingPlotItem::threadCpuNs()
 {
     timespec now{};
@@ -40,6 +47,8 @@ void CountingPlotItem::componentComplete()
     CustomPlotItem::componentComplete();
     // The documents set signalNames before completion, which creates the plot.
     if (QCustomPlot *plot = customPlot()) {
+        if (fastPolylines)
+            plot->setPlottingHint(QCP::phFastPolylines, true);
         connect(plot, &QCustomPlot::beforeReplot, this, [this] { m_replotStartNs = threadCpuNs(); });
         connect(plot, &QCustomPlot::afterReplot, this, [this] {
             ++m_replots;

@@ -31,6 +31,10 @@ public:
 
     // Every chart alive now, in creation order (GUI thread only).
     static const QList<CountingPlotItem *> &all();
+    // Diagnosis only: draw curves with QCustomPlot's fast polylines, to see
+    // what that would save. Set before the documents load.
+    static void setFastPolylines(bool on);
+
     // CPU time of the calling thread.
     static qint64 threadCpuNs();
 
