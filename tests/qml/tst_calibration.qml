@@ -112,10 +112,12 @@ Item {
             var rect = child(page, "hintRect")
             compare(rect.opacity, 0)
             mouseClick(child(page, "buttonStart"))
-            tryCompare(rect, "opacity", 0.7, 2000)
-            compare(child(page, "resetTimer").running, true)
+            // Generous bounds: the animation driver lags on a loaded machine
+            // (sanitized builds), and the hint stays 3 s at full opacity.
+            tryCompare(rect, "opacity", 0.7, 5000)
+            tryCompare(child(page, "resetTimer"), "running", true, 5000)
             compare(child(page, "resetTimer").interval, 3000)
-            tryCompare(rect, "opacity", 0, 6000)
+            tryCompare(rect, "opacity", 0, 15000)
         }
 
         function test_gyroscopeRun() {
