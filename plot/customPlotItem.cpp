@@ -69,6 +69,11 @@ void CustomPlotItem::createPlot()
 {
     delete plot;
     plot = new QCustomPlot();
+    // Curves as segments rather than one stroked polyline: the same lines,
+    // colours and widths, differing only in how a join's corner pixels blend,
+    // at less than half the cost. Five charts replot about 33 times a second
+    // on the GUI thread, and stroking the joins was most of that time.
+    plot->setPlottingHint(QCP::phFastPolylines, true);
     applyItemSize();
     connect(plot, &QCustomPlot::afterReplot, this, &CustomPlotItem::onCustomReplot);
     plot->replot(QCustomPlot::rpRefreshHint);

@@ -41,7 +41,7 @@ done
 ./scripts/install-deps.sh
 build_dir=${BUILD_DIR:-build-bench}
 cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build_dir" -j "$(nproc)" --target bench_link bench_latency bench_app velmar-imu velmar-sim >/dev/null
+cmake --build "$build_dir" -j "$(nproc)" --target bench_link bench_latency bench_plot bench_app velmar-imu velmar-sim >/dev/null
 logs=$build_dir/bench-logs
 mkdir -p "$logs"
 
@@ -64,6 +64,10 @@ echo "bench.sh: cutter and dispatch throughput" >&2
 echo "bench.sh: bare link latency over a pty" >&2
 "${runner[@]}" "$build_dir/bench/link/bench_link" --benchmark_filter='^ptyReadToDispatch' \
   --benchmark_format=csv >"$logs/ptylink.csv" 2>"$logs/ptylink.log" || true
+
+echo "bench.sh: one chart tick, step by step" >&2
+"${runner[@]}" "$build_dir/bench/plot/bench_plot" --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
+  --benchmark_format=csv >"$logs/plot.csv" 2>"$logs/plot.log" || true
 
 echo "bench.sh: latency at 100 frames/s and at the line limit ($frames frames each)" >&2
 lat100=$("${runner[@]}" "$build_dir/bench/latency/bench_latency" --rate 100 --frames "$frames" --kv 2>"$logs/latency-100.log") || true
@@ -172,6 +176,15 @@ row "3" "live page, throttled: longest GUI stall" "$stall_t ms ($(kv "$app_throt
   "<= 50 ms" "replot-per-sample: $(kv "$app_every" longest_stall_ms) ms" "$(holds "$stall_t <= 50")"
 replot_t=$(kv "$app_throttled" replot_cpu_ms_per_second)
 replot_e=$(kv "$app_every" replot_cpu_ms_per_second)
+row "3" "live page, throttled: GUI thread waiting for the render thread" \
+  "longest $(kv "$app_throttled" longest_sync_wait_ms) ms, $(kv "$app_throttled" sync_waits_over_30ms) waits over 30 ms" \
+  "(why the GUI thread stalls)" "-" "-"
+plot_us() { calc '%.0f' "$(gb "$logs/plot.csv" "$1_median" cpu_time)"; }
+replot_us=$(plot_us "BM_Replot/1")
+copy_us=$(plot_us BM_BuffersToImage)
+row "3" "one chart tick (620x320, 3 curves, 8 s at 60/s): replot into the plot's buffers" \
+  "$replot_us us; buffers -> image $copy_us us ($(calc '%.1f' "100 * $copy_us / ($replot_us + $copy_us)")% of the drawing); image -> item $(plot_us BM_ImageToItem) us" \
+  "(is the double drawing dominant?)" "stroked polylines: $(plot_us "BM_Replot/0") us" "-"
 row "3" "live page, throttled: chart drawing CPU" \
   "replot $replot_t ms/s, paint $(kv "$app_throttled" paint_cpu_ms_per_second) ms/s" "(where the time goes)" \
   "replot $(calc '%.2f' "$replot_t / $replot_e") of $replot_e ms/s; paint $(kv "$app_every" paint_cpu_ms_per_second) ms/s" "-"

@@ -7,7 +7,7 @@
 //   bench_app --memory-minutes 10 [--rss-baseline 60]
 //   bench_app --startup <path to velmar-imu> [--runs 5]
 //
-// For diagnosis, --without-3d, --without-shadows and --fast-polylines change
+// For diagnosis, --without-3d, --without-shadows and --stroked-polylines change
 // the live page to show what a part costs; bench.sh never uses them.
 //
 // Run under a display (xvfb-run -a -s "-screen 0 1280x1024x24").
@@ -175,11 +175,11 @@ int main(int argc, char *argv[])
         QStringLiteral("Diagnosis only: unload the 3D view, to see what it costs."));
     const QCommandLineOption noShadowOption(QStringLiteral("without-shadows"),
         QStringLiteral("Diagnosis only: hide the drop shadows, to see what they cost."));
-    const QCommandLineOption fastPolylinesOption(QStringLiteral("fast-polylines"),
-        QStringLiteral("Diagnosis only: draw the curves with QCustomPlot's fast polylines."));
+    const QCommandLineOption strokedPolylinesOption(QStringLiteral("stroked-polylines"),
+        QStringLiteral("Diagnosis only: draw each curve as one stroked polyline, as before fast polylines."));
     const QCommandLineOption kvOption(QStringLiteral("kv"), QStringLiteral("One line of key=value pairs on stdout."));
     parser.addOptions({secondsOption, warmupOption, everySampleOption, memoryOption, baselineOption, rateOption,
-        simOption, startupOption, runsOption, screenshotOption, no3dOption, noShadowOption, fastPolylinesOption, kvOption});
+        simOption, startupOption, runsOption, screenshotOption, no3dOption, noShadowOption, strokedPolylinesOption, kvOption});
     parser.process(app);
     const bool kv = parser.isSet(kvOption);
 
@@ -197,7 +197,7 @@ int main(int argc, char *argv[])
     }
     const bool everySample = parser.isSet(everySampleOption);
     CustomPlotItem::setReplotEverySample(everySample);
-    CountingPlotItem::setFastPolylines(parser.isSet(fastPolylinesOption));
+    CountingPlotItem::setStrokedPolylines(parser.isSet(strokedPolylinesOption));
 
     // The module, as a process of its own.
     QString simPath = parser.value(simOption);
@@ -268,6 +268,7 @@ int main(int argc, char *argv[])
     // Emitted on the render thread.
     QObject::connect(window, &QQuickWindow::frameSwapped, window, [&] { ++counters.frames; }, Qt::DirectConnection);
     StallProbe stalls;
+    stalls.watchSync(window);
     stalls.start();
 
     const QList<CountingPlotItem *> charts = CountingPlotItem::all();
@@ -282,8 +283,8 @@ int main(int argc, char *argv[])
         plan.mode += QStringLiteral("-without-3d");
     if (parser.isSet(noShadowOption))
         plan.mode += QStringLiteral("-without-shadows");
-    if (parser.isSet(fastPolylinesOption))
-        plan.mode += QStringLiteral("-fast-polylines");
+    if (parser.isSet(strokedPolylinesOption))
+        plan.mode += QStringLiteral("-stroked-polylines");
     plan.kv = kv;
     LiveMonitor monitor(plan, counters, stalls, charts, chartNames);
     const qint64 simPid = sim.processId();

@@ -5,7 +5,7 @@
 #include <time.h>
 
 namespace {
-bool fastPolylines = false;
+bool strokedPolylines = false;
 
 QList<CountingPlotItem *> &registry()
 {
@@ -30,9 +30,9 @@ const QList<CountingPlotItem *> &CountingPlotItem::all()
     return registry();
 }
 
-void CountingPlotItem::setFastPolylines(bool on)
+void CountingPlotItem::setStrokedPolylines(bool on)
 {
-    fastPolylines = on;
+    strokedPolylines = on;
 }
 
 qint64 CountingPlotItem::threadCpuNs()
@@ -47,8 +47,8 @@ void CountingPlotItem::componentComplete()
     CustomPlotItem::componentComplete();
     // The documents set signalNames before completion, which creates the plot.
     if (QCustomPlot *plot = customPlot()) {
-        if (fastPolylines)
-            plot->setPlottingHint(QCP::phFastPolylines, true);
+        if (strokedPolylines)
+            plot->setPlottingHint(QCP::phFastPolylines, false);
         connect(plot, &QCustomPlot::beforeReplot, this, [this] { m_replotStartNs = threadCpuNs(); });
         connect(plot, &QCustomPlot::afterReplot, this, [this] {
             ++m_replots;

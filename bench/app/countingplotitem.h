@@ -31,9 +31,9 @@ public:
 
     // Every chart alive now, in creation order (GUI thread only).
     static const QList<CountingPlotItem *> &all();
-    // Diagnosis only: draw curves with QCustomPlot's fast polylines, to see
-    // what that would save. Set before the documents load.
-    static void setFastPolylines(bool on);
+    // Diagnosis only: draw each curve as one stroked polyline (the chart draws
+    // segments), to see what that costs. Set before the documents load.
+    static void setStrokedPolylines(bool on);
 
     // CPU time of the calling thread.
     static qint64 threadCpuNs();

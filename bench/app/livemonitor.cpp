@@ -111,11 +111,13 @@ void LiveMonitor::run()
             std::printf("mode=%s seconds=%.1f samples_per_second=%.1f cpu_per_second=%.3f charts=%d "
                         "chart_paints_per_second=%.1f chart_paints_min=%.1f chart_paints_max=%.1f "
                         "chart_replots_per_second=%.1f paint_cpu_ms_per_second=%.1f replot_cpu_ms_per_second=%.1f "
-                        "frames_per_second=%.1f longest_stall_ms=%.1f stalls_over_50ms=%d rss_base_kb=%lld "
+                        "frames_per_second=%.1f longest_stall_ms=%.1f stalls_over_50ms=%d longest_sync_wait_ms=%.1f "
+                        "sync_waits_over_30ms=%d rss_base_kb=%lld "
                         "rss_end_kb=%lld rss_peak_kb=%lld thread_cpu=%s\n",
                 qPrintable(m_plan.mode), elapsed, samples, cpu / elapsed, int(m_charts.size()), paints / chartCount,
                 minPaints, maxPaints, replots / chartCount, paintMs / elapsed, replotMs / elapsed, frames,
-                m_stalls.longestStallMs(), m_stalls.stallsOver50Ms(), rssBase, rssEnd, rssPeak,
+                m_stalls.longestStallMs(), m_stalls.stallsOver50Ms(), m_stalls.longestSyncWaitMs(),
+                m_stalls.syncWaitsOver30Ms(), rssBase, rssEnd, rssPeak,
                 qPrintable(threadCpu.join(QLatin1Char(','))));
         } else {
             std::printf("%s, %.0f s at %.0f samples/s on %d charts\n", qPrintable(m_plan.mode), elapsed, samples,
@@ -128,6 +130,8 @@ void LiveMonitor::run()
                 paintMs / elapsed, replotMs / elapsed, frames);
             std::printf("  GUI thread longest stall %.1f ms, stalls over 50 ms: %d\n", m_stalls.longestStallMs(),
                 m_stalls.stallsOver50Ms());
+            std::printf("  GUI thread waiting for the render thread's sync: longest %.1f ms, %d waits over 30 ms\n",
+                m_stalls.longestSyncWaitMs(), m_stalls.syncWaitsOver30Ms());
             std::printf("  resident set: %lld kB at start, %lld kB at end (peak %lld kB)\n", rssBase, rssEnd,
                 rssPeak);
         }

@@ -1,5 +1,7 @@
 #include "processprobe.h"
 
+#include <QQuickWindow>
+
 #include <QDir>
 #include <QFile>
 
@@ -74,10 +76,28 @@ void StallProbe::start()
     m_timer.start();
 }
 
+void StallProbe::watchSync(QQuickWindow *window)
+{
+    connect(window, &QQuickWindow::afterAnimating, this, [this] { m_syncAsked = now(); }, Qt::DirectConnection);
+    connect(window, &QQuickWindow::afterSynchronizing, this, [this] {
+        const qint64 asked = m_syncAsked.exchange(-1);
+        const qint64 start = m_windowStart.load();
+        if (asked < 0 || start < 0 || m_windowEnd.load() >= 0 || asked < start)
+            return;
+        const qint64 wait = now() - asked;
+        if (wait > m_longestSync)
+            m_longestSync = wait;
+        if (wait > 30000000)
+            ++m_syncsOver30;
+    }, Qt::DirectConnection);
+}
+
 void StallProbe::openWindow()
 {
     m_longestGap = 0;
     m_stallsOver50 = 0;
+    m_longestSync = 0;
+    m_syncsOver30 = 0;
     m_windowEnd = -1;
     m_windowStart = now();
 }

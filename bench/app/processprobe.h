@@ -8,6 +8,8 @@
 
 #include <atomic>
 
+class QQuickWindow;
+
 // What the process costs, read from the kernel: CPU seconds of all its threads
 // (scene graph, software GL and link threads included), per thread name, and
 // the resident set.
@@ -40,6 +42,14 @@ public:
     double longestStallMs() const;
     int stallsOver50Ms() const { return m_stallsOver50.load(); }
 
+    // Also times each wait of the GUI thread for the render thread: from
+    // afterAnimating (GUI thread, about to ask for a sync) to afterSynchronizing
+    // (render thread, sync done, GUI thread released). A long wait means the
+    // render thread was still drawing the previous frame.
+    void watchSync(QQuickWindow *window);
+    double longestSyncWaitMs() const { return m_longestSync.load() / 1e6; }
+    int syncWaitsOver30Ms() const { return m_syncsOver30.load(); }
+
 private:
     void tick();
     qint64 now() const { return m_clock.nsecsElapsed(); }
@@ -52,4 +62,7 @@ private:
     std::atomic<qint64> m_windowEnd{-1};
     std::atomic<qint64> m_longestGap{0};
     std::atomic<int> m_stallsOver50{0};
+    std::atomic<qint64> m_syncAsked{-1};
+    std::atomic<qint64> m_longestSync{0};
+    std::atomic<int> m_syncsOver30{0};
 };
