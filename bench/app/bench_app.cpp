@@ -14,6 +14,7 @@
 #include "countingplotitem.h"
 #include "livemonitor.h"
 #include "processprobe.h"
+#include "quicktree.h"
 
 #include "durUzaBackend.h"
 #include "registryitemmodel.h"
@@ -57,25 +58,7 @@ bool waitUntil(const std::function<bool()> &done, int ms)
     return true;
 }
 
-QObject *findNamed(QObject *root, const QString &name)
-{
-    QList<QObject *> queue{root};
-    QSet<QObject *> seen;
-    while (!queue.isEmpty()) {
-        QObject *object = queue.takeFirst();
-        if (!object || seen.contains(object))
-            continue;
-        seen.insert(object);
-        if (object->objectName() == name)
-            return object;
-        queue << object->children();
-        if (auto *item = qobject_cast<QQuickItem *>(object)) {
-            for (QQuickItem *child : item->childItems())
-                queue << child;
-        }
-    }
-    return nullptr;
-}
+using quicktree::findNamed;
 
 double median(QVector<double> values)
 {

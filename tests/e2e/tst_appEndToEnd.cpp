@@ -5,6 +5,7 @@
 // page under screenshots/ next to this test's executable.
 #include "customPlotItem.h"
 #include "durUzaBackend.h"
+#include "quicktree.h"
 #include "registryitemmodel.h"
 #include "sim/sim.h"
 
@@ -39,33 +40,11 @@ private:
         return loader ? qobject_cast<QQuickWindow *>(loader->property("item").value<QObject *>()) : nullptr;
     }
 
-    // Items reach their place through both object and visual parents (stack
-    // and swipe views reparent their pages), so search both trees.
-    static QList<QObject *> findAllNamed(QObject *root, const QString &name)
-    {
-        QList<QObject *> found;
-        QList<QObject *> queue{root};
-        QSet<QObject *> seen;
-        while (!queue.isEmpty()) {
-            QObject *object = queue.takeFirst();
-            if (!object || seen.contains(object))
-                continue;
-            seen.insert(object);
-            if (object->objectName() == name)
-                found << object;
-            queue << object->children();
-            if (auto *quickItem = qobject_cast<QQuickItem *>(object)) {
-                for (QQuickItem *child : quickItem->childItems())
-                    queue << child;
-            }
-        }
-        return found;
-    }
 
     template <typename T = QQuickItem>
     T *item(const QString &name, QObject *under = nullptr) const
     {
-        const QList<QObject *> found = findAllNamed(under ? under : window->contentItem(), name);
+        const QList<QObject *> found = quicktree::findAllNamed(under ? under : window->contentItem(), name);
         return found.isEmpty() ? nullptr : qobject_cast<T *>(found.first());
     }
 
@@ -110,7 +89,7 @@ private:
     // The value field of the register cell named `name` on the register page.
     QQuickItem *registerValueField(const QString &name) const
     {
-        const auto names = findAllNamed(item(QStringLiteral("registerGrid")), QStringLiteral("textName"));
+        const auto names = quicktree::findAllNamed(item(QStringLiteral("registerGrid")), QStringLiteral("textName"));
         for (QObject *label : names) {
             if (label->property("text").toString() == name)
                 return item(QStringLiteral("valueText"), qobject_cast<QQuickItem *>(label)->parentItem());

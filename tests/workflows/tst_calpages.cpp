@@ -2,6 +2,7 @@
 // backend, whose module is played by feeding frames through its link objects.
 // Screenshots of each page mid-run and with its final banner go to
 // screenshots/ next to this executable.
+#include "quicktree.h"
 #include "workflowrig.h"
 
 #include "customPlotItem.h"
@@ -46,26 +47,7 @@ void recordStages(QtMsgType type, const QMessageLogContext &context, const QStri
         previousHandler(type, context, message);
 }
 
-// Items reach their place through object and visual parents: search both.
-QObject *findNamed(QObject *root, const QString &name)
-{
-    QList<QObject *> queue {root};
-    QSet<QObject *> seen;
-    while (!queue.isEmpty()) {
-        QObject *object = queue.takeFirst();
-        if (!object || seen.contains(object))
-            continue;
-        seen.insert(object);
-        if (object->objectName() == name)
-            return object;
-        queue << object->children();
-        if (auto *item = qobject_cast<QQuickItem *>(object)) {
-            for (QQuickItem *child : item->childItems())
-                queue << child;
-        }
-    }
-    return nullptr;
-}
+using quicktree::findNamed;
 
 // One page in a window, as the main window shows it.
 class PageHost
