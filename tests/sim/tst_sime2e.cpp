@@ -85,10 +85,11 @@ private slots:
         QVERIFY(isRequest(r[1], false, 0, 176));
         QVERIFY(isRequest(r[2], false, 6, 34));
         QVERIFY(isRequest(r[3], true, 0x34, 1) && r[3].data == QByteArray(1, char(11)));
-        // The delayed read comes about 500 ms after the immediate pair, the
-        // streaming write about 100 ms after it; only lower bounds hold on a busy machine.
+        // The delayed read is due 500 ms and the streaming write 600 ms after the
+        // immediate pair, both timed from the connect: a late read narrows the gap
+        // between the two, so only lower bounds from the pair hold on a busy machine.
         QVERIFY2(r[2].seconds - r[1].seconds >= 0.45, qPrintable(QString::number(r[2].seconds - r[1].seconds)));
-        QVERIFY2(r[3].seconds - r[2].seconds >= 0.05, qPrintable(QString::number(r[3].seconds - r[2].seconds)));
+        QVERIFY2(r[3].seconds - r[1].seconds >= 0.55, qPrintable(QString::number(r[3].seconds - r[1].seconds)));
     }
 
     void streamIsDecodedAtTheConfiguredRate()
