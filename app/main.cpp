@@ -1,8 +1,10 @@
 #include "customPlotItem.h"
 #include "durUzaBackend.h"
 #include "registryitemmodel.h"
+#include "velmar_version.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QIcon>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
@@ -10,9 +12,37 @@
 
 int main(int argc, char *argv[])
 {
+    QCoreApplication::setApplicationName(QStringLiteral("velmar-imu"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VELMAR_VERSION));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Live data, registers and calibration for the Velmar nine-axis IMU module."));
+    const QCommandLineOption help = parser.addHelpOption(); // and --help-all
+    const QCommandLineOption version = parser.addVersionOption();
+    // Qt's own options are words after one dash; read letter by letter,
+    // -reverse would ask for the version and -stylesheet for help.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+
+    // --help and --version answer without a display (over ssh, or when a
+    // manual page is checked), so they are looked at before the QApplication
+    // opens one. Anything else is left alone: Qt's own options (-platform,
+    // -style) are taken out by the QApplication, and other arguments have
+    // always been ignored.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    parser.parse(arguments);
+    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all")) || parser.isSet(version)) {
+        // Prints and exits, as it would for any program with these options.
+        QCoreApplication textOnly(argc, argv);
+        parser.process(textOnly);
+    }
+
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
     // Widgets flavour: the charts render a widget-based plot.
     QApplication app(argc, argv);
+    // Lets the desktop match the window with its menu entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral(VELMAR_APP_ID));
     app.setWindowIcon(QIcon(QStringLiteral(":/Graphics/ICON.png")));
 
     DurUzaBackend backend;

@@ -3,6 +3,7 @@
 // control commands on standard input and/or a FIFO.
 
 #include "sim.h"
+#include "velmar_version.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -81,6 +82,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("velmar-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VELMAR_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -88,6 +90,7 @@ int main(int argc, char *argv[])
         "interrupted. Control commands (one a line; \"help\" lists them) are read from standard input and "
         "from the --control FIFO."));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption link(QStringLiteral("link"), QStringLiteral("Make a symbolic link to the device at <path> (removed at exit, kept across vanish/replug)."), QStringLiteral("path"));
     const QCommandLineOption control(QStringLiteral("control"), QStringLiteral("Read control commands from the FIFO <path> (created if missing)."), QStringLiteral("path"));
     const QCommandLineOption noStdin(QStringLiteral("no-stdin"), QStringLiteral("Do not read control commands from standard input."));
