@@ -20,6 +20,10 @@ packages=(
   libqcustomplot-dev libbenchmark-dev
   # headless display for the interface tests
   xvfb xauth libgl1-mesa-dri x11-utils fonts-dejavu-core
+  # packaging: dependencies read from the binaries (dpkg-shlibdeps, file),
+  # manual pages checked with groff, the desktop entry and metainfo validators,
+  # and a screenshot of the installed application (xwd, netpbm)
+  dpkg-dev file gzip groff-base desktop-file-utils appstream x11-apps netpbm
 )
 
 missing=()
