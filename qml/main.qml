@@ -110,6 +110,21 @@ QtObject {
                     PropertyAnimation { property: "opacity"; from: 1; to: 0; duration: 200 }
                 }
             }
+
+            // Over the top-right corner, which neither page's bar uses; hidden
+            // while a calibration has the screen.
+            ToolButton {
+                objectName: "aboutButton"
+                anchors.top: parent.top
+                anchors.right: parent.right
+                text: "About"
+                visible: mainStackView.depth === 1
+                onClicked: aboutDialog.open()
+            }
+
+            AboutDialog {
+                id: aboutDialog
+            }
         }
     }
 }
