@@ -112,11 +112,13 @@ QtObject {
             }
 
             // Over the top-right corner, which neither page's bar uses; hidden
-            // while a calibration has the screen.
-            ToolButton {
+            // while a calibration has the screen. A raised button, since the
+            // 3D view under it can be light or dark.
+            Button {
                 objectName: "aboutButton"
                 anchors.top: parent.top
                 anchors.right: parent.right
+                anchors.rightMargin: 4
                 text: "About"
                 visible: mainStackView.depth === 1
                 onClicked: aboutDialog.open()
