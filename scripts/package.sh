@@ -10,9 +10,9 @@ cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
 build_dir=${BUILD_DIR:-build}
 cmake -S . -B "$build_dir" "$@" >/dev/null
-cmake --build "$build_dir" -j "$(nproc)"
+cmake --build "$build_dir" -j "$(nproc)" >&2
 rm -rf "$build_dir/packages"
-(cd "$build_dir" && cpack -G DEB >/dev/null)
+(cd "$build_dir" && cpack -G DEB >&2)
 debs=("$build_dir"/packages/*.deb)
 [ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || {
   echo "package: expected one .deb in $build_dir/packages" >&2
