@@ -38,6 +38,7 @@ for program in "${programs[@]}"; do
   fi
   printed=$("${headless[@]}" "$binary" --version) || fail "$program --version failed"
   [ "$printed" = "$program $version" ] || fail "$program --version prints '$printed', expected '$program $version'"
+  echo "installed $program --version: $printed"
   [ -f "$prefix/share/man/man1/$program.1.gz" ] || fail "no manual page for $program"
 done
 # Nothing installed into bin/ that is not one of ours (test or bench programs, say).
