@@ -50,6 +50,17 @@ const std::array<DurUzaBackend::BlockHandlerEntry, 22> DurUzaBackend::blockHandl
     {"accMagEffUpdated", &DurUzaBackend::accMagEffUpdated},
 }};
 
+void DurUzaBackend::setDataProblem(DataProblemSource source, const QString &text)
+{
+    m_dataProblemSource = source;
+    if (text == m_dataProblem)
+        return;
+    if (!text.isEmpty())
+        qCWarning(lcBackend) << text;
+    m_dataProblem = text;
+    emit dataProblemChanged();
+}
+
 void DurUzaBackend::storeBytes(int firstRow, int count, const quint8 *block)
 {
     for (int i = 0; i < count; ++i)
@@ -90,7 +101,13 @@ void DurUzaBackend::statusUpdated(const quint8 *block)
 
 void DurUzaBackend::hardwareVersionUpdated(const quint8 *block)
 {
-    m_rows[std::size_t(rowOf(0x02))]->setDataFromModule(int(readU16(block)));
+    const int hardwareVersion = readU16(block);
+    m_rows[std::size_t(rowOf(0x02))]->setDataFromModule(hardwareVersion);
+    if (!isKnownHardwareVersion(hardwareVersion))
+        setDataProblem(
+            DataProblemSource::HardwareVersion, unknownHardwareVersionText(hardwareVersion));
+    else if (m_dataProblemSource == DataProblemSource::HardwareVersion)
+        clearDataProblem();
 }
 
 void DurUzaBackend::softwareVersionUpdated(const quint8 *block)
@@ -194,14 +211,27 @@ void DurUzaBackend::sensorsRangeUpdated(const quint8 *block)
 {
     // The dispatch runs in address order, so a version read in the same pass is
     // already stored here.
-    const int hardwareVersion = m_rows[std::size_t(rowOf(0x02))]->data().toInt();
+    const RegistryItemModel *versionRow = m_rows[std::size_t(rowOf(0x02))];
+    const int hardwareVersion = versionRow->data().toInt();
     RangeCodes codes;
     if (applySensorsRange(hardwareVersion, block[0], m_fullScale, &codes)) {
         qDebug() << Q_FUNC_INFO << "ACC Range Code:" << codes.acc
                  << "Gyro Range Code:" << codes.gyro << "MAG Range Code:" << codes.mag;
+        // A code without a value of its own is a problem only while the sensor
+        // has no earlier full scale to keep.
+        const QString unscalable
+            = unscalableRangeText(hardwareVersion, block[0], m_fullScale, codes);
+        if (unscalable.isEmpty())
+            clearDataProblem();
+        else
+            setDataProblem(DataProblemSource::SensorsRange, unscalable);
     } else {
         qCInfo(lcBackend) << "range byte" << int(block[0]) << "under unknown hardware version"
                           << hardwareVersion << "leaves the full scales as they were";
+        // A version never read is not yet known, which is no problem to show.
+        if (versionRow->updated())
+            setDataProblem(
+                DataProblemSource::HardwareVersion, unknownHardwareVersionText(hardwareVersion));
     }
     storeBytes(rowOf(0x36), 1, block);
 }

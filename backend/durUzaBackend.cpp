@@ -61,6 +61,7 @@ void DurUzaBackend::connectClicked(int index)
 {
     if (m_connected) {
         m_connected = false;
+        clearDataProblem();
         m_coms.stop();
         return;
     }
@@ -80,6 +81,7 @@ void DurUzaBackend::onLinkError(const QString &portName, const QString &errorTex
 {
     qCWarning(lcBackend) << "link error on" << portName << ":" << errorText;
     m_connected = false;
+    clearDataProblem();
     emit connectionError(portName, errorText);
 }
 

@@ -45,6 +45,12 @@ class DurUzaBackend : public QObject
     Q_PROPERTY(QtDataVisualization::QScatterDataProxy *magScatterDataProxy READ magScatterDataProxy
             NOTIFY magScatterDataProxyChanged)
     Q_PROPERTY(QVector3D magVect3 READ magVect3 NOTIFY magVect3Changed)
+    // Why the last register edit was refused; empty after one that went out.
+    Q_PROPERTY(QString registerWriteError READ registerWriteError NOTIFY registerWriteErrorChanged)
+    // A value from the module that keeps the sensor data from being scaled (an
+    // unknown hardware version or range code), in words for the live page; empty
+    // while there is none, including while the ranges are simply not read yet.
+    Q_PROPERTY(QString dataProblem READ dataProblem NOTIFY dataProblemChanged)
 
 public:
     // Where frames sent at once go; by default the link's sendFrame.
@@ -69,9 +75,12 @@ public:
 
     // Edits one writable register from the register page: parses `text` by the
     // register's display code, writes it to the module and reads it back so the cell
-    // shows what the module holds. Refuses (false, nothing sent) read-only or unknown
-    // addresses and text that does not parse or does not fit the register.
+    // shows what the module holds. Refuses (false, nothing sent, the reason in
+    // registerWriteError) read-only or unknown addresses, text that does not parse or
+    // does not fit the register, and any edit while not connected.
     Q_INVOKABLE bool writeRegisterText(int address, const QString &text);
+    QString registerWriteError() const { return m_registerWriteError; }
+    QString dataProblem() const { return m_dataProblem; }
 
     // Follows the Connect/Disconnect button, and drops back to false on a link error.
     bool isConnected() const { return m_connected; }
@@ -122,6 +131,8 @@ signals:
     void accCalStageFinished();
     void accCalFinished(double quality);
     void magVect3Changed();
+    void registerWriteErrorChanged();
+    void dataProblemChanged();
     // The port could not be opened, failed while open, or none was selected.
     // `portName` is empty when no port was involved.
     void connectionError(const QString &portName, const QString &reason);
@@ -171,6 +182,11 @@ private:
     void magScaleUpdated(const quint8 *block);
     void accMagEffUpdated(const quint8 *block);
 
+    // What the last version and range values say about scaling (blockhandlers.cpp).
+    enum class DataProblemSource { None, HardwareVersion, SensorsRange };
+    void setDataProblem(DataProblemSource source, const QString &text);
+    void clearDataProblem() { setDataProblem(DataProblemSource::None, QString()); }
+
     // Decoding helpers shared by the handlers.
     void storeBytes(int firstRow, int count, const quint8 *block);
     void storeReals(int firstRow, int count, const quint8 *block);
@@ -179,6 +195,7 @@ private:
 
     // Request building (requestsequences.cpp).
     void sendNow();
+    void setRegisterWriteError(const QString &reason);
     void sendLater(int delayMs);
     void writeControl1(quint8 value);
     void writeControl1Later(int delayMs, quint8 value);
@@ -253,6 +270,9 @@ private:
 
     bool m_connected = false;
     FrameSender m_frameSender;
+    QString m_registerWriteError;
+    QString m_dataProblem;
+    DataProblemSource m_dataProblemSource = DataProblemSource::None;
 
     RegisterObjects m_rows {};
     QList<QObject *> m_registerList;

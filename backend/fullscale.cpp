@@ -1,5 +1,7 @@
 #include "fullscale.h"
 
+#include <QStringList>
+
 #include <array>
 
 bool applySensorsRange(int hardwareVersion, quint8 range, FullScales &scales, RangeCodes *codes)
@@ -38,4 +40,42 @@ bool applySensorsRange(int hardwareVersion, quint8 range, FullScales &scales, Ra
 float scaleRaw(qint16 raw, float fullScale)
 {
     return float(double(raw) * (1.0 / 32768.0) * double(fullScale));
+}
+
+bool isKnownHardwareVersion(int hardwareVersion)
+{
+    return hardwareVersion == hardwareVersion1442 || hardwareVersion == hardwareVersion2542;
+}
+
+QString unknownHardwareVersionText(int hardwareVersion)
+{
+    return QStringLiteral("Hardware Version %1 is not known (only %2 and %3 are): accelerometer, "
+                          "gyroscope and magnetometer data cannot be scaled and are not shown.")
+        .arg(hardwareVersion)
+        .arg(hardwareVersion1442)
+        .arg(hardwareVersion2542);
+}
+
+QString unscalableRangeText(
+    int hardwareVersion, quint8 range, const FullScales &scales, const RangeCodes &codes)
+{
+    QStringList codeTexts;
+    QStringList sensors;
+    const auto check = [&](float fullScale, const char *sensor, int code) {
+        if (fullScale > 0)
+            return;
+        codeTexts << QStringLiteral("%1 range code %2").arg(QLatin1String(sensor)).arg(code);
+        sensors << QLatin1String(sensor);
+    };
+    check(scales.acc, "accelerometer", codes.acc);
+    check(scales.gyro, "gyroscope", codes.gyro);
+    check(scales.mag, "magnetometer", codes.mag);
+    if (sensors.isEmpty())
+        return QString();
+    return QStringLiteral("Sensors Range 0x%1 under Hardware Version %2: %3 not known, so %4 data "
+                          "cannot be scaled and is not shown.")
+        .arg(QString::number(range, 16).toUpper().rightJustified(2, QLatin1Char('0')))
+        .arg(hardwareVersion)
+        .arg(codeTexts.join(QStringLiteral(" and ")) + (sensors.size() > 1 ? " are" : " is"))
+        .arg(sensors.join(QStringLiteral(" and ")));
 }

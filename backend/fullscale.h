@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QtGlobal>
 
 // Full-scale values of the three sensors: a raw reading r means r / 32768 * F.
@@ -29,3 +30,14 @@ bool applySensorsRange(int hardwareVersion, quint8 range, FullScales &scales, Ra
 
 // raw / 32768 * fullScale, in double, as a single-precision value.
 float scaleRaw(qint16 raw, float fullScale);
+
+bool isKnownHardwareVersion(int hardwareVersion);
+
+// For the live page: a hardware version that arrived and has no range layout.
+QString unknownHardwareVersionText(int hardwareVersion);
+
+// For the live page: which sensors `range` (just decoded under a known
+// `hardwareVersion` into `scales` with `codes`) leaves without a full scale, so
+// that their samples are dropped. Empty when every sensor can be scaled.
+QString unscalableRangeText(
+    int hardwareVersion, quint8 range, const FullScales &scales, const RangeCodes &codes);

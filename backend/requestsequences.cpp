@@ -6,12 +6,10 @@
 
 #include "link/comsprotocol.h"
 #include "link/delayedwrite.h"
+#include "registertext.h"
 
 #include <QByteArray>
 #include <QTimer>
-
-#include <cmath>
-#include <limits>
 
 namespace {
 constexpr quint8 control1Address = 52;
@@ -33,46 +31,6 @@ constexpr quint8 streamingAccGyro = 12;
 constexpr int measureReadDelayMs = 500;
 constexpr int streamingDelayMs = 600;
 
-// Text for a byte register: 0x-hexadecimal or decimal, 0..255.
-bool parseByte(const QString &text, quint8 *value)
-{
-    bool ok = false;
-    uint parsed = 0;
-    if (text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
-        parsed = text.mid(2).toUInt(&ok, 16);
-    else
-        parsed = text.toUInt(&ok, 10);
-    if (!ok || parsed > 0xFF)
-        return false;
-    *value = quint8(parsed);
-    return true;
-}
-
-bool parseUnsigned(const QString &text, int width, quint8 *bytes)
-{
-    bool ok = false;
-    const qulonglong parsed = text.toULongLong(&ok, 10);
-    const qulonglong limit
-        = width >= 8 ? std::numeric_limits<qulonglong>::max() : (qulonglong(1) << (8 * width)) - 1;
-    if (!ok || parsed > limit)
-        return false;
-    for (int i = 0; i < width; ++i)
-        bytes[i] = quint8(parsed >> (8 * i));
-    return true;
-}
-
-// A real that fits a 32-bit float; NaN and infinities are refused, since they
-// would end up in the module's calibration registers.
-bool parseReal(const QString &text, quint8 *bytes)
-{
-    bool ok = false;
-    const double parsed = text.toDouble(&ok);
-    if (!ok || !std::isfinite(parsed)
-        || std::fabs(parsed) > double(std::numeric_limits<float>::max()))
-        return false;
-    writeF32(bytes, float(parsed));
-    return true;
-}
 } // namespace
 
 void DurUzaBackend::sendNow()
@@ -178,34 +136,28 @@ void DurUzaBackend::requestRangeData()
 
 bool DurUzaBackend::writeRegisterText(int address, const QString &text)
 {
-    const int row = registerRowAt(address);
-    if (row < 0 || !registerCatalogue[std::size_t(row)].writable) {
-        qCWarning(lcBackend) << "no writable register at address" << address;
+    RegisterText parsed = parseRegisterTextAt(address, text);
+    // Without a link both frames would be dropped on the way; say so instead.
+    if (parsed.accepted() && !m_connected)
+        parsed.refusal = tr("Not connected: connect to the module first; nothing was written.");
+    if (!parsed.accepted()) {
+        qCWarning(lcBackend) << "refused" << text << "for address" << address << ":"
+                             << parsed.refusal;
+        setRegisterWriteError(parsed.refusal);
         return false;
     }
-    const RegisterInfo &info = registerCatalogue[std::size_t(row)];
-    const int width = byteWidth(info.width);
-    const QString trimmed = text.trimmed();
-    quint8 bytes[4] = {};
-    bool parsed = false;
-    switch (info.displayCode) {
-    case 0:
-        parsed = width == 1 && parseByte(trimmed, bytes);
-        break;
-    case 1:
-        parsed = parseUnsigned(trimmed, width, bytes);
-        break;
-    case 2:
-        parsed = width == 4 && parseReal(trimmed, bytes);
-        break;
-    }
-    if (!parsed) {
-        qCWarning(lcBackend) << "refused" << text << "for" << info.name;
-        return false;
-    }
-    m_coms.protocol()->buildWriteRequest(quint8(address), quint8(width), bytes);
+    setRegisterWriteError(QString());
+    m_coms.protocol()->buildWriteRequest(quint8(address), quint8(parsed.width), parsed.bytes);
     sendNow();
     // Read it back so the cell shows what the module actually holds.
-    readNow(quint8(address), quint8(width));
+    readNow(quint8(address), quint8(parsed.width));
     return true;
+}
+
+void DurUzaBackend::setRegisterWriteError(const QString &reason)
+{
+    if (reason == m_registerWriteError)
+        return;
+    m_registerWriteError = reason;
+    emit registerWriteErrorChanged();
 }

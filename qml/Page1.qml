@@ -109,11 +109,7 @@ Page {
             Layout.fillHeight: true
             text: "Reset Defaults"
             visible: false
-            onClicked: {
-                backEnd.resetDefaults()
-                backEnd.requestAllData()
-                backEnd.requestChartData()
-            }
+            onClicked: resetDefaultsDialog.open()
         }
 
         Button {
@@ -245,6 +241,22 @@ Page {
             wrapMode: Text.WordWrap
             color: "white"
             text: pageRoot.statusText()
+        }
+    }
+
+    DataProblemBanner {
+        anchors.top: statusBanner.visible ? statusBanner.bottom : topRow.bottom
+        anchors.left: parent.left
+        anchors.right: scene3dPlaceHolder.left
+        z: 1
+    }
+
+    ResetDefaultsDialog {
+        id: resetDefaultsDialog
+        onConfirmed: {
+            backEnd.resetDefaults()
+            backEnd.requestAllData()
+            backEnd.requestChartData()
         }
     }
 

@@ -12,6 +12,8 @@ Rectangle {
     property var rootModelData: model.modelData
     // The last Enter was refused; cleared by the next edit or arrival.
     property bool invalidInput: false
+    // Why the backend refused it.
+    property string refusalText: ""
 
     color: Qt.rgba(0, 0, 0, 0)
 
@@ -23,14 +25,40 @@ Rectangle {
         return "0x" + digits
     }
 
+    // Two decimals stop fitting the field from here on.
+    readonly property real fixedLimit: 1e7
+
+    // A large real in exponent form, with as few digits as still give back the
+    // same 32-bit float: 3.4028235e38 for the largest float, -1e25 for -1e25.
+    function exponentText(value) {
+        var single = Math.fround(value)
+        var text = value.toExponential(8)
+        for (var digits = 0; digits < 8; ++digits) {
+            var shorter = value.toExponential(digits)
+            if (Math.fround(Number(shorter)) === single) {
+                text = shorter
+                break
+            }
+        }
+        return text.replace("e+", "e")
+    }
+
+    // The size the value field's text starts from; it only ever shrinks.
+    readonly property real basePointSize: Qt.application.font.pointSize > 0
+                                          ? Qt.application.font.pointSize : 10
+
     // The value as the register's display code shows it.
     function formatValue(code, value) {
         if (value === undefined || value === null)
             return ""
         if (code === 0)
             return hexText(value)
-        if (code === 2)
-            return Number(value).toFixed(2)
+        if (code === 2) {
+            var number = Number(value)
+            if (isFinite(number) && Math.abs(number) >= fixedLimit)
+                return exponentText(number)
+            return number.toFixed(2)
+        }
         return "" + value
     }
 
@@ -59,10 +87,12 @@ Rectangle {
             return
         if (backEnd.writeRegisterText(rootModelData.address, valueText.text)) {
             invalidInput = false
+            refusalText = ""
             // The read-back that follows puts the module's value in the field.
             valueText.focus = false
             showModuleValue()
         } else {
+            refusalText = backEnd.registerWriteError
             invalidInput = true
         }
     }
@@ -144,10 +174,21 @@ Rectangle {
                 radius: 4
                 clip: true
 
+                // Measures the text at the base size, so the field can shrink a
+                // long one (a large real, or a long edit) instead of cutting it.
+                TextMetrics {
+                    id: valueMetrics
+                    font.family: valueText.font.family
+                    font.pointSize: root0.basePointSize
+                    text: valueText.text
+                }
+
                 TextInput {
                     id: valueText
                     objectName: "valueText"
                     anchors.fill: parent
+                    font.pointSize: root0.basePointSize
+                                    * Math.min(1, (width - 4) / Math.max(1, valueMetrics.advanceWidth))
                     horizontalAlignment: TextInput.AlignHCenter
                     verticalAlignment: TextInput.AlignVCenter
                     enabled: root0.rootModelData ? root0.rootModelData.writeAccess : false
@@ -160,6 +201,17 @@ Rectangle {
                         root0.showModuleValue()
                         focus = false
                     }
+                }
+
+                // Its own tip rather than the shared one of the cell's
+                // description: the reason shows at once, without hovering,
+                // until the next edit.
+                ToolTip {
+                    id: refusalTip
+                    objectName: "refusalTip"
+                    text: root0.refusalText
+                    visible: root0.invalidInput && root0.refusalText !== ""
+                    y: -height - 4
                 }
             }
         }

@@ -29,6 +29,9 @@ private slots:
     void sensorSamplesScaleByTheirFullScale();
     void unknownRangeDropsSample_data();
     void unknownRangeDropsSample();
+    void dataProblemNamesTheValueThatArrived_data();
+    void dataProblemNamesTheValueThatArrived();
+    void dataProblemOnlyForValuesThatArrived();
 
     void orientationScaling_data();
     void orientationScaling();
@@ -286,6 +289,83 @@ void BackendDecodingTest::unknownRangeDropsSample()
         QVERIFY(!item->updated());
         QCOMPARE(item->data(), QVariant(0));
     }
+}
+
+void BackendDecodingTest::dataProblemNamesTheValueThatArrived_data()
+{
+    // Each step is a "Hardware Version" and a "Sensors Range" in one pass, as a read
+    // of the whole map brings them; the problem is what the page shows afterwards.
+    QTest::addColumn<QList<QPoint>>("steps"); // (version, range)
+    QTest::addColumn<QStringList>("problemParts"); // empty: no problem
+    QTest::addColumn<int>("changes"); // dataProblemChanged over all steps
+    QTest::newRow("1442, known codes") << QList<QPoint> {{1442, 0x15}} << QStringList() << 0;
+    QTest::newRow("2542, known codes") << QList<QPoint> {{2542, 0x1C}} << QStringList() << 0;
+    QTest::newRow("unknown version")
+        << QList<QPoint> {{1234, 0x00}}
+        << QStringList {"Hardware Version 1234", "not known", "cannot be scaled"} << 1;
+    QTest::newRow("unknown magnetometer code, nothing to keep")
+        << QList<QPoint> {{1442, 0x3F}}
+        << QStringList {"Sensors Range 0x3F", "Hardware Version 1442",
+               "magnetometer range code 3 is not known", "cannot be scaled"}
+        << 1;
+    QTest::newRow("unknown gyroscope code, nothing to keep")
+        << QList<QPoint> {{2542, 0x07}}
+        << QStringList {"Sensors Range 0x07", "gyroscope range code 7", "gyroscope data"} << 1;
+    QTest::newRow("unknown code keeps an earlier full scale")
+        << QList<QPoint> {{1442, 0x01}, {1442, 0x3F}} << QStringList() << 0;
+    QTest::newRow("cleared by a known version")
+        << QList<QPoint> {{1234, 0x00}, {1442, 0x00}} << QStringList() << 2;
+    QTest::newRow("cleared by a known range")
+        << QList<QPoint> {{1442, 0x02}, {1442, 0x01}} << QStringList() << 2;
+    QTest::newRow("replaced by the next unknown version")
+        << QList<QPoint> {{1442, 0x03}, {4242, 0x00}} << QStringList {"Hardware Version 4242"} << 2;
+}
+
+void BackendDecodingTest::dataProblemNamesTheValueThatArrived()
+{
+    QFETCH(QList<QPoint>, steps);
+    QFETCH(QStringList, problemParts);
+    QFETCH(int, changes);
+    DurUzaBackend backend;
+    QCOMPARE(backend.dataProblem(), QString());
+    QSignalSpy problemChanges(&backend, &DurUzaBackend::dataProblemChanged);
+    for (const QPoint &step : steps)
+        setRange(backend, step.x(), step.y());
+    const QString problem = backend.property("dataProblem").toString();
+    QCOMPARE(problem.isEmpty(), problemParts.isEmpty());
+    for (const QString &part : problemParts)
+        QVERIFY2(problem.contains(part), qPrintable(problem));
+    QCOMPARE(problemChanges.count(), changes);
+}
+
+void BackendDecodingTest::dataProblemOnlyForValuesThatArrived()
+{
+    DurUzaBackend backend;
+    QSignalSpy problemChanges(&backend, &DurUzaBackend::dataProblemChanged);
+    // A range byte before any version: not known yet, nothing to report, and the
+    // samples are dropped as before.
+    feed(backend, dataFrame(54, QByteArray(1, char(0x00))));
+    QTest::ignoreMessage(QtDebugMsg, "ACC Range Unknown!");
+    feed(backend, dataFrame(6, le16s({1, 2, 3})));
+    QCOMPARE(backend.dataProblem(), QString());
+    QCOMPARE(problemChanges.count(), 0);
+
+    // An unknown version on its own is reported at once, and the range byte
+    // that follows under it keeps the report.
+    feed(backend, dataFrame(2, le16(999)));
+    QVERIFY(backend.dataProblem().contains(QStringLiteral("Hardware Version 999")));
+    feed(backend, dataFrame(54, QByteArray(1, char(0x00))));
+    QVERIFY(backend.dataProblem().contains(QStringLiteral("Hardware Version 999")));
+    QCOMPARE(problemChanges.count(), 1);
+
+    // A known version alone clears it; samples still wait for the range.
+    feed(backend, dataFrame(2, le16(2542)));
+    QCOMPARE(backend.dataProblem(), QString());
+    QCOMPARE(problemChanges.count(), 2);
+    feed(backend, dataFrame(54, QByteArray(1, char(0x00))));
+    feed(backend, dataFrame(6, le16s({16384, 0, 0})));
+    QCOMPARE(floats(backend.accDataList()), (QList<float> {15.f, 0.f, 0.f}));
+    QCOMPARE(problemChanges.count(), 2);
 }
 
 void BackendDecodingTest::orientationScaling_data()

@@ -7,7 +7,46 @@
 #include <QElapsedTimer>
 #include <QtTest>
 
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <memory>
+
 using namespace backendtest;
+
+namespace {
+// A pseudo-terminal that stands in for a port, so the backend can be connected
+// while its frames still go to the test's recorder. Nothing answers on it.
+class PtyPort
+{
+public:
+    PtyPort()
+    {
+        char name[256] = {};
+        if (openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0)
+            return;
+        termios tio {};
+        tcgetattr(m_slave, &tio);
+        cfmakeraw(&tio);
+        tcsetattr(m_slave, TCSANOW, &tio);
+        m_path = QString::fromLocal8Bit(name);
+    }
+    ~PtyPort()
+    {
+        if (m_master >= 0)
+            ::close(m_master);
+        if (m_slave >= 0)
+            ::close(m_slave);
+    }
+    QString path() const { return m_path; }
+
+private:
+    int m_master = -1;
+    int m_slave = -1;
+    QString m_path;
+};
+} // namespace
 
 // What the backend puts on the wire, caught by a frame recorder in place of the link.
 class BackendRequestsTest : public QObject
@@ -23,6 +62,8 @@ private slots:
 
     void writeRegisterText_data();
     void writeRegisterText();
+    void registerEditWhileDisconnectedIsRefusedWithReason();
+    void disconnectAndLinkErrorClearTheDataProblem();
 
     void portListEntryFormatsDescription_data();
     void portListEntryFormatsDescription();
@@ -48,6 +89,21 @@ private:
                 {QByteArray(reinterpret_cast<const char *>(data), length), m_clock.elapsed()});
         });
     }
+    // Connects `backend` to a fresh pseudo-terminal, then forgets the connect
+    // sequence, so only what the test does next is recorded.
+    bool connectToPty(DurUzaBackend &backend)
+    {
+        m_pty = std::make_unique<PtyPort>();
+        if (m_pty->path().isEmpty())
+            return false;
+        qputenv("VELMAR_EXTRA_PORTS", m_pty->path().toLocal8Bit());
+        const int index = backend.availablePortsList().indexOf(m_pty->path());
+        if (index < 0)
+            return false;
+        backend.connectClicked(index);
+        m_sent.clear();
+        return backend.isConnected();
+    }
     QStringList sentHex() const
     {
         QStringList hex;
@@ -58,6 +114,7 @@ private:
 
     QList<Sent> m_sent;
     QElapsedTimer m_clock;
+    std::unique_ptr<PtyPort> m_pty;
 };
 
 void BackendRequestsTest::init()
@@ -144,6 +201,7 @@ void BackendRequestsTest::writeRegisterText_data()
     QTest::newRow("byte bare 0x") << 52 << "0x" << QStringList();
     QTest::newRow("byte empty") << 52 << "" << QStringList();
     QTest::newRow("byte letters") << 52 << "abc" << QStringList();
+    QTest::newRow("byte double prefix") << 52 << "0x0x1F" << QStringList();
     // Reals: written as four little-endian bytes of a 32-bit float.
     QTest::newRow("acc offset x 1.5")
         << 55 << "1.5" << QStringList {"AA 00 37 04 00 00 C0 3F", "AA 01 37 04"};
@@ -154,6 +212,14 @@ void BackendRequestsTest::writeRegisterText_data()
     QTest::newRow("integer text for a real")
         << 103 << "2" << QStringList {"AA 00 67 04 00 00 00 40", "AA 01 67 04"};
     QTest::newRow("real too large for float") << 55 << "1e39" << QStringList();
+    QTest::newRow("largest float as printed")
+        << 55 << "3.4028235e38" << QStringList {"AA 00 37 04 FF FF 7F 7F", "AA 01 37 04"};
+    QTest::newRow("largest float, negative")
+        << 59 << "-3.4028235e38" << QStringList {"AA 00 3B 04 FF FF 7F FF", "AA 01 3B 04"};
+    QTest::newRow("real too small, would be 0") << 55 << "1e-50" << QStringList();
+    QTest::newRow("real too small, would lose digits") << 55 << "1e-40" << QStringList();
+    QTest::newRow("real zero") << 55 << "0"
+                               << QStringList {"AA 00 37 04 00 00 00 00", "AA 01 37 04"};
     QTest::newRow("real nan") << 55 << "nan" << QStringList();
     QTest::newRow("real inf") << 55 << "inf" << QStringList();
     QTest::newRow("real comma") << 55 << "1,5" << QStringList();
@@ -174,8 +240,61 @@ void BackendRequestsTest::writeRegisterText()
     QFETCH(QStringList, frames);
     DurUzaBackend backend;
     record(backend);
+    QVERIFY(connectToPty(backend));
+    QSignalSpy reasons(&backend, &DurUzaBackend::registerWriteErrorChanged);
     QCOMPARE(backend.writeRegisterText(address, text), !frames.isEmpty());
     QCOMPARE(sentHex(), frames);
+    // A refusal says why; a write that went out leaves no reason behind.
+    QCOMPARE(backend.registerWriteError().isEmpty(), !frames.isEmpty());
+    QCOMPARE(reasons.count(), frames.isEmpty() ? 1 : 0);
+}
+
+void BackendRequestsTest::registerEditWhileDisconnectedIsRefusedWithReason()
+{
+    DurUzaBackend backend;
+    record(backend);
+    QVERIFY(!backend.isConnected());
+    QVERIFY(!backend.writeRegisterText(55, QStringLiteral("1.5")));
+    QVERIFY(m_sent.isEmpty());
+    QVERIFY2(backend.registerWriteError().contains(QStringLiteral("Not connected")),
+        qPrintable(backend.registerWriteError()));
+
+    // Connected, the same edit goes out and the reason is gone.
+    QVERIFY(connectToPty(backend));
+    QVERIFY(backend.writeRegisterText(55, QStringLiteral("1.5")));
+    QCOMPARE(m_sent.size(), 2);
+    QCOMPARE(backend.registerWriteError(), QString());
+
+    // After Disconnect it is refused again.
+    backend.connectClicked(0);
+    QVERIFY(!backend.isConnected());
+    m_sent.clear();
+    QVERIFY(!backend.writeRegisterText(52, QStringLiteral("0x0B")));
+    QVERIFY(m_sent.isEmpty());
+    QVERIFY(backend.registerWriteError().contains(QStringLiteral("Not connected")));
+}
+
+void BackendRequestsTest::disconnectAndLinkErrorClearTheDataProblem()
+{
+    DurUzaBackend backend;
+    record(backend);
+    QVERIFY(connectToPty(backend));
+    QSignalSpy problems(&backend, &DurUzaBackend::dataProblemChanged);
+    setRange(backend, 1234, 0x00);
+    QVERIFY(backend.dataProblem().contains(QStringLiteral("1234")));
+    backend.connectClicked(0);
+    QVERIFY(!backend.isConnected());
+    QCOMPARE(backend.dataProblem(), QString());
+    QCOMPARE(problems.count(), 2);
+
+    // A port that fails drops the link the same way.
+    qputenv("VELMAR_EXTRA_PORTS", "/nonexistent/velmar-port");
+    QSignalSpy errors(&backend, &DurUzaBackend::connectionError);
+    setRange(backend, 1234, 0x00);
+    QVERIFY(!backend.dataProblem().isEmpty());
+    backend.connectClicked(backend.availablePortsList().size() - 1);
+    QTRY_VERIFY_WITH_TIMEOUT(errors.count() >= 1, 10000);
+    QCOMPARE(backend.dataProblem(), QString());
 }
 
 void BackendRequestsTest::portListEntryFormatsDescription_data()

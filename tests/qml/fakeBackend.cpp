@@ -1,8 +1,7 @@
 #include "fakeBackend.h"
 
+#include "registertext.h"
 #include "registryitemmodel.h"
-
-#include <QRegularExpression>
 
 FakeBackend::FakeBackend(QObject *parent)
     : QObject(parent)
@@ -10,19 +9,19 @@ FakeBackend::FakeBackend(QObject *parent)
     // A few registers covering the three display codes, write access and choices.
     m_registers = {
         new RegistryItemModel(this, 2, 1, QStringLiteral("Hardware Version"), false,
-                              QStringLiteral("Hardware version"), {}),
+            QStringLiteral("Hardware version"), {}),
         new RegistryItemModel(this, 10, 0, QStringLiteral("Hex Register"), true,
-                              QStringLiteral("A writable byte"), {}),
-        new RegistryItemModel(this, 52, 0, QStringLiteral("Control1"), true, QStringLiteral("Streaming mode"),
-                              {QStringLiteral("Off"), QStringLiteral("Stream")}),
+            QStringLiteral("A writable byte"), {}),
+        new RegistryItemModel(this, 52, 0, QStringLiteral("Control1"), true,
+            QStringLiteral("Streaming mode"), {QStringLiteral("Off"), QStringLiteral("Stream")}),
         new RegistryItemModel(this, 55, 2, QStringLiteral("ACC Offset X"), true,
-                              QStringLiteral("Accelerometer offset"), {}),
+            QStringLiteral("Accelerometer offset"), {}),
     };
 }
 
 void FakeBackend::reset()
 {
-    m_ports = QStringList{QStringLiteral("ttyFAKE0: First"), QStringLiteral("ttyFAKE1")};
+    m_ports = QStringList {QStringLiteral("ttyFAKE0: First"), QStringLiteral("ttyFAKE1")};
     m_callNames.clear();
     m_callArguments.clear();
     setList(QStringLiteral("euler"), {});
@@ -31,6 +30,9 @@ void FakeBackend::reset()
     setList(QStringLiteral("gyro"), {});
     setList(QStringLiteral("mag"), {});
     setProgress(0);
+    m_connected = true;
+    m_registerWriteError.clear();
+    setDataProblem(QString());
     for (QObject *object : qAsConst(m_registers))
         static_cast<RegistryItemModel *>(object)->setDataFromModule(0);
 }
@@ -87,20 +89,31 @@ bool FakeBackend::writeRegisterText(int address, const QString &text)
 {
     record(QStringLiteral("writeRegisterText"), {address, text});
     RegistryItemModel *reg = registerAt(address);
+    RegisterText parsed;
     if (!reg || !reg->writeAccess())
-        return false;
-    const QString trimmed = text.trimmed();
-    bool ok = false;
-    double value = 0;
-    if (trimmed.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
-        value = trimmed.mid(2).toInt(&ok, 16);
+        parsed.refusal = QStringLiteral("read-only");
     else
-        value = trimmed.toDouble(&ok);
-    if (!ok)
+        parsed = parseRegisterText(reg->modelDataType(), reg->modelDataType() == 2 ? 4 : 1, text);
+    if (parsed.accepted() && !m_connected)
+        parsed.refusal
+            = QStringLiteral("Not connected: connect to the module first; nothing was written.");
+    m_registerWriteError = parsed.refusal;
+    emit registerWriteErrorChanged();
+    if (!parsed.accepted())
         return false;
+    const QVariant value = reg->modelDataType() == 2 ? QVariant(readF32(parsed.bytes))
+                                                     : QVariant(int(parsed.bytes[0]));
     record(QStringLiteral("sent"), {address, value});
-    reg->setDataFromModule(reg->modelDataType() == 2 ? QVariant(float(value)) : QVariant(int(value)));
+    reg->setDataFromModule(value);
     return true;
+}
+
+void FakeBackend::setDataProblem(const QString &text)
+{
+    if (text == m_dataProblem)
+        return;
+    m_dataProblem = text;
+    emit dataProblemChanged();
 }
 
 void FakeBackend::setMagSctr3DSeries(QtDataVisualization::QScatter3DSeries *series)

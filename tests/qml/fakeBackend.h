@@ -15,7 +15,8 @@ class RegistryItemModel;
 class FakeBackend : public QObject
 {
     Q_OBJECT
-    Q_PROPERTY(QStringList availablePortsList READ availablePortsList NOTIFY availablePortsListChanged)
+    Q_PROPERTY(
+        QStringList availablePortsList READ availablePortsList NOTIFY availablePortsListChanged)
     Q_PROPERTY(QList<QObject *> registers READ registers NOTIFY registersChanged)
     Q_PROPERTY(QQuaternion qQuat READ qQuat NOTIFY qQuatChanged)
     Q_PROPERTY(QVariantList quatDataList READ quatDataList NOTIFY quatDataListChanged)
@@ -25,6 +26,8 @@ class FakeBackend : public QObject
     Q_PROPERTY(QVariantList magDataList READ magDataList NOTIFY magDataListChanged)
     Q_PROPERTY(double progressPercent READ progressPercent NOTIFY progressPercentChanged)
     Q_PROPERTY(QVector3D magVect3 READ magVect3 NOTIFY magVect3Changed)
+    Q_PROPERTY(QString registerWriteError READ registerWriteError NOTIFY registerWriteErrorChanged)
+    Q_PROPERTY(QString dataProblem READ dataProblem NOTIFY dataProblemChanged)
 
 public:
     explicit FakeBackend(QObject *parent = nullptr);
@@ -38,9 +41,13 @@ public:
     QVariantList gyroDataList() const { return m_gyro; }
     QVariantList magDataList() const { return m_mag; }
     QVector3D magVect3() const { return m_magVect3; }
+    QString registerWriteError() const { return m_registerWriteError; }
+    QString dataProblem() const { return m_dataProblem; }
 
-    // Accepts decimal or 0x-hexadecimal numbers and answers with a read-back,
-    // like the module would; refuses anything else and read-only registers.
+    // Parses like the backend (same rules and reasons) and answers with a
+    // read-back, like the module would; refuses read-only registers, text the
+    // register cannot take and every edit while disconnected, with the reason in
+    // registerWriteError.
     Q_INVOKABLE bool writeRegisterText(int address, const QString &text);
 
     // Test controls.
@@ -50,6 +57,9 @@ public:
     Q_INVOKABLE void setProgress(double percent);
     Q_INVOKABLE void setMagVector(const QVector3D &v);
     Q_INVOKABLE void setRegisterFromModule(int address, const QVariant &value);
+    // A module is attached after reset(); false plays a closed link.
+    Q_INVOKABLE void setConnected(bool connected) { m_connected = connected; }
+    Q_INVOKABLE void setDataProblem(const QString &text);
     // How often a slot ran; `name` alone, arguments are in lastArguments.
     Q_INVOKABLE int callCount(const QString &name) const;
     Q_INVOKABLE QVariantList lastArguments(const QString &name) const;
@@ -87,6 +97,8 @@ signals:
     void accCalStageFinished();
     void accCalFinished(double quality);
     void magVect3Changed();
+    void registerWriteErrorChanged();
+    void dataProblemChanged();
     void connectionError(const QString &portName, const QString &reason);
     void calibrationFailed(const QString &sensor, const QString &message);
 
@@ -100,6 +112,9 @@ private:
     QVariantList m_quat, m_euler, m_acc, m_gyro, m_mag;
     double m_progress = 0;
     QVector3D m_magVect3;
+    bool m_connected = true;
+    QString m_registerWriteError;
+    QString m_dataProblem;
     QStringList m_callNames;
     QList<QVariantList> m_callArguments;
 };

@@ -149,7 +149,50 @@ Item {
             var page = makePage()
             mouseClick(child(page, "connectButton"))
             mouseClick(child(page, "resetButton"))
+            var dialog = child(page, "resetDefaultsDialog")
+            tryCompare(dialog, "opened", true)
+            mouseClick(child(dialog.footer, "resetDefaultsConfirmButton"))
+            tryCompare(dialog, "visible", false)
             compare(backEnd.callOrder().slice(1), ["resetDefaults", "requestAllData", "requestChartData"])
+        }
+
+        function test_resetDefaultsAsksAndCancelSendsNothing() {
+            var page = makePage()
+            mouseClick(child(page, "connectButton"))
+            mouseClick(child(page, "resetButton"))
+            compare(backEnd.callCount("resetDefaults"), 0, "nothing before the answer")
+            var dialog = child(page, "resetDefaultsDialog")
+            tryCompare(dialog, "opened", true)
+            var text = dialog.contentItem.text
+            compare(dialog.contentItem.objectName, "resetDefaultsText")
+            var mentioned = ["accelerometer", "gyroscope", "magnetometer", "calibrations",
+                             "other writable registers"]
+            for (var i = 0; i < mentioned.length; ++i)
+                verify(text.indexOf(mentioned[i]) >= 0, mentioned[i] + " in: " + text)
+
+            mouseClick(child(dialog.footer, "resetDefaultsCancelButton"))
+            tryCompare(dialog, "visible", false)
+            compare(backEnd.callOrder(), ["connectClicked"])
+
+            // Escape is a Cancel too.
+            mouseClick(child(page, "resetButton"))
+            tryCompare(dialog, "opened", true)
+            keyClick(Qt.Key_Escape)
+            tryCompare(dialog, "visible", false)
+            compare(backEnd.callOrder(), ["connectClicked"])
+        }
+
+        function test_dataProblemIsShownUntilCleared() {
+            var page = makePage()
+            var banner = child(page, "dataProblemBanner")
+            compare(banner.visible, false, "nothing to say while no problem arrived")
+            var problem = "Hardware Version 1234 is not known: data cannot be scaled"
+            backEnd.setDataProblem(problem)
+            compare(banner.visible, true)
+            compare(child(page, "dataProblemLabel").text, problem)
+            verify(banner.height > 0)
+            backEnd.setDataProblem("")
+            compare(banner.visible, false)
         }
 
         SignalSpy { id: accSpy; signalName: "accClicked" }

@@ -48,13 +48,47 @@ Item {
                 { tag: "plain zero", code: 1, value: 0, expected: "0" },
                 { tag: "two decimals", code: 2, value: 1.5, expected: "1.50" },
                 { tag: "two decimals of zero", code: 2, value: 0, expected: "0.00" },
-                { tag: "two decimals rounds", code: 2, value: -0.256, expected: "-0.26" }
+                { tag: "two decimals rounds", code: 2, value: -0.256, expected: "-0.26" },
+                { tag: "two decimals up to the field's width", code: 2, value: 9999999.5, expected: "9999999.50" },
+                { tag: "negative, still two decimals", code: 2, value: -1234567.25, expected: "-1234567.25" },
+                { tag: "two decimals of a tiny value", code: 2, value: 1e-30, expected: "0.00" },
+                // Reals as they come from the module are 32-bit floats.
+                { tag: "largest float", code: 2, value: Math.fround(3.4028235e38), expected: "3.4028235e38" },
+                { tag: "largest float, negative", code: 2, value: -Math.fround(3.4028235e38), expected: "-3.4028235e38" },
+                { tag: "-1e25 as a float", code: 2, value: Math.fround(-1e25), expected: "-1e25" },
+                { tag: "exponent from 1e7", code: 2, value: 1e7, expected: "1e7" },
+                { tag: "float digits only", code: 2, value: Math.fround(123456789), expected: "1.2345679e8" }
             ]
         }
 
         function test_valueText(data) {
             var cell = cellOf(makePage(), 10)
             compare(cell.formatValue(data.code, data.value), data.expected)
+        }
+
+        // What the module may hold must show whole, not clipped by the field.
+        function test_largeRealsFitTheField_data() {
+            return [
+                { tag: "largest float", value: Math.fround(3.4028235e38) },
+                { tag: "largest float, negative", value: -Math.fround(3.4028235e38) },
+                { tag: "-1e25", value: Math.fround(-1e25) },
+                { tag: "just below the exponent form", value: -9999999.5 },
+                { tag: "float digits only", value: Math.fround(-123456789) },
+                { tag: "smallest normal float, negative", value: -Math.fround(1.17549435e-38) }
+            ]
+        }
+
+        function test_largeRealsFitTheField(data) {
+            var page = makePage()
+            var cell = cellOf(page, 55)
+            var field = findChild(cell, "valueText")
+            backEnd.setRegisterFromModule(55, data.value)
+            compare(field.text, cell.formatValue(2, data.value))
+            verify(field.width > 0)
+            verify(field.contentWidth <= field.width,
+                   field.text + " is " + field.contentWidth + " wide in a field of " + field.width)
+            // Still readable: shrunk at most to two thirds.
+            verify(field.font.pointSize >= cell.basePointSize * 2 / 3, field.font.pointSize)
         }
 
         function test_cellsShowAddressNameAndValue() {
@@ -134,11 +168,69 @@ Item {
             compare(cell.invalidInput, true)
             compare(findChild(cell, "valueTextRect").border.width, 2)
             compare(field.text, "zz", "the refused text stays for correction")
+            var tip = findChild(cell, "refusalTip")
+            tryCompare(tip, "visible", true)
+            verify(tip.text.indexOf("zz") >= 0, tip.text)
 
             keyClick(Qt.Key_Backspace)
             compare(cell.invalidInput, false)
+            tryCompare(tip, "visible", false)
             keyClick(Qt.Key_Escape)
             compare(field.text, "0x00", "Escape shows the register's value again")
+        }
+
+        function test_editWhileDisconnectedIsRefusedVisibly() {
+            backEnd.setConnected(false)
+            var page = makePage()
+            var cell = cellOf(page, 55)
+            var field = findChild(cell, "valueText")
+            typeInto(field, "1.5")
+            compare(backEnd.callCount("writeRegisterText"), 1)
+            compare(backEnd.callCount("sent"), 0, "nothing goes to the module")
+            compare(cell.invalidInput, true)
+            compare(findChild(cell, "valueTextRect").border.width, 2)
+            var tip = findChild(cell, "refusalTip")
+            tryCompare(tip, "visible", true)
+            verify(tip.text.indexOf("Not connected") >= 0, tip.text)
+            compare(field.text, "1.5")
+
+            // Once connected the same Enter goes out.
+            backEnd.setConnected(true)
+            field.forceActiveFocus()
+            keyClick(Qt.Key_Return)
+            compare(backEnd.callCount("sent"), 1)
+            compare(cell.invalidInput, false)
+            tryCompare(tip, "visible", false)
+            compare(field.text, "1.50")
+        }
+
+        function test_refusedRealsSayWhy_data() {
+            return [
+                { tag: "too small, would be 0", text: "1e-50", reason: "too small" },
+                { tag: "too large", text: "1e39", reason: "too large" },
+                { tag: "not a number", text: "0x1F", reason: "not a number" }
+            ]
+        }
+
+        function test_refusedRealsSayWhy(data) {
+            var page = makePage()
+            var cell = cellOf(page, 55)
+            typeInto(findChild(cell, "valueText"), data.text)
+            compare(backEnd.callCount("sent"), 0)
+            compare(cell.invalidInput, true)
+            var tip = findChild(cell, "refusalTip")
+            tryCompare(tip, "visible", true)
+            verify(tip.text.indexOf(data.reason) >= 0, tip.text)
+        }
+
+        function test_largestFloatAsPrintedIsWritten() {
+            var page = makePage()
+            var cell = cellOf(page, 55)
+            var field = findChild(cell, "valueText")
+            typeInto(field, "3.4028235e38")
+            compare(backEnd.callCount("sent"), 1)
+            compare(cell.invalidInput, false)
+            compare(field.text, "3.4028235e38")
         }
 
         function test_arrivalDoesNotOverwriteTextBeingTyped() {

@@ -1,0 +1,46 @@
+import QtQuick 2.12
+import QtQuick.Controls 2.12
+
+// Asks before the factory reset: it rewrites every writable register, the
+// three sensors' calibrations among them, and cannot be taken back.
+Dialog {
+    id: dialog
+    objectName: "resetDefaultsDialog"
+
+    // Emitted once the user confirmed; the caller sends the reset.
+    signal confirmed
+
+    title: qsTr("Reset Defaults")
+    modal: true
+    focus: true
+    x: parent ? (parent.width - width) / 2 : 0
+    y: parent ? (parent.height - height) / 2 : 0
+    // A fixed width: one that follows a page still laid out at 0 wide makes the
+    // title and the wrapped text chase each other's height.
+    width: 480
+
+    contentItem: Label {
+        objectName: "resetDefaultsText"
+        wrapMode: Text.WordWrap
+        text: qsTr("Reset the module's writable registers to their factory defaults?\n\n"
+                   + "This erases the three calibrations (accelerometer, gyroscope and "
+                   + "magnetometer) and sets the other writable registers (Control1, Control2, "
+                   + "Sensors Range and ACC_MAG_EFF) back to their defaults. "
+                   + "It cannot be undone.")
+    }
+
+    footer: DialogButtonBox {
+        Button {
+            objectName: "resetDefaultsConfirmButton"
+            text: qsTr("Reset Defaults")
+            DialogButtonBox.buttonRole: DialogButtonBox.AcceptRole
+        }
+        Button {
+            objectName: "resetDefaultsCancelButton"
+            text: qsTr("Cancel")
+            DialogButtonBox.buttonRole: DialogButtonBox.RejectRole
+        }
+    }
+
+    onAccepted: confirmed()
+}
