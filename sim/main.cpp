@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -49,19 +50,21 @@ public:
 private:
     void readLines()
     {
-        char buffer[1024];
+        char buffer[65536];
         const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
         if (n <= 0) {
             if (n == 0) // end of input: keep serving, stop listening here
                 m_notifier.setEnabled(false);
             return;
         }
-        m_pending.append(buffer, int(n));
-        int end;
-        while ((end = m_pending.indexOf('\n')) >= 0) {
-            const QString line = QString::fromUtf8(m_pending.left(end));
-            m_pending.remove(0, end + 1);
-            const SimControlReply reply = runControlLine(m_sim, line);
+        for (const SimControlLineReader::Line &line : m_reader.feed(buffer, int(n))) {
+            if (line.tooLong) {
+                printLine(QStringLiteral(
+                    "error: control line longer than %1 bytes, ignored up to its end")
+                              .arg(SimControlLineReader::maxLength));
+                continue;
+            }
+            const SimControlReply reply = runControlLine(m_sim, line.text);
             if (!reply.text.isEmpty())
                 printLine(reply.ok ? reply.text : QStringLiteral("error: ") + reply.text);
             if (reply.quit)
@@ -72,7 +75,7 @@ private:
     int m_fd;
     ModuleSimulator &m_sim;
     QSocketNotifier m_notifier;
-    QByteArray m_pending;
+    SimControlLineReader m_reader;
 };
 
 } // namespace
@@ -108,29 +111,34 @@ int main(int argc, char *argv[])
                        noise, split, truncate, status});
     parser.process(app);
 
+    auto refuse = [](const QCommandLineOption &o, const QString &why) {
+        std::fprintf(stderr, "velmar-sim: bad value for --%s: %s\n", qPrintable(o.names().first()),
+            qPrintable(why));
+        std::exit(2);
+    };
     auto number = [&](const QCommandLineOption &o, double low, double high) {
-        bool ok = false;
-        const double v = parser.value(o).toDouble(&ok);
-        if (!ok || v < low || v > high) {
-            std::fprintf(stderr, "velmar-sim: bad value for --%s\n", qPrintable(o.names().first()));
-            std::exit(2);
-        }
+        double v = 0;
+        QString why;
+        if (!parseSimNumber(parser.value(o), low, high, &v, &why))
+            refuse(o, why);
+        return v;
+    };
+    auto whole = [&](const QCommandLineOption &o, quint64 low, quint64 high, int base = 10) {
+        quint64 v = 0;
+        QString why;
+        if (!parseSimWhole(parser.value(o), low, high, &v, &why, base))
+            refuse(o, why);
         return v;
     };
 
     ModuleSimulator::Options options;
     options.linkPath = parser.value(link);
-    options.identity.hardwareVersion = quint16(number(hw, 0, 65535));
-    bool ok = false;
-    const uint rangeByte = parser.value(range).toUInt(&ok, 0);
-    if (!ok || rangeByte > 255) {
-        std::fprintf(stderr, "velmar-sim: bad value for --range\n");
-        return 2;
-    }
-    options.identity.sensorsRange = quint8(rangeByte);
-    options.streamRate = number(rate, 0.01, 100000);
+    options.identity.hardwareVersion = quint16(whole(hw, 0, 65535));
+    options.identity.sensorsRange = quint8(whole(range, 0, 255, 0));
+    options.streamRate
+        = number(rate, ModuleSimulator::minStreamRate, ModuleSimulator::maxStreamRate);
     options.sensorErrors = !parser.isSet(ideal);
-    options.seed = quint64(number(seed, 0, 1e18));
+    options.seed = whole(seed, 0, std::numeric_limits<quint64>::max());
     options.rotatedSoftIron = parser.isSet(rotatedSoftIron);
     options.faults.noiseChance = number(noise, 0, 1);
     options.faults.splitChance = number(split, 0, 1);
@@ -148,11 +156,15 @@ int main(int argc, char *argv[])
     if (parser.isSet(rotate)) {
         const QStringList parts = parser.value(rotate).split(QLatin1Char(':'));
         const QString axis = parts.value(0).toLower();
-        const double degPerSec = parts.value(1).toDouble(&ok);
-        if (parts.size() != 2 || !ok || axis.size() != 1 || axis[0] < QLatin1Char('x') || axis[0] > QLatin1Char('z')) {
+        if (parts.size() != 2 || axis.size() != 1 || axis[0] < QLatin1Char('x')
+            || axis[0] > QLatin1Char('z')) {
             std::fprintf(stderr, "velmar-sim: --rotate takes axis:rate, e.g. z:30\n");
             return 2;
         }
+        double degPerSec = 0;
+        QString why;
+        if (!parseSimNumber(parts[1], -simMaxTurnRate, simMaxTurnRate, &degPerSec, &why))
+            refuse(rotate, why);
         std::array<double, 3> a{0, 0, 0};
         a[std::size_t(axis[0].unicode() - 'x')] = 1;
         options.motion = SimMotion::rotating(options.motion.kind == SimMotion::Still ? options.motion.pose : SimPose::ZUp, a, degPerSec);

@@ -177,6 +177,25 @@ private slots:
         QVERIFY2(timer.elapsed() >= 29 * 1000 / 50 - 20, qPrintable(QString::number(timer.elapsed())));
     }
 
+    // The next frame after a change of rate is due one new period after the
+    // latest frame, not at the slot the old, slow rate had drawn.
+    void newRateTakesEffectAtOnce()
+    {
+        ModuleSimulator sim;
+        QVERIFY(runControlLine(sim, QStringLiteral("rate 0.01")).ok);
+        QVERIFY(sim.start());
+        PtyClient client;
+        QVERIFY(client.open(sim.slavePath()));
+        QVERIFY(client.send(writeRequest(0x34, QByteArray(1, char(11)))));
+        QVERIFY(client.readAtLeast(37, 5000)); // streaming starts with a frame
+        QTRY_COMPARE(sim.counters().streamFrames, quint64(1));
+        QVERIFY(runControlLine(sim, QStringLiteral("rate 100")).ok);
+        // 20 frames at 100/s take 0.2 s; at the old rate, 2000 s.
+        QVERIFY2(client.readAtLeast(21 * 37, 10000),
+            qPrintable(QString::number(client.received().size())));
+        QCOMPARE(cutFrames(client.received()).size(), int(client.received().size() / 37));
+    }
+
     void pacingNeverBeatsTheLineRate_data()
     {
         QTest::addColumn<int>("mode");
