@@ -107,8 +107,18 @@ int main(int argc, char *argv[])
     const QCommandLineOption split(QStringLiteral("split"), QStringLiteral("Chance that a message goes out in chunks."), QStringLiteral("chance"), QStringLiteral("0"));
     const QCommandLineOption truncate(QStringLiteral("truncate"), QStringLiteral("Chance that a data frame is cut short."), QStringLiteral("chance"), QStringLiteral("0"));
     const QCommandLineOption status(QStringLiteral("status"), QStringLiteral("Chance of a status message EE v before a message."), QStringLiteral("chance"), QStringLiteral("0"));
-    parser.addOptions({link, control, noStdin, hw, range, rate, pose, rotate, tumble, ideal, seed, rotatedSoftIron,
-                       noise, split, truncate, status});
+    const QCommandLineOption rawNoise(QStringLiteral("raw-noise"),
+        QStringLiteral(
+            "Noise bursts with any byte, 0xBB and 0xEE included (default: never those)."));
+    const QCommandLineOption headerNoise(QStringLiteral("header-noise"),
+        QStringLiteral("Chance of noise shaped as a frame header (BB a n) before a message."),
+        QStringLiteral("chance"), QStringLiteral("0"));
+    const QCommandLineOption cut(QStringLiteral("cut"),
+        QStringLiteral(
+            "Chance that a data frame is cut short with the next message right after (no filler)."),
+        QStringLiteral("chance"), QStringLiteral("0"));
+    parser.addOptions({link, control, noStdin, hw, range, rate, pose, rotate, tumble, ideal, seed,
+        rotatedSoftIron, noise, split, truncate, status, rawNoise, headerNoise, cut});
     parser.process(app);
 
     auto refuse = [](const QCommandLineOption &o, const QString &why) {
@@ -144,6 +154,9 @@ int main(int argc, char *argv[])
     options.faults.splitChance = number(split, 0, 1);
     options.faults.truncateChance = number(truncate, 0, 1);
     options.faults.statusChance = number(status, 0, 1);
+    options.faults.rawNoise = parser.isSet(rawNoise);
+    options.faults.headerNoiseChance = number(headerNoise, 0, 1);
+    options.faults.cutChance = number(cut, 0, 1);
     options.motion = SimMotion::tumbling();
     if (parser.isSet(pose)) {
         SimPose p;

@@ -301,16 +301,20 @@ void ModuleSimulator::Private::serviceOutput(double quietUntil)
         const bool complete = line.consumed(int(n), clock(), &done);
         std::lock_guard<std::mutex> lock(mutex);
         counters.bytesSent += quint64(n);
-        if (kind == OutputLine::Kind::Noise)
+        if (kind == OutputLine::Kind::Noise) {
             counters.noiseBytes += quint64(n);
+            counters.noiseOpenerBytes += openers;
+        }
         if (!complete)
             continue;
         if (kind == OutputLine::Kind::Status)
             ++counters.statusMessages;
+        counters.headerNoise += done.headerShaped ? 1 : 0;
         if (!done.endsFrame)
             continue;
         ++counters.dataFrames;
         counters.intactDataFrames += done.intact ? 1 : 0;
+        counters.cutFrames += done.unpadded ? 1 : 0;
         if (kind == OutputLine::Kind::Stream) {
             ++counters.streamFrames;
             counters.intactStreamFrames += done.intact ? 1 : 0;

@@ -23,6 +23,9 @@ const char *const helpText
       "split <chance>              messages in several chunks\n"
       "truncate <chance>           data frames cut short\n"
       "status <chance>             status messages EE v\n"
+      "raw-noise on|off            noise bursts with any byte, 0xBB and 0xEE included\n"
+      "header-noise <chance>       noise shaped as a frame header (BB a n) before a message\n"
+      "cut <chance>                data frames cut short, the next message right after\n"
       "faults off                  no line faults\n"
       "stall <ms>                  the line goes quiet\n"
       "vanish [ms]                 pull the cable; back after ms, or at \"replug\"\n"
@@ -196,7 +199,8 @@ SimControlReply runControlLine(ModuleSimulator &sim, const QString &line)
             return fail(QStringLiteral("bad hardware version: ") + why);
         sim.setHardwareVersion(quint16(version));
     } else if ((cmd == QLatin1String("noise") || cmd == QLatin1String("split")
-                   || cmd == QLatin1String("truncate") || cmd == QLatin1String("status"))
+                   || cmd == QLatin1String("truncate") || cmd == QLatin1String("status")
+                   || cmd == QLatin1String("header-noise") || cmd == QLatin1String("cut"))
         && (args == 1 || (args == 2 && cmd == QLatin1String("noise")))) {
         double chance;
         if (!number(w[1], 0, 1, &chance))
@@ -212,9 +216,18 @@ SimControlReply runControlLine(ModuleSimulator &sim, const QString &line)
             f.splitChance = chance;
         } else if (cmd == QLatin1String("truncate")) {
             f.truncateChance = chance;
+        } else if (cmd == QLatin1String("header-noise")) {
+            f.headerNoiseChance = chance;
+        } else if (cmd == QLatin1String("cut")) {
+            f.cutChance = chance;
         } else {
             f.statusChance = chance;
         }
+        sim.setFaults(f);
+    } else if (cmd == QLatin1String("raw-noise") && args == 1
+        && (w[1] == QLatin1String("on") || w[1] == QLatin1String("off"))) {
+        SimFaults f = sim.faults();
+        f.rawNoise = w[1] == QLatin1String("on");
         sim.setFaults(f);
     } else if (cmd == QLatin1String("faults") && args == 1 && w[1] == QLatin1String("off")) {
         SimFaults f;
@@ -239,11 +252,24 @@ SimControlReply runControlLine(ModuleSimulator &sim, const QString &line)
     } else if (cmd == QLatin1String("stats") && args == 0) {
         const SimCounters c = sim.counters();
         return {true, false,
-                QStringLiteral("frames %1 (intact %2), streamed %3 (intact %4), status %5, noise bytes %6, "
-                               "bytes sent %7, received %8, requests %9 (read %10, write %11)")
-                    .arg(c.dataFrames).arg(c.intactDataFrames).arg(c.streamFrames).arg(c.intactStreamFrames)
-                    .arg(c.statusMessages).arg(c.noiseBytes).arg(c.bytesSent).arg(c.bytesReceived)
-                    .arg(c.requestsHandled).arg(c.readRequests).arg(c.writeRequests)};
+            QStringLiteral(
+                "frames %1 (intact %2, cut without filler %3), streamed %4 (intact %5), status %6, "
+                "noise bytes %7 (0xBB/0xEE %8, frame headers %9), bytes sent %10, received %11, "
+                "requests %12 (read %13, write %14)")
+                .arg(c.dataFrames)
+                .arg(c.intactDataFrames)
+                .arg(c.cutFrames)
+                .arg(c.streamFrames)
+                .arg(c.intactStreamFrames)
+                .arg(c.statusMessages)
+                .arg(c.noiseBytes)
+                .arg(c.noiseOpenerBytes)
+                .arg(c.headerNoise)
+                .arg(c.bytesSent)
+                .arg(c.bytesReceived)
+                .arg(c.requestsHandled)
+                .arg(c.readRequests)
+                .arg(c.writeRequests)};
     } else if (cmd == QLatin1String("truth") && args == 0) {
         const SimTruth t = sim.truth();
         return {true, false,

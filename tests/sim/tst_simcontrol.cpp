@@ -121,6 +121,10 @@ private slots:
                                       << "bad chance: inf";
         QTest::newRow("status nan") << "status NaN"
                                     << "bad chance: NaN";
+        QTest::newRow("header noise nan") << "header-noise nan"
+                                          << "bad chance: nan";
+        QTest::newRow("cut above 1") << "cut 1.5"
+                                     << "bad chance: 1.5";
         QTest::newRow("seed nan") << "seed nan"
                                   << "bad seed: nan";
         QTest::newRow("seed negative") << "seed -3"
@@ -155,6 +159,26 @@ private slots:
         QCOMPARE(sim.sensorErrors().accBias, accBias);
     }
 
+    void newFaultCommandsSetAndClear()
+    {
+        ModuleSimulator sim;
+        QVERIFY(runControlLine(sim, QStringLiteral("raw-noise on")).ok);
+        QVERIFY(runControlLine(sim, QStringLiteral("header-noise 0.25")).ok);
+        QVERIFY(runControlLine(sim, QStringLiteral("cut 0.125")).ok);
+        SimFaults f = sim.faults();
+        QVERIFY(f.rawNoise);
+        QCOMPARE(f.headerNoiseChance, 0.25);
+        QCOMPARE(f.cutChance, 0.125);
+        QCOMPARE(f.truncateChance, 0.0); // cuts without filler are their own fault
+        QVERIFY(runControlLine(sim, QStringLiteral("raw-noise off")).ok);
+        QVERIFY(!sim.faults().rawNoise);
+        QVERIFY(!runControlLine(sim, QStringLiteral("raw-noise maybe")).ok);
+        QVERIFY(runControlLine(sim, QStringLiteral("raw-noise on")).ok);
+        QVERIFY(runControlLine(sim, QStringLiteral("faults off")).ok);
+        QVERIFY(!sim.faults().any());
+    }
+
+    // Lines come out the same however the input is chunked.
     void lineReaderCutsLinesFromAnyChunks()
     {
         const QByteArray input("rate 5\nhw 2542\n\nrange 0x1C\n");
@@ -210,7 +234,7 @@ private slots:
         QVERIFY(comment.ok && !comment.quit && comment.text.isEmpty());
         const QString help = runControlLine(sim, QStringLiteral("help")).text;
         for (const char *command : {"pose", "rotate", "tumble", "errors", "seed", "rate", "range",
-                 "hw", "noise", "split", "truncate", "status",
+                 "hw", "noise", "split", "truncate", "status", "raw-noise", "header-noise", "cut",
                  "faults", "stall", "vanish", "replug", "stamp", "stats", "truth", "quit"})
             QVERIFY2(help.contains(QLatin1String(command)), command);
     }

@@ -21,7 +21,7 @@ private slots:
         for (const char *option :
             {"--link", "--control", "--no-stdin", "--hw", "--range", "--rate", "--pose", "--rotate",
                 "--tumble", "--ideal", "--seed", "--rotated-soft-iron", "--noise", "--split",
-                "--truncate", "--status"})
+                "--truncate", "--status", "--raw-noise", "--header-noise", "--cut"})
             QVERIFY2(help.contains(QLatin1String(option)), option);
     }
 
@@ -41,6 +41,9 @@ private slots:
         QTest::newRow("split nan") << QStringList {"--split", "nan"} << "--split: nan";
         QTest::newRow("truncate nan") << QStringList {"--truncate", "nan"} << "--truncate: nan";
         QTest::newRow("status nan") << QStringList {"--status", "nan"} << "--status: nan";
+        QTest::newRow("header noise nan")
+            << QStringList {"--header-noise", "nan"} << "--header-noise: nan";
+        QTest::newRow("cut nan") << QStringList {"--cut", "nan"} << "--cut: nan";
         QTest::newRow("seed nan") << QStringList {"--seed", "nan"}
                                   << "--seed: nan is not a whole number";
         QTest::newRow("seed fraction")
