@@ -4,6 +4,8 @@
 
 #include <QtTest>
 
+#include <limits>
+
 class TestSimControl : public QObject
 {
     Q_OBJECT
@@ -157,6 +159,24 @@ private slots:
         QCOMPARE(sim.streamRate(), 100.0);
         QCOMPARE(sim.registerImage(), image);
         QCOMPARE(sim.sensorErrors().accBias, accBias);
+    }
+
+    // Callers in the same process get the same guard: NaN would stream at the
+    // line limit, so it keeps the rate; out-of-range rates are clamped.
+    void streamRateKeepsItsRangeWhateverTheCaller()
+    {
+        ModuleSimulator sim;
+        sim.setStreamRate(std::numeric_limits<double>::quiet_NaN());
+        QCOMPARE(sim.streamRate(), 100.0);
+        sim.setStreamRate(std::numeric_limits<double>::infinity());
+        QCOMPARE(sim.streamRate(), 100.0);
+        sim.setStreamRate(1e9);
+        QCOMPARE(sim.streamRate(), ModuleSimulator::maxStreamRate);
+        sim.setStreamRate(0);
+        QCOMPARE(sim.streamRate(), ModuleSimulator::minStreamRate);
+        ModuleSimulator::Options options;
+        options.streamRate = std::numeric_limits<double>::quiet_NaN();
+        QCOMPARE(ModuleSimulator(options).streamRate(), 100.0);
     }
 
     void newFaultCommandsSetAndClear()
