@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -50,19 +51,21 @@ public:
 private:
     void readLines()
     {
-        char buffer[1024];
+        char buffer[65536];
         const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
         if (n <= 0) {
             if (n == 0) // end of input: keep serving, stop listening here
                 m_notifier.setEnabled(false);
             return;
         }
-        m_pending.append(buffer, int(n));
-        int end;
-        while ((end = m_pending.indexOf('\n')) >= 0) {
-            const QString line = QString::fromUtf8(m_pending.left(end));
-            m_pending.remove(0, end + 1);
-            const SimControlReply reply = runControlLine(m_sim, line);
+        for (const SimControlLineReader::Line &line : m_reader.feed(buffer, int(n))) {
+            if (line.tooLong) {
+                printLine(QStringLiteral(
+                    "error: control line longer than %1 bytes, ignored up to its end")
+                              .arg(SimControlLineReader::maxLength));
+                continue;
+            }
+            const SimControlReply reply = runControlLine(m_sim, line.text);
             if (!reply.text.isEmpty())
                 printLine(reply.ok ? reply.text : QStringLiteral("error: ") + reply.text);
             if (reply.quit)
@@ -73,7 +76,7 @@ private:
     int m_fd;
     ModuleSimulator &m_sim;
     QSocketNotifier m_notifier;
-    QByteArray m_pending;
+    SimControlLineReader m_reader;
 };
 
 } // namespace
@@ -107,38 +110,56 @@ int main(int argc, char *argv[])
     const QCommandLineOption split(QStringLiteral("split"), QStringLiteral("Chance that a message goes out in chunks."), QStringLiteral("chance"), QStringLiteral("0"));
     const QCommandLineOption truncate(QStringLiteral("truncate"), QStringLiteral("Chance that a data frame is cut short."), QStringLiteral("chance"), QStringLiteral("0"));
     const QCommandLineOption status(QStringLiteral("status"), QStringLiteral("Chance of a status message EE v before a message."), QStringLiteral("chance"), QStringLiteral("0"));
-    parser.addOptions({link, control, noStdin, hw, range, rate, pose, rotate, tumble, ideal, seed, rotatedSoftIron,
-                       noise, split, truncate, status});
+    const QCommandLineOption rawNoise(QStringLiteral("raw-noise"),
+        QStringLiteral(
+            "Noise bursts with any byte, 0xBB and 0xEE included (default: never those)."));
+    const QCommandLineOption headerNoise(QStringLiteral("header-noise"),
+        QStringLiteral("Chance of noise shaped as a frame header (BB a n) before a message."),
+        QStringLiteral("chance"), QStringLiteral("0"));
+    const QCommandLineOption cut(QStringLiteral("cut"),
+        QStringLiteral(
+            "Chance that a data frame is cut short with the next message right after (no filler)."),
+        QStringLiteral("chance"), QStringLiteral("0"));
+    parser.addOptions({link, control, noStdin, hw, range, rate, pose, rotate, tumble, ideal, seed,
+        rotatedSoftIron, noise, split, truncate, status, rawNoise, headerNoise, cut});
     parser.process(app);
 
+    auto refuse = [](const QCommandLineOption &o, const QString &why) {
+        std::fprintf(stderr, "velmar-sim: bad value for --%s: %s\n", qPrintable(o.names().first()),
+            qPrintable(why));
+        std::exit(2);
+    };
     auto number = [&](const QCommandLineOption &o, double low, double high) {
-        bool ok = false;
-        const double v = parser.value(o).toDouble(&ok);
-        if (!ok || v < low || v > high) {
-            std::fprintf(stderr, "velmar-sim: bad value for --%s\n", qPrintable(o.names().first()));
-            std::exit(2);
-        }
+        double v = 0;
+        QString why;
+        if (!parseSimNumber(parser.value(o), low, high, &v, &why))
+            refuse(o, why);
+        return v;
+    };
+    auto whole = [&](const QCommandLineOption &o, quint64 low, quint64 high, int base = 10) {
+        quint64 v = 0;
+        QString why;
+        if (!parseSimWhole(parser.value(o), low, high, &v, &why, base))
+            refuse(o, why);
         return v;
     };
 
     ModuleSimulator::Options options;
     options.linkPath = parser.value(link);
-    options.identity.hardwareVersion = quint16(number(hw, 0, 65535));
-    bool ok = false;
-    const uint rangeByte = parser.value(range).toUInt(&ok, 0);
-    if (!ok || rangeByte > 255) {
-        std::fprintf(stderr, "velmar-sim: bad value for --range\n");
-        return 2;
-    }
-    options.identity.sensorsRange = quint8(rangeByte);
-    options.streamRate = number(rate, 0.01, 100000);
+    options.identity.hardwareVersion = quint16(whole(hw, 0, 65535));
+    options.identity.sensorsRange = quint8(whole(range, 0, 255, 0));
+    options.streamRate
+        = number(rate, ModuleSimulator::minStreamRate, ModuleSimulator::maxStreamRate);
     options.sensorErrors = !parser.isSet(ideal);
-    options.seed = quint64(number(seed, 0, 1e18));
+    options.seed = whole(seed, 0, std::numeric_limits<quint64>::max());
     options.rotatedSoftIron = parser.isSet(rotatedSoftIron);
     options.faults.noiseChance = number(noise, 0, 1);
     options.faults.splitChance = number(split, 0, 1);
     options.faults.truncateChance = number(truncate, 0, 1);
     options.faults.statusChance = number(status, 0, 1);
+    options.faults.rawNoise = parser.isSet(rawNoise);
+    options.faults.headerNoiseChance = number(headerNoise, 0, 1);
+    options.faults.cutChance = number(cut, 0, 1);
     options.motion = SimMotion::tumbling();
     if (parser.isSet(pose)) {
         SimPose p;
@@ -151,11 +172,15 @@ int main(int argc, char *argv[])
     if (parser.isSet(rotate)) {
         const QStringList parts = parser.value(rotate).split(QLatin1Char(':'));
         const QString axis = parts.value(0).toLower();
-        const double degPerSec = parts.value(1).toDouble(&ok);
-        if (parts.size() != 2 || !ok || axis.size() != 1 || axis[0] < QLatin1Char('x') || axis[0] > QLatin1Char('z')) {
+        if (parts.size() != 2 || axis.size() != 1 || axis[0] < QLatin1Char('x')
+            || axis[0] > QLatin1Char('z')) {
             std::fprintf(stderr, "velmar-sim: --rotate takes axis:rate, e.g. z:30\n");
             return 2;
         }
+        double degPerSec = 0;
+        QString why;
+        if (!parseSimNumber(parts[1], -simMaxTurnRate, simMaxTurnRate, &degPerSec, &why))
+            refuse(rotate, why);
         std::array<double, 3> a{0, 0, 0};
         a[std::size_t(axis[0].unicode() - 'x')] = 1;
         options.motion = SimMotion::rotating(options.motion.kind == SimMotion::Still ? options.motion.pose : SimPose::ZUp, a, degPerSec);

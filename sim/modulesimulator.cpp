@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <deque>
 #include <fcntl.h>
@@ -58,7 +59,9 @@ struct ModuleSimulator::Private
     explicit Private(const Options &o)
         : options(o)
         , module(o.identity)
-        , streamRate(o.streamRate)
+        , streamRate(std::isfinite(o.streamRate)
+                  ? std::clamp(o.streamRate, minStreamRate, maxStreamRate)
+                  : 100.0)
         , faults(o.faults)
     {
         SensorModel &sensors = module.sensors();
@@ -117,6 +120,8 @@ struct ModuleSimulator::Private
     bool listening = false;
     bool wantWritable = false;
     double nextStreamDue = 0;
+    double lastStreamAt = -1; // when the latest streamed frame was queued
+    double scheduledRate = 0; // the rate nextStreamDue was computed with
     SimModule::StreamMode lastMode = SimModule::StreamMode::Off;
 };
 
@@ -246,6 +251,13 @@ void ModuleSimulator::Private::serviceStream(double now, double rate, double qui
         if (!listening || now < quietUntil)
             return;
     }
+    if (rate != scheduledRate) {
+        // A new rate counts from the latest frame, not from a slot drawn at the
+        // old one: after 0.01/s the next frame would otherwise be 100 s away.
+        if (lastStreamAt >= 0 && !starting)
+            nextStreamDue = std::max(lastStreamAt + 1.0 / rate, quietUntil);
+        scheduledRate = rate;
+    }
     if (!line.isEmpty() || now < nextStreamDue)
         return;
     QByteArray frame;
@@ -263,8 +275,9 @@ void ModuleSimulator::Private::serviceStream(double now, double rate, double qui
     // filler of a cut frame) do not catch up in a burst: a real module drops
     // the samples it could not send, and frames at least half a period apart
     // reach a receiver as separate samples.
-    const double period = 1.0 / std::max(rate, 0.01);
+    const double period = 1.0 / rate;
     nextStreamDue = std::max(nextStreamDue + period, now + period / 2);
+    lastStreamAt = now;
 }
 
 void ModuleSimulator::Private::serviceOutput(double quietUntil)
@@ -281,20 +294,27 @@ void ModuleSimulator::Private::serviceOutput(double quietUntil)
             return;
         }
         wantWritable = false;
+        const auto openers
+            = quint64(std::count_if(front.bytes.constData(), front.bytes.constData() + n,
+                [](char b) { return b == char(0xBB) || b == char(0xEE); }));
         OutputLine::Chunk done;
         const bool complete = line.consumed(int(n), clock(), &done);
         std::lock_guard<std::mutex> lock(mutex);
         counters.bytesSent += quint64(n);
-        if (kind == OutputLine::Kind::Noise)
+        if (kind == OutputLine::Kind::Noise) {
             counters.noiseBytes += quint64(n);
+            counters.noiseOpenerBytes += openers;
+        }
         if (!complete)
             continue;
         if (kind == OutputLine::Kind::Status)
             ++counters.statusMessages;
+        counters.headerNoise += done.headerShaped ? 1 : 0;
         if (!done.endsFrame)
             continue;
         ++counters.dataFrames;
         counters.intactDataFrames += done.intact ? 1 : 0;
+        counters.cutFrames += done.unpadded ? 1 : 0;
         if (kind == OutputLine::Kind::Stream) {
             ++counters.streamFrames;
             counters.intactStreamFrames += done.intact ? 1 : 0;
@@ -488,9 +508,11 @@ SimSensorErrors ModuleSimulator::sensorErrors() const
 
 void ModuleSimulator::setStreamRate(double framesPerSecond)
 {
+    if (!std::isfinite(framesPerSecond))
+        return; // NaN would stream at the line limit, and nothing is slower than forever
     {
         std::lock_guard<std::mutex> lock(d->mutex);
-        d->streamRate = std::max(framesPerSecond, 0.01);
+        d->streamRate = std::clamp(framesPerSecond, minStreamRate, maxStreamRate);
     }
     d->wakeUp();
 }

@@ -25,6 +25,9 @@ class ModuleSimulator
 {
 public:
     static constexpr double lineBytesPerSecond = 11520.0;
+    // Stream rates outside these are clamped (frames per second).
+    static constexpr double minStreamRate = 0.01;
+    static constexpr double maxStreamRate = 100000.0;
 
     struct Options
     {
@@ -69,7 +72,8 @@ public:
     void setSensorErrors(const SimSensorErrors &errors); // used while enabled
     SimSensorErrors sensorErrors() const;
 
-    // Streaming.
+    // Streaming. A new rate takes effect at once, counted from the latest
+    // frame; a rate that is not a number is ignored.
     void setStreamRate(double framesPerSecond);
     double streamRate() const;
     // While on, each streamed frame carries its sequence number (1, 2, 3, ...

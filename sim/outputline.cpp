@@ -1,6 +1,7 @@
 #include "outputline.h"
 
 #include <algorithm>
+#include <iterator>
 #include <vector>
 
 namespace {
@@ -9,7 +10,22 @@ constexpr quint8 dataStart = 0xBB;
 constexpr double fillerGap = 0.003;
 constexpr int fillerSingles = 11;
 
+constexpr quint8 streamStart = 0x06;
+constexpr int imageSize = 176;
+
 bool opensMessage(quint8 byte) { return byte == dataStart || byte == statusStart; }
+
+// The blocks a module streams: a header of one of them is a frame to any
+// receiver, so noise never carries it.
+bool streamedBlock(quint8 address, quint8 count)
+{
+    return address == streamStart && (count == 34 || count == 12);
+}
+
+// Headers of blocks that must never change unasked (the calibration mirrors,
+// Control1, "Sensors Range") and of the whole map, which comes only when asked for.
+const quint8 favouriteHeaders[][2]
+    = {{0x40, 0x30}, {0x37, 0x30}, {0x34, 0x01}, {0x36, 0x01}, {0x00, 0xB0}};
 } // namespace
 
 OutputLine::OutputLine(double bytesPerSecond)
@@ -26,16 +42,46 @@ void OutputLine::setFaults(const SimFaults &faults)
     m_faults = faults;
 }
 
-void OutputLine::pushNoise(int count, double gapBefore)
+void OutputLine::pushNoise(int count, double gapBefore, bool raw)
 {
     std::uniform_int_distribution<int> byte(0, 255);
     QByteArray noise;
     while (noise.size() < count) {
         const quint8 b = quint8(byte(m_rng));
-        if (!opensMessage(b))
+        if (raw || !opensMessage(b))
             noise.append(char(b));
     }
+    // Raw noise may hold any header but a streamed block's, and does not end
+    // in 0xEE: a status start right before a message takes the message's first
+    // byte as its value, and no receiver gets that message back.
+    for (int i = 0; i + 2 < noise.size(); ++i) {
+        if (quint8(noise[i]) == dataStart
+            && streamedBlock(quint8(noise[i + 1]), quint8(noise[i + 2])))
+            noise[i + 1] = char(streamStart + 1);
+    }
+    if (quint8(noise.back()) == statusStart)
+        noise.back() = char(statusStart - 1);
     m_queue.push_back({noise, gapBefore, Kind::Noise, false, true});
+}
+
+void OutputLine::pushHeaderNoise()
+{
+    quint8 address, count;
+    if (std::uniform_int_distribution<int>(0, 1)(m_rng) == 0) {
+        const auto &h = favouriteHeaders[std::uniform_int_distribution<std::size_t>(
+            0, std::size(favouriteHeaders) - 1)(m_rng)];
+        address = h[0];
+        count = h[1];
+    } else {
+        do {
+            address = quint8(std::uniform_int_distribution<int>(0, imageSize - 1)(m_rng));
+            count = quint8(std::uniform_int_distribution<int>(1, imageSize - address)(m_rng));
+        } while (streamedBlock(address, count));
+    }
+    const char header[3] = {char(dataStart), char(address), char(count)};
+    Chunk chunk {QByteArray(header, 3), 0, Kind::Noise, false, true};
+    chunk.headerShaped = true;
+    m_queue.push_back(chunk);
 }
 
 void OutputLine::enqueueFrame(const QByteArray &frame, Kind kind, int stampGuard)
@@ -48,7 +94,10 @@ void OutputLine::enqueueFrame(const QByteArray &frame, Kind kind, int stampGuard
         m_queue.push_back({QByteArray(status, 2), 0, Kind::Status, false, true});
     }
     if (happens(m_faults.noiseChance))
-        pushNoise(std::uniform_int_distribution<int>(1, std::max(1, m_faults.noiseMaxBytes))(m_rng), 0);
+        pushNoise(std::uniform_int_distribution<int>(1, std::max(1, m_faults.noiseMaxBytes))(m_rng),
+            0, m_faults.rawNoise);
+    if (happens(m_faults.headerNoiseChance))
+        pushHeaderNoise();
 
     const int count = frame.size() - 3;
     if (count > 0 && happens(m_faults.truncateChance)) {
@@ -77,6 +126,19 @@ void OutputLine::enqueueFrame(const QByteArray &frame, Kind kind, int stampGuard
             pushNoise(1, fillerGap);
         if (tail > single)
             pushNoise(tail - single, fillerGap);
+        return;
+    }
+
+    if (frame.size() >= 2 && happens(m_faults.cutChance)) {
+        // Cut anywhere after the start byte, the header itself included, as a
+        // line that drops out does; a stamp guard keeps the stamp off the line.
+        int keep = frame.size() - 1;
+        if (stampGuard > 0)
+            keep = std::min(keep, 3 + stampGuard);
+        keep = std::uniform_int_distribution<int>(1, keep)(m_rng);
+        Chunk chunk {frame.left(keep), 0, kind, true, false};
+        chunk.unpadded = true;
+        m_queue.push_back(chunk);
         return;
     }
 

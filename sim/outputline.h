@@ -8,7 +8,7 @@
 #include <random>
 
 // The module's transmit side: messages become chunks with the line faults
-// applied (noise, status messages, splits, truncations), and chunks leave no
+// applied (noise, status messages, splits, truncations, cuts), and chunks leave no
 // faster than the line rate. Used by the simulator thread only.
 class OutputLine
 {
@@ -22,6 +22,8 @@ public:
         Kind kind = Kind::Noise;
         bool endsFrame = false; // the last chunk of a data frame
         bool intact = true;
+        bool headerShaped = false; // noise shaped as a data frame header
+        bool unpadded = false; // a cut frame with nothing filling its gap
     };
 
     explicit OutputLine(double bytesPerSecond);
@@ -42,7 +44,8 @@ public:
     double lineFreeAt() const { return m_lineFreeAt; }
 
 private:
-    void pushNoise(int count, double gapBefore);
+    void pushNoise(int count, double gapBefore, bool raw = false);
+    void pushHeaderNoise();
 
     std::deque<Chunk> m_queue;
     double m_bytesPerSecond;

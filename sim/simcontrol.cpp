@@ -4,30 +4,37 @@
 
 #include <QStringList>
 
+#include <cmath>
+#include <cstring>
+#include <limits>
+
 namespace {
 
-const char *const helpText =
-    "pose z-up|z-down|y-up|y-down|x-up|x-down [heading-deg]  hold still in a pose\n"
-    "rotate x|y|z <deg/s>        turn about a body axis, from the current pose\n"
-    "tumble                      turn through every direction within a minute\n"
-    "errors on|off               sensor errors and noise (off: ideal sensor)\n"
-    "seed <n> [rotated]          draw new sensor errors; rotated: soft iron off the axes\n"
-    "rate <frames/s>             streaming rate\n"
-    "range <byte>                \"Sensors Range\" (decimal or 0x..)\n"
-    "hw <version>                \"Hardware Version\", 1442 or 2542\n"
-    "noise <chance> [max-bytes]  noise bursts between messages\n"
-    "split <chance>              messages in several chunks\n"
-    "truncate <chance>           data frames cut short\n"
-    "status <chance>             status messages EE v\n"
-    "faults off                  no line faults\n"
-    "stall <ms>                  the line goes quiet\n"
-    "vanish [ms]                 pull the cable; back after ms, or at \"replug\"\n"
-    "replug                      plug the cable in again\n"
-    "stamp on|off                sequence numbers in raw \"Gyroscope X\"\n"
-    "stats                       counters\n"
-    "truth                       true orientation and sensor values now\n"
-    "help                        this list\n"
-    "quit                        stop the simulator\n";
+const char *const helpText
+    = "pose z-up|z-down|y-up|y-down|x-up|x-down [heading-deg]  hold still in a pose\n"
+      "rotate x|y|z <deg/s>        turn about a body axis, from the current pose\n"
+      "tumble                      turn through every direction within a minute\n"
+      "errors on|off               sensor errors and noise (off: ideal sensor)\n"
+      "seed <n> [rotated]          draw new sensor errors; rotated: soft iron off the axes\n"
+      "rate <frames/s>             streaming rate\n"
+      "range <byte>                \"Sensors Range\" (decimal or 0x..)\n"
+      "hw <version>                \"Hardware Version\", 1442 or 2542\n"
+      "noise <chance> [max-bytes]  noise bursts between messages\n"
+      "split <chance>              messages in several chunks\n"
+      "truncate <chance>           data frames cut short\n"
+      "status <chance>             status messages EE v\n"
+      "raw-noise on|off            noise bursts with any byte, 0xBB and 0xEE included\n"
+      "header-noise <chance>       noise shaped as a frame header (BB a n) before a message\n"
+      "cut <chance>                data frames cut short, the next message right after\n"
+      "faults off                  no line faults\n"
+      "stall <ms>                  the line goes quiet\n"
+      "vanish [ms]                 pull the cable; back after ms, or at \"replug\"\n"
+      "replug                      plug the cable in again\n"
+      "stamp on|off                sequence numbers in raw \"Gyroscope X\"\n"
+      "stats                       counters\n"
+      "truth                       true orientation and sensor values now\n"
+      "help                        this list\n"
+      "quit                        stop the simulator\n";
 
 } // namespace
 
@@ -47,11 +54,11 @@ bool parseSimPose(const QString &name, SimPose *pose)
 
 namespace {
 
-bool parseChance(const QString &text, double *chance)
+constexpr quint64 maxNoiseBurst = 4096;
+
+QString numberText(double v)
 {
-    bool ok = false;
-    *chance = text.toDouble(&ok);
-    return ok && *chance >= 0 && *chance <= 1;
+    return QString::number(v, 'g', 10);
 }
 
 QString triple(const std::array<double, 3> &v)
@@ -71,6 +78,66 @@ QString simControlHelp()
     return QString::fromLatin1(helpText);
 }
 
+bool parseSimNumber(const QString &text, double low, double high, double *value, QString *why)
+{
+    bool ok = false;
+    const double v = text.toDouble(&ok);
+    // toDouble takes "nan" and "inf"; neither is a rate, a chance or an angle.
+    if (!ok || !std::isfinite(v) || v < low || v > high) {
+        if (why)
+            *why = QStringLiteral("%1 is not a number from %2 to %3")
+                       .arg(text, numberText(low), numberText(high));
+        return false;
+    }
+    *value = v;
+    return true;
+}
+
+bool parseSimWhole(
+    const QString &text, quint64 low, quint64 high, quint64 *value, QString *why, int base)
+{
+    bool ok = false;
+    const quint64 v = text.toULongLong(&ok, base);
+    if (!ok || v < low || v > high) {
+        if (why)
+            *why = QStringLiteral("%1 is not a whole number from %2 to %3")
+                       .arg(text)
+                       .arg(low)
+                       .arg(high);
+        return false;
+    }
+    *value = v;
+    return true;
+}
+
+std::vector<SimControlLineReader::Line> SimControlLineReader::feed(const char *data, int size)
+{
+    std::vector<Line> lines;
+    const char *const end = data + size;
+    while (data < end) {
+        const auto *newline
+            = static_cast<const char *>(std::memchr(data, '\n', std::size_t(end - data)));
+        const char *const stop = newline ? newline : end;
+        if (!m_discarding) {
+            if (m_line.size() + (stop - data) > maxLength) {
+                m_discarding = true;
+                m_line.clear();
+                lines.push_back({QString(), true});
+            } else {
+                m_line.append(data, int(stop - data));
+            }
+        }
+        if (!newline)
+            break;
+        if (!m_discarding)
+            lines.push_back({QString::fromUtf8(m_line), false});
+        m_line.clear();
+        m_discarding = false;
+        data = newline + 1;
+    }
+    return lines;
+}
+
 SimControlReply runControlLine(ModuleSimulator &sim, const QString &line)
 {
     const QStringList w = line.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
@@ -78,21 +145,30 @@ SimControlReply runControlLine(ModuleSimulator &sim, const QString &line)
         return {};
     const QString cmd = w[0].toLower();
     const int args = w.size() - 1;
-    bool ok = true;
+    QString why;
+    // Each refusal names the value and what was expected; nothing changes then.
+    auto number = [&why](const QString &text, double low, double high, double *value) {
+        return parseSimNumber(text, low, high, value, &why);
+    };
+    auto whole = [&why](const QString &text, quint64 low, quint64 high, quint64 *value,
+                     int base = 10) { return parseSimWhole(text, low, high, value, &why, base); };
+    constexpr quint64 longestMs = 2147483647;
 
     if (cmd == QLatin1String("pose") && args >= 1) {
         SimPose pose;
         if (!parseSimPose(w[1], &pose))
             return fail(QStringLiteral("unknown pose %1").arg(w[1]));
-        const double heading = args >= 2 ? w[2].toDouble(&ok) : 0.0;
-        if (!ok)
-            return fail(QStringLiteral("bad heading"));
+        double heading = 0;
+        if (args >= 2 && !number(w[2], -360, 360, &heading))
+            return fail(QStringLiteral("bad heading: ") + why);
         sim.setMotion(SimMotion::still(pose, heading));
     } else if (cmd == QLatin1String("rotate") && args == 2) {
         const QString axis = w[1].toLower();
-        const double rate = w[2].toDouble(&ok);
-        if (!ok || (axis != QLatin1String("x") && axis != QLatin1String("y") && axis != QLatin1String("z")))
+        if (axis != QLatin1String("x") && axis != QLatin1String("y") && axis != QLatin1String("z"))
             return fail(QStringLiteral("usage: rotate x|y|z <deg/s>"));
+        double rate;
+        if (!number(w[2], -simMaxTurnRate, simMaxTurnRate, &rate))
+            return fail(QStringLiteral("bad turn rate: ") + why);
         std::array<double, 3> a{0, 0, 0};
         a[std::size_t(axis[0].unicode() - 'x')] = 1;
         const SimMotion now = sim.motion();
@@ -103,72 +179,97 @@ SimControlReply runControlLine(ModuleSimulator &sim, const QString &line)
                && (w[1] == QLatin1String("on") || w[1] == QLatin1String("off"))) {
         sim.setSensorErrorsEnabled(w[1] == QLatin1String("on"));
     } else if (cmd == QLatin1String("seed") && args >= 1) {
-        const quint64 seed = w[1].toULongLong(&ok);
-        if (!ok)
-            return fail(QStringLiteral("bad seed"));
+        quint64 seed;
+        if (!whole(w[1], 0, std::numeric_limits<quint64>::max(), &seed))
+            return fail(QStringLiteral("bad seed: ") + why);
         sim.setSensorErrors(SimSensorErrors::generate(seed, args >= 2 && w[2] == QLatin1String("rotated")));
     } else if (cmd == QLatin1String("rate") && args == 1) {
-        const double rate = w[1].toDouble(&ok);
-        if (!ok || rate <= 0)
-            return fail(QStringLiteral("bad rate"));
+        double rate;
+        if (!number(w[1], ModuleSimulator::minStreamRate, ModuleSimulator::maxStreamRate, &rate))
+            return fail(QStringLiteral("bad rate: ") + why);
         sim.setStreamRate(rate);
     } else if (cmd == QLatin1String("range") && args == 1) {
-        const uint range = w[1].toUInt(&ok, 0);
-        if (!ok || range > 255)
-            return fail(QStringLiteral("bad range byte"));
+        quint64 range;
+        if (!whole(w[1], 0, 255, &range, 0))
+            return fail(QStringLiteral("bad range byte: ") + why);
         sim.setSensorsRange(quint8(range));
     } else if (cmd == QLatin1String("hw") && args == 1) {
-        const uint version = w[1].toUInt(&ok);
-        if (!ok || version > 65535)
-            return fail(QStringLiteral("bad hardware version"));
+        quint64 version;
+        if (!whole(w[1], 0, 65535, &version))
+            return fail(QStringLiteral("bad hardware version: ") + why);
         sim.setHardwareVersion(quint16(version));
-    } else if ((cmd == QLatin1String("noise") || cmd == QLatin1String("split") || cmd == QLatin1String("truncate")
-                || cmd == QLatin1String("status"))
-               && args >= 1) {
+    } else if ((cmd == QLatin1String("noise") || cmd == QLatin1String("split")
+                   || cmd == QLatin1String("truncate") || cmd == QLatin1String("status")
+                   || cmd == QLatin1String("header-noise") || cmd == QLatin1String("cut"))
+        && (args == 1 || (args == 2 && cmd == QLatin1String("noise")))) {
         double chance;
-        if (!parseChance(w[1], &chance))
-            return fail(QStringLiteral("a chance is a number from 0 to 1"));
+        if (!number(w[1], 0, 1, &chance))
+            return fail(QStringLiteral("bad chance: ") + why);
         SimFaults f = sim.faults();
         if (cmd == QLatin1String("noise")) {
+            quint64 most = quint64(f.noiseMaxBytes);
+            if (args >= 2 && !whole(w[2], 1, maxNoiseBurst, &most))
+                return fail(QStringLiteral("bad burst length: ") + why);
             f.noiseChance = chance;
-            if (args >= 2)
-                f.noiseMaxBytes = qMax(1, w[2].toInt());
+            f.noiseMaxBytes = int(most);
         } else if (cmd == QLatin1String("split")) {
             f.splitChance = chance;
         } else if (cmd == QLatin1String("truncate")) {
             f.truncateChance = chance;
+        } else if (cmd == QLatin1String("header-noise")) {
+            f.headerNoiseChance = chance;
+        } else if (cmd == QLatin1String("cut")) {
+            f.cutChance = chance;
         } else {
             f.statusChance = chance;
         }
+        sim.setFaults(f);
+    } else if (cmd == QLatin1String("raw-noise") && args == 1
+        && (w[1] == QLatin1String("on") || w[1] == QLatin1String("off"))) {
+        SimFaults f = sim.faults();
+        f.rawNoise = w[1] == QLatin1String("on");
         sim.setFaults(f);
     } else if (cmd == QLatin1String("faults") && args == 1 && w[1] == QLatin1String("off")) {
         SimFaults f;
         f.seed = sim.faults().seed;
         sim.setFaults(f);
     } else if (cmd == QLatin1String("stall") && args == 1) {
-        const int ms = w[1].toInt(&ok);
-        if (!ok || ms < 0)
-            return fail(QStringLiteral("bad duration"));
-        sim.stall(ms);
+        quint64 ms;
+        if (!whole(w[1], 0, longestMs, &ms))
+            return fail(QStringLiteral("bad duration: ") + why);
+        sim.stall(int(ms));
     } else if (cmd == QLatin1String("vanish") && args <= 1) {
-        const int ms = args == 1 ? w[1].toInt(&ok) : -1;
-        if (!ok || (args == 1 && ms < 0))
-            return fail(QStringLiteral("bad duration"));
-        sim.unplug(ms);
+        quint64 ms = 0;
+        if (args == 1 && !whole(w[1], 0, longestMs, &ms))
+            return fail(QStringLiteral("bad duration: ") + why);
+        sim.unplug(args == 1 ? int(ms) : -1);
     } else if (cmd == QLatin1String("replug") && args == 0) {
         sim.replug();
         return {true, false, sim.slavePath()};
     } else if (cmd == QLatin1String("stamp") && args == 1
-               && (w[1] == QLatin1String("on") || w[1] == QLatin1String("off"))) {
+        && (w[1] == QLatin1String("on") || w[1] == QLatin1String("off"))) {
         sim.setSequenceStamp(w[1] == QLatin1String("on"));
     } else if (cmd == QLatin1String("stats") && args == 0) {
         const SimCounters c = sim.counters();
         return {true, false,
-                QStringLiteral("frames %1 (intact %2), streamed %3 (intact %4), status %5, noise bytes %6, "
-                               "bytes sent %7, received %8, requests %9 (read %10, write %11)")
-                    .arg(c.dataFrames).arg(c.intactDataFrames).arg(c.streamFrames).arg(c.intactStreamFrames)
-                    .arg(c.statusMessages).arg(c.noiseBytes).arg(c.bytesSent).arg(c.bytesReceived)
-                    .arg(c.requestsHandled).arg(c.readRequests).arg(c.writeRequests)};
+            QStringLiteral(
+                "frames %1 (intact %2, cut without filler %3), streamed %4 (intact %5), status %6, "
+                "noise bytes %7 (0xBB/0xEE %8, frame headers %9), bytes sent %10, received %11, "
+                "requests %12 (read %13, write %14)")
+                .arg(c.dataFrames)
+                .arg(c.intactDataFrames)
+                .arg(c.cutFrames)
+                .arg(c.streamFrames)
+                .arg(c.intactStreamFrames)
+                .arg(c.statusMessages)
+                .arg(c.noiseBytes)
+                .arg(c.noiseOpenerBytes)
+                .arg(c.headerNoise)
+                .arg(c.bytesSent)
+                .arg(c.bytesReceived)
+                .arg(c.requestsHandled)
+                .arg(c.readRequests)
+                .arg(c.writeRequests)};
     } else if (cmd == QLatin1String("truth") && args == 0) {
         const SimTruth t = sim.truth();
         return {true, false,

@@ -88,9 +88,11 @@ struct SimTruth
     SimFullScales fullScales;
 };
 
-// Faults on the line, applied to every message the module sends. Noise never
-// contains 0xBB or 0xEE: such a byte would open a phantom message that no
-// receiver of this checksum-free protocol can tell from a real one.
+// Faults on the line, applied to every message the module sends. By default
+// noise never contains 0xBB or 0xEE: such a byte would open a phantom message
+// that no receiver of this checksum-free protocol can tell from a real one.
+// rawNoise, headerNoiseChance and cutChance bring exactly those in, to test a
+// receiver that uses what it knows (which blocks it streams and asked for).
 struct SimFaults
 {
     double noiseChance = 0;     // a burst of 1..noiseMaxBytes noise bytes before a message
@@ -98,9 +100,23 @@ struct SimFaults
     double splitChance = 0;     // the message goes out in 2..4 chunks a few ms apart
     double truncateChance = 0;  // a data frame is cut short (then line noise fills its gap)
     double statusChance = 0;    // a status message EE v before a message
+    // Noise bursts draw from every byte value, 0xBB and 0xEE included. They
+    // still never hold the header of a streamed block (BB 06 22, BB 06 0C) nor
+    // end in 0xEE: either would take a frame from any receiver.
+    bool rawNoise = false;
+    // Three noise bytes shaped as a data frame header, BB a n, right before a
+    // message: a block inside the map that is not a streamed one, e.g. BB 40 30.
+    double headerNoiseChance = 0;
+    // A data frame is cut short anywhere after its first byte and the next
+    // message follows at once, with no filler.
+    double cutChance = 0;
     quint64 seed = 7;           // the faults are drawn from this seed
 
-    bool any() const { return noiseChance > 0 || splitChance > 0 || truncateChance > 0 || statusChance > 0; }
+    bool any() const
+    {
+        return noiseChance > 0 || splitChance > 0 || truncateChance > 0 || statusChance > 0
+            || rawNoise || headerNoiseChance > 0 || cutChance > 0;
+    }
 };
 
 // A request as the module received it.
@@ -121,7 +137,10 @@ struct SimCounters
     quint64 streamFrames = 0;       // of those, streamed ones (Control1 11 or 12)
     quint64 intactStreamFrames = 0;
     quint64 statusMessages = 0;
-    quint64 noiseBytes = 0;         // noise bursts and the filler after truncations
+    quint64 noiseBytes = 0; // noise bursts, header-shaped noise and the filler after truncations
+    quint64 noiseOpenerBytes = 0; // of those, 0xBB and 0xEE bytes (raw and header-shaped noise)
+    quint64 headerNoise = 0; // header-shaped noise BB a n sent whole
+    quint64 cutFrames = 0; // data frames cut short with the next message right after
     quint64 bytesSent = 0;          // everything written to the line
     quint64 bytesReceived = 0;
     quint64 requestsHandled = 0;    // read and write requests

@@ -7,9 +7,19 @@
 //    (the simulator sends one before each message), where the image shows the
 //    frame cut just before it (see StampTracker);
 //  - the samples the backend's handlers received came in stamp order;
+//  - no register outside the streamed block (ranges, calibration mirrors,
+//    Control1, ...) changed while streaming;
 //  - resident memory grew by less than 2 MB from the first minute (a third of
 //    the run for runs shorter than three minutes) to the end.
-// Exit code 0 when all hold. Usage: velmar-soak [seconds] [--seed N]
+// Two more faults, each switched on by an option, bring in what no filler-free
+// byte stream can avoid:
+//  --header-noise   noise with 0xBB and 0xEE, and frame headers such as BB 40 30
+//                   (1% of messages) right before a message;
+//  --unpadded-cuts  cut frames are followed at once by the next message, with no
+//                   filler; such a frame may take the frame after it along, so
+//                   then every intact frame but those is applied.
+// Exit code 0 when all hold.
+// Usage: velmar-soak [seconds] [--seed N] [--header-noise] [--unpadded-cuts]
 
 #include "soakprobe.h"
 
@@ -83,14 +93,20 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     int seconds = 600;
     quint64 seed = 7;
+    bool headerNoise = false, unpaddedCuts = false;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == QLatin1String("--seed") && i + 1 < args.size())
             seed = args[++i].toULongLong();
+        else if (args[i] == QLatin1String("--header-noise"))
+            headerNoise = true;
+        else if (args[i] == QLatin1String("--unpadded-cuts"))
+            unpaddedCuts = true;
         else if (args[i].toInt() > 0)
             seconds = args[i].toInt();
         else {
-            std::fprintf(stderr, "usage: velmar-soak [seconds] [--seed N]\n");
+            std::fprintf(stderr,
+                "usage: velmar-soak [seconds] [--seed N] [--header-noise] [--unpadded-cuts]\n");
             return 2;
         }
     }
@@ -162,15 +178,28 @@ int main(int argc, char **argv)
         magReference[std::size_t(i)] = qint16(moduleImage[std::size_t(0x12 + 2 * i)]
                                               | (moduleImage[std::size_t(0x13 + 2 * i)] << 8));
     magReferenceSet = true;
+    // What the link holds outside the streamed block now is what it must hold
+    // at the end of the streaming.
+    tracker.guardOutside();
+    if (!runUntil([] { return tracker.totals().guarding; }, 5000)) {
+        std::fprintf(stderr, "soak: no status message to watch the register image at\n");
+        return 1;
+    }
 
     SimFaults faults = options.faults;
     faults.noiseChance = 0.05;
     faults.splitChance = 0.2;
-    faults.truncateChance = 0.02;
+    faults.truncateChance = unpaddedCuts ? 0 : 0.02;
+    faults.cutChance = unpaddedCuts ? 0.02 : 0;
+    faults.rawNoise = headerNoise;
+    faults.headerNoiseChance = headerNoise ? 0.01 : 0;
     sim.setFaults(faults);
 
-    std::printf("soak: %d s at the line limit, 5%% noise, 20%% split, 2%% cut frames (seed %llu)\n", seconds,
-                static_cast<unsigned long long>(seed));
+    std::printf(
+        "soak: %d s at the line limit, 5%% %snoise, %s20%% split, 2%% cut frames %s(seed %llu)\n",
+        seconds, headerNoise ? "raw " : "", headerNoise ? "1% frame headers as noise, " : "",
+        unpaddedCuts ? "without filler " : "filled with noise ",
+        static_cast<unsigned long long>(seed));
     const int baselineAt = seconds >= 180 ? 60 : seconds / 3;
     long rssBaseline = 0;
     QElapsedTimer clock;
@@ -196,8 +225,14 @@ int main(int argc, char **argv)
 
     // Stop cutting frames, stop streaming and read the whole map: its answer
     // comes after the last streamed frame, with a status message before it.
-    faults.noiseChance = faults.splitChance = faults.truncateChance = 0;
+    faults.noiseChance = faults.splitChance = faults.truncateChance = faults.cutChance
+        = faults.headerNoiseChance = 0;
+    faults.rawNoise = false;
     sim.setFaults(faults);
+    // Let what is on its way land, then stop guarding: the read rewrites the map.
+    const quint64 landed = sim.counters().intactStreamFrames + 100;
+    runUntil([&] { return sim.counters().intactStreamFrames >= landed; }, 10000);
+    tracker.endGuard();
     // Only a whole-map read carries "Device ID".
     auto *deviceId = qobject_cast<RegistryItemModel *>(backend.registers().at(0));
     int fullReads = 0;
@@ -214,11 +249,17 @@ int main(int argc, char **argv)
 
     const quint64 cut = sent.streamFrames - sent.intactStreamFrames;
     const long growth = rssEnd - rssBaseline;
-    std::printf("frames streamed: %llu, intact %llu, cut %llu; noise bytes %llu, status messages %llu, bytes %llu\n",
-                static_cast<unsigned long long>(sent.streamFrames),
-                static_cast<unsigned long long>(sent.intactStreamFrames), static_cast<unsigned long long>(cut),
-                static_cast<unsigned long long>(sent.noiseBytes), static_cast<unsigned long long>(sent.statusMessages),
-                static_cast<unsigned long long>(sent.bytesSent));
+    std::printf("frames streamed: %llu, intact %llu, cut %llu (%llu without filler); noise bytes "
+                "%llu (0xBB/0xEE "
+                "%llu, frame headers %llu), status messages %llu, bytes %llu\n",
+        static_cast<unsigned long long>(sent.streamFrames),
+        static_cast<unsigned long long>(sent.intactStreamFrames),
+        static_cast<unsigned long long>(cut), static_cast<unsigned long long>(sent.cutFrames),
+        static_cast<unsigned long long>(sent.noiseBytes),
+        static_cast<unsigned long long>(sent.noiseOpenerBytes),
+        static_cast<unsigned long long>(sent.headerNoise),
+        static_cast<unsigned long long>(sent.statusMessages),
+        static_cast<unsigned long long>(sent.bytesSent));
     std::printf("register image: %llu looks, %llu frames applied, %llu cut frames filled with noise, "
                 "%llu stamps skipped, %llu backwards\n",
                 static_cast<unsigned long long>(seen.looks), static_cast<unsigned long long>(seen.fresh),
@@ -228,6 +269,12 @@ int main(int argc, char **argv)
                 "%llu cut, %llu backwards\n",
                 static_cast<unsigned long long>(samples), static_cast<unsigned long long>(samplesFresh),
                 static_cast<unsigned long long>(samplesCorrupt), static_cast<unsigned long long>(samplesBackwards));
+    QString changed;
+    for (int a : tracker.changedAddresses())
+        changed += QStringLiteral(" 0x%1").arg(a, 2, 16, QLatin1Char('0'));
+    std::printf("outside the streamed block: %llu changes%s%s\n",
+        static_cast<unsigned long long>(seen.outsideChanges), changed.isEmpty() ? "" : ", at",
+        qPrintable(changed));
     std::printf("resident memory: %ld kB at %d s, %ld kB at the end: growth %ld kB (limit %ld)\n", rssBaseline,
                 baselineAt, rssEnd, growth, rssGrowthLimitKb);
 
@@ -240,9 +287,26 @@ int main(int argc, char **argv)
     };
     expect(answered, "the final whole-map read was answered");
     expect(linkErrors == 0, "no link error");
-    expect(seen.fresh == sent.intactStreamFrames, "every intact frame applied, and only those");
-    expect(seen.corrupt == cut, "every cut frame seen once, filled with noise");
-    expect(seen.skipped == cut && seen.lastStamp <= sent.streamFrames, "the stamps skipped are the cut frames");
+    if (unpaddedCuts) {
+        // A frame cut without filler takes in the head of the next message, so
+        // the frame after it may be lost with it; no other.
+        expect(seen.fresh <= sent.intactStreamFrames
+                && seen.fresh + sent.cutFrames >= sent.intactStreamFrames,
+            "every intact frame applied but those a cut frame took along, and only intact ones");
+        expect(seen.corrupt <= cut && seen.lastStamp <= sent.streamFrames,
+            "no more corrupt frames than cut ones");
+        expect(sent.cutFrames > 0, "frames were cut without filler");
+    } else {
+        expect(seen.fresh == sent.intactStreamFrames, "every intact frame applied, and only those");
+        expect(seen.corrupt == cut, "every cut frame seen once, filled with noise");
+        expect(seen.skipped == cut && seen.lastStamp <= sent.streamFrames,
+            "the stamps skipped are the cut frames");
+    }
+    if (headerNoise)
+        expect(sent.headerNoise > 0 && sent.noiseOpenerBytes > 0,
+            "noise with 0xBB, 0xEE and frame headers was sent");
+    expect(
+        seen.outsideChanges == 0, "no register outside the streamed block changed while streaming");
     expect(seen.backwards == 0 && samplesBackwards == 0, "no stamp older than one before it");
     expect(samplesFresh <= seen.fresh && samplesCorrupt <= cut, "the handlers saw only what was applied");
     expect(cut > 0 && sent.noiseBytes > 0, "the line faults happened");

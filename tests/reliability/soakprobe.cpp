@@ -33,10 +33,57 @@ bool StampTracker::contentMatches(const quint8 *image) const
     return true;
 }
 
+void StampTracker::guardOutside()
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_guardArmed = true;
+    m_totals.guarding = false;
+}
+
+void StampTracker::endGuard()
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_guardArmed = false;
+    m_totals.guarding = false;
+}
+
+std::vector<int> StampTracker::changedAddresses() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    std::vector<int> addresses;
+    for (int a = 0; a < imageSize; ++a) {
+        if (m_changed[std::size_t(a)])
+            addresses.push_back(a);
+    }
+    return addresses;
+}
+
+void StampTracker::watchOutside(const quint8 *image)
+{
+    if (!m_guardArmed)
+        return;
+    auto outside = [](int a) { return a < frameStart || a >= frameStart + frameLength; };
+    if (!m_totals.guarding) {
+        std::copy_n(image, imageSize, m_outside.begin());
+        m_totals.guarding = true;
+        return;
+    }
+    bool changed = false;
+    for (int a = 0; a < imageSize; ++a) {
+        if (outside(a) && image[a] != m_outside[std::size_t(a)]) {
+            m_changed[std::size_t(a)] = true;
+            m_outside[std::size_t(a)] = image[a];
+            changed = true;
+        }
+    }
+    m_totals.outsideChanges += changed ? 1 : 0;
+}
+
 void StampTracker::look(const quint8 *image)
 {
     std::lock_guard<std::mutex> guard(m_lock);
     ++m_totals.looks;
+    watchOutside(image);
     if (!contentMatches(image)) {
         ++m_totals.corrupt;
         return;

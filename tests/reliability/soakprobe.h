@@ -4,6 +4,7 @@
 
 #include <array>
 #include <mutex>
+#include <vector>
 
 // Follows the sequence stamps of streamed measurement frames (raw "Gyroscope X",
 // 1, 2, ... 32767 and round again) as they appear in the register image.
@@ -32,7 +33,10 @@ public:
         quint64 backwards = 0; // an older stamp after a newer one: must stay 0
         quint64 skipped = 0;   // stamps jumped over between fresh ones
         quint64 lastStamp = 0; // counted from 1 without wrapping
+        bool guarding = false; // the registers outside the block are watched
+        quint64 outsideChanges = 0; // looks that found them changed: must stay 0
     };
+    static constexpr int imageSize = 176;
 
     // The content every intact streamed frame of a module held still carries,
     // apart from the stamp and the slowly drifting temperature. Until it is set,
@@ -41,14 +45,28 @@ public:
     void look(const quint8 *image);
     Totals totals() const;
 
+    // Watches every register outside the streamed block (ranges, calibration
+    // mirrors, Control1, ...), which streaming must never change: the first
+    // look after guardOutside() takes their content as the reference, and each
+    // later change counts once (the changed content becomes the reference).
+    // endGuard() stops watching, e.g. before a read rewrites the map.
+    void guardOutside();
+    void endGuard();
+    // The addresses seen changed, in order.
+    std::vector<int> changedAddresses() const;
+
 private:
     bool contentMatches(const quint8 *image) const;
+    void watchOutside(const quint8 *image);
 
     mutable std::mutex m_lock; // looks come from the processing thread
     std::array<quint8, frameLength> m_reference{};
     bool m_hasReference = false;
     int m_last = 0;
     Totals m_totals;
+    bool m_guardArmed = false;
+    std::array<quint8, imageSize> m_outside {};
+    std::array<bool, imageSize> m_changed {};
 };
 
 // Resident memory of this process in kilobytes (0 where /proc is missing).

@@ -102,6 +102,41 @@ private slots:
         QCOMPARE(tracker.totals().fresh, quint64(0));
     }
 
+    // Streaming writes only its block; a byte changed anywhere else is noise
+    // taken for a frame, counted once per change, with its address.
+    void changeOutsideTheStreamedBlockIsCountedOnce()
+    {
+        StampTracker tracker;
+        Image image = frameImage(1);
+        image[0x36] = 0x08;
+        tracker.look(image.data()); // not guarding yet
+        tracker.guardOutside();
+        QVERIFY(!tracker.totals().guarding);
+        image[0x40] = 0x55; // before the reference: part of it
+        tracker.look(image.data());
+        QVERIFY(tracker.totals().guarding);
+        // A new frame, corrupt or not, changes only the block.
+        const Image before = image;
+        image = frameImage(2, 0x77);
+        image[0x36] = before[0x36];
+        image[0x40] = before[0x40];
+        tracker.look(image.data());
+        QCOMPARE(tracker.totals().outsideChanges, quint64(0));
+        // The edges of the block: 0x05 and 0x28 lie outside it.
+        image[0x05] ^= 1;
+        image[0x28] ^= 1;
+        image[0x36] = 0x18;
+        tracker.look(image.data());
+        tracker.look(image.data()); // the same change is not counted again
+        QCOMPARE(tracker.totals().outsideChanges, quint64(1));
+        QCOMPARE(tracker.changedAddresses(), (std::vector<int> {0x05, 0x28, 0x36}));
+        tracker.endGuard();
+        image[0x70] = 1;
+        tracker.look(image.data());
+        QCOMPARE(tracker.totals().outsideChanges, quint64(1));
+        QVERIFY(!tracker.totals().guarding);
+    }
+
     void residentMemoryIsReadable() { QVERIFY(residentKilobytes() > 0); }
 };
 

@@ -157,6 +157,101 @@ private slots:
         QCOMPARE(cut, frames - intact);
     }
 
+    // Raw noise carries the bytes that open messages, but never the header of
+    // a streamed block, which would be a frame to anyone, nor a final 0xEE.
+    void rawNoiseCarriesMessageStarts()
+    {
+        OutputLine line(11520);
+        SimFaults faults;
+        faults.noiseChance = 1;
+        faults.noiseMaxBytes = 64;
+        faults.rawNoise = true;
+        line.setFaults(faults);
+        for (int i = 0; i < 2000; ++i)
+            line.enqueueFrame(dataFrame(6, 34), OutputLine::Kind::Stream);
+        int bb = 0, ee = 0, frames = 0;
+        for (const auto &c : drain(line)) {
+            if (c.kind != OutputLine::Kind::Noise) {
+                QCOMPARE(c.bytes, dataFrame(6, 34));
+                ++frames;
+                continue;
+            }
+            QVERIFY(!c.headerShaped);
+            bb += c.bytes.count(char(0xBB));
+            ee += c.bytes.count(char(0xEE));
+            for (const char *streamed : {"\xBB\x06\x22", "\xBB\x06\x0C"})
+                QVERIFY(!c.bytes.contains(QByteArray(streamed, 3)));
+            QVERIFY(!c.bytes.endsWith(char(0xEE))); // it would eat the next message's first byte
+        }
+        QCOMPARE(frames, 2000);
+        // About 65000 noise bytes: each value comes about 250 times.
+        QVERIFY2(bb > 100 && ee > 100, qPrintable(QStringLiteral("%1 %2").arg(bb).arg(ee)));
+    }
+
+    void headerNoiseIsShapedAsAFrameHeader()
+    {
+        OutputLine line(11520);
+        SimFaults faults;
+        faults.headerNoiseChance = 1;
+        line.setFaults(faults);
+        for (int i = 0; i < 400; ++i)
+            line.enqueueFrame(dataFrame(6, 34), OutputLine::Kind::Stream);
+        const auto chunks = drain(line);
+        QCOMPARE(chunks.size(), 800);
+        QSet<QByteArray> headers;
+        for (int i = 0; i < chunks.size(); i += 2) {
+            // The header right before the message, nothing between.
+            const OutputLine::Chunk &h = chunks[i];
+            QVERIFY(h.headerShaped && h.kind == OutputLine::Kind::Noise && !h.endsFrame);
+            QCOMPARE(h.bytes.size(), 3);
+            QCOMPARE(quint8(h.bytes[0]), quint8(0xBB));
+            const int address = quint8(h.bytes[1]), count = quint8(h.bytes[2]);
+            QVERIFY(count >= 1 && address + count <= 176);
+            QVERIFY(!(address == 6 && (count == 34 || count == 12)));
+            headers.insert(h.bytes);
+            QCOMPARE(chunks[i + 1].bytes, dataFrame(6, 34));
+        }
+        // The blocks whose change matters most come up, and others too.
+        QVERIFY(headers.contains(hex("BB4030")));
+        QVERIFY(headers.contains(hex("BB3730")));
+        QVERIFY(headers.size() > 50);
+    }
+
+    // A cut frame is a proper prefix of the frame from its first byte on, and
+    // the next message follows it with no filler.
+    void cutFrameIsFollowedAtOnce()
+    {
+        OutputLine line(11520);
+        SimFaults faults;
+        faults.cutChance = 0.5;
+        line.setFaults(faults);
+        for (int i = 0; i < 400; ++i)
+            line.enqueueFrame(dataFrame(6, 34), OutputLine::Kind::Stream, i % 2 == 0 ? 6 : 0);
+        const auto chunks = drain(line);
+        QCOMPARE(chunks.size(), 400);
+        int cut = 0, shortest = 37, longest = 0;
+        for (int i = 0; i < chunks.size(); ++i) {
+            const OutputLine::Chunk &c = chunks[i];
+            QVERIFY(c.endsFrame && c.kind == OutputLine::Kind::Stream);
+            if (c.intact) {
+                QCOMPARE(c.bytes, dataFrame(6, 34));
+                QVERIFY(!c.unpadded);
+                continue;
+            }
+            ++cut;
+            QVERIFY(c.unpadded);
+            QVERIFY(c.bytes.size() >= 1 && c.bytes.size() < 37);
+            QVERIFY(dataFrame(6, 34).startsWith(c.bytes));
+            if (i % 2 == 0)
+                QVERIFY(c.bytes.size() <= 3 + 6); // the stamp never goes out
+            shortest = std::min(shortest, int(c.bytes.size()));
+            longest = std::max(longest, int(c.bytes.size()));
+        }
+        QVERIFY(cut > 150 && cut < 250);
+        QVERIFY(shortest < 3); // the header itself is cut too
+        QVERIFY(longest > 9); // and frames without a stamp deep inside
+    }
+
     void truncationSparesTheStamp()
     {
         OutputLine line(11520);

@@ -177,6 +177,25 @@ private slots:
         QVERIFY2(timer.elapsed() >= 29 * 1000 / 50 - 20, qPrintable(QString::number(timer.elapsed())));
     }
 
+    // The next frame after a change of rate is due one new period after the
+    // latest frame, not at the slot the old, slow rate had drawn.
+    void newRateTakesEffectAtOnce()
+    {
+        ModuleSimulator sim;
+        QVERIFY(runControlLine(sim, QStringLiteral("rate 0.01")).ok);
+        QVERIFY(sim.start());
+        PtyClient client;
+        QVERIFY(client.open(sim.slavePath()));
+        QVERIFY(client.send(writeRequest(0x34, QByteArray(1, char(11)))));
+        QVERIFY(client.readAtLeast(37, 5000)); // streaming starts with a frame
+        QTRY_COMPARE(sim.counters().streamFrames, quint64(1));
+        QVERIFY(runControlLine(sim, QStringLiteral("rate 100")).ok);
+        // 20 frames at 100/s take 0.2 s; at the old rate, 2000 s.
+        QVERIFY2(client.readAtLeast(21 * 37, 10000),
+            qPrintable(QString::number(client.received().size())));
+        QCOMPARE(cutFrames(client.received()).size(), int(client.received().size() / 37));
+    }
+
     void pacingNeverBeatsTheLineRate_data()
     {
         QTest::addColumn<int>("mode");
@@ -247,6 +266,60 @@ private slots:
         QCOMPARE(quint64(streamed), sent.streamFrames);
         QCOMPARE(quint64(intact), sent.intactStreamFrames);
         QCOMPARE(stamps.size(), intact);
+    }
+
+    // The faults that open phantom messages reach the line as claimed, and the
+    // counters say what was sent: every intact frame is on the wire whole with
+    // its own stamp, and the message starts on the wire are at least those of
+    // the messages and the noise counted.
+    void newFaultsReachTheLineAndAreCounted()
+    {
+        ModuleSimulator sim;
+        sim.setStreamRate(200);
+        SimFaults faults;
+        faults.noiseChance = 0.3;
+        faults.noiseMaxBytes = 16;
+        faults.rawNoise = true;
+        faults.headerNoiseChance = 0.2;
+        faults.cutChance = 0.15;
+        faults.statusChance = 0.3;
+        sim.setFaults(faults);
+        sim.setSequenceStamp(true);
+        QVERIFY(sim.start());
+        PtyClient client;
+        QVERIFY(client.open(sim.slavePath()));
+        QVERIFY(client.send(writeRequest(0x34, QByteArray(1, char(11)))));
+        QTRY_VERIFY_WITH_TIMEOUT(sim.counters().streamFrames >= 150, 10000);
+        QVERIFY(client.send(writeRequest(0x34, QByteArray(1, char(0)))));
+        QTRY_COMPARE(sim.registerImage()[0x34], quint8(0));
+        sim.setFaults(SimFaults());
+        QVERIFY(client.send(readRequest(0x34, 1)));
+        QVERIFY(client.readUntil(
+            [](const QByteArray &r) { return r.endsWith(QByteArray::fromHex("BB340100")); },
+            10000));
+        QTRY_COMPARE(sim.counters().bytesSent, quint64(client.received().size()));
+        const SimCounters sent = sim.counters();
+        QVERIFY(sent.headerNoise > 0 && sent.cutFrames > 0 && sent.noiseOpenerBytes > 0);
+        QCOMPARE(sent.dataFrames - sent.intactDataFrames,
+            sent.cutFrames); // no padded truncation asked for
+
+        const QByteArray wire = client.received();
+        const SimTruth truth = sim.truth();
+        const qint16 magZ = SensorModel::encode(truth.magOutput[2], truth.fullScales.mag);
+        QSet<int> stamps;
+        int openers = 0;
+        for (int i = 0; i < wire.size(); ++i) {
+            const quint8 b = quint8(wire[i]);
+            openers += b == 0xBB || b == 0xEE ? 1 : 0;
+            const QByteArray f = wire.mid(i, 37);
+            if (startsWithFrame(f, 6, 34) && rawAt(f, 0x16) == magZ && rawAt(f, 0x0C) >= 1
+                && rawAt(f, 0x0C) <= int(sent.streamFrames))
+                stamps.insert(rawAt(f, 0x0C));
+        }
+        QCOMPARE(quint64(stamps.size()), sent.intactStreamFrames);
+        QVERIFY(sent.intactStreamFrames < sent.streamFrames);
+        QVERIFY(sent.noiseOpenerBytes >= sent.headerNoise); // each header opens with 0xBB
+        QVERIFY(quint64(openers) >= sent.dataFrames + sent.statusMessages + sent.noiseOpenerBytes);
     }
 
     void stallSilencesTheLineThenAnswers()
