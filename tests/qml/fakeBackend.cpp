@@ -31,6 +31,7 @@ void FakeBackend::reset()
     setList(QStringLiteral("gyro"), {});
     setList(QStringLiteral("mag"), {});
     setProgress(0);
+    setRestoreOffers({});
     for (QObject *object : qAsConst(m_registers))
         static_cast<RegistryItemModel *>(object)->setDataFromModule(0);
 }
@@ -53,6 +54,12 @@ void FakeBackend::setList(const QString &which, const QVariantList &values)
         m_mag = values;
         emit magDataListChanged();
     }
+}
+
+void FakeBackend::setRestoreOffers(const QVariantList &offers)
+{
+    m_restoreOffers = offers;
+    emit calibrationRestoreOffersChanged();
 }
 
 void FakeBackend::setProgress(double percent)

@@ -25,6 +25,8 @@ class FakeBackend : public QObject
     Q_PROPERTY(QVariantList magDataList READ magDataList NOTIFY magDataListChanged)
     Q_PROPERTY(double progressPercent READ progressPercent NOTIFY progressPercentChanged)
     Q_PROPERTY(QVector3D magVect3 READ magVect3 NOTIFY magVect3Changed)
+    Q_PROPERTY(QVariantList calibrationRestoreOffers READ calibrationRestoreOffers NOTIFY
+                   calibrationRestoreOffersChanged)
 
 public:
     explicit FakeBackend(QObject *parent = nullptr);
@@ -38,6 +40,7 @@ public:
     QVariantList gyroDataList() const { return m_gyro; }
     QVariantList magDataList() const { return m_mag; }
     QVector3D magVect3() const { return m_magVect3; }
+    QVariantList calibrationRestoreOffers() const { return m_restoreOffers; }
 
     // Accepts decimal or 0x-hexadecimal numbers and answers with a read-back,
     // like the module would; refuses anything else and read-only registers.
@@ -50,6 +53,7 @@ public:
     Q_INVOKABLE void setProgress(double percent);
     Q_INVOKABLE void setMagVector(const QVector3D &v);
     Q_INVOKABLE void setRegisterFromModule(int address, const QVariant &value);
+    Q_INVOKABLE void setRestoreOffers(const QVariantList &offers);
     // How often a slot ran; `name` alone, arguments are in lastArguments.
     Q_INVOKABLE int callCount(const QString &name) const;
     Q_INVOKABLE QVariantList lastArguments(const QString &name) const;
@@ -70,6 +74,19 @@ public slots:
     void accCalButton() { record("accCalButton"); }
     void magCalButton() { record("magCalButton"); }
     void cancelCalibration() { record("cancelCalibration"); }
+    void confirmCalibrationResult(const QString &sensor)
+    {
+        record("confirmCalibrationResult", {sensor});
+    }
+    void discardCalibrationResult(const QString &sensor)
+    {
+        record("discardCalibrationResult", {sensor});
+    }
+    void restoreCalibration(const QString &sensor) { record("restoreCalibration", {sensor}); }
+    void dismissCalibrationRestore(const QString &sensor)
+    {
+        record("dismissCalibrationRestore", {sensor});
+    }
     double progressPercent() const { return m_progress; }
 
 signals:
@@ -89,6 +106,9 @@ signals:
     void magVect3Changed();
     void connectionError(const QString &portName, const QString &reason);
     void calibrationFailed(const QString &sensor, const QString &message);
+    void calibrationNeedsConfirmation(const QString &sensor, double quality);
+    void calibrationNotice(const QString &sensor, const QString &message);
+    void calibrationRestoreOffersChanged();
 
 private:
     void record(const QString &name, const QVariantList &arguments = {});
@@ -100,6 +120,7 @@ private:
     QVariantList m_quat, m_euler, m_acc, m_gyro, m_mag;
     double m_progress = 0;
     QVector3D m_magVect3;
+    QVariantList m_restoreOffers;
     QStringList m_callNames;
     QList<QVariantList> m_callArguments;
 };

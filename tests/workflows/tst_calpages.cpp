@@ -284,10 +284,17 @@ void CalibrationPagesTest::leavingPageMidRunPutsParametersBack()
     host.click("buttonStart");
     host.rig.acc(QVector3D(0, 0, g), 40);
     QCOMPARE(host.rig.writesTo(55).size(), 1);
+    QSignalSpy failed(&host.rig.backend, &DurUzaBackend::calibrationFailed);
     // The window closing takes the page with it while samples still flow.
     host.loader->setProperty("active", false);
     QVERIFY(host.pageGone());
     QCOMPARE(host.rig.writesTo(55).last(), writeFrame(55, previousAcc(), 12));
+    // The outcome comes with the read-back, after the page: the live page shows it.
+    QCOMPARE(failed.count(), 0);
+    host.rig.answerReads();
+    QCOMPARE(failed.count(), 1);
+    QCOMPARE(failed.first().at(1).toString(),
+        QStringLiteral("Calibration cancelled. Previous calibration kept."));
     host.rig.acc(QVector3D(0, 0, g), 120);
     QCOMPARE(host.rig.writesTo(55).size(), 2);
 }
