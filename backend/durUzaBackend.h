@@ -129,6 +129,7 @@ signals:
     void availablePortsListChanged();
     void registersChanged();
     void qQuatChanged();
+    // A run's result is in the module: emitted once its read-back matches.
     void magCalFinished(double quality);
     void gyroCalFinished(double quality);
     void progressPercentChanged();
@@ -138,9 +139,11 @@ signals:
     // The port could not be opened, failed while open, or none was selected.
     // `portName` is empty when no port was involved.
     void connectionError(const QString &portName, const QString &reason);
-    // A calibration run ended without a result: refused, failed, cancelled or cut
-    // off with the link. `sensor` is "accelerometer", "gyroscope" or
-    // "magnetometer"; `message` tells the user what happened to the module.
+    // A calibration run ended without a result: refused, failed, cancelled, cut
+    // off with the link, or its result not taken by the module. `sensor` is
+    // "accelerometer", "gyroscope" or "magnetometer"; `message` tells the user what
+    // happened to the module, and comes only once the module has answered the
+    // read-back of what was written (or the wait for it ran out).
     void calibrationFailed(const QString &sensor, const QString &message);
     // A run's result scored below the floor: it is written only if the user confirms.
     void calibrationNeedsConfirmation(const QString &sensor, double quality);

@@ -34,6 +34,7 @@ Item {
     // long as a quality would stay.
     function calFailed(message) {
         calState = 0
+        lowQuality = -1
         hintText.text = message
         showHint.start()
         reset.interval = 20000

@@ -249,6 +249,13 @@ Item {
             compare(backEnd.callCount("discardCalibrationResult"), 1)
             compare(backEnd.lastArguments("discardCalibrationResult")[0], data.sensor)
             compare(backEnd.callCount("confirmCalibrationResult"), 1)
+
+            // The run ended otherwise (the link went): the question goes with it.
+            backEnd.calibrationNeedsConfirmation(data.sensor, 20)
+            compare(overlay.visible, true)
+            backEnd.calibrationFailed(data.sensor, "Connection lost. Calibration cancelled.")
+            compare(overlay.visible, false)
+            compare(child(page, "hintText").text, "Connection lost. Calibration cancelled.")
         }
 
         function test_livePageShowsTheOutcomeOfALeftCalibration() {
