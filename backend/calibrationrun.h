@@ -2,11 +2,13 @@
 
 #include "calibration.h"
 
+#include <QDateTime>
 #include <QString>
 #include <QtGlobal>
 
 // Bookkeeping that lets the three calibration procedures leave the module as they
-// found it when a run is refused, fails or is abandoned.
+// found it when a run is refused, fails or is abandoned, and that says "kept" or
+// "finished" only once the module has shown that it holds the parameters.
 
 enum class CalSensor { Acc = 0, Gyro = 1, Mag = 2 };
 constexpr int calSensorCount = 3;
@@ -21,28 +23,82 @@ struct CalTarget
 };
 
 const CalTarget &calTarget(CalSensor sensor);
+// The sensor of a name as calTarget gives it; false for any other text.
+bool calSensorNamed(const QString &name, CalSensor *sensor);
 
 // The block the procedures write before gathering: zero offsets, identity matrix.
 Calibration::ParamBlock resetParamBlock();
+
+// A result scored below this is written only when the user confirms it: a cut
+// frame or a bump during the run scores near 0, a still module near 100, and
+// half the points is where the spread starts to show in the readings.
+constexpr int calQualityFloor = 50;
+
+// How long the module may take to answer a read of its parameters. At 115200
+// baud a 48-byte answer takes 5 ms even behind a full stream frame; this bound
+// covers a busy computer.
+constexpr int calReadTimeoutMs = 2000;
+
+// "Device ID", "Hardware Version" and "Software Version", as read in one connection.
+struct CalIdentity
+{
+    bool known = false;
+    int deviceId = 0;
+    int hardwareVersion = 0;
+    int softwareVersion = 0;
+    bool operator==(const CalIdentity &other) const
+    {
+        return known && other.known && deviceId == other.deviceId
+            && hardwareVersion == other.hardwareVersion && softwareVersion == other.softwareVersion;
+    }
+};
+
+// The parameters a module held before a run reset it, as it answered them.
+struct CalSavedParams
+{
+    bool valid = false;
+    Calibration::ParamBlock block {};
+    QDateTime at;
+    CalIdentity identity;
+};
 
 // One run of a procedure, from the button that arms it to its end.
 struct CalRunGuard
 {
     bool active = false;
+    // The parameters were asked for right before the reset; the run waits for them.
+    bool readRequested = false;
     // The reset block went out: from now on the module no longer holds `saved`.
     bool resetSent = false;
-    // The module's parameters had never been read; a read has been asked for.
-    bool readRequested = false;
-    Calibration::ParamBlock saved {};
+    CalSavedParams saved;
+    // A result scored below the floor, waiting for the user to write or discard it.
+    bool awaitingConfirmation = false;
+    Calibration::ParamBlock heldResult {};
+    int heldQuality = 0;
 };
 
-// A block the module should hold but has not been seen holding: written and
-// waiting for its read-back, or lost with the link and due again when the same
-// port opens.
+// A write of calibration parameters waiting for its read-back. Only the read-back
+// decides what the user is told.
 struct PendingParams
 {
-    bool pending = false;
-    bool lost = false;
-    QString port;
+    enum class Kind { None, Result, Restore };
+    Kind kind = Kind::None;
+    bool readBackRequested = false;
     Calibration::ParamBlock block {};
+    // For a result: its quality. For a restore: what the user is told on success.
+    int quality = 0;
+    QString message;
+    // What the module held before the run, for when the write does not take.
+    CalSavedParams saved;
+};
+
+// Parameters a run cut off with the link left unrestored: offered to the user when
+// the same port opens again and the module there is the same one.
+struct RestoreOffer
+{
+    bool pending = false;
+    // Shown to the user: the module's identity matched in this connection.
+    bool shown = false;
+    QString port;
+    CalSavedParams saved;
 };

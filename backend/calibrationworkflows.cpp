@@ -1,7 +1,8 @@
 // The three guided calibrations. The buttons advance their procedure here; the
 // sensor handlers hand every scaled sample to the branches below. Each run starts
 // from a clean state, and one that ends without a result puts the module's
-// previous parameters back (calibrationguard.cpp).
+// previous parameters back (calibrationguard.cpp), as does a result scored below
+// the floor that the user discards.
 #include "durUzaBackend.h"
 
 #include "backendlog.h"
@@ -26,10 +27,39 @@ constexpr int magSeriesThreshold = 10;
 
 } // namespace
 
+// The reset is out: the sample that asked for it (or, after the module answered
+// the read of its parameters, the one that asked for that read) counts as the first.
+void DurUzaBackend::startCalGathering(CalSensor sensor)
+{
+    switch (sensor) {
+    case CalSensor::Acc:
+        m_accSampleCount = 1;
+        m_progressPercent = 0.0;
+        emit progressPercentChanged();
+        m_accPositionSums.fill(0.0f);
+        break;
+    case CalSensor::Gyro:
+        m_gyroSampleCount = 1;
+        m_progressPercent = 0.0;
+        emit progressPercentChanged();
+        break;
+    case CalSensor::Mag:
+        m_magSettleCount = 1;
+        if (m_magCalStage == 0)
+            m_magCalStage = 1;
+        qDebug() << "MagCalStage0";
+        break;
+    }
+}
+
 // ---- Accelerometer: six static positions -------------------------------------
 
 void DurUzaBackend::accCalButton()
 {
+    if (calAwaitingConfirmation(CalSensor::Acc)) {
+        qCInfo(lcBackend) << "accelerometer result waits for the user; press ignored";
+        return;
+    }
     if (m_accCalStage < 0 || m_accCalStage >= 2 * accPositions) {
         // A new run, whatever an earlier one left behind.
         stopCalProcedure(CalSensor::Acc);
@@ -54,12 +84,8 @@ void DurUzaBackend::accCalibrationSample(float x, float y, float z)
     if (!m_calRuns[std::size_t(CalSensor::Acc)].resetSent) {
         // The first sample of the run sends the reset, also when the first
         // position was asked for before any sample arrived.
-        if (!sendCalReset(CalSensor::Acc))
-            return;
-        m_accSampleCount = 1;
-        m_progressPercent = 0.0;
-        emit progressPercentChanged();
-        m_accPositionSums.fill(0.0f);
+        if (sendCalReset(CalSensor::Acc))
+            startCalGathering(CalSensor::Acc);
         return;
     }
     const int stage = m_accCalStage;
@@ -111,16 +137,17 @@ void DurUzaBackend::finishAccCalibration()
             CalSensor::Acc, tr("Calibration failed: no valid result. Previous calibration kept."));
         return;
     }
-    const int quality = m_calibration.get_ACC_CAL_QUALITY();
-    writeCalParams(CalSensor::Acc, block);
-    stopCalProcedure(CalSensor::Acc);
-    emit accCalFinished(double(quality));
+    finishCalRun(CalSensor::Acc, block, m_calibration.get_ACC_CAL_QUALITY());
 }
 
 // ---- Gyroscope: a period at rest ---------------------------------------------
 
 void DurUzaBackend::gyroCalButton()
 {
+    if (calAwaitingConfirmation(CalSensor::Gyro)) {
+        qCInfo(lcBackend) << "gyroscope result waits for the user; press ignored";
+        return;
+    }
     if (!m_gyroCalActive) {
         stopCalProcedure(CalSensor::Gyro);
         beginCalRun(CalSensor::Gyro);
@@ -133,11 +160,8 @@ void DurUzaBackend::gyroCalibrationSample(float x, float y, float z)
     if (!m_gyroCalActive)
         return;
     if (!m_calRuns[std::size_t(CalSensor::Gyro)].resetSent) {
-        if (!sendCalReset(CalSensor::Gyro))
-            return;
-        m_gyroSampleCount = 1;
-        m_progressPercent = 0.0;
-        emit progressPercentChanged();
+        if (sendCalReset(CalSensor::Gyro))
+            startCalGathering(CalSensor::Gyro);
         return;
     }
     ++m_gyroSampleCount;
@@ -164,15 +188,17 @@ void DurUzaBackend::finishGyroCalibration()
             CalSensor::Gyro, tr("Calibration failed: no valid result. Previous calibration kept."));
         return;
     }
-    writeCalParams(CalSensor::Gyro, offsets);
-    stopCalProcedure(CalSensor::Gyro);
-    emit gyroCalFinished(double(m_calibration.get_GYRO_CAL_QUALITY()));
+    finishCalRun(CalSensor::Gyro, offsets, int(m_calibration.get_GYRO_CAL_QUALITY()));
 }
 
 // ---- Magnetometer: a cloud of points while the module turns ------------------
 
 void DurUzaBackend::magCalButton()
 {
+    if (calAwaitingConfirmation(CalSensor::Mag)) {
+        qCInfo(lcBackend) << "magnetometer result waits for the user; press ignored";
+        return;
+    }
     if (m_magCalStage < 0 || m_magCalStage > 2) {
         stopCalProcedure(CalSensor::Mag);
         beginCalRun(CalSensor::Mag);
@@ -194,12 +220,8 @@ void DurUzaBackend::magCalibrationSample(float x, float y, float z)
         return;
     }
     if (!m_calRuns[std::size_t(CalSensor::Mag)].resetSent) {
-        if (!sendCalReset(CalSensor::Mag))
-            return;
-        m_magSettleCount = 1;
-        if (m_magCalStage == 0)
-            m_magCalStage = 1;
-        qDebug() << "MagCalStage0";
+        if (sendCalReset(CalSensor::Mag))
+            startCalGathering(CalSensor::Mag);
         return;
     }
     if (m_magCalStage != 1)
@@ -263,7 +285,5 @@ void DurUzaBackend::fitMagCalibration()
         failCalRun(CalSensor::Mag, problem);
         return;
     }
-    writeCalParams(CalSensor::Mag, block);
-    stopCalProcedure(CalSensor::Mag);
-    emit magCalFinished(double(m_calibration.get_MAG_CAL_QUALITY()));
+    finishCalRun(CalSensor::Mag, block, int(m_calibration.get_MAG_CAL_QUALITY()));
 }

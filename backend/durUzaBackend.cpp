@@ -42,6 +42,7 @@ DurUzaBackend::DurUzaBackend(QObject *parent)
     m_rows = createRegisterObjects(this);
     for (RegistryItemModel *row : m_rows)
         m_registerList.append(row);
+    watchCalibrationLink();
 }
 
 // Members go in reverse order: the catalogue's objects with QObject, the link (which

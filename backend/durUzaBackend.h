@@ -12,6 +12,7 @@
 #include <QPointer>
 #include <QQuaternion>
 #include <QStringList>
+#include <QTimer>
 #include <QVariantList>
 #include <QVector3D>
 #include <QVector4D>
@@ -51,6 +52,10 @@ class DurUzaBackend : public QObject
     // unknown hardware version or range code), in words for the live page; empty
     // while there is none, including while the ranges are simply not read yet.
     Q_PROPERTY(QString dataProblem READ dataProblem NOTIFY dataProblemChanged)
+    // Calibrations a cut-off run left unrestored, offered now that the same module
+    // is back on the same port: maps of sensor, port, savedAt, values and text.
+    Q_PROPERTY(QVariantList calibrationRestoreOffers READ calibrationRestoreOffers NOTIFY
+            calibrationRestoreOffersChanged)
 
 public:
     // Where frames sent at once go; by default the link's sendFrame.
@@ -72,6 +77,7 @@ public:
         return m_magScatterDataProxy.get();
     }
     QVector3D magVect3() const { return m_magVect3; }
+    QVariantList calibrationRestoreOffers() const;
 
     // Edits one writable register from the register page: parses `text` by the
     // register's display code, writes it to the module and reads it back so the cell
@@ -113,6 +119,13 @@ public slots:
     void cancelCalibration();
     double progressPercent() const { return m_progressPercent; }
     void randomFillMagScatter();
+    // A result scored below the floor waits for one of these (calibrationNeedsConfirmation).
+    void confirmCalibrationResult(const QString &sensor);
+    void discardCalibrationResult(const QString &sensor);
+    // Answers an offer of calibrationRestoreOffers: write it back (and read it back), or
+    // forget it.
+    void restoreCalibration(const QString &sensor);
+    void dismissCalibrationRestore(const QString &sensor);
 
 signals:
     void magScatterDataProxyChanged();
@@ -125,6 +138,7 @@ signals:
     void availablePortsListChanged();
     void registersChanged();
     void qQuatChanged();
+    // A run's result is in the module: emitted once its read-back matches.
     void magCalFinished(double quality);
     void gyroCalFinished(double quality);
     void progressPercentChanged();
@@ -136,10 +150,17 @@ signals:
     // The port could not be opened, failed while open, or none was selected.
     // `portName` is empty when no port was involved.
     void connectionError(const QString &portName, const QString &reason);
-    // A calibration run ended without a result: refused, failed, cancelled or cut
-    // off with the link. `sensor` is "accelerometer", "gyroscope" or
-    // "magnetometer"; `message` tells the user what happened to the module.
+    // A calibration run ended without a result: refused, failed, cancelled, cut
+    // off with the link, or its result not taken by the module. `sensor` is
+    // "accelerometer", "gyroscope" or "magnetometer"; `message` tells the user what
+    // happened to the module, and comes only once the module has answered the
+    // read-back of what was written (or the wait for it ran out).
     void calibrationFailed(const QString &sensor, const QString &message);
+    // A run's result scored below the floor: it is written only if the user confirms.
+    void calibrationNeedsConfirmation(const QString &sensor, double quality);
+    // What became of a restore the user asked for from an offer.
+    void calibrationNotice(const QString &sensor, const QString &message);
+    void calibrationRestoreOffersChanged();
 
 public:
     // Name of the handler the dispatch calls for a register block, e.g. "accUpdated".
@@ -220,16 +241,26 @@ private:
     // What keeps the module's parameters safe (calibrationguard.cpp).
     void beginCalRun(CalSensor sensor);
     bool sendCalReset(CalSensor sensor);
-    void writeCalParams(CalSensor sensor, const Calibration::ParamBlock &block);
+    void startCalGathering(CalSensor sensor);
+    void finishCalRun(CalSensor sensor, const Calibration::ParamBlock &block, int quality);
+    void writeVerified(CalSensor sensor, const PendingParams &write);
     void failCalRun(CalSensor sensor, const QString &message);
     void abandonCalRun(CalSensor sensor, const QString &lostPort);
+    void stopCalGathering(CalSensor sensor);
     void stopCalProcedure(CalSensor sensor);
-    bool calParamsKnown(CalSensor sensor) const;
-    Calibration::ParamBlock moduleCalParams(CalSensor sensor) const;
+    bool calAwaitingConfirmation(CalSensor sensor) const;
+    Calibration::ParamBlock answeredCalParams(CalSensor sensor) const;
+    CalIdentity linkIdentity() const;
     void watchCalibrationLink();
     void onCalibrationLinkLost(const QString &port);
     void onCalibrationLinkOpened(const QString &port);
-    void confirmCalParams(CalSensor sensor);
+    void onCalRowAnswered(CalSensor sensor, int index);
+    void onCalBlockAnswered(CalSensor sensor);
+    void onReadBack(CalSensor sensor, const Calibration::ParamBlock &held);
+    void onCalTimeout(CalSensor sensor);
+    void onIdentityRowAnswered(int bit);
+    void offerRestore(CalSensor sensor, const QString &port, const CalSavedParams &saved);
+    void showRestoreOffers();
 
     // Construction order matters: the link first, the catalogue last.
     QVector3D m_magVect3;
@@ -258,7 +289,14 @@ private:
     Calibration m_calibration;
     std::array<CalRunGuard, calSensorCount> m_calRuns {};
     std::array<PendingParams, calSensorCount> m_pendingParams {};
-    bool m_calLinkWatched = false;
+    std::array<RestoreOffer, calSensorCount> m_restoreOffers {};
+    // Rows of each parameter block answered since its last read request, one bit each.
+    std::array<quint32, calSensorCount> m_calRowsAnswered {};
+    // Bounds the wait for a parameter read or a read-back.
+    std::array<QTimer, calSensorCount> m_calTimers;
+    // Identity registers read in this connection, one bit each.
+    int m_identityAnswered = 0;
+    QString m_linkPort;
     // Owned by m_magScatterDataProxy once handed to it; kept here to append to it.
     QtDataVisualization::QScatterDataArray *m_gatheredPointArray = nullptr;
     std::unique_ptr<QtDataVisualization::QScatterDataArray> m_latestPointArray;

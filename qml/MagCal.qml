@@ -35,6 +35,7 @@ Item {
     // long as a quality would stay.
     function calFailed(message) {
         calState = 0
+        lowQuality = -1
         hintText.text = message
         showHint.start()
         reset.interval = 20000
@@ -132,6 +133,9 @@ Item {
         anchors.left: parent.left
         anchors.right: parent.right
         shadowQuality: AbstractGraph3D.ShadowQualitySoftLow
+        // Drawn straight onto the window: drawn through an offscreen buffer
+        // (the default), each page left about 11 MB behind when it went.
+        renderingMode: AbstractGraph3D.RenderDirectToBackground
         axisX: ValueAxis3D { autoAdjustRange: true }
         axisY: ValueAxis3D { autoAdjustRange: true }
         axisZ: ValueAxis3D { autoAdjustRange: true }
@@ -254,6 +258,80 @@ Item {
         onTriggered: {
             hideHint.start()
             reset.interval = 3000
+        }
+    }
+
+    // A result scored below the floor waits for the user, who sees its score:
+    // the module keeps neutral parameters until one of the two is chosen.
+    property real lowQuality: -1
+
+    Connections {
+        target: backEnd
+        function onCalibrationNeedsConfirmation(sensor, quality) {
+            if (sensor === "magnetometer" && !root.leaving)
+                root.lowQuality = quality
+        }
+    }
+
+    // Covers the page, so that nothing else can be pressed meanwhile.
+    MouseArea {
+        id: confirmOverlay
+        objectName: "confirmOverlay"
+        anchors.fill: parent
+        visible: root.lowQuality >= 0
+        z: 10
+
+        Rectangle {
+            anchors.fill: parent
+            color: "#99000000"
+        }
+
+        Rectangle {
+            anchors.centerIn: parent
+            width: parent.width * 0.8
+            height: confirmColumn.implicitHeight + 32
+            color: "#263238"
+            radius: 4
+
+            ColumnLayout {
+                id: confirmColumn
+                anchors.fill: parent
+                anchors.margins: 16
+                spacing: 12
+
+                Label {
+                    objectName: "confirmText"
+                    Layout.fillWidth: true
+                    wrapMode: Text.WordWrap
+                    color: "white"
+                    font.pixelSize: 18
+                    text: qsTr("Calibration quality %1/100 is below 50. Written, it may make the readings worse than the calibration the module had.").arg(Math.round(root.lowQuality))
+                }
+
+                RowLayout {
+                    Layout.fillWidth: true
+
+                    Button {
+                        objectName: "buttonWriteAnyway"
+                        Layout.fillWidth: true
+                        text: qsTr("Write anyway")
+                        onClicked: {
+                            root.lowQuality = -1
+                            backEnd.confirmCalibrationResult("magnetometer")
+                        }
+                    }
+
+                    Button {
+                        objectName: "buttonDiscard"
+                        Layout.fillWidth: true
+                        text: qsTr("Discard")
+                        onClicked: {
+                            root.lowQuality = -1
+                            backEnd.discardCalibrationResult("magnetometer")
+                        }
+                    }
+                }
+            }
         }
     }
 }

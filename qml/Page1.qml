@@ -339,4 +339,100 @@ Page {
             }
         }
     }
+
+    // What became of a calibration whose page is gone (left with Back before the
+    // module had answered), and the restores offered for a run that a lost
+    // connection cut off. A page still open shows its own outcome.
+    property string calibrationOutcomeText: ""
+
+    Connections {
+        target: backEnd
+        function onCalibrationFailed(sensor, message) {
+            if (!pageRoot.stackView || pageRoot.stackView.depth <= 1)
+                pageRoot.calibrationOutcomeText = message
+        }
+        function onCalibrationNotice(sensor, message) {
+            pageRoot.calibrationOutcomeText = message
+        }
+    }
+
+    Column {
+        id: calibrationNotes
+        objectName: "calibrationNotes"
+        anchors.top: topRow.bottom
+        anchors.topMargin: statusBanner.visible ? statusBanner.height : 0
+        anchors.left: parent.left
+        anchors.right: scene3dPlaceHolder.left
+        z: 1
+
+        Rectangle {
+            objectName: "calibrationOutcome"
+            width: parent.width
+            height: Math.max(outcomeLabel.implicitHeight, outcomeDismiss.implicitHeight) + 16
+            visible: pageRoot.calibrationOutcomeText !== ""
+            color: "#455a64"
+
+            Label {
+                id: outcomeLabel
+                objectName: "calibrationOutcomeLabel"
+                anchors.left: parent.left
+                anchors.right: outcomeDismiss.left
+                anchors.verticalCenter: parent.verticalCenter
+                anchors.margins: 8
+                wrapMode: Text.WordWrap
+                color: "white"
+                text: pageRoot.calibrationOutcomeText
+            }
+
+            Button {
+                id: outcomeDismiss
+                objectName: "calibrationOutcomeDismiss"
+                anchors.right: parent.right
+                anchors.verticalCenter: parent.verticalCenter
+                text: qsTr("OK")
+                onClicked: pageRoot.calibrationOutcomeText = ""
+            }
+        }
+
+        Repeater {
+            model: backEnd.calibrationRestoreOffers
+
+            Rectangle {
+                objectName: "restoreOffer"
+                width: calibrationNotes.width
+                height: Math.max(offerLabel.implicitHeight, offerButtons.implicitHeight) + 16
+                color: "#1565c0"
+
+                Label {
+                    id: offerLabel
+                    objectName: "restoreOfferLabel"
+                    anchors.left: parent.left
+                    anchors.right: offerButtons.left
+                    anchors.verticalCenter: parent.verticalCenter
+                    anchors.margins: 8
+                    wrapMode: Text.WordWrap
+                    color: "white"
+                    text: modelData.text
+                }
+
+                Row {
+                    id: offerButtons
+                    anchors.right: parent.right
+                    anchors.verticalCenter: parent.verticalCenter
+
+                    Button {
+                        objectName: "restoreOfferRestore"
+                        text: qsTr("Restore")
+                        onClicked: backEnd.restoreCalibration(modelData.sensor)
+                    }
+
+                    Button {
+                        objectName: "restoreOfferDismiss"
+                        text: qsTr("Dismiss")
+                        onClicked: backEnd.dismissCalibrationRestore(modelData.sensor)
+                    }
+                }
+            }
+        }
+    }
 }

@@ -101,6 +101,8 @@ struct ModuleSimulator::Private
     std::deque<SimRequest> requestLog;
     SimFaults faults;
     double stallUntil = 0;
+    int ignoredWritesFirst = 0;
+    int ignoredWritesCount = 0;
     SimCounters counters;
     QString slavePath;
     bool running = false;
@@ -207,7 +209,9 @@ void ModuleSimulator::Private::serviceInput(double now)
                     requestLog.pop_front();
                 if (r.write) {
                     ++counters.writeRequests;
-                    module.applyWrite(r.address, r.data);
+                    const int offset = int(r.address) - ignoredWritesFirst;
+                    if (offset < 0 || offset >= ignoredWritesCount)
+                        module.applyWrite(r.address, r.data);
                 } else {
                     ++counters.readRequests;
                     answers.push_back(module.answerRead(r.address, r.count, now));
@@ -444,6 +448,13 @@ std::array<quint8, SimModule::imageSize> ModuleSimulator::registerImage() const
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     return d->module.image();
+}
+
+void ModuleSimulator::setIgnoredWrites(int firstAddress, int count)
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->ignoredWritesFirst = firstAddress;
+    d->ignoredWritesCount = std::max(count, 0);
 }
 
 void ModuleSimulator::setHardwareVersion(quint16 version)

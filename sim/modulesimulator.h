@@ -85,6 +85,9 @@ public:
     void setFaults(const SimFaults &faults);
     SimFaults faults() const;
     void stall(int milliseconds); // the line goes quiet; requests are answered afterwards
+    // Write requests that start at firstAddress .. firstAddress + count - 1 are
+    // dropped, as by a module that does not take them; count 0 takes every write.
+    void setIgnoredWrites(int firstAddress, int count);
     // Closes the master as a pulled cable does; with backAfterMs >= 0 a new
     // pseudo-terminal appears that much later (on the same link path), else at
     // replug(). Both return once the change has happened (at most 2 s).

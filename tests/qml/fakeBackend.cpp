@@ -33,6 +33,7 @@ void FakeBackend::reset()
     m_connected = true;
     m_registerWriteError.clear();
     setDataProblem(QString());
+    setRestoreOffers({});
     for (QObject *object : qAsConst(m_registers))
         static_cast<RegistryItemModel *>(object)->setDataFromModule(0);
 }
@@ -55,6 +56,12 @@ void FakeBackend::setList(const QString &which, const QVariantList &values)
         m_mag = values;
         emit magDataListChanged();
     }
+}
+
+void FakeBackend::setRestoreOffers(const QVariantList &offers)
+{
+    m_restoreOffers = offers;
+    emit calibrationRestoreOffersChanged();
 }
 
 void FakeBackend::setProgress(double percent)

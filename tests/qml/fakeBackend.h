@@ -28,6 +28,8 @@ class FakeBackend : public QObject
     Q_PROPERTY(QVector3D magVect3 READ magVect3 NOTIFY magVect3Changed)
     Q_PROPERTY(QString registerWriteError READ registerWriteError NOTIFY registerWriteErrorChanged)
     Q_PROPERTY(QString dataProblem READ dataProblem NOTIFY dataProblemChanged)
+    Q_PROPERTY(QVariantList calibrationRestoreOffers READ calibrationRestoreOffers NOTIFY
+                   calibrationRestoreOffersChanged)
 
 public:
     explicit FakeBackend(QObject *parent = nullptr);
@@ -43,6 +45,7 @@ public:
     QVector3D magVect3() const { return m_magVect3; }
     QString registerWriteError() const { return m_registerWriteError; }
     QString dataProblem() const { return m_dataProblem; }
+    QVariantList calibrationRestoreOffers() const { return m_restoreOffers; }
 
     // Parses like the backend (same rules and reasons) and answers with a
     // read-back, like the module would; refuses read-only registers, text the
@@ -60,6 +63,7 @@ public:
     // A module is attached after reset(); false plays a closed link.
     Q_INVOKABLE void setConnected(bool connected) { m_connected = connected; }
     Q_INVOKABLE void setDataProblem(const QString &text);
+    Q_INVOKABLE void setRestoreOffers(const QVariantList &offers);
     // How often a slot ran; `name` alone, arguments are in lastArguments.
     Q_INVOKABLE int callCount(const QString &name) const;
     Q_INVOKABLE QVariantList lastArguments(const QString &name) const;
@@ -80,6 +84,19 @@ public slots:
     void accCalButton() { record("accCalButton"); }
     void magCalButton() { record("magCalButton"); }
     void cancelCalibration() { record("cancelCalibration"); }
+    void confirmCalibrationResult(const QString &sensor)
+    {
+        record("confirmCalibrationResult", {sensor});
+    }
+    void discardCalibrationResult(const QString &sensor)
+    {
+        record("discardCalibrationResult", {sensor});
+    }
+    void restoreCalibration(const QString &sensor) { record("restoreCalibration", {sensor}); }
+    void dismissCalibrationRestore(const QString &sensor)
+    {
+        record("dismissCalibrationRestore", {sensor});
+    }
     double progressPercent() const { return m_progress; }
 
 signals:
@@ -101,6 +118,9 @@ signals:
     void dataProblemChanged();
     void connectionError(const QString &portName, const QString &reason);
     void calibrationFailed(const QString &sensor, const QString &message);
+    void calibrationNeedsConfirmation(const QString &sensor, double quality);
+    void calibrationNotice(const QString &sensor, const QString &message);
+    void calibrationRestoreOffersChanged();
 
 private:
     void record(const QString &name, const QVariantList &arguments = {});
@@ -115,6 +135,7 @@ private:
     bool m_connected = true;
     QString m_registerWriteError;
     QString m_dataProblem;
+    QVariantList m_restoreOffers;
     QStringList m_callNames;
     QList<QVariantList> m_callArguments;
 };

@@ -1,8 +1,10 @@
 import QtQuick 2.12
 import QtTest 1.12
+import QtQuick.Controls 2.12
 
 // The three calibration pages' state tables, driven by their buttons and the
-// backend's signals.
+// backend's signals; the question a poor result asks; and what the live page
+// shows of a calibration once its page is gone.
 Item {
     id: testRoot
     width: 800
@@ -19,6 +21,32 @@ Item {
     Component {
         id: magComponent
         Loader { source: "qrc:/MagCal.qml"; width: 800; height: 600 }
+    }
+
+    // The live page over a navigation stack, as the main window has them.
+    Component {
+        id: liveComponent
+        Item {
+            width: 1024
+            height: 720
+            property alias stack: stack
+            property alias page: page1Loader.item
+            StackView {
+                id: stack
+                anchors.fill: parent
+                initialItem: Item {}
+            }
+            Loader {
+                id: page1Loader
+                anchors.fill: parent
+                source: "qrc:/Page1.qml"
+                onLoaded: item.stackView = stack
+            }
+        }
+    }
+    Component {
+        id: coverComponent
+        Item {}
     }
 
     TestCase {
@@ -184,6 +212,95 @@ Item {
             backEnd.magCalFinished(10)
             compare(page.calState, 1)
             compare(child(page, "hintText").text, "Keep device in completly steady state and click Ready.")
+        }
+
+        function test_poorResultIsWrittenOnlyWhenTheUserSaysSo_data() {
+            return [
+                { tag: "accelerometer", component: accComponent, sensor: "accelerometer", other: "gyroscope" },
+                { tag: "gyroscope", component: gyroComponent, sensor: "gyroscope", other: "magnetometer" },
+                { tag: "magnetometer", component: magComponent, sensor: "magnetometer", other: "accelerometer" }
+            ]
+        }
+
+        function test_poorResultIsWrittenOnlyWhenTheUserSaysSo(data) {
+            var page = makePage(data.component)
+            var overlay = child(page, "confirmOverlay")
+            compare(overlay.visible, false)
+            backEnd.calibrationNeedsConfirmation(data.other, 10)
+            compare(overlay.visible, false, "another sensor's question is not asked here")
+
+            backEnd.calibrationNeedsConfirmation(data.sensor, 12.4)
+            compare(overlay.visible, true)
+            verify(child(page, "confirmText").text.indexOf("12/100") >= 0, child(page, "confirmText").text)
+            // Nothing else can be pressed while the question stands.
+            mouseClick(child(page, "buttonStart"))
+            compare(page.calState, 0)
+            mouseClick(child(page, "buttonWriteAnyway"))
+            compare(overlay.visible, false)
+            compare(backEnd.callCount("confirmCalibrationResult"), 1)
+            compare(backEnd.lastArguments("confirmCalibrationResult")[0], data.sensor)
+            compare(backEnd.callCount("discardCalibrationResult"), 0)
+
+            backEnd.calibrationNeedsConfirmation(data.sensor, 0)
+            compare(overlay.visible, true)
+            verify(child(page, "confirmText").text.indexOf("0/100") >= 0)
+            mouseClick(child(page, "buttonDiscard"))
+            compare(overlay.visible, false)
+            compare(backEnd.callCount("discardCalibrationResult"), 1)
+            compare(backEnd.lastArguments("discardCalibrationResult")[0], data.sensor)
+            compare(backEnd.callCount("confirmCalibrationResult"), 1)
+
+            // The run ended otherwise (the link went): the question goes with it.
+            backEnd.calibrationNeedsConfirmation(data.sensor, 20)
+            compare(overlay.visible, true)
+            backEnd.calibrationFailed(data.sensor, "Connection lost. Calibration cancelled.")
+            compare(overlay.visible, false)
+            compare(child(page, "hintText").text, "Connection lost. Calibration cancelled.")
+        }
+
+        function test_livePageShowsTheOutcomeOfALeftCalibration() {
+            var live = createTemporaryObject(liveComponent, testRoot)
+            verify(live.page, "Page1 loads")
+            var outcome = child(live.page, "calibrationOutcome")
+            compare(outcome.visible, false)
+
+            // While a calibration page is open, it shows its own outcome.
+            live.stack.push(coverComponent)
+            tryCompare(live.stack, "busy", false)
+            backEnd.calibrationFailed("gyroscope", "Calibration failed: no valid result. Previous calibration kept.")
+            compare(outcome.visible, false)
+
+            // Left with Back: the restore's outcome arrives afterwards, on the live page.
+            live.stack.pop()
+            backEnd.calibrationFailed("gyroscope", "Calibration cancelled. Previous calibration kept.")
+            compare(outcome.visible, true)
+            compare(child(live.page, "calibrationOutcomeLabel").text, "Calibration cancelled. Previous calibration kept.")
+            backEnd.calibrationFailed("magnetometer", "Calibration cancelled. The module did not take back its previous calibration; it holds 0, 0, 0.")
+            compare(child(live.page, "calibrationOutcomeLabel").text, "Calibration cancelled. The module did not take back its previous calibration; it holds 0, 0, 0.")
+            mouseClick(child(live.page, "calibrationOutcomeDismiss"))
+            compare(outcome.visible, false)
+            backEnd.calibrationNotice("gyroscope", "The gyroscope calibration saved at 10:11:12 was restored.")
+            compare(outcome.visible, true)
+            compare(child(live.page, "calibrationOutcomeLabel").text, "The gyroscope calibration saved at 10:11:12 was restored.")
+        }
+
+        function test_livePageOffersTheRestoreOfACutOffRun() {
+            var live = createTemporaryObject(liveComponent, testRoot)
+            verify(live.page, "Page1 loads")
+            compare(findChild(live.page, "restoreOffer"), null)
+            backEnd.setRestoreOffers([{ sensor: "magnetometer", port: "/dev/ttyUSB0",
+                    text: "A magnetometer calibration on /dev/ttyUSB0 was cut off. Restore the parameters the module held at 2026-12-08 10:11:12 (0.05, 0.02)?" }])
+            var offer = child(live.page, "restoreOffer")
+            verify(offer.visible)
+            compare(child(offer, "restoreOfferLabel").text.indexOf("2026-12-08 10:11:12") > 0, true)
+            mouseClick(child(offer, "restoreOfferRestore"))
+            compare(backEnd.callCount("restoreCalibration"), 1)
+            compare(backEnd.lastArguments("restoreCalibration")[0], "magnetometer")
+            mouseClick(child(offer, "restoreOfferDismiss"))
+            compare(backEnd.callCount("dismissCalibrationRestore"), 1)
+            compare(backEnd.lastArguments("dismissCalibrationRestore")[0], "magnetometer")
+            backEnd.setRestoreOffers([])
+            tryVerify(function() { return findChild(live.page, "restoreOffer") === null })
         }
     }
 }

@@ -66,6 +66,10 @@ void AccGyroWorkflowTest::accResetGoesOutOnceWithFirstSampleAfterArming()
     rig.backend.accCalButton();
     QVERIFY(rig.frames.isEmpty());
     rig.acc(QVector3D(0, 0, g));
+    // First what the module holds, read fresh; its answer lets the reset go.
+    QCOMPARE(rig.takeFrames(), QList<QByteArray>({readFrame(55, 48)}));
+    QCOMPARE(progress.count(), 0);
+    rig.answerReads();
     QCOMPARE(rig.takeFrames(), QList<QByteArray>({writeFrame(55, identityBlock(), 12)}));
     QCOMPARE(progress.count(), 1);
     QCOMPARE(rig.backend.progressPercent(), 0.0);
@@ -127,20 +131,24 @@ void AccGyroWorkflowTest::accFullRunWritesEstimateAfterSixthPosition()
     runAcc(rig, positions);
 
     QCOMPARE(order.size(), 6);
+    // Finished only once the module shows the parameters.
+    QCOMPARE(finished.count(), 0);
+    rig.answerReads();
     QCOMPARE(finished.count(), 1);
     QCOMPARE(failed.count(), 0);
     // The estimate scores itself on the same means: a consistent set scores 100,
     // which also shows that the verification half of the 36 floats was filled.
     QCOMPARE(finished.first().first().toDouble(), 100.0);
     const QList<QByteArray> frames = rig.takeFrames();
-    QCOMPARE(frames.size(), 3);
-    QCOMPARE(frames[0], writeFrame(55, identityBlock(), 12));
-    QVERIFY(isWriteTo(frames[1], 55));
-    QCOMPARE(frames[1].size(), 4 + 48);
-    QCOMPARE(frames[2], readFrame(55, 48));
+    QCOMPARE(frames.size(), 4);
+    QCOMPARE(frames[0], readFrame(55, 48));
+    QCOMPARE(frames[1], writeFrame(55, identityBlock(), 12));
+    QVERIFY(isWriteTo(frames[2], 55));
+    QCOMPARE(frames[2].size(), 4 + 48);
+    QCOMPARE(frames[3], readFrame(55, 48));
     const Block expected = {offsets.x(), offsets.y(), offsets.z(), diagonal.x(), 0, 0, 0,
         diagonal.y(), 0, 0, 0, diagonal.z()};
-    compareBlocks(blockOf(frames[1]), expected, 1e-3f);
+    compareBlocks(blockOf(frames[2]), expected, 1e-3f);
     QCOMPARE(rig.nonFiniteWrites, 0);
 }
 
@@ -172,14 +180,17 @@ void AccGyroWorkflowTest::accUnusableMeansAreRefusedAndPreviousRestored()
     if (allZero)
         positions.fill(QVector3D());
     runAcc(rig, positions);
+    // "Kept" only once the module shows its previous parameters again.
+    QCOMPARE(failed.count(), 0);
+    rig.answerReads();
 
     QCOMPARE(finished.count(), 0);
     QCOMPARE(failed.count(), 1);
     QCOMPARE(failed.first().at(0).toString(), QStringLiteral("accelerometer"));
     QVERIFY(failed.first().at(1).toString().contains(QStringLiteral("Previous calibration kept")));
     QCOMPARE(rig.takeFrames(),
-        QList<QByteArray>({writeFrame(55, identityBlock(), 12), writeFrame(55, previousAcc(), 12),
-            readFrame(55, 48)}));
+        QList<QByteArray>({readFrame(55, 48), writeFrame(55, identityBlock(), 12),
+            writeFrame(55, previousAcc(), 12), readFrame(55, 48)}));
     QCOMPARE(rig.nonFiniteWrites, 0);
 }
 
@@ -210,6 +221,7 @@ void AccGyroWorkflowTest::accRunAfterFinishStartsClean()
     Rig rig;
     QSignalSpy finished(&rig.backend, &DurUzaBackend::accCalFinished);
     runAcc(rig, idealPositions(g));
+    rig.answerReads();
     QCOMPARE(finished.count(), 1);
     // Stray samples after the end do nothing; a new press arms a new run that
     // resets the module again and ends normally.
@@ -220,6 +232,7 @@ void AccGyroWorkflowTest::accRunAfterFinishStartsClean()
     for (QVector3D &p : biased)
         p += QVector3D(0.5f, 0, 0);
     runAcc(rig, biased);
+    rig.answerReads();
     QCOMPARE(finished.count(), 2);
     QCOMPARE(finished.last().first().toDouble(), 100.0);
     const QList<QByteArray> writes = rig.writesTo(55);
@@ -237,6 +250,8 @@ void AccGyroWorkflowTest::gyroKeepsSamples11To210AndWritesOffsets()
     const QVector3D rest(31.25f, -62.5f, 7.8125f);
     rig.backend.gyroCalButton();
     rig.gyro(QVector3D(100, 100, 100));
+    QCOMPARE(rig.takeFrames(), QList<QByteArray>({readFrame(103, 12)}));
+    rig.answerReads();
     QCOMPARE(rig.takeFrames(), QList<QByteArray>({writeFrame(103, Block {}, 3)}));
     QCOMPARE(rig.backend.progressPercent(), 0.0);
     rig.gyro(QVector3D(100, 100, 100), 9); // samples 2 to 10: dropped
@@ -247,6 +262,8 @@ void AccGyroWorkflowTest::gyroKeepsSamples11To210AndWritesOffsets()
     QCOMPARE(finished.count(), 0);
     QVERIFY(rig.frames.isEmpty());
     rig.gyro(rest); // the 210th
+    QCOMPARE(finished.count(), 0);
+    rig.answerReads();
     QCOMPARE(finished.count(), 1);
     QCOMPARE(finished.first().first().toDouble(), 100.0);
     QCOMPARE(rig.backend.progressPercent(), 100.0);
@@ -268,6 +285,7 @@ void AccGyroWorkflowTest::gyroSecondPressDuringRunChangesNothing()
     rig.gyro(QVector3D(), 100);
     rig.backend.gyroCalButton();
     rig.gyro(QVector3D(), 110);
+    rig.answerReads();
     QCOMPARE(finished.count(), 1);
     QCOMPARE(rig.writesTo(103).size(), 2); // one reset, one result
 }

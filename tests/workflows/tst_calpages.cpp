@@ -166,6 +166,7 @@ void CalibrationPagesTest::accPageRunsSixPositionsWithSevenPresses()
         host.rig.acc(positions[std::size_t(k)], 50);
         QCOMPARE(stages.count(), k + 1);
     }
+    host.rig.answerReads(); // the read-back of the result
     QCOMPARE(host.calState(), 0);
     QCOMPARE(host.startText(), QStringLiteral("Start"));
     QVERIFY(host.enabled("buttonStart"));
@@ -195,6 +196,8 @@ void CalibrationPagesTest::gyroPageShowsTheQualityOfItsRun()
     QCOMPARE(host.rig.backend.progressPercent(), 50.0);
     host.screenshot(QStringLiteral("gyro-calibration-running"));
     host.rig.gyro(QVector3D(), 100);
+    QCOMPARE(host.calState(), 2); // until the module shows the offsets
+    host.rig.answerReads();
     QCOMPARE(host.calState(), 0);
     QCOMPARE(host.hint(), QStringLiteral("Calibration Finished! Quality:87/100"));
     QVERIFY(host.enabled("buttonBack"));
@@ -221,6 +224,7 @@ void CalibrationPagesTest::magPageShowsTheFitAfterFinish()
     QCOMPARE(host.hint(), QStringLiteral("Rotate Along All Axis. Until Sphere is Complete"));
     QSignalSpy finished(&host.rig.backend, &DurUzaBackend::magCalFinished);
     host.rig.mag(centre);
+    host.rig.answerReads();
     QCOMPARE(finished.count(), 1);
     QCOMPARE(host.hint(),
         QStringLiteral("Calibration Finished! Quality:%1/100")
@@ -236,6 +240,7 @@ void CalibrationPagesTest::refusedRunIsExplainedInTheBanner()
     host.rig.mag(QVector3D(0.3f, 0.1f, 0.2f), 30); // held still: one point
     host.click("buttonStart");
     host.rig.mag(QVector3D(0.3f, 0.1f, 0.2f));
+    host.rig.answerReads();
     QCOMPARE(host.calState(), 0);
     QCOMPARE(host.hint(),
         QStringLiteral(
@@ -279,10 +284,17 @@ void CalibrationPagesTest::leavingPageMidRunPutsParametersBack()
     host.click("buttonStart");
     host.rig.acc(QVector3D(0, 0, g), 40);
     QCOMPARE(host.rig.writesTo(55).size(), 1);
+    QSignalSpy failed(&host.rig.backend, &DurUzaBackend::calibrationFailed);
     // The window closing takes the page with it while samples still flow.
     host.loader->setProperty("active", false);
     QVERIFY(host.pageGone());
     QCOMPARE(host.rig.writesTo(55).last(), writeFrame(55, previousAcc(), 12));
+    // The outcome comes with the read-back, after the page: the live page shows it.
+    QCOMPARE(failed.count(), 0);
+    host.rig.answerReads();
+    QCOMPARE(failed.count(), 1);
+    QCOMPARE(failed.first().at(1).toString(),
+        QStringLiteral("Calibration cancelled. Previous calibration kept."));
     host.rig.acc(QVector3D(0, 0, g), 120);
     QCOMPARE(host.rig.writesTo(55).size(), 2);
 }

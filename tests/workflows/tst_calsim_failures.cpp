@@ -5,7 +5,8 @@
 using namespace simbench;
 
 // Runs that end without a result, against the simulated module: whatever ends
-// them, the module's calibration registers end up as they were before the run.
+// them, the module's calibration registers end up as they were before the run,
+// and a module that does not take a write is never told it did.
 class CalibrationFailureEndToEndTest : public QObject
 {
     Q_OBJECT
@@ -15,8 +16,9 @@ private slots:
     void leavingPageMidRunRestoresModule();
     void magnetometerWithTooFewPointsRestoresModule();
     void magnetometerCloudInOnePlaneRestoresModule();
-    void vanishedModuleGetsPreviousParametersOnReconnect_data();
-    void vanishedModuleGetsPreviousParametersOnReconnect();
+    void vanishedModuleIsOfferedPreviousParametersOnReconnect_data();
+    void vanishedModuleIsOfferedPreviousParametersOnReconnect();
+    void moduleIgnoringTheOffsetWriteFailsTheRun();
 };
 
 namespace {
@@ -102,8 +104,10 @@ void CalibrationFailureEndToEndTest::leavingPageMidRunRestoresModule()
     bench.backend->cancelCalibration(); // what the page's Back does
     bench.backend->requestChartData();
     QVERIFY(bench.waitFor([&] { return bench.moduleParams(sensor) == previousParams(sensor); }));
-    QCOMPARE(failed.count(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 10000); // after the read-back
     QCOMPARE(failed.first().at(0).toString(), sensor);
+    QCOMPARE(failed.first().at(1).toString(),
+        QStringLiteral("Calibration cancelled. Previous calibration kept."));
 }
 
 void CalibrationFailureEndToEndTest::magnetometerWithTooFewPointsRestoresModule()
@@ -149,31 +153,65 @@ void CalibrationFailureEndToEndTest::magnetometerCloudInOnePlaneRestoresModule()
         [&] { return bench.moduleParams("magnetometer") == previousParams("magnetometer"); }));
 }
 
-void CalibrationFailureEndToEndTest::vanishedModuleGetsPreviousParametersOnReconnect_data()
+void CalibrationFailureEndToEndTest::vanishedModuleIsOfferedPreviousParametersOnReconnect_data()
 {
     addSensorRows();
 }
 
-void CalibrationFailureEndToEndTest::vanishedModuleGetsPreviousParametersOnReconnect()
+void CalibrationFailureEndToEndTest::vanishedModuleIsOfferedPreviousParametersOnReconnect()
 {
     QFETCH(QString, sensor);
     Bench bench(true, streamRate);
     QVERIFY(bench.connect());
     QVERIFY(givePreviousParams(bench, sensor));
     QSignalSpy failed(bench.backend.get(), &DurUzaBackend::calibrationFailed);
+    QSignalSpy notices(bench.backend.get(), &DurUzaBackend::calibrationNotice);
     QVERIFY(startRun(bench, sensor));
 
     bench.sim->unplug();
     QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 10000);
-    QVERIFY(failed.first().at(1).toString().contains("written back on reconnect"));
+    QVERIFY2(failed.first().at(1).toString().contains("can be restored"),
+        qPrintable(failed.first().at(1).toString()));
     QVERIFY(!bench.backend->isConnected());
     // Nothing could reach the module: it keeps what it had when it went, the reset.
     QCOMPARE(bench.moduleParams(sensor), resetParams());
 
     bench.sim->replug();
+    QSignalSpy offers(bench.backend.get(), &DurUzaBackend::calibrationRestoreOffersChanged);
     QVERIFY(bench.connect());
+    // The connect sequence has read the identity: the same module, offered its
+    // parameters, and nothing written unasked.
+    QTRY_COMPARE_WITH_TIMEOUT(bench.backend->calibrationRestoreOffers().size(), 1, 10000);
+    QCOMPARE(bench.moduleParams(sensor), resetParams());
+    const QVariantMap offer = bench.backend->calibrationRestoreOffers().first().toMap();
+    QCOMPARE(offer.value("sensor").toString(), sensor);
+    QCOMPARE(offer.value("port").toString(), bench.sim->linkPath());
+
+    bench.backend->restoreCalibration(sensor);
     QVERIFY(bench.waitFor([&] { return bench.moduleParams(sensor) == previousParams(sensor); }));
+    QTRY_COMPARE_WITH_TIMEOUT(notices.count(), 1, 10000);
+    QVERIFY2(notices.first().at(1).toString().contains("was restored"),
+        qPrintable(notices.first().at(1).toString()));
     QCOMPARE(failed.count(), 1);
+}
+
+// The module keeps its gyroscope offsets whatever is written to them.
+void CalibrationFailureEndToEndTest::moduleIgnoringTheOffsetWriteFailsTheRun()
+{
+    Bench bench(false, streamRate);
+    QVERIFY(bench.connect());
+    QVERIFY(givePreviousParams(bench, "gyroscope"));
+    bench.sim->setIgnoredWrites(103, 12);
+    QSignalSpy failed(bench.backend.get(), &DurUzaBackend::calibrationFailed);
+    QSignalSpy finished(bench.backend.get(), &DurUzaBackend::gyroCalFinished);
+    bench.backend->requestGyroOnly();
+    bench.backend->gyroCalButton();
+    QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 20000);
+    QCOMPARE(finished.count(), 0);
+    QCOMPARE(failed.first().at(1).toString(),
+        QStringLiteral("Calibration failed: the module did not take the new parameters. "
+                       "Previous calibration kept."));
+    QCOMPARE(bench.moduleParams("gyroscope"), previousParams("gyroscope"));
 }
 
 QTEST_GUILESS_MAIN(CalibrationFailureEndToEndTest)

@@ -117,12 +117,15 @@ void MagWorkflowTest::fitOfCoveredEllipsoidIsWritten()
     QSignalSpy finished(&rig.backend, &DurUzaBackend::magCalFinished);
     QSignalSpy failed(&rig.backend, &DurUzaBackend::calibrationFailed);
     armAndSettle(rig);
-    QCOMPARE(rig.takeFrames(), QList<QByteArray>({writeFrame(127, identityBlock(), 12)}));
+    QCOMPARE(rig.takeFrames(),
+        QList<QByteArray>({readFrame(127, 48), writeFrame(127, identityBlock(), 12)}));
     gather(rig, ellipsoidPoints(200, centre, semiAxes));
     QCOMPARE(keptPoints(rig.backend), 200);
     rig.backend.magCalButton();
     QCOMPARE(finished.count(), 0); // the fit waits for the next sample
     rig.mag(centre);
+    QCOMPARE(finished.count(), 0); // until the module shows the parameters
+    rig.answerReads();
 
     QCOMPARE(failed.count(), 0);
     QCOMPARE(finished.count(), 1);
@@ -190,6 +193,7 @@ void MagWorkflowTest::unusableCloudIsRefusedAndPreviousRestored()
     gather(rig, points);
     rig.backend.magCalButton();
     rig.mag(centre);
+    rig.answerReads();
 
     QCOMPARE(finished.count(), 0);
     QCOMPARE(failed.count(), 1);
@@ -199,8 +203,8 @@ void MagWorkflowTest::unusableCloudIsRefusedAndPreviousRestored()
         message.contains(reason) && message.contains(QStringLiteral("Previous calibration kept")),
         qPrintable(message));
     QCOMPARE(rig.takeFrames(),
-        QList<QByteArray>({writeFrame(127, identityBlock(), 12), writeFrame(127, previousMag(), 12),
-            readFrame(127, 48)}));
+        QList<QByteArray>({readFrame(127, 48), writeFrame(127, identityBlock(), 12),
+            writeFrame(127, previousMag(), 12), readFrame(127, 48)}));
     QCOMPARE(rig.nonFiniteWrites, 0);
 }
 
@@ -213,6 +217,7 @@ void MagWorkflowTest::furtherPressBeforeFitDoesNotStickTheProcedure()
     rig.backend.magCalButton(); // finish: the fit is due
     rig.backend.magCalButton(); // once stuck the procedure for good
     rig.mag(centre);
+    rig.answerReads();
     QCOMPARE(failed.count(), 1); // nothing gathered
     // A new run works from the start.
     rig.takeFrames();
@@ -221,6 +226,7 @@ void MagWorkflowTest::furtherPressBeforeFitDoesNotStickTheProcedure()
     gather(rig, ellipsoidPoints(200, centre, semiAxes));
     rig.backend.magCalButton();
     rig.mag(centre);
+    rig.answerReads();
     QCOMPARE(finished.count(), 1);
 }
 
@@ -231,6 +237,8 @@ void MagWorkflowTest::finishPressedBeforeAnySampleStillResetsFirst()
     rig.backend.magCalButton();
     rig.backend.magCalButton(); // gathering asked for before any sample
     rig.mag(QVector3D(0.3f, 0.1f, -0.2f));
+    QCOMPARE(rig.takeFrames(), QList<QByteArray>({readFrame(127, 48)}));
+    rig.answerReads();
     QCOMPARE(rig.takeFrames(), QList<QByteArray>({writeFrame(127, identityBlock(), 12)}));
     rig.mag(QVector3D(1, 1, 1), 9);
     gather(rig, ellipsoidPoints(100, centre, semiAxes));

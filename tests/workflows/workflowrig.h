@@ -14,7 +14,9 @@
 
 // A backend fed through its real frame cutter and dispatch, with every frame it
 // sends recorded, and the module's calibration registers already read once (as
-// the connect sequence does).
+// the connect sequence does). The rig plays the module's calibration registers:
+// it takes the writes to them (unless told to ignore them) and answers the reads
+// of them before the next sample it feeds, or when answerReads() is called.
 namespace workflowtest {
 
 using Block = std::array<float, 12>;
@@ -100,8 +102,13 @@ public:
                 }
             }
             frames << frame;
+            playModule(frame);
         });
+        feedIdentity(0x42, 1442, 0x0102);
         backendtest::setRange(backend, 1442, 0x00);
+        moduleAcc = previousAcc();
+        moduleGyro = previousGyro();
+        moduleMag = previousMag();
         if (readCalibrationRegisters)
             feedCalibration(previousAcc(), previousGyro(), previousMag());
     }
@@ -113,8 +120,34 @@ public:
         feedBlock(103, gyro, 3);
         feedBlock(127, mag, 12);
     }
+
+    // "Device ID", "Hardware Version" and "Software Version" as a connect reads them.
+    void feedIdentity(int deviceId, int hardwareVersion, int softwareVersion)
+    {
+        backendtest::feed(backend,
+            backendtest::dataFrame(0, QByteArray(1, char(deviceId)))
+                + backendtest::dataFrame(2, backendtest::le16(hardwareVersion))
+                + backendtest::dataFrame(4, backendtest::le16(softwareVersion)));
+    }
+
+    // Answers the reads of calibration registers sent since the last call, with
+    // what the module holds now; answers may lead to further requests.
+    void answerReads()
+    {
+        for (int round = 0; round < 10 && !unansweredReads.isEmpty(); ++round) {
+            const QList<int> reads = unansweredReads;
+            unansweredReads.clear();
+            for (int address : reads) {
+                if (Block *held = moduleBlock(address))
+                    feedBlock(address, *held, address == 103 ? 3 : 12);
+            }
+        }
+    }
+    // The module holds `block` and sends it.
     void feedBlock(int address, const Block &block, int count)
     {
+        if (Block *held = moduleBlock(address))
+            std::copy_n(block.begin(), count, held->begin());
         backendtest::feed(backend, backendtest::dataFrame(address, floatBytes(block, count)));
     }
 
@@ -143,18 +176,57 @@ public:
         return writes;
     }
 
+    // What the module holds in its calibration registers.
+    Block moduleAcc {};
+    Block moduleGyro {};
+    Block moduleMag {};
+    // Off: reads stay unanswered until the test feeds an answer itself.
+    bool autoAnswer = true;
+    // A module that acknowledges nothing and keeps its calibration registers.
+    bool ignoreCalibrationWrites = false;
+    QList<int> unansweredReads;
+
     DurUzaBackend backend;
     QList<QByteArray> frames;
     int nonFiniteWrites = 0;
 
 private:
+    Block *moduleBlock(int address)
+    {
+        if (address == 55)
+            return &moduleAcc;
+        if (address == 103)
+            return &moduleGyro;
+        if (address == 127)
+            return &moduleMag;
+        return nullptr;
+    }
+
+    void playModule(const QByteArray &frame)
+    {
+        if (frame.size() < 4 || quint8(frame[0]) != 0xAA)
+            return;
+        const int address = quint8(frame[2]);
+        Block *held = moduleBlock(address);
+        if (!held)
+            return;
+        if (frame[1] == 0 && !ignoreCalibrationWrites) {
+            const Block written = blockOf(frame);
+            std::copy_n(written.begin(), quint8(frame[3]) / 4, held->begin());
+        } else if (frame[1] == 1 && autoAnswer) {
+            unansweredReads << address;
+        }
+    }
+
     void sample(int address, const QVector3D &v, double fullScale, int times)
     {
         const QByteArray frame = backendtest::dataFrame(address,
             backendtest::le16s(
                 {raw(v.x(), fullScale), raw(v.y(), fullScale), raw(v.z(), fullScale)}));
-        for (int i = 0; i < times; ++i)
+        for (int i = 0; i < times; ++i) {
+            answerReads();
             backendtest::feed(backend, frame);
+        }
     }
 };
 
