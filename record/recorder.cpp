@@ -42,6 +42,12 @@ void RecorderWorker::open()
         return;
     }
     const QDir dir(m_folder);
+    if (dir.exists(QString::fromLatin1(Recorder::rawFileName))
+        || dir.exists(QString::fromLatin1(Recorder::csvFileName))) {
+        fail(QStringLiteral("The folder \"%1\" already holds a recording")
+                 .arg(QDir::toNativeSeparators(m_folder)));
+        return;
+    }
     // Unbuffered: every write goes straight to the file, so a failed write
     // leaves nothing behind in a buffer and the file size tells what landed.
     // NewOnly: a recording never overwrites an earlier one.

@@ -250,8 +250,7 @@ private slots:
         recorder.start(base.path(), info(), "rec");
         QVERIFY(stopped.wait(10000));
         QCOMPARE(failed.count(), 1);
-        QVERIFY2(
-            failed.first().first().toString().startsWith("Cannot write in the recording folder"),
+        QVERIFY2(failed.first().first().toString().contains("already holds a recording"),
             qPrintable(failed.first().first().toString()));
         QVERIFY(old.open(QIODevice::ReadOnly));
         QCOMPARE(old.readAll(), QByteArray("precious"));
@@ -291,6 +290,66 @@ private slots:
         QVERIFY(QFileInfo(folder + "/" + Recorder::csvFileName).size() <= limit);
         if (limit > 100000)
             QVERIFY2(frames > 100 && raw.records.size() > 100, qPrintable(out));
+    }
+
+    void fullFilesystemStopsWithAnErrorAndKeepsWholeRecords()
+    {
+        QTemporaryDir base;
+        const QString mountPoint = base.filePath("small");
+        QVERIFY(QDir(base.path()).mkdir("small"));
+        QProcess mount;
+        mount.start("mount", {"-t", "tmpfs", "-o", "size=64k", "tmpfs", mountPoint});
+        if (!mount.waitForFinished(10000) || mount.exitStatus() != QProcess::NormalExit
+            || mount.exitCode() != 0)
+            QSKIP("cannot mount a small tmpfs here (needs root); the file-size limit case "
+                  "covers the same path");
+        const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {mountPoint}); });
+
+        Recorder recorder;
+        QSignalSpy failed(&recorder, &Recorder::failed);
+        QSignalSpy stopped(&recorder, &Recorder::stopped);
+        int n = 0;
+        QTimer feed;
+        feed.setInterval(5);
+        connect(&feed, &QTimer::timeout, this, [&] {
+            for (int i = 0; i < 50; ++i, ++n) {
+                recorder.appendChunk(qint64(n) * 1000, chunk(n));
+                recorder.appendFrame(frame(n));
+            }
+        });
+        connect(&recorder, &Recorder::started, &feed, qOverload<>(&QTimer::start));
+        recorder.start(mountPoint, info(), "rec");
+        QVERIFY(stopped.wait(30000));
+        feed.stop();
+        QCOMPARE(failed.count(), 1);
+        const QString message = failed.first().first().toString();
+        QVERIFY2(message.startsWith("Recording stopped: cannot write"), qPrintable(message));
+        QVERIFY2(message.contains("No space left on device"), qPrintable(message));
+
+        const QString folder = mountPoint + "/rec";
+        const RawRecording raw = readRawRecording(folder + "/" + Recorder::rawFileName);
+        QVERIFY(raw.headerValid);
+        checkRaw(raw, raw.records.size());
+        checkCsv(folder + "/" + Recorder::csvFileName, int(recorder.framesWritten()));
+        QVERIFY(recorder.framesWritten() > 50);
+    }
+
+    void destroyingTheRecorderClosesTheFilesWhole()
+    {
+        QTemporaryDir base;
+        QString folder;
+        {
+            Recorder recorder;
+            QSignalSpy started(&recorder, &Recorder::started);
+            folder = recorder.start(base.path(), info());
+            QVERIFY(started.wait(10000));
+            for (int n = 0; n < 1000; ++n) {
+                recorder.appendChunk(qint64(n) * 1000, chunk(n));
+                recorder.appendFrame(frame(n));
+            }
+        }
+        checkRaw(readRawRecording(folder + "/" + Recorder::rawFileName), 1000);
+        checkCsv(folder + "/" + Recorder::csvFileName, 1000);
     }
 };
 
