@@ -1,4 +1,5 @@
 #include "recorderworker.h"
+#include "recordsync.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -36,6 +37,7 @@ RecorderWorker::RecorderWorker(
 
 void RecorderWorker::open()
 {
+    recordSyncAcquire(this);
     if (!QDir().mkpath(m_folder) || !QFileInfo(m_folder).isDir()) {
         fail(QStringLiteral("Cannot create the recording folder \"%1\"")
                  .arg(QDir::toNativeSeparators(m_folder)));
@@ -86,7 +88,7 @@ void RecorderWorker::tick()
 bool RecorderWorker::drain()
 {
     {
-        QMutexLocker lock(&m_queue->mutex);
+        std::unique_lock lock(m_queue->mutex);
         m_rawBatch.swap(m_queue->raw);
         m_frameBatch.swap(m_queue->frames);
     }
@@ -151,6 +153,7 @@ void RecorderWorker::fail(const QString &message)
 
 void RecorderWorker::close()
 {
+    recordSyncAcquire(this);
     // A failed last write has already finished the recording.
     if (m_open && !drain())
         return;
@@ -172,10 +175,11 @@ void RecorderWorker::finish()
         }
         emit progress(m_queue->elapsedUs() / 1000, m_frames, m_raw.committed + m_csv.committed);
     }
-    QMutexLocker lock(&m_queue->mutex);
+    std::unique_lock lock(m_queue->mutex);
     m_queue->raw.clear();
     m_queue->frames.clear();
     lock.unlock();
+    recordSyncRelease(this);
     emit closed();
 }
 
@@ -190,9 +194,11 @@ Recorder::~Recorder()
         return;
     m_queue->accepting = false;
     disconnect(m_worker, nullptr, this, nullptr);
-    QMetaObject::invokeMethod(m_worker, &RecorderWorker::close, Qt::BlockingQueuedConnection);
+    recordSyncRelease(m_worker);
+    QMetaObject::invokeMethod(m_worker, "close", Qt::BlockingQueuedConnection);
     m_thread->quit();
     m_thread->wait();
+    recordSyncAcquire(m_worker);
     delete m_worker;
 }
 
@@ -216,7 +222,7 @@ QString Recorder::start(const QString &baseFolder, const RecordingInfo &info, co
     if (!header.startUtc.isValid())
         header.startUtc = QDateTime::currentDateTimeUtc();
     {
-        QMutexLocker lock(&m_queue->mutex);
+        std::unique_lock lock(m_queue->mutex);
         m_queue->raw.clear();
         m_queue->frames.clear();
     }
@@ -234,7 +240,8 @@ QString Recorder::start(const QString &baseFolder, const RecordingInfo &info, co
     connect(m_worker, &RecorderWorker::failed, this, &Recorder::onFailed);
     connect(m_worker, &RecorderWorker::closed, this, &Recorder::onFinished);
     m_thread->start();
-    QMetaObject::invokeMethod(m_worker, &RecorderWorker::open, Qt::QueuedConnection);
+    recordSyncRelease(m_worker);
+    QMetaObject::invokeMethod(m_worker, "open", Qt::QueuedConnection);
     m_queue->accepting = true;
     m_recording = true;
     emit recordingChanged();
@@ -246,7 +253,8 @@ void Recorder::stop()
 {
     if (!m_recording || !m_queue->accepting.exchange(false))
         return;
-    QMetaObject::invokeMethod(m_worker, &RecorderWorker::close, Qt::QueuedConnection);
+    recordSyncRelease(m_worker);
+    QMetaObject::invokeMethod(m_worker, "close", Qt::QueuedConnection);
 }
 
 qint64 Recorder::elapsedUs() const
@@ -263,7 +271,7 @@ void Recorder::appendChunk(qint64 timeUs, const QByteArray &bytes)
 {
     if (!m_queue->accepting)
         return;
-    QMutexLocker lock(&m_queue->mutex);
+    std::unique_lock lock(m_queue->mutex);
     m_queue->raw.push_back({RawRecordType::Chunk, timeUs, bytes});
 }
 
@@ -271,7 +279,7 @@ void Recorder::appendFrame(const MeasurementFrame &frame)
 {
     if (!m_queue->accepting)
         return;
-    QMutexLocker lock(&m_queue->mutex);
+    std::unique_lock lock(m_queue->mutex);
     m_queue->frames.push_back(frame);
 }
 
@@ -281,7 +289,7 @@ void Recorder::noteGap(const QString &text)
         return;
     const qint64 now = m_queue->elapsedUs();
     const QByteArray bytes = text.toUtf8();
-    QMutexLocker lock(&m_queue->mutex);
+    std::unique_lock lock(m_queue->mutex);
     m_queue->raw.push_back({RawRecordType::Note, now, bytes});
 }
 
@@ -306,6 +314,7 @@ void Recorder::onFinished()
     // The worker has closed its files; its thread only has to leave its loop.
     m_thread->quit();
     m_thread->wait();
+    recordSyncAcquire(m_worker);
     delete m_worker;
     delete m_thread;
     m_worker = nullptr;

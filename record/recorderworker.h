@@ -4,8 +4,8 @@
 #include "record.h"
 
 #include <QFile>
-#include <QMutex>
 #include <QObject>
+#include <mutex>
 #include <vector>
 
 class QTimer;
@@ -20,7 +20,9 @@ struct RecorderQueue
         QByteArray bytes;
     };
 
-    QMutex mutex;
+    // A std::mutex rather than a QMutex: its pthread calls are visible to
+    // ThreadSanitizer even when contended.
+    std::mutex mutex;
     std::vector<RawItem> raw; // chunks and notes, in arrival order
     std::vector<MeasurementFrame> frames;
     // Read without the lock by every caller; set by the owner and the worker.
