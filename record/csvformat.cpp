@@ -1,5 +1,6 @@
 #include "record.h"
 
+#include <QIODevice>
 #include <charconv>
 
 namespace {
@@ -92,4 +93,19 @@ QByteArray csvRow(const MeasurementFrame &frame)
         appendNumber(out, frame.temperature);
     out.append('\n');
     return out;
+}
+
+bool CsvWriter::put(const QByteArray &bytes)
+{
+    return m_device->write(bytes) == bytes.size();
+}
+
+bool CsvWriter::writeHeader()
+{
+    return put(csvHeaderRow());
+}
+
+bool CsvWriter::writeFrame(const MeasurementFrame &frame)
+{
+    return put(csvRow(frame));
 }

@@ -109,6 +109,26 @@ QByteArray encodeRawRecord(RawRecordType type, qint64 timeUs, const QByteArray &
     return out;
 }
 
+bool RawRecordWriter::put(const QByteArray &bytes)
+{
+    return m_device->write(bytes) == bytes.size();
+}
+
+bool RawRecordWriter::writeHeader(const RecordingInfo &info)
+{
+    return put(encodeRawHeader(info));
+}
+
+bool RawRecordWriter::writeChunk(qint64 timeUs, const QByteArray &bytes)
+{
+    return put(encodeRawRecord(RawRecordType::Chunk, timeUs, bytes));
+}
+
+bool RawRecordWriter::writeNote(qint64 timeUs, const QString &text)
+{
+    return put(encodeRawRecord(RawRecordType::Note, timeUs, text.toUtf8()));
+}
+
 RawRecordReader::Status RawRecordReader::fail(const QString &message)
 {
     m_error = message;

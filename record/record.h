@@ -77,6 +77,23 @@ quint32 recordCrc32(const char *data, qsizetype length, quint32 crc = 0);
 QByteArray encodeRawHeader(const RecordingInfo &info);
 QByteArray encodeRawRecord(RawRecordType type, qint64 timeUs, const QByteArray &payload);
 
+// Writes a raw recording to a device, a record at a time, each whole or not
+// at all as far as the device reports; false once a write failed.
+class RawRecordWriter
+{
+public:
+    explicit RawRecordWriter(QIODevice *device)
+        : m_device(device)
+    { }
+    bool writeHeader(const RecordingInfo &info);
+    bool writeChunk(qint64 timeUs, const QByteArray &bytes);
+    bool writeNote(qint64 timeUs, const QString &text);
+
+private:
+    bool put(const QByteArray &bytes);
+    QIODevice *m_device;
+};
+
 // Streams a raw recording from a device positioned at its start.
 class RawRecordReader
 {
@@ -143,6 +160,21 @@ struct MeasurementFrame
 QByteArray csvHeaderRow(); // with trailing newline
 QByteArray csvRow(const MeasurementFrame &frame); // with trailing newline
 int csvColumnCount();
+
+// Writes the CSV to a device: the header row first, then a row per frame.
+class CsvWriter
+{
+public:
+    explicit CsvWriter(QIODevice *device)
+        : m_device(device)
+    { }
+    bool writeHeader();
+    bool writeFrame(const MeasurementFrame &frame);
+
+private:
+    bool put(const QByteArray &bytes);
+    QIODevice *m_device;
+};
 
 class RecorderWorker;
 struct RecorderQueue;

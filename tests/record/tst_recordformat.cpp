@@ -51,9 +51,18 @@ QVector<RawRecord> randomRecords(quint32 seed, int count)
 QByteArray encodeFile(
     const RecordingInfo &info, const QVector<RawRecord> &records, QVector<int> *ends = nullptr)
 {
-    QByteArray file = encodeRawHeader(info);
+    QByteArray file;
+    QBuffer buffer(&file);
+    buffer.open(QIODevice::WriteOnly);
+    RawRecordWriter writer(&buffer);
+    if (!writer.writeHeader(info))
+        return {};
     for (const RawRecord &r : records) {
-        file += encodeRawRecord(r.type, r.timeUs, r.payload);
+        const bool ok = r.type == RawRecordType::Note
+            ? writer.writeNote(r.timeUs, QString::fromUtf8(r.payload))
+            : writer.writeChunk(r.timeUs, r.payload);
+        if (!ok)
+            return {};
         if (ends)
             ends->append(file.size());
     }
@@ -329,6 +338,34 @@ private slots:
         for (int i = 0; i < 500; ++i) {
             const MeasurementFrame frame = randomFrame(rng, present);
             checkRowMatches(csvRow(frame), frame);
+            if (QTest::currentTestFailed())
+                return;
+        }
+    }
+
+    void csvFileHasEqualFieldCountsAndReadsBack()
+    {
+        // What a spreadsheet or pandas sees: a header, then rows with just as
+        // many fields, mixed full and partial frames.
+        QByteArray file;
+        QBuffer buffer(&file);
+        buffer.open(QIODevice::WriteOnly);
+        CsvWriter writer(&buffer);
+        QVERIFY(writer.writeHeader());
+        QRandomGenerator rng(99);
+        QVector<MeasurementFrame> frames;
+        for (int i = 0; i < 300; ++i) {
+            frames.append(randomFrame(rng, rng.bounded(64u)));
+            QVERIFY(writer.writeFrame(frames.last()));
+        }
+        QVERIFY(file.endsWith('\n'));
+        QList<QByteArray> lines = file.split('\n');
+        lines.removeLast();
+        QCOMPARE(lines.size(), frames.size() + 1);
+        for (const QByteArray &line : lines)
+            QCOMPARE(cells(line).size(), cells(lines.first()).size());
+        for (int i = 0; i < frames.size(); ++i) {
+            checkRowMatches(lines[i + 1] + '\n', frames[i]);
             if (QTest::currentTestFailed())
                 return;
         }
