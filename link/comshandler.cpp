@@ -9,6 +9,8 @@
 
 #include "linksync.h"
 
+#include <algorithm>
+
 Q_LOGGING_CATEGORY(lcLink, "velmar.link")
 
 ComsHandler::ComsHandler(QObject *parent)
@@ -47,6 +49,11 @@ ComsProtocol *ComsHandler::protocol()
 
 void ComsHandler::sendFrame(const quint8 *data, quint8 length)
 {
+    {
+        // Before the bytes can leave: an answer may come back at once.
+        LinkLocker locker(&m_processThread->processLock());
+        m_protocol->noteRequestSent(data, length);
+    }
     m_slave->serialWrite(data, length);
 }
 
@@ -64,21 +71,23 @@ void ComsHandler::feedReceived(const QByteArray &chunk)
         m_slave->queueReceived(chunk, m_protocol);
 }
 
-void ComsHandler::start(int comIndex)
+void ComsHandler::start(const QString &portName)
 {
     const QList<SerialPortEntry> ports = enumerateSerialPorts();
-    if (comIndex < 0 || comIndex >= ports.size()) {
-        const QString text = tr("No serial port at index %1: %2 port(s) are present now")
-                                 .arg(comIndex)
-                                 .arg(ports.size());
+    const bool listed = std::any_of(ports.cbegin(), ports.cend(),
+        [&](const SerialPortEntry &port) { return port.portName == portName; });
+    if (!listed) {
+        const QString text = portName.isEmpty()
+            ? tr("No serial port selected")
+            : tr("The serial port %1 is no longer present").arg(portName);
         qCWarning(lcLink) << "start:" << text;
         // Queued like every other link notification, so callers never see it
         // from inside their own call to start().
         QMetaObject::invokeMethod(
-            this, [this, text] { emit linkError(QString(), text); }, Qt::QueuedConnection);
+            this, [this, portName, text] { emit linkError(portName, text); }, Qt::QueuedConnection);
         return;
     }
-    m_slave->startSlave(ports.at(comIndex).portName, m_protocol);
+    m_slave->startSlave(portName, m_protocol);
 }
 
 void ComsHandler::stop()

@@ -26,9 +26,10 @@ public:
 
     void startSlave(const QString &portName, ComsProtocol *protocol);
     void stopSlave();
-    // Blocks the caller while a port is being opened (1 s steps, gives up after
-    // more than 2000 ms); otherwise returns as soon as the bytes are queued for
-    // the worker. With no port open and none being opened it drops the bytes at once.
+    // Never waits: the bytes are queued for the worker, which sends them in
+    // call order once the port is open (at once if it already is) and drops
+    // them if the open fails. With no port open and none being opened it drops
+    // the bytes at once.
     void serialWrite(const quint8 *data, quint8 length);
 
     // What the worker does with every chunk it reads: queue it and make sure a
@@ -50,12 +51,12 @@ private:
     void writePending();
 
     ComsProtocol *m_protocol = nullptr;
-    std::atomic<bool> m_connected{false};
+    std::atomic<bool> m_connected {false};
     QString m_portName;
     QMutex m_portLock;
     // Set whenever no run is wanted: before the first start, after a stop or a
     // failed open. startSlave clears it.
-    std::atomic<bool> m_stop{true};
+    std::atomic<bool> m_stop {true};
     // Worker-thread object that accepts write wake-ups; null while no port is open.
     QObject *m_portContext = nullptr;
     // The open port of the current run; used on the worker thread only.

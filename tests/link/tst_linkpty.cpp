@@ -30,7 +30,7 @@ public:
         if (openpty(&m_master, &m_slave, nullptr, nullptr, nullptr) != 0)
             return;
         m_path = QString::fromLocal8Bit(ttyname(m_slave));
-        termios settings{};
+        termios settings {};
         tcgetattr(m_slave, &settings);
         cfmakeraw(&settings);
         tcsetattr(m_slave, TCSANOW, &settings);
@@ -45,7 +45,10 @@ public:
     bool isOpen() const { return m_master >= 0 && !m_path.isEmpty(); }
     QString path() const { return m_path; }
 
-    void write(const QByteArray &data) { QCOMPARE(::write(m_master, data.constData(), size_t(data.size())), ssize_t(data.size())); }
+    void write(const QByteArray &data)
+    {
+        QCOMPARE(::write(m_master, data.constData(), size_t(data.size())), ssize_t(data.size()));
+    }
 
     // Everything the link has written so far.
     QByteArray received()
@@ -71,13 +74,13 @@ private:
     QByteArray m_received;
 };
 
-// Starts `handler` on `path` listed as the only extra port; returns the index used.
-int startOn(ComsHandler &handler, const QString &path)
+// Starts `handler` on `path` listed as the only extra port; returns the name used.
+QString startOn(ComsHandler &handler, const QString &path)
 {
     qputenv("VELMAR_EXTRA_PORTS", path.toLocal8Bit());
-    const int index = enumerateSerialPorts().size() - 1;
-    handler.start(index);
-    return index;
+    const QString name = enumerateSerialPorts().constLast().portName;
+    handler.start(name);
+    return name;
 }
 
 } // namespace
@@ -114,10 +117,14 @@ void TestLinkPty::openedLinkCarriesBytesBothWays()
     QVERIFY(opened.wait(10000));
     QCOMPARE(opened.at(0).at(0).toString(), pty.path());
 
-    // Module to tool, split over two writes.
+    // Module to tool, split over two writes: the answer to a read of the
+    // accelerometer (a frame nobody asked for would be noise).
+    const QByteArray ask = bytes({0xAA, 0x01, 0x06, 0x06});
+    handler.sendFrame(reinterpret_cast<const quint8 *>(ask.constData()), quint8(ask.size()));
+    QTRY_COMPARE_WITH_TIMEOUT(pty.received(), ask, 10000);
     pty.write(bytes({0x00, 0xBB, 0x06, 0x06, 1, 2, 3}));
     pty.write(bytes({4, 5, 6}));
-    QTRY_COMPARE_WITH_TIMEOUT(calls, QList<int>{4}, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(calls, QList<int> {4}, 10000);
     QCOMPARE(accBlock, bytes({1, 2, 3, 4, 5, 6}));
     QCOMPARE(int(handler.registerImageSnapshot()[0x0B]), 6);
 
@@ -126,8 +133,9 @@ void TestLinkPty::openedLinkCarriesBytesBothWays()
     const QByteArray second = bytes({0xAA, 0x01, 0x00, 0xB0});
     const QByteArray third = bytes({0xAA, 0x01, 0x06, 0x22});
     for (const QByteArray &frame : {first, second, third})
-        handler.sendFrame(reinterpret_cast<const quint8 *>(frame.constData()), quint8(frame.size()));
-    QTRY_COMPARE_WITH_TIMEOUT(pty.received(), first + second + third, 10000);
+        handler.sendFrame(
+            reinterpret_cast<const quint8 *>(frame.constData()), quint8(frame.size()));
+    QTRY_COMPARE_WITH_TIMEOUT(pty.received(), ask + first + second + third, 10000);
 
     QSignalSpy closed(&handler, &ComsHandler::linkClosed);
     handler.stop();
@@ -145,16 +153,16 @@ void TestLinkPty::delayedWritesGoOutInCreationOrder()
 
     ComsProtocol *protocol = handler.protocol();
     protocol->buildReadRequest(0x06, 0x22);
-    QPointer<DelayedWrite> read =
-        new DelayedWrite(500, protocol->frameData(), protocol->frameLength(), &handler);
+    QPointer<DelayedWrite> read
+        = new DelayedWrite(500, protocol->frameData(), protocol->frameLength(), &handler);
     const quint8 control = 0x0B;
     protocol->buildWriteRequest(0x34, 1, &control); // reuses the buffer at once
-    QPointer<DelayedWrite> write =
-        new DelayedWrite(600, protocol->frameData(), protocol->frameLength(), &handler);
+    QPointer<DelayedWrite> write
+        = new DelayedWrite(600, protocol->frameData(), protocol->frameLength(), &handler);
 
     QCOMPARE(pty.received(), QByteArray());
-    QTRY_COMPARE_WITH_TIMEOUT(pty.received(),
-                              bytes({0xAA, 0x01, 0x06, 0x22, 0xAA, 0x00, 0x34, 0x01, 0x0B}), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        pty.received(), bytes({0xAA, 0x01, 0x06, 0x22, 0xAA, 0x00, 0x34, 0x01, 0x0B}), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(read.isNull() && write.isNull(), 10000);
 }
 
@@ -166,17 +174,17 @@ void TestLinkPty::stopThenImmediateStartConnectsAgain()
     QSignalSpy opened(&handler, &ComsHandler::linkOpened);
     QSignalSpy closed(&handler, &ComsHandler::linkClosed);
     QSignalSpy errors(&handler, &ComsHandler::linkError);
-    const int index = startOn(handler, pty.path());
+    const QString name = startOn(handler, pty.path());
     QVERIFY(opened.wait(10000));
 
     handler.stop();
-    handler.start(index);
+    handler.start(name);
     QTRY_COMPARE_WITH_TIMEOUT(opened.size(), 2, 10000);
     QCOMPARE(closed.size(), 1);
     QCOMPARE(errors.size(), 0);
 
     // The new connection is live in both directions.
-    const QByteArray frame = bytes({0xAA, 0x01, 0x00, 0xB0});
+    const QByteArray frame = bytes({0xAA, 0x01, 0x34, 0x01});
     handler.sendFrame(reinterpret_cast<const quint8 *>(frame.constData()), quint8(frame.size()));
     QTRY_COMPARE_WITH_TIMEOUT(pty.received().right(4), frame, 10000);
     pty.write(bytes({0xBB, 0x34, 0x01, 0x0B}));
@@ -244,11 +252,11 @@ void TestLinkPty::closingTheMasterReportsErrorThenClosed()
     connect(&handler, &ComsHandler::linkError, this, [&] { events << "error"; });
     connect(&handler, &ComsHandler::linkClosed, this, [&] { events << "closed"; });
     startOn(handler, pty.path());
-    QTRY_COMPARE_WITH_TIMEOUT(events, QStringList{"opened"}, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(events, QStringList {"opened"}, 10000);
 
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression("lost"));
     pty.closeMaster();
-    QTRY_COMPARE_WITH_TIMEOUT(events, (QStringList{"opened", "error", "closed"}), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(events, (QStringList {"opened", "error", "closed"}), 10000);
 
     // A stop after the loss changes nothing.
     handler.stop();
