@@ -57,6 +57,16 @@ void ComsHandler::sendFrame(const quint8 *data, quint8 length)
     m_slave->serialWrite(data, length);
 }
 
+void ComsHandler::setPortOpenGate(std::function<void()> gate)
+{
+    m_slave->setOpenGate(std::move(gate));
+}
+
+bool ComsHandler::isPortOpen() const
+{
+    return m_slave->isConnected();
+}
+
 std::array<quint8, 176> ComsHandler::registerImageSnapshot() const
 {
     std::array<quint8, ComsProtocol::ImageSize> image;

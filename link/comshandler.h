@@ -35,6 +35,10 @@ public:
     // the cutter then expects from the module.
     void sendFrame(const quint8 *data, quint8 length);
 
+    // Test seam: `gate` runs on the serial worker right before it opens a port.
+    void setPortOpenGate(std::function<void()> gate);
+    bool isPortOpen() const;
+
     // A consistent copy of the register image, taken under the processing lock.
     std::array<quint8, 176> registerImageSnapshot() const;
 

@@ -124,6 +124,12 @@ void ComsSlave::startSlave(const QString &portName, ComsProtocol *protocol)
     start(QThread::TimeCriticalPriority);
 }
 
+void ComsSlave::setOpenGate(std::function<void()> gate)
+{
+    LinkLocker locker(&m_portLock);
+    m_openGate = std::move(gate);
+}
+
 void ComsSlave::stopSlave()
 {
     {
@@ -183,12 +189,16 @@ void ComsSlave::run()
 {
     const RunEndMark runEnd(this);
     QString portName;
+    std::function<void()> openGate;
     {
         LinkLocker locker(&m_portLock);
         portName = m_portName;
+        openGate = m_openGate;
     }
     if (portName.isEmpty())
         return;
+    if (openGate)
+        openGate();
 
     QSerialPort port;
     const QString openPath = pathToOpen(portName);

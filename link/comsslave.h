@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <deque>
+#include <functional>
 
 #include "receivequeue.h"
 
@@ -38,6 +39,10 @@ public:
 
     bool isConnected() const { return m_connected.load(); }
 
+    // Test seam: called on the worker thread right before each open, so a test
+    // can hold the open back and see what callers do meanwhile.
+    void setOpenGate(std::function<void()> gate);
+
 signals:
     // Emitted on the worker thread; ComsHandler forwards them queued.
     void portOpened(const QString &portName);
@@ -62,6 +67,7 @@ private:
     // The open port of the current run; used on the worker thread only.
     QSerialPort *m_port = nullptr;
     std::deque<QByteArray> m_writeQueue;
+    std::function<void()> m_openGate;
     [[maybe_unused]] ComsHandler *m_handler; // back-reference to the owner
     ProcessThread *m_processThread;
     ReceiveQueue m_receiveQueue;

@@ -3,7 +3,10 @@
 
 #include <QtTest>
 
+#include <QDir>
 #include <QPointer>
+#include <QSemaphore>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 
 #include <fcntl.h>
@@ -98,7 +101,147 @@ private slots:
     void unopenablePortReportsLinkErrorOnce_data();
     void unopenablePortReportsLinkErrorOnce();
     void closingTheMasterReportsErrorThenClosed();
+    void framesSentWhileThePortOpensGoOutInOrderOnceOpen();
+    void framesSentWhileAPortFailsToOpenAreDroppedWithTheError();
+    void longPortPathOpensOrSaysWhy_data();
+    void longPortPathOpensOrSaysWhy();
 };
+
+namespace {
+
+void send(ComsHandler &handler, const QByteArray &frame)
+{
+    handler.sendFrame(reinterpret_cast<const quint8 *>(frame.constData()), quint8(frame.size()));
+}
+
+// A path of exactly `length` characters inside `dir`, its folders created.
+QString deepPath(const QTemporaryDir &dir, int length)
+{
+    QString path = dir.path();
+    const QString leaf = QStringLiteral("/module");
+    while (path.size() + leaf.size() < length) {
+        const int room = length - int(path.size()) - int(leaf.size()) - 1;
+        path += '/' + QString(std::min(room, 200), QLatin1Char('d'));
+        if (room < 1)
+            break;
+        QDir().mkpath(path);
+    }
+    return path + leaf;
+}
+
+} // namespace
+
+void TestLinkPty::framesSentWhileThePortOpensGoOutInOrderOnceOpen()
+{
+    PtyPair pty;
+    QVERIFY(pty.isOpen());
+    ComsHandler handler;
+    // The open waits for the test's word, so what callers see meanwhile does not
+    // depend on how fast the worker is.
+    QSemaphore openMayGo;
+    handler.setPortOpenGate([&] { openMayGo.acquire(); });
+    QSignalSpy opened(&handler, &ComsHandler::linkOpened);
+    startOn(handler, pty.path());
+
+    const QByteArray frames[] = {bytes({0xAA, 0x00, 0x34, 0x01, 0x00}),
+        bytes({0xAA, 0x01, 0x00, 0xB0}), bytes({0xAA, 0x01, 0x06, 0x22})};
+    for (const QByteArray &frame : frames)
+        send(handler, frame); // a call that waited for the open would never return here
+    QVERIFY(!handler.isPortOpen());
+    QCOMPARE(opened.size(), 0);
+    QCOMPARE(pty.received(), QByteArray());
+
+    openMayGo.release();
+    QVERIFY(opened.wait(10000));
+    const QByteArray last = bytes({0xAA, 0x00, 0x34, 0x01, 0x0B});
+    send(handler, last);
+    QTRY_COMPARE_WITH_TIMEOUT(pty.received(), frames[0] + frames[1] + frames[2] + last, 10000);
+
+    QSignalSpy closed(&handler, &ComsHandler::linkClosed);
+    handler.stop();
+    QVERIFY(closed.wait(10000));
+}
+
+void TestLinkPty::framesSentWhileAPortFailsToOpenAreDroppedWithTheError()
+{
+    ComsHandler handler;
+    QSemaphore openMayGo;
+    handler.setPortOpenGate([&] { openMayGo.acquire(); });
+    QSignalSpy errors(&handler, &ComsHandler::linkError);
+    QSignalSpy opened(&handler, &ComsHandler::linkOpened);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot open"));
+    startOn(handler, QStringLiteral("/dev/velmar-no-such-port"));
+    send(handler, bytes({0xAA, 0x01, 0x00, 0xB0}));
+    send(handler, bytes({0xAA, 0x00, 0x34, 0x01, 0x0B}));
+    openMayGo.release();
+    QVERIFY(errors.wait(10000));
+    QCOMPARE(errors.size(), 1);
+
+    // None of it reaches the port opened next.
+    PtyPair pty;
+    QVERIFY(pty.isOpen());
+    openMayGo.release();
+    startOn(handler, pty.path());
+    QVERIFY(opened.wait(10000));
+    const QByteArray next = bytes({0xAA, 0x01, 0x36, 0x01});
+    send(handler, next);
+    QTRY_COMPARE_WITH_TIMEOUT(pty.received(), next, 10000);
+    QSignalSpy closed(&handler, &ComsHandler::linkClosed);
+    handler.stop();
+    QVERIFY(closed.wait(10000));
+    QCOMPARE(pty.received(), next);
+}
+
+void TestLinkPty::longPortPathOpensOrSaysWhy_data()
+{
+    QTest::addColumn<bool>("linkToPty");
+    QTest::newRow("symbolic link to a pty") << true;
+    QTest::newRow("no device behind it") << false;
+}
+
+void TestLinkPty::longPortPathOpensOrSaysWhy()
+{
+    // A valid path, but "LCK.." plus it is too long a file name for the lock
+    // Qt's serial port takes before opening.
+    QFETCH(bool, linkToPty);
+    PtyPair pty;
+    QVERIFY(pty.isOpen());
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = deepPath(dir, 2033);
+    QCOMPARE(path.size(), 2033);
+    if (linkToPty) {
+        QVERIFY(QFile::link(pty.path(), path));
+    } else {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+
+    ComsHandler handler;
+    QSignalSpy opened(&handler, &ComsHandler::linkOpened);
+    QSignalSpy errors(&handler, &ComsHandler::linkError);
+    QSignalSpy closed(&handler, &ComsHandler::linkClosed);
+    if (!linkToPty)
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot open"));
+    startOn(handler, path);
+    if (!linkToPty) {
+        QVERIFY(errors.wait(10000));
+        QCOMPARE(errors.at(0).at(0).toString(), path);
+        const QString text = errors.at(0).at(1).toString();
+        QVERIFY2(text.contains("too long") && !text.contains("Permission"), qPrintable(text));
+        return;
+    }
+    QVERIFY2(opened.wait(10000), errors.isEmpty() ? "" : qPrintable(errors.at(0).at(1).toString()));
+    QCOMPARE(opened.at(0).at(0).toString(), path);
+    const QByteArray frame = bytes({0xAA, 0x01, 0x36, 0x01});
+    send(handler, frame);
+    QTRY_COMPARE_WITH_TIMEOUT(pty.received(), frame, 10000);
+    pty.write(bytes({0xBB, 0x36, 0x01, 0x15}));
+    QTRY_COMPARE_WITH_TIMEOUT(int(handler.registerImageSnapshot()[0x36]), 0x15, 10000);
+    handler.stop();
+    QVERIFY(closed.wait(10000));
+    QCOMPARE(errors.size(), 0);
+}
 
 void TestLinkPty::openedLinkCarriesBytesBothWays()
 {
