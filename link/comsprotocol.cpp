@@ -217,6 +217,8 @@ void ComsProtocol::extractFrames()
                 continue;
             }
             if (available >= count + 3) {
+                if (m_frameObserver)
+                    m_frameObserver(m_frameObserverContext, address, quint8(count), head + 3);
                 storeFrame(address, head + 3, int(count));
                 dropPending(count + 3);
                 m_incompletePasses = 0;

@@ -49,6 +49,15 @@ public:
     // Frames judged to be noise by their header since the connection began.
     quint64 rejectedHeaders() const { return m_rejectedHeaders; }
 
+    // Called for every data frame stored, on the thread that cuts; for tools
+    // that count what the cutter takes. Null (the default) costs one test.
+    using FrameObserver = void (*)(void *context, quint8 address, quint8 count, const quint8 *data);
+    void setFrameObserver(FrameObserver observer, void *context)
+    {
+        m_frameObserver = observer;
+        m_frameObserverContext = context;
+    }
+
     static constexpr int AwaitedLifetimeMs = 5000;
     static constexpr int AwaitedLimit = 32;
     using Clock = qint64 (*)();
@@ -102,4 +111,6 @@ private:
     quint32 m_control1Writes = 0;
     quint64 m_rejectedHeaders = 0;
     Clock m_clock;
+    FrameObserver m_frameObserver = nullptr;
+    void *m_frameObserverContext = nullptr;
 };
