@@ -23,7 +23,12 @@ ComsHandler::ComsHandler(QObject *parent)
     connect(m_processThread, &ProcessThread::processFinished, this, &ComsHandler::process);
     // The worker emits on its own thread; the user hears of it on ours.
     connect(m_slave, &ComsSlave::portOpened, this, &ComsHandler::linkOpened, Qt::QueuedConnection);
-    connect(m_slave, &ComsSlave::portFailed, this, &ComsHandler::linkError, Qt::QueuedConnection);
+    connect(
+        m_slave, &ComsSlave::portFailed, this,
+        [this](quint64 attempt, const QString &portName, const QString &errorText) {
+            reportError(attempt, portName, errorText);
+        },
+        Qt::QueuedConnection);
     connect(m_slave, &ComsSlave::portClosed, this, &ComsHandler::linkClosed, Qt::QueuedConnection);
 }
 
@@ -35,6 +40,16 @@ ComsHandler::~ComsHandler()
     waitForThread(m_processThread);
     delete m_processThread;
     delete m_protocol;
+}
+
+void ComsHandler::reportError(quint64 attempt, const QString &portName, const QString &errorText)
+{
+    if (attempt != m_attempt) {
+        qCInfo(lcLink) << "late error of an earlier connection to" << portName
+                       << "ignored:" << errorText;
+        return;
+    }
+    emit linkError(portName, errorText);
 }
 
 void ComsHandler::setBlockHandler(BlockHandler handler)
@@ -83,6 +98,7 @@ void ComsHandler::feedReceived(const QByteArray &chunk)
 
 void ComsHandler::start(const QString &portName)
 {
+    const quint64 attempt = m_attempt + 1;
     const QList<SerialPortEntry> ports = enumerateSerialPorts();
     const bool listed = std::any_of(ports.cbegin(), ports.cend(),
         [&](const SerialPortEntry &port) { return port.portName == portName; });
@@ -91,13 +107,16 @@ void ComsHandler::start(const QString &portName)
             ? tr("No serial port selected")
             : tr("The serial port %1 is no longer present").arg(portName);
         qCWarning(lcLink) << "start:" << text;
+        m_attempt = attempt;
         // Queued like every other link notification, so callers never see it
         // from inside their own call to start().
         QMetaObject::invokeMethod(
-            this, [this, portName, text] { emit linkError(portName, text); }, Qt::QueuedConnection);
+            this, [this, attempt, portName, text] { reportError(attempt, portName, text); },
+            Qt::QueuedConnection);
         return;
     }
-    m_slave->startSlave(portName, m_protocol);
+    if (m_slave->startSlave(portName, m_protocol, attempt))
+        m_attempt = attempt;
 }
 
 void ComsHandler::stop()

@@ -62,8 +62,13 @@ signals:
     void linkClosed(const QString &portName);
 
 private:
+    void reportError(quint64 attempt, const QString &portName, const QString &errorText);
+
     ProcessThread *m_processThread;
     ComsProtocol *m_protocol;
     ComsSlave *m_slave;
     BlockHandler m_blockHandler;
+    // Numbers the starts: an error of an earlier attempt that arrives after a
+    // newer start is only logged, so it cannot undo the newer connection.
+    quint64 m_attempt = 0;
 };

@@ -97,7 +97,7 @@ ComsSlave::~ComsSlave()
     m_receiveQueue.clear();
 }
 
-void ComsSlave::startSlave(const QString &portName, ComsProtocol *protocol)
+bool ComsSlave::startSlave(const QString &portName, ComsProtocol *protocol, quint64 attempt)
 {
     {
         LinkLocker locker(&m_portLock);
@@ -105,7 +105,7 @@ void ComsSlave::startSlave(const QString &portName, ComsProtocol *protocol)
         qDebug() << "Starting Slave on :" << portName;
         // A live connection keeps its port; the new name counts from the next start.
         if (isRunning() && !m_stop)
-            return;
+            return false;
     }
     // A previous run may still be closing its port: let it end, then start anew,
     // so a quick Disconnect/Connect connects.
@@ -119,9 +119,11 @@ void ComsSlave::startSlave(const QString &portName, ComsProtocol *protocol)
     }
     LinkLocker locker(&m_portLock);
     m_writeQueue.clear();
+    m_attempt = attempt;
     m_protocol = protocol;
     m_stop = false;
     start(QThread::TimeCriticalPriority);
+    return true;
 }
 
 void ComsSlave::setOpenGate(std::function<void()> gate)
@@ -190,10 +192,12 @@ void ComsSlave::run()
     const RunEndMark runEnd(this);
     QString portName;
     std::function<void()> openGate;
+    quint64 attempt = 0;
     {
         LinkLocker locker(&m_portLock);
         portName = m_portName;
         openGate = m_openGate;
+        attempt = m_attempt;
     }
     if (portName.isEmpty())
         return;
@@ -221,7 +225,7 @@ void ComsSlave::run()
             qCWarning(lcLink) << "cannot open" << portName << "after a retry:" << errorText;
             if (dropped > 0)
                 qCDebug(lcLink) << "dropped" << dropped << "requests made while it was opening";
-            emit portFailed(portName, errorText);
+            emit portFailed(attempt, portName, errorText);
             return;
         }
     }
@@ -306,6 +310,6 @@ void ComsSlave::run()
     }
     qDebug() << "Serial Closed";
     if (!failure.isEmpty())
-        emit portFailed(portName, failure);
+        emit portFailed(attempt, portName, failure);
     emit portClosed(portName);
 }

@@ -25,7 +25,9 @@ public:
     ComsSlave(QObject *parent, ComsHandler *handler, ProcessThread *processThread);
     ~ComsSlave() override;
 
-    void startSlave(const QString &portName, ComsProtocol *protocol);
+    // `attempt` numbers the connection; the run's notifications carry it.
+    // Returns false when a live connection kept its port (nothing started).
+    bool startSlave(const QString &portName, ComsProtocol *protocol, quint64 attempt = 0);
     void stopSlave();
     // Never waits: the bytes are queued for the worker, which sends them in
     // call order once the port is open (at once if it already is) and drops
@@ -46,7 +48,7 @@ public:
 signals:
     // Emitted on the worker thread; ComsHandler forwards them queued.
     void portOpened(const QString &portName);
-    void portFailed(const QString &portName, const QString &errorText);
+    void portFailed(quint64 attempt, const QString &portName, const QString &errorText);
     void portClosed(const QString &portName);
 
 protected:
@@ -68,6 +70,7 @@ private:
     QSerialPort *m_port = nullptr;
     std::deque<QByteArray> m_writeQueue;
     std::function<void()> m_openGate;
+    quint64 m_attempt = 0;
     [[maybe_unused]] ComsHandler *m_handler; // back-reference to the owner
     ProcessThread *m_processThread;
     ReceiveQueue m_receiveQueue;

@@ -267,6 +267,7 @@ private slots:
     void frameCutByDisconnectDoesNotReachTheNextConnection();
     void noiseLikeAHeaderWritesNothing_data();
     void noiseLikeAHeaderWritesNothing();
+    void lateErrorOfAnAbandonedAttemptKeepsTheNewConnection();
 };
 
 void LinkFaultsTest::vanishedModuleIsReportedAndConnectsAgainWhenBack()
@@ -636,6 +637,37 @@ void LinkFaultsTest::noiseLikeAHeaderWritesNothing()
     QSignalSpy closed(backend.comsHandler(), &ComsHandler::linkClosed);
     backend.connectClicked(index);
     QVERIFY(closed.wait(10000));
+}
+
+void LinkFaultsTest::lateErrorOfAnAbandonedAttemptKeepsTheNewConnection()
+{
+    PtyModule module;
+    QVERIFY(module.isOpen());
+    const QString missing = QStringLiteral("/dev/velmar-no-such-port");
+    qputenv("VELMAR_EXTRA_PORTS", (missing + ':' + module.path()).toLocal8Bit());
+    DurUzaBackend backend;
+    const int missingIndex = portIndex(backend, missing);
+    const int moduleIndex = portIndex(backend, module.path());
+    QVERIFY(missingIndex >= 0 && moduleIndex >= 0);
+    QSignalSpy errors(&backend, &DurUzaBackend::connectionError);
+    QSignalSpy opened(backend.comsHandler(), &ComsHandler::linkOpened);
+
+    // Connect to a port that cannot open, Disconnect before its failure is
+    // heard, Connect to the module: the first attempt's error arrives last.
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot open"));
+    backend.connectClicked(missingIndex);
+    backend.connectClicked(missingIndex);
+    backend.connectClicked(moduleIndex);
+    QVERIFY(backend.isConnected());
+    QVERIFY(opened.wait(10000));
+    QTRY_VERIFY_WITH_TIMEOUT(module.received().contains(streamingOn), 10000);
+    QVERIFY(backend.isConnected());
+    QCOMPARE(errors.count(), 0);
+
+    QSignalSpy closed(backend.comsHandler(), &ComsHandler::linkClosed);
+    backend.connectClicked(moduleIndex);
+    QVERIFY(closed.wait(10000));
+    QVERIFY(!backend.isConnected());
 }
 
 int main(int argc, char **argv)
