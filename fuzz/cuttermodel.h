@@ -24,8 +24,9 @@
 // "Control1" (11: 34 bytes from 0x06, 12: 12 bytes from 0x06). Anything else
 // is noise: its first byte is dropped at once. An answer covering "Control1"
 // sets the mode from the byte it carried, unless Control1 was written after
-// the read was sent. At most 32 reads are awaited (the oldest is forgotten);
-// the harness keeps the link's clock still, so none expires.
+// the read was sent. The block of the mode before the last write of Control1
+// is still taken until the answer to a read sent after that write arrives. At most 32 reads are
+// awaited (the oldest is forgotten); the harness keeps the link's clock still, so none expires.
 class CutterModel
 {
 public:
@@ -54,6 +55,7 @@ public:
         checking = true;
         m_awaited.clear();
         streamingMode = -1;
+        m_previousMode = -1;
         m_control1Writes = 0;
     }
 
@@ -66,6 +68,7 @@ public:
 
     void control1Written(std::uint8_t value)
     {
+        m_previousMode = streamingMode;
         streamingMode = value;
         ++m_control1Writes;
     }
@@ -114,6 +117,8 @@ public:
                     if (answers >= 0) {
                         const Read read = m_awaited[std::size_t(answers)];
                         m_awaited.erase(m_awaited.begin() + answers);
+                        if (read.control1Writes == m_control1Writes)
+                            m_previousMode = -1;
                         if (address <= 0x34 && 0x34 < address + int(count)
                             && read.control1Writes == m_control1Writes)
                             streamingMode = image[0x34];
@@ -160,11 +165,15 @@ private:
 
     bool streamed(int address, int count) const
     {
-        return address == 0x06
-            && ((streamingMode == 11 && count == 34) || (streamingMode == 12 && count == 12));
+        for (const int mode : {streamingMode, m_previousMode}) {
+            if (address == 0x06 && ((mode == 11 && count == 34) || (mode == 12 && count == 12)))
+                return true;
+        }
+        return false;
     }
 
     std::deque<std::uint8_t> m_buffer;
     std::vector<Read> m_awaited;
     unsigned m_control1Writes = 0;
+    int m_previousMode = -1;
 };

@@ -103,6 +103,7 @@ void ComsProtocol::beginConnection()
     m_checkHeaders = true;
     m_awaited.clear();
     m_streamingMode = -1;
+    m_previousMode = -1;
     m_control1Writes = 0;
     m_rejectedHeaders = 0;
 }
@@ -120,6 +121,8 @@ void ComsProtocol::noteRequestSent(const quint8 *frame, int length)
     } else if (frame[1] == WriteCommand && address <= Control1Address
         && int(Control1Address) < int(address) + count
         && 4 + int(Control1Address - address) < length) {
+        m_previousMode = m_streamingMode;
+        m_previousModeSince = m_clock();
         m_streamingMode = frame[4 + (Control1Address - address)];
         ++m_control1Writes;
     }
@@ -141,8 +144,11 @@ ComsProtocol::Header ComsProtocol::judgeHeader(
             return Header::Answer;
         }
     }
+    if (m_previousMode >= 0 && now - m_previousModeSince > AwaitedLifetimeMs)
+        m_previousMode = -1;
     for (const StreamedBlock &block : StreamedBlocks) {
-        if (block.mode == m_streamingMode && block.address == address && block.count == count)
+        if ((block.mode == m_streamingMode || block.mode == m_previousMode)
+            && block.address == address && block.count == count)
             return Header::Streamed;
     }
     return Header::Noise;
@@ -152,6 +158,9 @@ void ComsProtocol::takeAnswer(std::size_t awaitedIndex, quint8 address, quint8 c
 {
     const Awaited answered = m_awaited[awaitedIndex];
     m_awaited.erase(m_awaited.begin() + std::ptrdiff_t(awaitedIndex));
+    // The module answers in order: it has taken the last write of Control1.
+    if (answered.control1Writes == m_control1Writes)
+        m_previousMode = -1;
     // "Control1" read back tells the mode, unless a later write changed it
     // while the read was under way.
     if (address <= Control1Address && int(Control1Address) < int(address) + count

@@ -108,6 +108,12 @@ private:
     bool m_checkHeaders = false;
     std::deque<Awaited> m_awaited;
     int m_streamingMode = -1;
+    // The mode before the last write of "Control1": frames the module streamed
+    // before it took the write may still be on their way. They count until the
+    // answer to a read sent after the write shows the module got that far, or
+    // for AwaitedLifetimeMs.
+    int m_previousMode = -1;
+    qint64 m_previousModeSince = 0;
     quint32 m_control1Writes = 0;
     quint64 m_rejectedHeaders = 0;
     Clock m_clock;
