@@ -198,9 +198,13 @@ void ComsSlave::run()
         portName = m_portName;
         openGate = m_openGate;
         attempt = m_attempt;
+        // Nothing to open: later writes must not wait in the queue for it.
+        if (portName.isEmpty()) {
+            m_stop = true;
+            m_writeQueue.clear();
+            return;
+        }
     }
-    if (portName.isEmpty())
-        return;
     if (openGate)
         openGate();
 
