@@ -52,9 +52,12 @@ DurUzaBackend::~DurUzaBackend() = default;
 QStringList DurUzaBackend::availablePortsList()
 {
     m_portCache.clear();
+    m_portNameCache.clear();
     const QList<SerialPortEntry> ports = enumerateSerialPorts();
-    for (const SerialPortEntry &port : ports)
+    for (const SerialPortEntry &port : ports) {
         m_portCache.append(portListEntry(port));
+        m_portNameCache.append(port.portName);
+    }
     return m_portCache;
 }
 
@@ -74,7 +77,10 @@ void DurUzaBackend::connectClicked(int index)
     }
     m_connected = true;
     qDebug() << "Selected:" << m_portCache.at(index);
-    m_coms.start(index);
+    // This may be another module with other ranges: its samples wait until its
+    // own "Hardware Version" and "Sensors Range" have been read.
+    m_fullScale = FullScales{};
+    m_coms.start(m_portNameCache.at(index));
     requestChartData();
 }
 

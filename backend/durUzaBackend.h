@@ -265,6 +265,9 @@ private:
     // Construction order matters: the link first, the catalogue last.
     QVector3D m_magVect3;
     QStringList m_portCache;
+    // The port names behind m_portCache, entry for entry: Connect opens the
+    // port the user saw, not whatever a fresh enumeration has at that index.
+    QStringList m_portNameCache;
     ComsHandler m_coms;
 
     FullScales m_fullScale;

@@ -11,6 +11,11 @@
 // A chunk of length 0 carries only its dispatch bit: the link never runs a
 // processing pass without a chunk. The input ends with a pass (if bytes are
 // waiting for one) and a dispatch pass.
+// A length-0 chunk with bit 7 set is instead a request the link sends,
+// described by the next bytes k, x, y: k & 1 a write of "Control1" := x (k & 2:
+// inside a 4-byte write from 0x32), otherwise a read of y bytes from x. The
+// first request begins a connection (the cutter then judges headers), as does
+// any whose k has bit 7 set.
 //
 // After every processing pass the real cutter must agree with CutterModel on the
 // register image, the updated flags, the status byte, the pass count and the
@@ -84,7 +89,7 @@ Decode decodeOf(const RegisterInfo &info)
         return Decode::Euler;
     if (a >= 0x28 && a < 0x34)
         return Decode::AccScaled; // linear acceleration and gravity
-    return Decode::Other;         // temperature: stored, its formula is the backend's
+    return Decode::Other; // temperature: stored, its formula is the backend's
 }
 
 // Block index of every image address, looked up once: the dispatch check needs it
@@ -92,7 +97,7 @@ Decode decodeOf(const RegisterInfo &info)
 const std::array<int, CutterModel::imageSize> &blockOfAddress()
 {
     static const std::array<int, CutterModel::imageSize> table = [] {
-        std::array<int, CutterModel::imageSize> t{};
+        std::array<int, CutterModel::imageSize> t {};
         for (int a = 0; a < CutterModel::imageSize; ++a)
             t[std::size_t(a)] = registerBlockAt(a);
         return t;
@@ -108,6 +113,8 @@ public:
         : m_coms(m_backend.comsHandler())
         , m_protocol(m_coms->protocol())
     {
+        // Awaited answers never expire within one input.
+        m_protocol->setClock([]() -> qint64 { return 0; });
         const QList<QObject *> rows = m_backend.registers();
         check(rows.size() == registerCount, "register count", rows.size());
         for (int i = 0; i < registerCount; ++i) {
@@ -115,7 +122,7 @@ public:
             check(row != nullptr, "register object", i);
             m_rows[std::size_t(i)] = row;
             QObject::connect(row, &RegistryItemModel::dataUpdatedFromModule,
-                             [this, i] { ++m_stores[std::size_t(i)]; });
+                [this, i] { ++m_stores[std::size_t(i)]; });
         }
         // The request frame sits after the image, the flags and the receive buffer.
         std::array<quint8, 255> pattern;
@@ -131,6 +138,34 @@ public:
         m_model.append(bytes, count);
     }
 
+    void request(quint8 kind, quint8 x, quint8 y)
+    {
+        if (!m_connected || (kind & 0x80)) {
+            m_protocol->beginConnection();
+            m_model.beginConnection();
+            m_connected = true;
+        }
+        // Built here, not in the protocol's request buffer, which holds the guard.
+        std::array<quint8, 8> frame {};
+        int length = 4;
+        if (kind & 1) {
+            if (kind & 2) {
+                frame = {0xAA, 0x00, 0x32, 0x04, y, quint8(y ^ 0x5A), x, 0x00};
+                length = 8;
+            } else {
+                frame = {0xAA, 0x00, 0x34, 0x01, x};
+                length = 5;
+            }
+            m_model.control1Written(x);
+        } else {
+            frame = {0xAA, 0x01, x, y};
+            m_model.readSent(x, y);
+        }
+        m_protocol->noteRequestSent(frame.data(), length);
+        check(m_protocol->awaitedAnswers() == int(m_model.awaited()), "awaited answers");
+        check(m_protocol->streamingMode() == m_model.streamingMode, "streaming mode");
+    }
+
     void processingPass()
     {
         m_protocol->extractFrames();
@@ -142,12 +177,15 @@ public:
         check(std::memcmp(m_protocol->updatedFlags(), m_model.flags.data(), 176) == 0, "flags");
         check(m_protocol->moduleStatus() == m_model.status, "status");
         check(m_protocol->incompletePasses() == m_model.incompletePasses, "incomplete passes",
-              m_protocol->incompletePasses());
+            m_protocol->incompletePasses());
         check(std::size_t(m_protocol->pendingBytes()) == m_model.pending(), "pending bytes",
-              m_protocol->pendingBytes());
+            m_protocol->pendingBytes());
+        check(m_protocol->awaitedAnswers() == int(m_model.awaited()), "awaited answers");
+        check(m_protocol->streamingMode() == m_model.streamingMode, "streaming mode");
         check(m_protocol->frameLength() == 4 + 255, "request length");
-        check(std::memcmp(m_protocol->frameData(), m_requestGuard.data(), m_requestGuard.size()) == 0,
-              "request frame overwritten");
+        check(
+            std::memcmp(m_protocol->frameData(), m_requestGuard.data(), m_requestGuard.size()) == 0,
+            "request frame overwritten");
     }
 
     void dispatchPass()
@@ -156,7 +194,7 @@ public:
         const float gyroScale = m_backend.gyroFullScale();
         const float magScale = m_backend.magFullScale();
         const std::array<int, CutterModel::imageSize> &blockOf = blockOfAddress();
-        std::array<bool, 22> flagged{};
+        std::array<bool, 22> flagged {};
         for (int a = 0; a < CutterModel::imageSize; ++a)
             flagged[std::size_t(blockOf[std::size_t(a)])] |= m_model.flags[std::size_t(a)] != 0;
 
@@ -185,8 +223,9 @@ public:
             const QVariant value = m_rows[std::size_t(i)]->data();
             switch (decode) {
             case Decode::Integer:
-                check(value.toInt() == (info.width == RegisterWidth::U8 ? bytes[0] : readU16(bytes)),
-                      "integer register", i);
+                check(
+                    value.toInt() == (info.width == RegisterWidth::U8 ? bytes[0] : readU16(bytes)),
+                    "integer register", i);
                 break;
             case Decode::Real:
                 check(sameBits(value.toFloat(), readF32(bytes)), "real register", i);
@@ -195,7 +234,7 @@ public:
             case Decode::GyroScaled:
             case Decode::MagScaled:
                 check(sameBits(value.toFloat(), float(readI16(bytes) / 32768.0 * scale)),
-                      "scaled register", i);
+                    "scaled register", i);
                 break;
             case Decode::Quaternion:
                 check(sameBits(value.toFloat(), float(readI16(bytes) / 1000.0)), "quaternion", i);
@@ -217,9 +256,10 @@ private:
     ComsHandler *m_coms;
     ComsProtocol *m_protocol;
     CutterModel m_model;
-    std::array<RegistryItemModel *, registerCount> m_rows{};
-    std::array<int, registerCount> m_stores{};
-    std::array<quint8, 4 + 255> m_requestGuard{};
+    std::array<RegistryItemModel *, registerCount> m_rows {};
+    std::array<int, registerCount> m_stores {};
+    std::array<quint8, 4 + 255> m_requestGuard {};
+    bool m_connected = false;
 };
 
 } // namespace
@@ -248,6 +288,15 @@ extern "C" int LLVMFuzzerTestOneInput(const quint8 *data, std::size_t size)
     bool passDue = false;
     while (at < size) {
         const quint8 control = data[at++];
+        if ((control & 0xBF) == 0x80) {
+            if (size - at < 3)
+                break;
+            rig.request(data[at], data[at + 1], data[at + 2]);
+            at += 3;
+            if (control & 0x40)
+                rig.dispatchPass();
+            continue;
+        }
         const std::size_t length = std::min<std::size_t>(control & 0x3F, size - at);
         if (length > 0) {
             rig.chunk(data + at, length);

@@ -55,6 +55,16 @@ def measurement(seq):
     return frame(6, data)
 
 
+def request(kind, x, y=0, dispatch=False):
+    """A request the link sends (see fuzz_link.cpp): kind bit 0 writes Control1 := x,
+    otherwise a read of y bytes from x; bit 7 begins a new connection."""
+    return bytes([0xC0 if dispatch else 0x80, kind, x, y])
+
+
+def connect_sequence(mode=11):
+    return request(0x81, 0) + request(0, 0, 176)
+
+
 SEEDS = {
     'whole-map-1442': chunks(whole_map()),
     'whole-map-2542-one-pass': chunks(whole_map(2542, 0x1C), join=True),
@@ -71,6 +81,14 @@ SEEDS = {
                                  + frame(0x7F, struct.pack('<3f', float('nan'), float('inf'), -0.0))
                                  + frame(0x8B, struct.pack('<9f', *range(9)))),
     'empty-and-zero-count': chunks(frame(0x10, []) + status(0) + frame(0xAF, [7])),
+    'connected-noise-headers': connect_sequence() + chunks(whole_map()) + request(0, 6, 34)
+    + request(1, 11) + chunks(measurement(1) + bytes([0xBB, 0x40, 0x30]) + measurement(2)
+                              + bytes([0xBB, 0x36, 0x01, 0xFF]) + measurement(3), size=7),
+    'connected-cut-frames': connect_sequence() + chunks(whole_map(), size=5) + request(3, 12, 0x21)
+    + chunks(frame(6, range(12))[:8] + frame(6, range(12)) + frame(6, range(34))[:20]
+             + frame(6, range(12))) + request(0x80, 0, 0, True) + chunks(measurement(4)),
+    'connected-range-read': connect_sequence() + request(1, 11) + request(0, 0x36, 1)
+    + chunks(measurement(5)[:20] + frame(0x36, [0x20]) + measurement(6)),
 }
 
 os.makedirs(os.path.join(HERE, 'corpus'), exist_ok=True)

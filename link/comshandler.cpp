@@ -9,6 +9,8 @@
 
 #include "linksync.h"
 
+#include <algorithm>
+
 Q_LOGGING_CATEGORY(lcLink, "velmar.link")
 
 ComsHandler::ComsHandler(QObject *parent)
@@ -21,7 +23,12 @@ ComsHandler::ComsHandler(QObject *parent)
     connect(m_processThread, &ProcessThread::processFinished, this, &ComsHandler::process);
     // The worker emits on its own thread; the user hears of it on ours.
     connect(m_slave, &ComsSlave::portOpened, this, &ComsHandler::linkOpened, Qt::QueuedConnection);
-    connect(m_slave, &ComsSlave::portFailed, this, &ComsHandler::linkError, Qt::QueuedConnection);
+    connect(
+        m_slave, &ComsSlave::portFailed, this,
+        [this](quint64 attempt, const QString &portName, const QString &errorText) {
+            reportError(attempt, portName, errorText);
+        },
+        Qt::QueuedConnection);
     connect(m_slave, &ComsSlave::portClosed, this, &ComsHandler::linkClosed, Qt::QueuedConnection);
 }
 
@@ -33,6 +40,16 @@ ComsHandler::~ComsHandler()
     waitForThread(m_processThread);
     delete m_processThread;
     delete m_protocol;
+}
+
+void ComsHandler::reportError(quint64 attempt, const QString &portName, const QString &errorText)
+{
+    if (attempt != m_attempt) {
+        qCInfo(lcLink) << "late error of an earlier connection to" << portName
+                       << "ignored:" << errorText;
+        return;
+    }
+    emit linkError(portName, errorText);
 }
 
 void ComsHandler::setBlockHandler(BlockHandler handler)
@@ -47,7 +64,22 @@ ComsProtocol *ComsHandler::protocol()
 
 void ComsHandler::sendFrame(const quint8 *data, quint8 length)
 {
+    {
+        // Before the bytes can leave: an answer may come back at once.
+        LinkLocker locker(&m_processThread->processLock());
+        m_protocol->noteRequestSent(data, length);
+    }
     m_slave->serialWrite(data, length);
+}
+
+void ComsHandler::setPortOpenGate(std::function<void()> gate)
+{
+    m_slave->setOpenGate(std::move(gate));
+}
+
+bool ComsHandler::isPortOpen() const
+{
+    return m_slave->isConnected();
 }
 
 std::array<quint8, 176> ComsHandler::registerImageSnapshot() const
@@ -64,21 +96,27 @@ void ComsHandler::feedReceived(const QByteArray &chunk)
         m_slave->queueReceived(chunk, m_protocol);
 }
 
-void ComsHandler::start(int comIndex)
+void ComsHandler::start(const QString &portName)
 {
+    const quint64 attempt = m_attempt + 1;
     const QList<SerialPortEntry> ports = enumerateSerialPorts();
-    if (comIndex < 0 || comIndex >= ports.size()) {
-        const QString text = tr("No serial port at index %1: %2 port(s) are present now")
-                                 .arg(comIndex)
-                                 .arg(ports.size());
+    const bool listed = std::any_of(ports.cbegin(), ports.cend(),
+        [&](const SerialPortEntry &port) { return port.portName == portName; });
+    if (!listed) {
+        const QString text = portName.isEmpty()
+            ? tr("No serial port selected")
+            : tr("The serial port %1 is no longer present").arg(portName);
         qCWarning(lcLink) << "start:" << text;
+        m_attempt = attempt;
         // Queued like every other link notification, so callers never see it
         // from inside their own call to start().
         QMetaObject::invokeMethod(
-            this, [this, text] { emit linkError(QString(), text); }, Qt::QueuedConnection);
+            this, [this, attempt, portName, text] { reportError(attempt, portName, text); },
+            Qt::QueuedConnection);
         return;
     }
-    m_slave->startSlave(ports.at(comIndex).portName, m_protocol);
+    if (m_slave->startSlave(portName, m_protocol, attempt))
+        m_attempt = attempt;
 }
 
 void ComsHandler::stop()

@@ -30,8 +30,14 @@ public:
     // Build requests here on the GUI thread. The image and flags behind it are
     // written by the processing thread: read them through registerImageSnapshot().
     ComsProtocol *protocol();
-    // Blocks like ComsSlave::serialWrite: up to about 3 s while no port is open.
+    // Returns at once: a frame sent while the port is being opened goes out
+    // when it is open (see ComsSlave::serialWrite). Reads sent here are what
+    // the cutter then expects from the module.
     void sendFrame(const quint8 *data, quint8 length);
+
+    // Test seam: `gate` runs on the serial worker right before it opens a port.
+    void setPortOpenGate(std::function<void()> gate);
+    bool isPortOpen() const;
 
     // A consistent copy of the register image, taken under the processing lock.
     std::array<quint8, 176> registerImageSnapshot() const;
@@ -41,20 +47,28 @@ public:
     void feedReceived(const QByteArray &chunk);
 
 public slots:
-    void start(int comIndex);
+    // Opens the port of that name, as listed when the user picked it. A name the
+    // enumeration no longer lists (the device was unplugged) is not opened:
+    // linkError names it, and requests made meanwhile are dropped.
+    void start(const QString &portName);
     void stop();
     void process();
 
 signals:
     // Queued to the GUI thread: the port could not be opened, or failed while
-    // open (pulled cable). Also for a start index that lists no port.
+    // open (pulled cable). Also for a start on a port that is no longer listed.
     void linkError(const QString &portName, const QString &errorText);
     void linkOpened(const QString &portName);
     void linkClosed(const QString &portName);
 
 private:
+    void reportError(quint64 attempt, const QString &portName, const QString &errorText);
+
     ProcessThread *m_processThread;
     ComsProtocol *m_protocol;
     ComsSlave *m_slave;
     BlockHandler m_blockHandler;
+    // Numbers the starts: an error of an earlier attempt that arrives after a
+    // newer start is only logged, so it cannot undo the newer connection.
+    quint64 m_attempt = 0;
 };

@@ -3,6 +3,7 @@
 #include <QDebug>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 namespace {
@@ -17,6 +18,25 @@ constexpr quint8 StatusStart = 0xEE;
 // dropping it then would lose the answer although every byte came.
 constexpr qint32 IncompletePassLimit = 10;
 
+constexpr quint8 Control1Address = 0x34;
+
+// What the module streams on its own in each mode of "Control1": one block of
+// live measurements from the accelerometer on.
+struct StreamedBlock
+{
+    int mode;
+    quint8 address;
+    quint8 count;
+};
+constexpr StreamedBlock StreamedBlocks[] = {{11, 0x06, 34}, {12, 0x06, 12}};
+
+qint64 steadyMilliseconds()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 qint32 passLimitFor(const quint8 *head, std::size_t available)
 {
     if (head[0] == 0xBB && available >= 3)
@@ -25,7 +45,10 @@ qint32 passLimitFor(const quint8 *head, std::size_t available)
 }
 } // namespace
 
-ComsProtocol::ComsProtocol() = default;
+ComsProtocol::ComsProtocol()
+    : m_clock(steadyMilliseconds)
+{ }
+
 ComsProtocol::~ComsProtocol() = default;
 
 void ComsProtocol::buildReadRequest(quint8 address, quint8 count)
@@ -71,6 +94,80 @@ void ComsProtocol::appendReceived(const char *data, qint32 length)
         m_receiveBuffer.insert(m_receiveBuffer.end(), bytes, bytes + length);
 }
 
+void ComsProtocol::beginConnection()
+{
+    m_receiveBuffer.clear();
+    m_readOffset = 0;
+    m_incompletePasses = 0;
+    clearUpdatedFlags();
+    m_checkHeaders = true;
+    m_awaited.clear();
+    m_streamingMode = -1;
+    m_previousMode = -1;
+    m_control1Writes = 0;
+    m_rejectedHeaders = 0;
+}
+
+void ComsProtocol::noteRequestSent(const quint8 *frame, int length)
+{
+    if (length < 4 || frame[0] != RequestStart)
+        return;
+    const quint8 address = frame[2];
+    const quint8 count = frame[3];
+    if (frame[1] == ReadCommand) {
+        if (int(m_awaited.size()) >= AwaitedLimit)
+            m_awaited.pop_front();
+        m_awaited.push_back({address, count, m_control1Writes, m_clock()});
+    } else if (frame[1] == WriteCommand && address <= Control1Address
+        && int(Control1Address) < int(address) + count
+        && 4 + int(Control1Address - address) < length) {
+        m_previousMode = m_streamingMode;
+        m_previousModeSince = m_clock();
+        m_streamingMode = frame[4 + (Control1Address - address)];
+        ++m_control1Writes;
+    }
+}
+
+ComsProtocol::Header ComsProtocol::judgeHeader(
+    quint8 address, quint8 count, std::size_t *awaitedIndex)
+{
+    const qint64 now = m_clock();
+    while (!m_awaited.empty() && now - m_awaited.front().sentAt > AwaitedLifetimeMs)
+        m_awaited.pop_front();
+    // The module answers a read that runs past the last register with the part
+    // that exists.
+    for (std::size_t i = 0; i < m_awaited.size(); ++i) {
+        const Awaited &a = m_awaited[i];
+        const int existing = std::max(0, std::min(int(a.count), ImageSize - int(a.address)));
+        if (a.address == address && (a.count == count || existing == count)) {
+            *awaitedIndex = i;
+            return Header::Answer;
+        }
+    }
+    if (m_previousMode >= 0 && now - m_previousModeSince > AwaitedLifetimeMs)
+        m_previousMode = -1;
+    for (const StreamedBlock &block : StreamedBlocks) {
+        if ((block.mode == m_streamingMode || block.mode == m_previousMode)
+            && block.address == address && block.count == count)
+            return Header::Streamed;
+    }
+    return Header::Noise;
+}
+
+void ComsProtocol::takeAnswer(std::size_t awaitedIndex, quint8 address, quint8 count)
+{
+    const Awaited answered = m_awaited[awaitedIndex];
+    m_awaited.erase(m_awaited.begin() + std::ptrdiff_t(awaitedIndex));
+    // The module answers in order: it has taken the last write of Control1.
+    if (answered.control1Writes == m_control1Writes)
+        m_previousMode = -1;
+    // "Control1" read back tells the mode, unless a later write changed it
+    // while the read was under way.
+    if (address <= Control1Address && int(Control1Address) < int(address) + count
+        && answered.control1Writes == m_control1Writes)
+        m_streamingMode = m_registerImage[Control1Address];
+}
+
 void ComsProtocol::dropPending(std::size_t count)
 {
     m_readOffset += count;
@@ -99,7 +196,7 @@ void ComsProtocol::extractFrames()
         // a lone byte waits for company before it can be judged.
         const std::size_t before = m_readOffset;
         while (end - m_readOffset >= 2 && buffer[m_readOffset] != DataFrameStart
-               && buffer[m_readOffset] != StatusStart)
+            && buffer[m_readOffset] != StatusStart)
             ++m_readOffset;
         // The wait counts passes spent on one head. Noise-only chunks must not
         // use up the wait of a frame that starts after them.
@@ -116,10 +213,26 @@ void ComsProtocol::extractFrames()
         if (head[0] == DataFrameStart && available >= 3) {
             const quint8 address = head[1];
             const std::size_t count = head[2];
+            // A header the module cannot have sent is judged at once, so it
+            // neither swallows the frames behind it nor waits for its bytes.
+            std::size_t awaitedIndex = 0;
+            const Header header = m_checkHeaders
+                ? judgeHeader(address, quint8(count), &awaitedIndex)
+                : Header::Streamed;
+            if (header == Header::Noise) {
+                ++m_rejectedHeaders;
+                dropPending(1);
+                m_incompletePasses = 0;
+                continue;
+            }
             if (available >= count + 3) {
+                if (m_frameObserver)
+                    m_frameObserver(m_frameObserverContext, address, quint8(count), head + 3);
                 storeFrame(address, head + 3, int(count));
                 dropPending(count + 3);
                 m_incompletePasses = 0;
+                if (header == Header::Answer)
+                    takeAnswer(awaitedIndex, address, quint8(count));
                 continue;
             }
         } else if (head[0] == StatusStart && available >= 2) {
@@ -143,8 +256,8 @@ void ComsProtocol::extractFrames()
         m_receiveBuffer.clear();
         m_readOffset = 0;
     } else if (m_readOffset > 0 && m_readOffset >= m_receiveBuffer.size() / 2) {
-        m_receiveBuffer.erase(m_receiveBuffer.begin(),
-                              m_receiveBuffer.begin() + std::ptrdiff_t(m_readOffset));
+        m_receiveBuffer.erase(
+            m_receiveBuffer.begin(), m_receiveBuffer.begin() + std::ptrdiff_t(m_readOffset));
         m_readOffset = 0;
     }
 }

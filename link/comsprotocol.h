@@ -4,6 +4,7 @@
 
 #include <array>
 #include <atomic>
+#include <deque>
 #include <vector>
 
 // Wire protocol state of one link: request building, the frame cutter and the
@@ -29,6 +30,40 @@ public:
     void appendReceived(const char *data, qint32 length);
     void extractFrames();
 
+    // A connection starts: nothing received on an earlier one (bytes, pass
+    // count, updated flags, awaited answers, streaming mode) counts any more.
+    // From here on a data frame is taken only if the module may send it: the
+    // block it streams in the mode last written or read back, or the answer to
+    // a read this link sent and still awaits. Any other header is noise.
+    // Before the first connection every complete frame is taken, which is what
+    // tools that drive the cutter without a port rely on.
+    void beginConnection();
+    bool checksHeaders() const { return m_checkHeaders; }
+    // Tells the cutter about a request that went to the module: a read is
+    // awaited, a write of "Control1" selects what the module streams.
+    void noteRequestSent(const quint8 *frame, int length);
+    // Answers not yet arrived; each is forgotten after AwaitedLifetimeMs.
+    int awaitedAnswers() const { return int(m_awaited.size()); }
+    // "Control1" as last written or read back in this connection; -1 unknown.
+    int streamingMode() const { return m_streamingMode; }
+    // Frames judged to be noise by their header since the connection began.
+    quint64 rejectedHeaders() const { return m_rejectedHeaders; }
+
+    // Called for every data frame stored, on the thread that cuts; for tools
+    // that count what the cutter takes. Null (the default) costs one test.
+    using FrameObserver = void (*)(void *context, quint8 address, quint8 count, const quint8 *data);
+    void setFrameObserver(FrameObserver observer, void *context)
+    {
+        m_frameObserver = observer;
+        m_frameObserverContext = context;
+    }
+
+    static constexpr int AwaitedLifetimeMs = 5000;
+    static constexpr int AwaitedLimit = 32;
+    using Clock = qint64 (*)();
+    // Milliseconds of a monotonic clock; replaceable so a test can age answers.
+    void setClock(Clock clock) { m_clock = clock; }
+
     quint8 *registerImage();
     quint8 *updatedFlags();
     void clearUpdatedFlags();
@@ -44,18 +79,44 @@ public:
     int pendingBytes() const;
 
 private:
+    struct Awaited
+    {
+        quint8 address;
+        quint8 count;
+        quint32 control1Writes; // writes of "Control1" sent before this read
+        qint64 sentAt;
+    };
+    enum class Header { Noise, Streamed, Answer };
+
     void dropPending(std::size_t count);
     void storeFrame(quint8 address, const quint8 *data, int count);
+    Header judgeHeader(quint8 address, quint8 count, std::size_t *awaitedIndex);
+    void takeAnswer(std::size_t awaitedIndex, quint8 address, quint8 count);
 
-    std::array<quint8, ImageSize> m_registerImage{};
-    std::array<quint8, ImageSize> m_updatedFlags{};
+    std::array<quint8, ImageSize> m_registerImage {};
+    std::array<quint8, ImageSize> m_updatedFlags {};
     // Consumed bytes are skipped by m_readOffset and only compacted away now and
     // then, so the cutter's cost stays linear however the bytes arrive.
     std::vector<quint8> m_receiveBuffer;
     std::size_t m_readOffset = 0;
-    std::array<quint8, 300> m_requestFrame{};
+    std::array<quint8, 300> m_requestFrame {};
     qint32 m_requestLength = 0;
     qint32 m_incompletePasses = 0;
     quint8 m_moduleStatus = 0;
-    std::atomic<bool> m_flagsSet{false};
+    std::atomic<bool> m_flagsSet {false};
+
+    bool m_checkHeaders = false;
+    std::deque<Awaited> m_awaited;
+    int m_streamingMode = -1;
+    // The mode before the last write of "Control1": frames the module streamed
+    // before it took the write may still be on their way. They count until the
+    // answer to a read sent after the write shows the module got that far, or
+    // for AwaitedLifetimeMs.
+    int m_previousMode = -1;
+    qint64 m_previousModeSince = 0;
+    quint32 m_control1Writes = 0;
+    quint64 m_rejectedHeaders = 0;
+    Clock m_clock;
+    FrameObserver m_frameObserver = nullptr;
+    void *m_frameObserverContext = nullptr;
 };

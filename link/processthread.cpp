@@ -9,8 +9,7 @@
 
 ProcessThread::ProcessThread(QObject *parent)
     : QThread(parent)
-{
-}
+{ }
 
 ProcessThread::~ProcessThread()
 {
@@ -35,17 +34,23 @@ void ProcessThread::run()
         return;
 
     std::deque<QByteArray> chunks;
+    quint64 epoch = 0;
     // One iteration is one pass of the frame cutter. The queue decides, under
     // its own lock, when the pass is the last one: a chunk pushed after that
     // decision starts a new run.
-    while (m_queue->takeAll(chunks)) {
-        for (const QByteArray &chunk : chunks)
-            m_protocol->appendReceived(chunk.constData(), chunk.size());
-        chunks.clear();
+    while (m_queue->takeAll(chunks, &epoch)) {
         {
+            // Appended under the lock too: a new connection clears the receive
+            // buffer under it, and chunks of the old one taken just before must
+            // not land behind that.
             LinkLocker locker(&m_processLock);
+            if (epoch == m_queue->epoch()) {
+                for (const QByteArray &chunk : chunks)
+                    m_protocol->appendReceived(chunk.constData(), chunk.size());
+            }
             m_protocol->extractFrames();
         }
+        chunks.clear();
         emit processFinished();
     }
 }

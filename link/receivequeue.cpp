@@ -12,9 +12,11 @@ bool ReceiveQueue::push(const QByteArray &chunk)
     return true;
 }
 
-bool ReceiveQueue::takeAll(std::deque<QByteArray> &out)
+bool ReceiveQueue::takeAll(std::deque<QByteArray> &out, quint64 *epoch)
 {
     LinkLocker locker(&m_lock);
+    if (epoch)
+        *epoch = m_epoch;
     if (m_chunks.empty()) {
         m_passActive = false;
         return false;
@@ -29,6 +31,13 @@ void ReceiveQueue::clear()
 {
     LinkLocker locker(&m_lock);
     m_chunks.clear();
+    ++m_epoch;
+}
+
+quint64 ReceiveQueue::epoch() const
+{
+    LinkLocker locker(&m_lock);
+    return m_epoch;
 }
 
 bool ReceiveQueue::isEmpty() const

@@ -14,14 +14,19 @@ public:
     // Appends a chunk; returns true when no pass is under way, i.e. the caller
     // must start one.
     bool push(const QByteArray &chunk);
-    // Moves every queued chunk into `out`. When the queue is empty the pass
-    // counts as finished and false is returned.
-    bool takeAll(std::deque<QByteArray> &out);
+    // Moves every queued chunk into `out`, with the connection they belong to
+    // in `epoch`. When the queue is empty the pass counts as finished and false
+    // is returned.
+    bool takeAll(std::deque<QByteArray> &out, quint64 *epoch = nullptr);
+    // Drops the queued chunks and starts a new connection: chunks taken before
+    // (and still on their way into the cutter) carry an older epoch.
     void clear();
+    quint64 epoch() const;
     bool isEmpty() const;
 
 private:
     mutable QMutex m_lock;
     std::deque<QByteArray> m_chunks;
     bool m_passActive = false;
+    quint64 m_epoch = 0;
 };

@@ -156,7 +156,7 @@ struct PtyLink
         QEventLoop loop;
         QObject::connect(&handler, &ComsHandler::linkOpened, &loop, [&] { open = true; loop.quit(); });
         QTimer::singleShot(5000, &loop, &QEventLoop::quit);
-        handler.start(enumerateSerialPorts().size() - 1);
+        handler.start(enumerateSerialPorts().constLast().portName);
         loop.exec();
     }
     ~PtyLink()

@@ -30,8 +30,9 @@ struct Recorder
     void attach(ComsHandler &handler)
     {
         handler.setBlockHandler([this](int index, const quint8 *block) {
-            calls.append({index, QByteArray(reinterpret_cast<const char *>(block),
-                                            registerBlocks[std::size_t(index)].length)});
+            calls.append({index,
+                QByteArray(reinterpret_cast<const char *>(block),
+                    registerBlocks[std::size_t(index)].length)});
         });
     }
     QList<int> blocks() const
@@ -57,8 +58,8 @@ private slots:
     void twoFramesBeforeOnePassGiveOneCallWithLaterValues();
     void everyFedChunkIsProcessedWithoutWaitingForAnother();
     void handlerBlockedInSendFrameDoesNotHoldUpProcessing();
-    void startIndexOutsideEnumerationReportsLinkError_data();
-    void startIndexOutsideEnumerationReportsLinkError();
+    void startOnPortNoLongerListedReportsLinkError_data();
+    void startOnPortNoLongerListedReportsLinkError();
     void extraPortsAreListedAfterTheSystemPorts();
 };
 
@@ -72,11 +73,11 @@ void TestComsHandler::measurementFrameCallsItsSixHandlersOnceInAddressOrder()
     for (int i = 0; i < 34; ++i)
         frame.append(char(i + 1));
     handler.feedReceived(frame);
-    QTRY_COMPARE_WITH_TIMEOUT(recorder.blocks(), (QList<int>{4, 5, 6, 7, 8, 9}), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(recorder.blocks(), (QList<int> {4, 5, 6, 7, 8, 9}), 10000);
 
     // Nothing else may follow: a later frame for block 0 must be the very next call.
     handler.feedReceived(bytes({0xBB, 0x00, 0x01, 0x5A}));
-    QTRY_COMPARE_WITH_TIMEOUT(recorder.blocks(), (QList<int>{4, 5, 6, 7, 8, 9, 0}), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(recorder.blocks(), (QList<int> {4, 5, 6, 7, 8, 9, 0}), 10000);
 
     QCOMPARE(recorder.calls[0].content, frame.mid(3, 6));
     QCOMPARE(recorder.calls[4].content, frame.mid(3 + 0x1A - 0x06, 8));
@@ -114,7 +115,7 @@ void TestComsHandler::twoFramesBeforeOnePassGiveOneCallWithLaterValues()
     protocol->extractFrames();
     handler.process();
 
-    QCOMPARE(recorder.blocks(), (QList<int>{7, 14}));
+    QCOMPARE(recorder.blocks(), (QList<int> {7, 14}));
     QCOMPARE(recorder.calls[0].content, bytes({0x01, 0x7F}));
     for (int address = 0; address < ComsProtocol::ImageSize; ++address)
         QVERIFY2(protocol->updatedFlags()[address] == 0, qPrintable(QString::number(address)));
@@ -141,9 +142,9 @@ void TestComsHandler::everyFedChunkIsProcessedWithoutWaitingForAnother()
             QThread::yieldCurrentThread();
         QVERIFY2(handler.registerImageSnapshot()[0] == value, qPrintable(QString::number(i)));
     }
-    QTRY_VERIFY_WITH_TIMEOUT(!recorder.calls.isEmpty()
-                                 && recorder.calls.last().content == bytes({Rounds & 0xFF}),
-                             10000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        !recorder.calls.isEmpty() && recorder.calls.last().content == bytes({Rounds & 0xFF}),
+        10000);
 }
 
 void TestComsHandler::handlerBlockedInSendFrameDoesNotHoldUpProcessing()
@@ -152,7 +153,7 @@ void TestComsHandler::handlerBlockedInSendFrameDoesNotHoldUpProcessing()
     // that arrive meanwhile must be cut into the image while it is still blocked,
     // so the dispatch must not hold the processing lock around handler calls.
     ComsHandler handler;
-    std::array<quint8, 176> seenWhileBlocked{};
+    std::array<quint8, 176> seenWhileBlocked {};
     int calls = 0;
     handler.setBlockHandler([&](int index, const quint8 *) {
         ++calls;
@@ -172,29 +173,38 @@ void TestComsHandler::handlerBlockedInSendFrameDoesNotHoldUpProcessing()
     QCOMPARE(int(seenWhileBlocked[0x01]), 0x66);
 }
 
-void TestComsHandler::startIndexOutsideEnumerationReportsLinkError_data()
+void TestComsHandler::startOnPortNoLongerListedReportsLinkError_data()
 {
-    QTest::addColumn<int>("offset"); // from the number of ports
-    QTest::newRow("one past the end") << 0;
-    QTest::newRow("far past the end") << 1000;
-    QTest::newRow("negative") << -1000000;
+    QTest::addColumn<QString>("portName");
+    QTest::addColumn<QString>("expectedText");
+    QTest::newRow("unplugged device") << "/dev/velmar-unplugged"
+                                      << "/dev/velmar-unplugged";
+    QTest::newRow("system-style name") << "ttyVELMAR9"
+                                       << "ttyVELMAR9";
+    QTest::newRow("no name") << ""
+                             << "No serial port selected";
 }
 
-void TestComsHandler::startIndexOutsideEnumerationReportsLinkError()
+void TestComsHandler::startOnPortNoLongerListedReportsLinkError()
 {
-    QFETCH(int, offset);
+    QFETCH(QString, portName);
+    QFETCH(QString, expectedText);
     ComsHandler handler;
     QSignalSpy errors(&handler, &ComsHandler::linkError);
     QSignalSpy opened(&handler, &ComsHandler::linkOpened);
     QSignalSpy closed(&handler, &ComsHandler::linkClosed);
-    const int index = enumerateSerialPorts().size() + offset;
 
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("No serial port at index"));
-    handler.start(index);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("start:"));
+    handler.start(portName);
     QCOMPARE(errors.size(), 0); // reported queued, never from inside start()
+    // Nothing is being opened, so a request made now is dropped, not kept.
+    const quint8 frame[] = {0xAA, 0x01, 0x00, 0xB0};
+    handler.sendFrame(frame, sizeof frame);
     QVERIFY(errors.wait(10000));
     QCOMPARE(errors.size(), 1);
-    QVERIFY(errors.at(0).at(1).toString().contains(QString::number(index)));
+    QCOMPARE(errors.at(0).at(0).toString(), portName);
+    QVERIFY2(errors.at(0).at(1).toString().contains(expectedText),
+        qPrintable(errors.at(0).at(1).toString()));
     QCOMPARE(opened.size(), 0);
     QCOMPARE(closed.size(), 0);
     handler.stop();
@@ -217,7 +227,7 @@ void TestComsHandler::extraPortsAreListedAfterTheSystemPorts()
     QCOMPARE(names(), systemNames);
 
     qputenv("VELMAR_EXTRA_PORTS", "/tmp/velmar-a::/dev/pts/77");
-    QCOMPARE(names(), (systemNames + QStringList{"/tmp/velmar-a", "/dev/pts/77"}));
+    QCOMPARE(names(), (systemNames + QStringList {"/tmp/velmar-a", "/dev/pts/77"}));
     const SerialPortEntry last = enumerateSerialPorts().last();
     QCOMPARE(last.systemLocation, QString("/dev/pts/77"));
     QVERIFY(last.description.isEmpty());

@@ -3,7 +3,10 @@
 
 #include <QtTest>
 
+#include <QDir>
 #include <QPointer>
+#include <QSemaphore>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 
 #include <fcntl.h>
@@ -30,7 +33,7 @@ public:
         if (openpty(&m_master, &m_slave, nullptr, nullptr, nullptr) != 0)
             return;
         m_path = QString::fromLocal8Bit(ttyname(m_slave));
-        termios settings{};
+        termios settings {};
         tcgetattr(m_slave, &settings);
         cfmakeraw(&settings);
         tcsetattr(m_slave, TCSANOW, &settings);
@@ -45,7 +48,10 @@ public:
     bool isOpen() const { return m_master >= 0 && !m_path.isEmpty(); }
     QString path() const { return m_path; }
 
-    void write(const QByteArray &data) { QCOMPARE(::write(m_master, data.constData(), size_t(data.size())), ssize_t(data.size())); }
+    void write(const QByteArray &data)
+    {
+        QCOMPARE(::write(m_master, data.constData(), size_t(data.size())), ssize_t(data.size()));
+    }
 
     // Everything the link has written so far.
     QByteArray received()
@@ -71,13 +77,13 @@ private:
     QByteArray m_received;
 };
 
-// Starts `handler` on `path` listed as the only extra port; returns the index used.
-int startOn(ComsHandler &handler, const QString &path)
+// Starts `handler` on `path` listed as the only extra port; returns the name used.
+QString startOn(ComsHandler &handler, const QString &path)
 {
     qputenv("VELMAR_EXTRA_PORTS", path.toLocal8Bit());
-    const int index = enumerateSerialPorts().size() - 1;
-    handler.start(index);
-    return index;
+    const QString name = enumerateSerialPorts().constLast().portName;
+    handler.start(name);
+    return name;
 }
 
 } // namespace
@@ -95,7 +101,147 @@ private slots:
     void unopenablePortReportsLinkErrorOnce_data();
     void unopenablePortReportsLinkErrorOnce();
     void closingTheMasterReportsErrorThenClosed();
+    void framesSentWhileThePortOpensGoOutInOrderOnceOpen();
+    void framesSentWhileAPortFailsToOpenAreDroppedWithTheError();
+    void longPortPathOpensOrSaysWhy_data();
+    void longPortPathOpensOrSaysWhy();
 };
+
+namespace {
+
+void send(ComsHandler &handler, const QByteArray &frame)
+{
+    handler.sendFrame(reinterpret_cast<const quint8 *>(frame.constData()), quint8(frame.size()));
+}
+
+// A path of exactly `length` characters inside `dir`, its folders created.
+QString deepPath(const QTemporaryDir &dir, int length)
+{
+    QString path = dir.path();
+    const QString leaf = QStringLiteral("/module");
+    while (path.size() + leaf.size() < length) {
+        const int room = length - int(path.size()) - int(leaf.size()) - 1;
+        path += '/' + QString(std::min(room, 200), QLatin1Char('d'));
+        if (room < 1)
+            break;
+        QDir().mkpath(path);
+    }
+    return path + leaf;
+}
+
+} // namespace
+
+void TestLinkPty::framesSentWhileThePortOpensGoOutInOrderOnceOpen()
+{
+    PtyPair pty;
+    QVERIFY(pty.isOpen());
+    ComsHandler handler;
+    // The open waits for the test's word, so what callers see meanwhile does not
+    // depend on how fast the worker is.
+    QSemaphore openMayGo;
+    handler.setPortOpenGate([&] { openMayGo.acquire(); });
+    QSignalSpy opened(&handler, &ComsHandler::linkOpened);
+    startOn(handler, pty.path());
+
+    const QByteArray frames[] = {bytes({0xAA, 0x00, 0x34, 0x01, 0x00}),
+        bytes({0xAA, 0x01, 0x00, 0xB0}), bytes({0xAA, 0x01, 0x06, 0x22})};
+    for (const QByteArray &frame : frames)
+        send(handler, frame); // a call that waited for the open would never return here
+    QVERIFY(!handler.isPortOpen());
+    QCOMPARE(opened.size(), 0);
+    QCOMPARE(pty.received(), QByteArray());
+
+    openMayGo.release();
+    QVERIFY(opened.wait(10000));
+    const QByteArray last = bytes({0xAA, 0x00, 0x34, 0x01, 0x0B});
+    send(handler, last);
+    QTRY_COMPARE_WITH_TIMEOUT(pty.received(), frames[0] + frames[1] + frames[2] + last, 10000);
+
+    QSignalSpy closed(&handler, &ComsHandler::linkClosed);
+    handler.stop();
+    QVERIFY(closed.wait(10000));
+}
+
+void TestLinkPty::framesSentWhileAPortFailsToOpenAreDroppedWithTheError()
+{
+    ComsHandler handler;
+    QSemaphore openMayGo;
+    handler.setPortOpenGate([&] { openMayGo.acquire(); });
+    QSignalSpy errors(&handler, &ComsHandler::linkError);
+    QSignalSpy opened(&handler, &ComsHandler::linkOpened);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot open"));
+    startOn(handler, QStringLiteral("/dev/velmar-no-such-port"));
+    send(handler, bytes({0xAA, 0x01, 0x00, 0xB0}));
+    send(handler, bytes({0xAA, 0x00, 0x34, 0x01, 0x0B}));
+    openMayGo.release();
+    QVERIFY(errors.wait(10000));
+    QCOMPARE(errors.size(), 1);
+
+    // None of it reaches the port opened next.
+    PtyPair pty;
+    QVERIFY(pty.isOpen());
+    openMayGo.release();
+    startOn(handler, pty.path());
+    QVERIFY(opened.wait(10000));
+    const QByteArray next = bytes({0xAA, 0x01, 0x36, 0x01});
+    send(handler, next);
+    QTRY_COMPARE_WITH_TIMEOUT(pty.received(), next, 10000);
+    QSignalSpy closed(&handler, &ComsHandler::linkClosed);
+    handler.stop();
+    QVERIFY(closed.wait(10000));
+    QCOMPARE(pty.received(), next);
+}
+
+void TestLinkPty::longPortPathOpensOrSaysWhy_data()
+{
+    QTest::addColumn<bool>("linkToPty");
+    QTest::newRow("symbolic link to a pty") << true;
+    QTest::newRow("no device behind it") << false;
+}
+
+void TestLinkPty::longPortPathOpensOrSaysWhy()
+{
+    // A valid path, but "LCK.." plus it is too long a file name for the lock
+    // Qt's serial port takes before opening.
+    QFETCH(bool, linkToPty);
+    PtyPair pty;
+    QVERIFY(pty.isOpen());
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = deepPath(dir, 2033);
+    QCOMPARE(path.size(), 2033);
+    if (linkToPty) {
+        QVERIFY(QFile::link(pty.path(), path));
+    } else {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+
+    ComsHandler handler;
+    QSignalSpy opened(&handler, &ComsHandler::linkOpened);
+    QSignalSpy errors(&handler, &ComsHandler::linkError);
+    QSignalSpy closed(&handler, &ComsHandler::linkClosed);
+    if (!linkToPty)
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot open"));
+    startOn(handler, path);
+    if (!linkToPty) {
+        QVERIFY(errors.wait(10000));
+        QCOMPARE(errors.at(0).at(0).toString(), path);
+        const QString text = errors.at(0).at(1).toString();
+        QVERIFY2(text.contains("too long") && !text.contains("Permission"), qPrintable(text));
+        return;
+    }
+    QVERIFY2(opened.wait(10000), errors.isEmpty() ? "" : qPrintable(errors.at(0).at(1).toString()));
+    QCOMPARE(opened.at(0).at(0).toString(), path);
+    const QByteArray frame = bytes({0xAA, 0x01, 0x36, 0x01});
+    send(handler, frame);
+    QTRY_COMPARE_WITH_TIMEOUT(pty.received(), frame, 10000);
+    pty.write(bytes({0xBB, 0x36, 0x01, 0x15}));
+    QTRY_COMPARE_WITH_TIMEOUT(int(handler.registerImageSnapshot()[0x36]), 0x15, 10000);
+    handler.stop();
+    QVERIFY(closed.wait(10000));
+    QCOMPARE(errors.size(), 0);
+}
 
 void TestLinkPty::openedLinkCarriesBytesBothWays()
 {
@@ -114,10 +260,14 @@ void TestLinkPty::openedLinkCarriesBytesBothWays()
     QVERIFY(opened.wait(10000));
     QCOMPARE(opened.at(0).at(0).toString(), pty.path());
 
-    // Module to tool, split over two writes.
+    // Module to tool, split over two writes: the answer to a read of the
+    // accelerometer (a frame nobody asked for would be noise).
+    const QByteArray ask = bytes({0xAA, 0x01, 0x06, 0x06});
+    handler.sendFrame(reinterpret_cast<const quint8 *>(ask.constData()), quint8(ask.size()));
+    QTRY_COMPARE_WITH_TIMEOUT(pty.received(), ask, 10000);
     pty.write(bytes({0x00, 0xBB, 0x06, 0x06, 1, 2, 3}));
     pty.write(bytes({4, 5, 6}));
-    QTRY_COMPARE_WITH_TIMEOUT(calls, QList<int>{4}, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(calls, QList<int> {4}, 10000);
     QCOMPARE(accBlock, bytes({1, 2, 3, 4, 5, 6}));
     QCOMPARE(int(handler.registerImageSnapshot()[0x0B]), 6);
 
@@ -126,8 +276,9 @@ void TestLinkPty::openedLinkCarriesBytesBothWays()
     const QByteArray second = bytes({0xAA, 0x01, 0x00, 0xB0});
     const QByteArray third = bytes({0xAA, 0x01, 0x06, 0x22});
     for (const QByteArray &frame : {first, second, third})
-        handler.sendFrame(reinterpret_cast<const quint8 *>(frame.constData()), quint8(frame.size()));
-    QTRY_COMPARE_WITH_TIMEOUT(pty.received(), first + second + third, 10000);
+        handler.sendFrame(
+            reinterpret_cast<const quint8 *>(frame.constData()), quint8(frame.size()));
+    QTRY_COMPARE_WITH_TIMEOUT(pty.received(), ask + first + second + third, 10000);
 
     QSignalSpy closed(&handler, &ComsHandler::linkClosed);
     handler.stop();
@@ -145,16 +296,16 @@ void TestLinkPty::delayedWritesGoOutInCreationOrder()
 
     ComsProtocol *protocol = handler.protocol();
     protocol->buildReadRequest(0x06, 0x22);
-    QPointer<DelayedWrite> read =
-        new DelayedWrite(500, protocol->frameData(), protocol->frameLength(), &handler);
+    QPointer<DelayedWrite> read
+        = new DelayedWrite(500, protocol->frameData(), protocol->frameLength(), &handler);
     const quint8 control = 0x0B;
     protocol->buildWriteRequest(0x34, 1, &control); // reuses the buffer at once
-    QPointer<DelayedWrite> write =
-        new DelayedWrite(600, protocol->frameData(), protocol->frameLength(), &handler);
+    QPointer<DelayedWrite> write
+        = new DelayedWrite(600, protocol->frameData(), protocol->frameLength(), &handler);
 
     QCOMPARE(pty.received(), QByteArray());
-    QTRY_COMPARE_WITH_TIMEOUT(pty.received(),
-                              bytes({0xAA, 0x01, 0x06, 0x22, 0xAA, 0x00, 0x34, 0x01, 0x0B}), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        pty.received(), bytes({0xAA, 0x01, 0x06, 0x22, 0xAA, 0x00, 0x34, 0x01, 0x0B}), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(read.isNull() && write.isNull(), 10000);
 }
 
@@ -166,17 +317,17 @@ void TestLinkPty::stopThenImmediateStartConnectsAgain()
     QSignalSpy opened(&handler, &ComsHandler::linkOpened);
     QSignalSpy closed(&handler, &ComsHandler::linkClosed);
     QSignalSpy errors(&handler, &ComsHandler::linkError);
-    const int index = startOn(handler, pty.path());
+    const QString name = startOn(handler, pty.path());
     QVERIFY(opened.wait(10000));
 
     handler.stop();
-    handler.start(index);
+    handler.start(name);
     QTRY_COMPARE_WITH_TIMEOUT(opened.size(), 2, 10000);
     QCOMPARE(closed.size(), 1);
     QCOMPARE(errors.size(), 0);
 
     // The new connection is live in both directions.
-    const QByteArray frame = bytes({0xAA, 0x01, 0x00, 0xB0});
+    const QByteArray frame = bytes({0xAA, 0x01, 0x34, 0x01});
     handler.sendFrame(reinterpret_cast<const quint8 *>(frame.constData()), quint8(frame.size()));
     QTRY_COMPARE_WITH_TIMEOUT(pty.received().right(4), frame, 10000);
     pty.write(bytes({0xBB, 0x34, 0x01, 0x0B}));
@@ -244,11 +395,11 @@ void TestLinkPty::closingTheMasterReportsErrorThenClosed()
     connect(&handler, &ComsHandler::linkError, this, [&] { events << "error"; });
     connect(&handler, &ComsHandler::linkClosed, this, [&] { events << "closed"; });
     startOn(handler, pty.path());
-    QTRY_COMPARE_WITH_TIMEOUT(events, QStringList{"opened"}, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(events, QStringList {"opened"}, 10000);
 
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression("lost"));
     pty.closeMaster();
-    QTRY_COMPARE_WITH_TIMEOUT(events, (QStringList{"opened", "error", "closed"}), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(events, (QStringList {"opened", "error", "closed"}), 10000);
 
     // A stop after the loss changes nothing.
     handler.stop();

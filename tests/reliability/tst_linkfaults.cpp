@@ -19,15 +19,18 @@
 #include <QTimer>
 #include <QtTest>
 
+#include "registryitemmodel.h"
+
 #include <fcntl.h>
+#include <pty.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <iostream>
 #include <memory>
@@ -92,7 +95,7 @@ bool isConnectSequenceRequest(const SimRequest &r)
 {
     if (r.write)
         return r.address == 0x34 && r.count == 1
-               && (r.data == QByteArray(1, char(0)) || r.data == QByteArray(1, char(11)));
+            && (r.data == QByteArray(1, char(0)) || r.data == QByteArray(1, char(11)));
     return (r.address == 0 && r.count == 176) || (r.address == 6 && r.count == 34);
 }
 
@@ -101,10 +104,14 @@ bool isConnectSequenceRequest(const SimRequest &r)
 qint64 longestRequestCall(DurUzaBackend &backend)
 {
     const std::function<void()> requests[] = {
-        [&] { backend.requestAllData(); },   [&] { backend.requestChartData(); },
-        [&] { backend.requestAccOnly(); },   [&] { backend.requestGyroOnly(); },
-        [&] { backend.requestMagOnly(); },   [&] { backend.requestRangeData(); },
-        [&] { backend.resetDefaults(); },    [&] { backend.writeRegisterText(0x34, "11"); },
+        [&] { backend.requestAllData(); },
+        [&] { backend.requestChartData(); },
+        [&] { backend.requestAccOnly(); },
+        [&] { backend.requestGyroOnly(); },
+        [&] { backend.requestMagOnly(); },
+        [&] { backend.requestRangeData(); },
+        [&] { backend.resetDefaults(); },
+        [&] { backend.writeRegisterText(0x34, "11"); },
     };
     qint64 longest = 0;
     for (const auto &request : requests) {
@@ -145,6 +152,99 @@ int holdPort(const char *path, const std::string &how)
     return 0;
 }
 
+// A module played by the test on a pseudo-terminal: it sees every byte the link
+// sends and answers only what the test writes.
+class PtyModule
+{
+public:
+    PtyModule()
+    {
+        if (::openpty(&m_master, &m_slave, nullptr, nullptr, nullptr) != 0)
+            return;
+        m_path = QString::fromLocal8Bit(::ttyname(m_slave));
+        termios settings {};
+        ::tcgetattr(m_slave, &settings);
+        ::cfmakeraw(&settings);
+        ::tcsetattr(m_slave, TCSANOW, &settings);
+        ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    }
+    ~PtyModule()
+    {
+        if (m_master >= 0)
+            ::close(m_master);
+        if (m_slave >= 0)
+            ::close(m_slave);
+    }
+    bool isOpen() const { return m_master >= 0 && !m_path.isEmpty(); }
+    QString path() const { return m_path; }
+    bool write(const QByteArray &data)
+    {
+        return ::write(m_master, data.constData(), size_t(data.size())) == ssize_t(data.size());
+    }
+    QByteArray received()
+    {
+        char buffer[512];
+        ssize_t n;
+        while ((n = ::read(m_master, buffer, sizeof buffer)) > 0)
+            m_received.append(buffer, int(n));
+        return m_received;
+    }
+    void forget()
+    {
+        received();
+        m_received.clear();
+    }
+
+private:
+    int m_master = -1;
+    int m_slave = -1;
+    QString m_path;
+    QByteArray m_received;
+};
+
+QByteArray hexBytes(const char *hex)
+{
+    return QByteArray::fromHex(hex);
+}
+
+const QByteArray mapRead = hexBytes("AA0100B0");
+const QByteArray streamingOn = hexBytes("AA0034010B");
+
+// The whole-map answer of a module with that identity and range byte; the
+// calibration mirrors hold a pattern of their own.
+QByteArray mapAnswer(int deviceId, int hardwareVersion, int sensorsRange)
+{
+    QByteArray map(176, char(0x01));
+    map[0] = char(deviceId);
+    map[2] = char(hardwareVersion & 0xFF);
+    map[3] = char(hardwareVersion >> 8);
+    map[0x34] = char(0);
+    map[0x36] = char(sensorsRange);
+    for (int a = 0x37; a < 0xAF; ++a)
+        map[a] = char(0x10 + a % 0x40);
+    return hexBytes("BB00B0") + map;
+}
+
+// A measurement block as streamed in mode 11, accelerometer X at `accX`.
+QByteArray streamedFrame(qint16 accX)
+{
+    QByteArray block(34, char(0x02));
+    block[0] = char(accX & 0xFF);
+    block[1] = char((accX >> 8) & 0xFF);
+    return hexBytes("BB0622") + block;
+}
+
+RegistryItemModel *registerAt(DurUzaBackend &backend, int address)
+{
+    const QList<QObject *> rows = backend.registers();
+    for (QObject *object : rows) {
+        auto *row = qobject_cast<RegistryItemModel *>(object);
+        if (row && row->address() == address)
+            return row;
+    }
+    return nullptr;
+}
+
 } // namespace
 
 class LinkFaultsTest : public QObject
@@ -162,6 +262,12 @@ private slots:
     void connectWithNoPortSelectedReportsAndSendsNothing();
     void requestsWhileDisconnectedReturnPromptly_data();
     void requestsWhileDisconnectedReturnPromptly();
+    void connectOpensThePortPickedNotTheIndexInANewList_data();
+    void connectOpensThePortPickedNotTheIndexInANewList();
+    void frameCutByDisconnectDoesNotReachTheNextConnection();
+    void noiseLikeAHeaderWritesNothing_data();
+    void noiseLikeAHeaderWritesNothing();
+    void lateErrorOfAnAbandonedAttemptKeepsTheNewConnection();
 };
 
 void LinkFaultsTest::vanishedModuleIsReportedAndConnectsAgainWhenBack()
@@ -282,13 +388,14 @@ void LinkFaultsTest::quickConnectCyclesWithPendingWritesKeepTheGuiResponsive()
     QTRY_COMPARE_WITH_TIMEOUT(pendingDelayedWrites(backend), 0, 20000);
     qInfo("%d cycles: the GUI thread stood still for at most %lld ms", cycles, gaps.longestGapMs());
     QVERIFY2(gaps.longestGapMs() < longestAllowedGapMs,
-             qPrintable(QStringLiteral("the GUI thread stood still for %1 ms").arg(gaps.longestGapMs())));
+        qPrintable(
+            QStringLiteral("the GUI thread stood still for %1 ms").arg(gaps.longestGapMs())));
     QCOMPARE(errors.count(), 0);
     const std::vector<SimRequest> requests = sim->requests();
     QVERIFY(!requests.empty());
     for (const SimRequest &r : requests)
         QVERIFY2(isConnectSequenceRequest(r),
-                 qPrintable(QStringLiteral("%1 %2 %3").arg(r.write).arg(r.address).arg(r.count)));
+            qPrintable(QStringLiteral("%1 %2 %3").arg(r.write).arg(r.address).arg(r.count)));
 
     // The link is as good as new.
     QSignalSpy samples(&backend, &DurUzaBackend::accDataListChanged);
@@ -379,13 +486,187 @@ void LinkFaultsTest::requestsWhileDisconnectedReturnPromptly()
 
     GapMonitor gaps;
     const qint64 longest = longestRequestCall(backend);
-    QVERIFY2(longest < promptReturnMs, qPrintable(QStringLiteral("a request held the caller %1 ms").arg(longest)));
+    QVERIFY2(longest < promptReturnMs,
+        qPrintable(QStringLiteral("a request held the caller %1 ms").arg(longest)));
     // Their delayed halves fire and are dropped the same way.
     QVERIFY(pendingDelayedWrites(backend) > 0);
     QTRY_COMPARE_WITH_TIMEOUT(pendingDelayedWrites(backend), 0, 10000);
     QVERIFY(gaps.longestGapMs() < promptReturnMs);
     QCOMPARE(sim->counters().bytesReceived, receivedBefore);
     QCOMPARE(errors.count(), errorsBefore);
+    QVERIFY(!backend.isConnected());
+}
+
+void LinkFaultsTest::connectOpensThePortPickedNotTheIndexInANewList_data()
+{
+    QTest::addColumn<bool>("pickedStillThere");
+    QTest::newRow("picked port unplugged, another now at its index") << false;
+    QTest::newRow("list reordered since it was shown") << true;
+}
+
+void LinkFaultsTest::connectOpensThePortPickedNotTheIndexInANewList()
+{
+    QFETCH(bool, pickedStillThere);
+    PtyModule picked;
+    PtyModule other;
+    QVERIFY(picked.isOpen() && other.isOpen());
+    qputenv("VELMAR_EXTRA_PORTS", (picked.path() + ':' + other.path()).toLocal8Bit());
+    DurUzaBackend backend;
+    const int index = int(backend.availablePortsList().indexOf(picked.path()));
+    QVERIFY(index >= 0);
+    QSignalSpy errors(&backend, &DurUzaBackend::connectionError);
+    QSignalSpy opened(backend.comsHandler(), &ComsHandler::linkOpened);
+
+    // What the system lists by the time the user presses Connect.
+    const QString nowListed = pickedStillThere ? other.path() + ':' + picked.path() : other.path();
+    qputenv("VELMAR_EXTRA_PORTS", nowListed.toLocal8Bit());
+
+    if (pickedStillThere) {
+        backend.connectClicked(index);
+        QVERIFY(opened.wait(10000));
+        QCOMPARE(opened.at(0).at(0).toString(), picked.path());
+        QTRY_VERIFY_WITH_TIMEOUT(picked.received().contains(streamingOn), 10000);
+        QSignalSpy closed(backend.comsHandler(), &ComsHandler::linkClosed);
+        backend.connectClicked(index);
+        QVERIFY(closed.wait(10000));
+    } else {
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("start:"));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("link error"));
+        backend.connectClicked(index);
+        QVERIFY(errors.wait(10000));
+        QCOMPARE(errors.at(0).at(0).toString(), picked.path());
+        QVERIFY(errors.at(0).at(1).toString().contains(picked.path()));
+        QVERIFY(!backend.isConnected());
+    }
+    // Past the connect sequence's delayed halves: nothing went anywhere else.
+    QTRY_COMPARE_WITH_TIMEOUT(pendingDelayedWrites(backend), 0, 10000);
+    QCOMPARE(other.received(), QByteArray());
+    QCOMPARE(errors.count(), pickedStillThere ? 0 : 1);
+    if (!pickedStillThere) {
+        QCOMPARE(opened.count(), 0);
+        QCOMPARE(picked.received(), QByteArray());
+    }
+}
+
+void LinkFaultsTest::frameCutByDisconnectDoesNotReachTheNextConnection()
+{
+    PtyModule module;
+    QVERIFY(module.isOpen());
+    qputenv("VELMAR_EXTRA_PORTS", module.path().toLocal8Bit());
+    DurUzaBackend backend;
+    const int index = portIndex(backend, module.path());
+    QVERIFY(index >= 0);
+    QSignalSpy samples(&backend, &DurUzaBackend::accDataListChanged);
+    QSignalSpy closed(backend.comsHandler(), &ComsHandler::linkClosed);
+
+    backend.connectClicked(index);
+    QTRY_VERIFY_WITH_TIMEOUT(module.received().contains(mapRead), 10000);
+    QVERIFY(module.write(mapAnswer(0x41, 1442, 0x10)));
+    QTRY_COMPARE_WITH_TIMEOUT(backend.accFullScale(), 40.0f, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(module.received().contains(streamingOn), 10000);
+    // One whole streamed frame, then 20 of the next frame's 37 bytes when the
+    // user presses Disconnect.
+    QVERIFY(module.write(streamedFrame(1000) + streamedFrame(2000).left(20)));
+    QTRY_VERIFY_WITH_TIMEOUT(samples.count() >= 1, 10000);
+    backend.connectClicked(index);
+    QVERIFY(closed.wait(10000));
+
+    // Another module on the same port, of another hardware version.
+    module.forget();
+    backend.connectClicked(index);
+    QVERIFY(backend.isConnected());
+    // Its samples are not scaled with the first module's ranges.
+    QCOMPARE(backend.accFullScale(), -1.0f);
+    QTRY_VERIFY_WITH_TIMEOUT(module.received().contains(mapRead), 10000);
+    QVERIFY(module.write(mapAnswer(0x42, 2542, 0x08)));
+    RegistryItemModel *deviceId = registerAt(backend, 0x00);
+    RegistryItemModel *hardware = registerAt(backend, 0x02);
+    QVERIFY(deviceId && hardware);
+    QTRY_COMPARE_WITH_TIMEOUT(hardware->data().toInt(), 2542, 10000);
+    QCOMPARE(deviceId->data().toInt(), 0x42);
+    QCOMPARE(backend.accFullScale(), 60.0f);
+    backend.connectClicked(index);
+    QVERIFY(closed.wait(10000));
+}
+
+void LinkFaultsTest::noiseLikeAHeaderWritesNothing_data()
+{
+    QTest::addColumn<QByteArray>("noise");
+    QTest::newRow("BB 40 30: scale and offset mirrors") << hexBytes("BB4030");
+    QTest::newRow("BB 37 30: accelerometer mirror") << hexBytes("57BB3730");
+    QTest::newRow("BB 36 01 FF: sensors range") << hexBytes("BB3601FF");
+    QTest::newRow("BB 06 22 cut short: a streamed header") << hexBytes("BB062203");
+}
+
+void LinkFaultsTest::noiseLikeAHeaderWritesNothing()
+{
+    QFETCH(QByteArray, noise);
+    PtyModule module;
+    QVERIFY(module.isOpen());
+    qputenv("VELMAR_EXTRA_PORTS", module.path().toLocal8Bit());
+    DurUzaBackend backend;
+    const int index = portIndex(backend, module.path());
+    QVERIFY(index >= 0);
+    QSignalSpy samples(&backend, &DurUzaBackend::accDataListChanged);
+
+    backend.connectClicked(index);
+    QTRY_VERIFY_WITH_TIMEOUT(module.received().contains(mapRead), 10000);
+    QVERIFY(module.write(mapAnswer(0x42, 1442, 0x10)));
+    QTRY_COMPARE_WITH_TIMEOUT(backend.accFullScale(), 40.0f, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(module.received().contains(streamingOn), 10000);
+    const std::array<quint8, 176> before = backend.comsHandler()->registerImageSnapshot();
+    samples.clear();
+
+    auto accXIs = [&](qint16 raw) {
+        return !backend.accDataList().isEmpty()
+            && backend.accDataList().at(0).toFloat() == float(raw / 32768.0 * 40.0);
+    };
+    // The frame right after the noise arrives. Only a cut streamed header may
+    // take it as its own rest (the stream's own block, nothing else written).
+    const bool cutStreamedHeader = noise.startsWith(hexBytes("BB0622"));
+    QVERIFY(module.write(noise + streamedFrame(1000)));
+    if (!cutStreamedHeader)
+        QTRY_VERIFY_WITH_TIMEOUT(accXIs(1000), 10000);
+    QVERIFY(module.write(streamedFrame(2000)));
+    QTRY_VERIFY_WITH_TIMEOUT(accXIs(2000), 10000);
+    const std::array<quint8, 176> after = backend.comsHandler()->registerImageSnapshot();
+    for (int a = 0x34; a < 176; ++a)
+        QVERIFY2(after[std::size_t(a)] == before[std::size_t(a)],
+            qPrintable(QStringLiteral("register 0x%1 changed").arg(a, 2, 16, QLatin1Char('0'))));
+    QCOMPARE(backend.accFullScale(), 40.0f);
+    QSignalSpy closed(backend.comsHandler(), &ComsHandler::linkClosed);
+    backend.connectClicked(index);
+    QVERIFY(closed.wait(10000));
+}
+
+void LinkFaultsTest::lateErrorOfAnAbandonedAttemptKeepsTheNewConnection()
+{
+    PtyModule module;
+    QVERIFY(module.isOpen());
+    const QString missing = QStringLiteral("/dev/velmar-no-such-port");
+    qputenv("VELMAR_EXTRA_PORTS", (missing + ':' + module.path()).toLocal8Bit());
+    DurUzaBackend backend;
+    const int missingIndex = portIndex(backend, missing);
+    const int moduleIndex = portIndex(backend, module.path());
+    QVERIFY(missingIndex >= 0 && moduleIndex >= 0);
+    QSignalSpy errors(&backend, &DurUzaBackend::connectionError);
+    QSignalSpy opened(backend.comsHandler(), &ComsHandler::linkOpened);
+
+    // Connect to a port that cannot open, Disconnect before its failure is
+    // heard, Connect to the module: the first attempt's error arrives last.
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot open"));
+    backend.connectClicked(missingIndex);
+    backend.connectClicked(missingIndex);
+    backend.connectClicked(moduleIndex);
+    QVERIFY(backend.isConnected());
+    QVERIFY(opened.wait(10000));
+    QTRY_VERIFY_WITH_TIMEOUT(module.received().contains(streamingOn), 10000);
+    QVERIFY(backend.isConnected());
+    QCOMPARE(errors.count(), 0);
+
+    QSignalSpy closed(backend.comsHandler(), &ComsHandler::linkClosed);
+    backend.connectClicked(moduleIndex);
+    QVERIFY(closed.wait(10000));
     QVERIFY(!backend.isConnected());
 }
 
