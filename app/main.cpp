@@ -1,6 +1,7 @@
 #include "customPlotItem.h"
 #include "durUzaBackend.h"
 #include "registryitemmodel.h"
+#include "renderMode.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -14,6 +15,8 @@ int main(int argc, char *argv[])
     // Widgets flavour: the charts render a widget-based plot.
     QApplication app(argc, argv);
     app.setWindowIcon(QIcon(QStringLiteral(":/Graphics/ICON.png")));
+    if (!rendermode::applyAtStartup(app.arguments()))
+        return 2;
 
     DurUzaBackend backend;
 
