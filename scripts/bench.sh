@@ -142,7 +142,7 @@ app_bench() { # label bench_app [options...]
   local label=$1 program=$2
   shift 2
   "${runner[@]}" "${display[@]}" "$program" --kv --seconds "$app_seconds" --warmup "$app_warmup" "$@" \
-    2>"$logs/app-$label.log" || true
+    2>"$logs/app-$label.log" | tee "$logs/app-$label.kv" || true
 }
 
 echo "bench.sh: render modes and idle: live page on this build and the baseline, minimised, register page, not connected" >&2
@@ -321,7 +321,7 @@ row "6" "live page, hardware mode forced (--render-mode full), for comparison" \
   "(no target here: on llvmpipe)" "-" "-"
 
 echo
-echo "Velmar IMU benchmarks, $started; Release build in $build_dir${runner[*]:+; measurements run at ${runner[*]}}"
+echo "Velmar IMU benchmarks, $started; $build_type build in $build_dir${runner[*]:+; measurements run at ${runner[*]}}"
 echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), $(awk '/MemTotal/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo) RAM; load average before $load_before, after $load_after"
 echo
 printf '%s\n' "${rows[@]}" | awk -F'|' '
