@@ -1,6 +1,7 @@
 #include "customPlotItem.h"
 #include "durUzaBackend.h"
 #include "registryitemmodel.h"
+#include "renderMode.h"
 #include "velmar_version.h"
 
 #include <QApplication>
@@ -19,6 +20,12 @@ int main(int argc, char *argv[])
         "Live data, registers and calibration for the Velmar nine-axis IMU module."));
     const QCommandLineOption help = parser.addHelpOption(); // and --help-all
     const QCommandLineOption version = parser.addVersionOption();
+    // Read by rendermode::applyAtStartup once the application exists; listed
+    // here so that --help names it.
+    parser.addOption(QCommandLineOption(QStringLiteral("render-mode"),
+        QStringLiteral("Drawing mode: auto (from the OpenGL renderer), software (draw less, "
+                       "for software OpenGL) or full."),
+        QStringLiteral("mode"), QStringLiteral("auto")));
     // Qt's own options are words after one dash; read letter by letter,
     // -reverse would ask for the version and -stylesheet for help.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -44,6 +51,8 @@ int main(int argc, char *argv[])
     // Lets the desktop match the window with its menu entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral(VELMAR_APP_ID));
     app.setWindowIcon(QIcon(QStringLiteral(":/Graphics/ICON.png")));
+    if (!rendermode::applyAtStartup(app.arguments()))
+        return 2;
 
     DurUzaBackend backend;
 

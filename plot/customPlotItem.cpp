@@ -1,12 +1,17 @@
 #include "customPlotItem.h"
 
+#include "boxView.h"
 #include "plotClock.h"
+#include "plotTicker.h"
+#include "renderPolicy.h"
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <QImage>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QImage>
+#include <QQmlEngine>
+#include <QQuickWindow>
 #include <qcustomplot.h>
 
 #include <cmath>
@@ -21,9 +26,14 @@ QPen makePen(int r, int g, int b)
 const QList<QPen> &graphPens()
 {
     static const QList<QPen> pens = {
-        makePen(57, 106, 177), makePen(218, 124, 48), makePen(62, 150, 81),
-        makePen(204, 37, 41),  makePen(83, 81, 84),   makePen(107, 76, 154),
-        makePen(146, 36, 40),  makePen(148, 139, 61),
+        makePen(57, 106, 177),
+        makePen(218, 124, 48),
+        makePen(62, 150, 81),
+        makePen(204, 37, 41),
+        makePen(83, 81, 84),
+        makePen(107, 76, 154),
+        makePen(146, 36, 40),
+        makePen(148, 139, 61),
     };
     return pens;
 }
@@ -35,7 +45,18 @@ int &replotEverySampleSetting()
     return setting;
 }
 
+// Here rather than beside RenderPolicy, since every process that shows charts
+// links this file: the documents load the same in the application, its tests
+// and its benchmarks.
+void registerRenderPolicy()
+{
+    qmlRegisterSingletonInstance("CustomPlot", 1, 0, "RenderPolicy", &RenderPolicy::shared());
+    qmlRegisterType<BoxView>("CustomPlot", 1, 0, "BoxView");
+}
+
 } // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(registerRenderPolicy)
 
 CustomPlotItem::CustomPlotItem(QQuickItem *parent)
     : QQuickPaintedItem(parent)
@@ -44,11 +65,12 @@ CustomPlotItem::CustomPlotItem(QQuickItem *parent)
     setAcceptedMouseButtons(Qt::AllButtons);
     connect(this, &QQuickItem::widthChanged, this, &CustomPlotItem::updateCustomPlotSize);
     connect(this, &QQuickItem::heightChanged, this, &CustomPlotItem::updateCustomPlotSize);
-    connect(&replotTimer, &QTimer::timeout, this, &CustomPlotItem::resetFlags);
+    PlotTicker::shared().add(this);
 }
 
 CustomPlotItem::~CustomPlotItem()
 {
+    PlotTicker::shared().remove(this);
     delete plot;
 }
 
@@ -71,7 +93,7 @@ void CustomPlotItem::createPlot()
     plot = new QCustomPlot();
     // Curves as segments rather than one stroked polyline: the same lines,
     // colours and widths, differing only in how a join's corner pixels blend,
-    // at less than half the cost. Five charts replot about 33 times a second
+    // at less than half the cost. Five charts replot 20 to 33 times a second
     // on the GUI thread, and stroking the joins was most of that time.
     plot->setPlottingHint(QCP::phFastPolylines, true);
     applyItemSize();
@@ -115,18 +137,26 @@ void CustomPlotItem::setData(const QVariantList &data)
     PlotClock &clock = PlotClock::shared();
     if (!clock.isStarted())
         clock.start();
-    if (timerIdle) {
-        replotTimer.start(replotIntervalMs);
-        timerIdle = false;
-    }
 
-    const float key = static_cast<float>(clock.elapsedMs() / 1000.0);
+    // Double precision: in single precision, samples 3 ms apart share a key
+    // after about 9 hours and the curves turn into staircases.
+    const double key = clock.elapsedMs() / 1000.0;
     const int count = std::min(data.size(), plot->graphCount());
     for (int i = 0; i < count; ++i)
         plot->graph(i)->addData(key, data.at(i).toFloat());
     lastKey = key;
     pointsPending = true;
 
+    if (!isShown()) {
+        // Nothing to draw, but the curves must not grow: trim about once a
+        // second of surplus.
+        if (count > 0 && plot->graph(0)->data()->constBegin()->key < key - windowSeconds - 1.0) {
+            for (int i = 0; i < plot->graphCount(); ++i)
+                plot->graph(i)->data()->removeBefore(key - windowSeconds);
+        }
+        return;
+    }
+    PlotTicker::shared().wake();
     if (refreshDue || replotEverySample())
         refreshPlot(key);
 }
@@ -143,9 +173,48 @@ void CustomPlotItem::refreshPlot(double key)
 
 void CustomPlotItem::resetFlags()
 {
+    onTick();
+}
+
+bool CustomPlotItem::onTick()
+{
     refreshDue = true;
-    if (plot && pointsPending)
-        refreshPlot(lastKey);
+    if (!plot || !pointsPending || !isShown())
+        return false;
+    refreshPlot(lastKey);
+    return true;
+}
+
+bool CustomPlotItem::isShown() const
+{
+    if (!isVisible())
+        return false;
+    const QQuickWindow *w = window();
+    if (!w)
+        return true;
+    const QWindow::Visibility visibility = w->visibility();
+    return visibility != QWindow::Hidden && visibility != QWindow::Minimized;
+}
+
+void CustomPlotItem::shownMayHaveChanged()
+{
+    // Points that arrived while hidden show on the next tick.
+    if (pointsPending && isShown())
+        PlotTicker::shared().wake();
+}
+
+void CustomPlotItem::itemChange(ItemChange change, const ItemChangeData &value)
+{
+    QQuickPaintedItem::itemChange(change, value);
+    if (change == ItemSceneChange) {
+        disconnect(windowVisibility);
+        if (value.window)
+            windowVisibility = connect(value.window, &QWindow::visibilityChanged, this,
+                &CustomPlotItem::shownMayHaveChanged);
+        shownMayHaveChanged();
+    } else if (change == ItemVisibleHasChanged) {
+        shownMayHaveChanged();
+    }
 }
 
 void CustomPlotItem::applyItemSize()
@@ -178,6 +247,7 @@ void CustomPlotItem::onCustomReplot()
         plot->render(&frame);
     }
     update();
+    emit replotted();
 }
 
 void CustomPlotItem::graphClicked(QCPAbstractPlottable *plottable)
@@ -200,8 +270,9 @@ void CustomPlotItem::forwardMouseEvent(QMouseEvent *event)
     if (!plot)
         return;
     // Posted, not sent: the plot handles it on the next pass of the event loop.
-    QCoreApplication::postEvent(plot, new QMouseEvent(event->type(), event->localPos(), event->button(),
-                                                      event->buttons(), event->modifiers()));
+    QCoreApplication::postEvent(plot,
+        new QMouseEvent(event->type(), event->localPos(), event->button(), event->buttons(),
+            event->modifiers()));
 }
 
 void CustomPlotItem::mousePressEvent(QMouseEvent *event)

@@ -1,9 +1,9 @@
 #pragma once
 
 #include <QImage>
+#include <QMetaObject>
 #include <QQuickPaintedItem>
 #include <QStringList>
-#include <QTimer>
 #include <QVariantList>
 
 class QCustomPlot;
@@ -14,14 +14,20 @@ class QCPAbstractPlottable;
 // keeps the last 8 seconds and is drawn by rendering an off-screen QCustomPlot
 // into the item's painter.
 //
-// Trimming, rescaling and replotting happen at most once per tick of a 30 ms
-// timer, so a fast stream does not replot on every sample. Points are still
-// appended on every write.
+// Trimming, rescaling and replotting happen at most once per tick of the
+// timer all charts share (PlotTicker), so a fast stream does not replot on
+// every sample. Points are still appended on every write. A chart that cannot
+// be seen (hidden, or its window minimised) keeps its points but does not
+// replot until it shows again, and with no data arriving nothing ticks.
+//
+// `data` is write-only, without a change signal: a binding reads the list it
+// feeds from, never from the chart.
 class CustomPlotItem : public QQuickPaintedItem
 {
     Q_OBJECT
-    Q_PROPERTY(QVariantList data READ data WRITE setData NOTIFY dataChanged)
-    Q_PROPERTY(QStringList signalNames READ signalNames WRITE setSignalNames NOTIFY signalNamesChanged)
+    Q_PROPERTY(QVariantList data WRITE setData)
+    Q_PROPERTY(
+        QStringList signalNames READ signalNames WRITE setSignalNames NOTIFY signalNamesChanged)
 
 public:
     explicit CustomPlotItem(QQuickItem *parent = nullptr);
@@ -29,7 +35,8 @@ public:
 
     Q_INVOKABLE void initCustomPlot();
 
-    QVariantList data() const { return m_data; }
+    // The list last written (for tests; QML cannot read it).
+    QVariantList lastData() const { return m_data; }
     void setData(const QVariantList &data);
 
     QStringList signalNames() const { return m_signalNames; }
@@ -42,7 +49,19 @@ public:
 
     // Seconds of history each curve keeps.
     static constexpr double windowSeconds = 8.0;
+    // The shared tick on hardware OpenGL, and on a software renderer, which
+    // draws the charts 20 times a second.
     static constexpr int replotIntervalMs = 30;
+    static constexpr int softwareReplotIntervalMs = 50;
+
+    // Called by the shared ticker: replots if points arrived since the last
+    // replot and the chart can be seen. True if it replotted, i.e. the chart
+    // still has a stream worth ticking for.
+    bool onTick();
+
+    // Whether the chart can be seen: visible, in a window that is neither
+    // hidden nor minimised. An item outside any window counts as shown.
+    bool isShown() const;
 
     // Replot on every data write instead of once per timer tick. Kept only to
     // measure the difference; also switched on by the environment variable
@@ -51,9 +70,10 @@ public:
     static bool replotEverySample();
 
 signals:
-    void dataChanged();
     void signalNamesChanged();
     void graphClickedSignal();
+    // After each replot, i.e. on the shared tick while data arrives.
+    void replotted();
 
 private slots:
     void graphClicked(QCPAbstractPlottable *plottable);
@@ -62,6 +82,7 @@ private slots:
     void resetFlags();
 
 protected:
+    void itemChange(ItemChange change, const ItemChangeData &value) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
@@ -72,10 +93,9 @@ private:
     void applyItemSize();
     void refreshPlot(double key);
     void forwardMouseEvent(QMouseEvent *event);
+    void shownMayHaveChanged();
 
-    QTimer replotTimer;
     bool refreshDue = true;
-    bool timerIdle = true;
     // Points appended since the last replot; a tick with pending points
     // replots them, so the newest samples show even when the stream stops.
     bool pointsPending = false;
@@ -83,6 +103,7 @@ private:
     QCustomPlot *plot = nullptr;
     // The plot as last replotted, drawn by paint.
     QImage frame;
+    QMetaObject::Connection windowVisibility;
     QVariantList m_data;
     QStringList m_signalNames;
 };

@@ -21,6 +21,10 @@ Item {
             id: firstPage
             objectName: "firstPage"
             stackView: root.stackView
+            // Off screen behind the register page, the live page draws
+            // nothing: its charts stop replotting and its 3D view unloads.
+            // It shows again as soon as a swipe towards it starts.
+            visible: SwipeView.isCurrentItem || view.contentItem.moving
             boxRot: backEnd.qQuat
             eulerCustomPlot.data: backEnd.eulerDataList
             quatCustomPlot.data: backEnd.quatDataList
@@ -35,7 +39,10 @@ Item {
         Page2 {
             id: secondPage
             objectName: "secondPage"
-            grid.model: backEnd.registers
+            // Off screen, the register cells neither exist nor flash: each
+            // flash is an animation that keeps the window drawing.
+            visible: SwipeView.isCurrentItem || view.contentItem.moving
+            grid.model: visible ? backEnd.registers : null
         }
     }
 

@@ -2,6 +2,7 @@ import QtQuick 2.12
 import QtQuick.Controls 2.12
 import QtQuick.Layouts 1.12
 import QtQuick.Scene3D 2.12
+import QtQuick.Window 2.12
 import QtGraphicalEffects 1.12
 import CustomPlot 1.0
 
@@ -21,6 +22,35 @@ Page {
     // these are plain properties that the view binds to, not aliases into it.
     readonly property var ahrsAuxVect: backEnd.magVect3
     property quaternion boxRot: Qt.quaternion(1, 0, 0, 0)
+
+    // What the 3D box and the roll/pitch/yaw readout show. On hardware OpenGL
+    // they follow every sample. On a software renderer every frame costs CPU,
+    // so they change with the charts' shared tick (each replot of the Euler
+    // chart), and the box turns only when the module turned by more than
+    // RenderPolicy.minTurnDegrees. Nothing changes while the page cannot be
+    // seen; it catches up when it shows again.
+    property quaternion shownRot: Qt.quaternion(1, 0, 0, 0)
+    property var shownEuler: []
+    readonly property bool liveShown: visible && Window.visibility !== Window.Minimized
+                                      && Window.visibility !== Window.Hidden
+
+    // Angle in degrees of the turn from a to b (unit quaternions).
+    function turnDegrees(a, b) {
+        var dot = Math.abs(a.scalar * b.scalar + a.x * b.x + a.y * b.y + a.z * b.z)
+        return 2 * Math.acos(Math.min(1, dot)) * 180 / Math.PI
+    }
+
+    function showSample(everyTurn) {
+        if (!liveShown)
+            return
+        if (everyTurn || turnDegrees(shownRot, boxRot) > RenderPolicy.minTurnDegrees)
+            shownRot = boxRot
+        shownEuler = backEnd.eulerDataList
+    }
+
+    onBoxRotChanged: if (!RenderPolicy.software) showSample(true)
+    onLiveShownChanged: showSample(true)
+    Component.onCompleted: showSample(true)
 
     // Why the last connection attempt failed or the link was lost; empty when
     // there is nothing to report.
@@ -60,6 +90,22 @@ Page {
         if (!connectButton.isConnect && serialComboBox.count === 0)
             return qsTr("No serial port found. Plug in the module and press Refresh.")
         return ""
+    }
+
+    Connections {
+        target: backEnd
+        enabled: !RenderPolicy.software
+        function onEulerDataListChanged() {
+            pageRoot.showSample(true)
+        }
+    }
+
+    Connections {
+        target: eulerCustomPlot
+        enabled: RenderPolicy.software
+        function onReplotted() {
+            pageRoot.showSample(false)
+        }
     }
 
     Connections {
@@ -131,14 +177,26 @@ Page {
         width: parent.width / 3
         height: parent.height / 3
 
+        // Qt 3D in a Qt Quick scene draws on every frame of the window,
+        // changed or not, and keeps the window drawing. So the painted box
+        // stands in for it on a software renderer, and whenever no stream is
+        // shown (not connected, no data, page hidden, window minimised).
+        BoxView {
+            id: paintedBox
+            objectName: "paintedBox"
+            anchors.fill: parent
+            visible: !scene3dLoader.active
+            rotation: pageRoot.shownRot
+        }
+
         // A hidden Scene3D stalls the GUI thread: Qt 3D waits for a frame that
         // the scene graph never renders. So the view exists only while the page
-        // is visible, i.e. not while a calibration page covers it.
+        // is shown, i.e. not while a calibration page covers it.
         Loader {
             id: scene3dLoader
             objectName: "scene3dLoader"
             anchors.fill: parent
-            active: pageRoot.visible
+            active: pageRoot.liveShown && !RenderPolicy.software && RenderPolicy.streaming
             sourceComponent: Scene3D {
                 id: scene3d
                 focus: true
@@ -148,7 +206,7 @@ Page {
 
                 AhrsBox {
                     id: ahrsBox
-                    boxRot: pageRoot.boxRot
+                    boxRot: pageRoot.shownRot
                 }
             }
         }
@@ -169,7 +227,7 @@ Page {
                 Text {
                     id: rollText
                     objectName: "rollText"
-                    text: pageRoot.readoutText(qsTr("Roll:"), backEnd.eulerDataList[0])
+                    text: pageRoot.readoutText(qsTr("Roll:"), pageRoot.shownEuler[0])
                     color: Qt.rgba(57 / 255, 106 / 255, 177 / 255, 1)
                     font.pointSize: Math.max(1, parent.height / 20)
                     Layout.minimumHeight: parent.height / 9
@@ -178,7 +236,7 @@ Page {
                 Text {
                     id: pitchText
                     objectName: "pitchText"
-                    text: pageRoot.readoutText(qsTr("Pitch:"), backEnd.eulerDataList[1])
+                    text: pageRoot.readoutText(qsTr("Pitch:"), pageRoot.shownEuler[1])
                     color: Qt.rgba(218 / 255, 124 / 255, 48 / 255, 1)
                     font.pointSize: Math.max(1, parent.height / 20)
                     Layout.minimumHeight: parent.height / 9
@@ -187,7 +245,7 @@ Page {
                 Text {
                     id: yawText
                     objectName: "yawText"
-                    text: pageRoot.readoutText(qsTr("Yaw:"), backEnd.eulerDataList[2])
+                    text: pageRoot.readoutText(qsTr("Yaw:"), pageRoot.shownEuler[2])
                     color: Qt.rgba(62 / 255, 150 / 255, 81 / 255, 1)
                     font.pointSize: Math.max(1, parent.height / 20)
                     Layout.minimumHeight: parent.height / 9

@@ -11,6 +11,13 @@
 #   --frames N          frames timed per latency run (default 10000)
 #   --nice              run the measurements at nice -10 (needs root), so that other work
 #                       on a shared machine disturbs them less; the table says so
+#   --no-baseline       skip the side-by-side runs against the baseline build
+#   --render-only       only section 6 (render modes and idle)
+#
+# Section 6 compares, side by side in one run, this build with the build of
+# BASELINE_REV (default df96bb9, the commit before the render modes), which is
+# unpacked with git archive into BASELINE_SRC (default /tmp/velmar-baseline)
+# and built there (same build type, ccache when present).
 #
 # BUILD_DIR (default build-bench) is the build directory. Logs of every run go
 # to $BUILD_DIR/bench-logs/. The machine is shared: the load average before and
@@ -24,6 +31,8 @@ app_warmup=10
 memory_minutes=3
 startup_runs=5
 runner=()
+with_baseline=1
+render_only=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --quick) frames=2000; app_seconds=10; app_warmup=5; memory_minutes=2; startup_runs=3 ;;
@@ -32,7 +41,9 @@ while [ $# -gt 0 ]; do
     --app-seconds) app_seconds=$2; shift ;;
     --frames) frames=$2; shift ;;
     --nice) runner=(nice -n -10) ;;
-    -h|--help) sed -n '2,18p' "$0"; exit 0 ;;
+    --no-baseline) with_baseline=0 ;;
+    --render-only) render_only=1 ;;
+    -h|--help) sed -n '2,25p' "$0"; exit 0 ;;
     *) echo "bench.sh: unknown option $1" >&2; exit 2 ;;
   esac
   shift
@@ -40,10 +51,30 @@ done
 
 ./scripts/install-deps.sh
 build_dir=${BUILD_DIR:-build-bench}
-cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=Release >/dev/null
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+# A build directory configured already keeps its build type.
+if [ -f "$build_dir/CMakeCache.txt" ]; then
+  cmake -S . -B "$build_dir" >/dev/null
+else
+  cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=Release "${launcher[@]}" >/dev/null
+fi
 cmake --build "$build_dir" -j "$(nproc)" --target bench_link bench_latency bench_plot bench_app velmar-imu velmar-sim >/dev/null
+build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build_dir/CMakeCache.txt")
 logs=$build_dir/bench-logs
 mkdir -p "$logs"
+
+baseline_rev=${BASELINE_REV:-df96bb9}
+baseline_src=${BASELINE_SRC:-/tmp/velmar-baseline}
+if [ "$with_baseline" = 1 ]; then
+  if [ ! -f "$baseline_src/CMakeLists.txt" ]; then
+    mkdir -p "$baseline_src"
+    git archive "$baseline_rev" | tar -x -C "$baseline_src"
+  fi
+  echo "bench.sh: building the baseline $baseline_rev in $baseline_src/build ($build_type)" >&2
+  cmake -S "$baseline_src" -B "$baseline_src/build" -DCMAKE_BUILD_TYPE="$build_type" "${launcher[@]}" >/dev/null
+  cmake --build "$baseline_src/build" -j "$(nproc)" --target bench_app velmar-imu velmar-sim >/dev/null
+fi
 
 if [ -n "${DISPLAY:-}" ]; then
   display=()
@@ -51,11 +82,13 @@ else
   display=(xvfb-run -a -s "-screen 0 1280x1024x24")
 fi
 
+app_throttled=""; app_every=""; startup=""; memory=""; base_live2=""; cur_live2=""
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 started=$(date '+%Y-%m-%d %H:%M %Z')
 
 # --- measurements ------------------------------------------------------------
 
+if [ "$render_only" = 0 ]; then
 echo "bench.sh: cutter and dispatch throughput" >&2
 "${runner[@]}" "$build_dir/bench/link/bench_link" \
   --benchmark_filter='^(cleanMeasurementFrames|pureNoise|tenPassWait|measurementFramesOneByte)' \
@@ -74,11 +107,63 @@ lat100=$("${runner[@]}" "$build_dir/bench/latency/bench_latency" --rate 100 --fr
 latline=$("${runner[@]}" "$build_dir/bench/latency/bench_latency" --rate line --frames "$frames" --kv 2>"$logs/latency-line.log") || true
 
 echo "bench.sh: application at the line limit, ${app_seconds}s throttled and ${app_seconds}s replot-per-sample" >&2
+# Both with the 30 ms tick of hardware OpenGL, whatever this machine renders with.
 app_throttled=$("${runner[@]}" "${display[@]}" "$build_dir/bench/app/bench_app" --kv --seconds "$app_seconds" \
-  --warmup "$app_warmup" 2>"$logs/app-throttled.log") || true
+  --warmup "$app_warmup" --render-mode full 2>"$logs/app-throttled.log") || true
 app_every=$("${runner[@]}" "${display[@]}" "$build_dir/bench/app/bench_app" --kv --seconds "$app_seconds" \
-  --warmup "$app_warmup" --replot-every-sample 2>"$logs/app-every-sample.log") || true
+  --warmup "$app_warmup" --render-mode full --replot-every-sample 2>"$logs/app-every-sample.log") || true
 
+fi
+
+# CPU seconds per second of a velmar-imu started alone (nothing connected),
+# over `seconds` after 10 s of settling.
+idle_cpu() { # program seconds log
+  local pid t0 t1 before after
+  "${display[@]}" "$1" >"$3" 2>&1 &
+  local wrapper=$!
+  sleep 10
+  pid=$(pgrep -n -f "^$1\$" || true)
+  if [ -z "$pid" ]; then
+    kill "$wrapper" 2>/dev/null || true
+    echo "?"
+    return
+  fi
+  ticks() { awk '{ print $14 + $15 }' "/proc/$pid/stat"; }
+  before=$(ticks); t0=$(date +%s.%N)
+  sleep "$2"
+  after=$(ticks); t1=$(date +%s.%N)
+  kill "$pid" 2>/dev/null || true
+  wait "$wrapper" 2>/dev/null || true
+  awk -v a="$after" -v b="$before" -v t0="$t0" -v t1="$t1" -v hz="$(getconf CLK_TCK)" \
+    'BEGIN { printf "%.4f", (a - b) / hz / (t1 - t0) }'
+}
+
+app_bench() { # label bench_app [options...]
+  local label=$1 program=$2
+  shift 2
+  "${runner[@]}" "${display[@]}" "$program" --kv --seconds "$app_seconds" --warmup "$app_warmup" "$@" \
+    2>"$logs/app-$label.log" | tee "$logs/app-$label.kv" || true
+}
+
+echo "bench.sh: render modes and idle: live page on this build and the baseline, minimised, register page, not connected" >&2
+base_live=""; base_idle="?"
+if [ "$with_baseline" = 1 ]; then
+  base_live=$(app_bench baseline-live "$baseline_src/build/bench/app/bench_app")
+fi
+cur_live=$(app_bench live "$build_dir/bench/app/bench_app")
+if [ "$with_baseline" = 1 ]; then
+  base_live2=$(app_bench baseline-live-2 "$baseline_src/build/bench/app/bench_app")
+fi
+cur_live2=$(app_bench live-2 "$build_dir/bench/app/bench_app")
+cur_full=$(app_bench live-full "$build_dir/bench/app/bench_app" --render-mode full)
+cur_min=$(app_bench minimised "$build_dir/bench/app/bench_app" --state minimised)
+cur_regs=$(app_bench registers "$build_dir/bench/app/bench_app" --state registers)
+cur_idle=$(idle_cpu "$PWD/$build_dir/app/velmar-imu" "$app_seconds" "$logs/idle.log")
+if [ "$with_baseline" = 1 ]; then
+  base_idle=$(idle_cpu "$baseline_src/build/app/velmar-imu" "$app_seconds" "$logs/idle-baseline.log")
+fi
+
+if [ "$render_only" = 0 ]; then
 echo "bench.sh: start-up of velmar-imu ($startup_runs runs)" >&2
 startup=$("${runner[@]}" "${display[@]}" "$build_dir/bench/app/bench_app" --kv --startup "$build_dir/app/velmar-imu" \
   --runs "$startup_runs" 2>"$logs/startup.log") || true
@@ -86,6 +171,8 @@ startup=$("${runner[@]}" "${display[@]}" "$build_dir/bench/app/bench_app" --kv -
 echo "bench.sh: resident set over $memory_minutes minutes of streaming" >&2
 memory=$("${runner[@]}" "${display[@]}" "$build_dir/bench/app/bench_app" --kv --memory-minutes "$memory_minutes" \
   --rss-baseline 60 2>"$logs/memory.log") || true
+
+fi
 
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 
@@ -117,6 +204,7 @@ holds() { awk "BEGIN { exit !($1) }" 2>/dev/null && echo ok || echo MISSED; }
 rows=()
 row() { rows+=("$1|$2|$3|$4|$5|$6"); }
 
+if [ "$render_only" = 0 ]; then
 # 1. Throughput, MB/s (10^6 bytes) of CPU time, median of five repetitions.
 mbps() { calc '%.0f' "$(gb "$logs/throughput.csv" "$1_median" bytes_per_second) / 1e6"; }
 growth() {
@@ -202,8 +290,38 @@ row "5" "resident set, minute 1 to minute $memory_minutes" \
   "growth < 2 MB (over 10 minutes)" "growth $(calc '%+.2f' "($rss_end - $rss_base) / 1024") MB" \
   "$(holds "$rss_end - $rss_base < 2048")"
 
+fi
+
+# 6. Render modes and idle, side by side with the baseline build.
+mode_of() { kv "$1" mode; }
+live_cpu=$(calc '%.3f' "($(kv "$cur_live" cpu_per_second) + $(kv "$cur_live2" cpu_per_second)) / 2")
+base_cpu=$(calc '%.3f' "($(kv "$base_live" cpu_per_second) + $(kv "$base_live2" cpu_per_second)) / 2")
+row "6" "live page at the line limit ($(mode_of "$cur_live")): process CPU, mean of two runs" \
+  "$live_cpu s/s ($(kv "$cur_live" cpu_per_second), $(kv "$cur_live2" cpu_per_second))" "<= 1/2 of the baseline" \
+  "$(calc '%.2f' "$live_cpu / $base_cpu") of $base_cpu s/s ($(kv "$base_live" cpu_per_second), $(kv "$base_live2" cpu_per_second); baseline $baseline_rev)" \
+  "$(holds "$live_cpu <= $base_cpu / 2")"
+paints_min=$(awk -v a="$(kv "$cur_live" chart_paints_min)" -v b="$(kv "$cur_live2" chart_paints_min)" 'BEGIN { print (a < b ? a : b) }')
+row "6" "live page: chart repaints" \
+  "$(kv "$cur_live" chart_paints_per_second), $(kv "$cur_live2" chart_paints_per_second)/s per chart (min $paints_min); window frames $(kv "$cur_live" frames_per_second)/s" \
+  ">= 18/s" "baseline: $(kv "$base_live" chart_paints_per_second), $(kv "$base_live2" chart_paints_per_second)/s; frames $(kv "$base_live" frames_per_second)/s" \
+  "$(holds "$paints_min >= 18")"
+stall_max=$(awk -v a="$(kv "$cur_live" longest_stall_ms)" -v b="$(kv "$cur_live2" longest_stall_ms)" 'BEGIN { print (a > b ? a : b) }')
+row "6" "live page: longest GUI stall" \
+  "$(kv "$cur_live" longest_stall_ms), $(kv "$cur_live2" longest_stall_ms) ms ($(kv "$cur_live" stalls_over_50ms), $(kv "$cur_live2" stalls_over_50ms) over 50 ms)" \
+  "<= 50 ms" "baseline: $(kv "$base_live" longest_stall_ms), $(kv "$base_live2" longest_stall_ms) ms" "$(holds "$stall_max <= 50")"
+row "6" "live page: samples reaching the interface" "$(kv "$cur_live" samples_per_second), $(kv "$cur_live2" samples_per_second)/s" \
+  "(the line carries ~311/s)" "baseline: $(kv "$base_live" samples_per_second), $(kv "$base_live2" samples_per_second)/s" "-"
+row "6" "window minimised, connected at the line limit" "$(kv "$cur_min" cpu_per_second) s/s, window frames $(kv "$cur_min" frames_per_second)/s" \
+  "<= 0.05 s/s" "-" "$(holds "$(kv "$cur_min" cpu_per_second) <= 0.05")"
+row "6" "register page showing, connected at the line limit" "$(kv "$cur_regs" cpu_per_second) s/s, window frames $(kv "$cur_regs" frames_per_second)/s" \
+  "(almost nothing for drawing)" "-" "-"
+row "6" "velmar-imu alone, not connected" "$cur_idle s/s" "<= 0.01 s/s" "baseline: $base_idle s/s" "$(holds "$cur_idle <= 0.01")"
+row "6" "live page, hardware mode forced (--render-mode full), for comparison" \
+  "$(kv "$cur_full" cpu_per_second) s/s, $(kv "$cur_full" chart_paints_per_second) repaints/s, frames $(kv "$cur_full" frames_per_second)/s, longest stall $(kv "$cur_full" longest_stall_ms) ms" \
+  "(no target here: on llvmpipe)" "-" "-"
+
 echo
-echo "Velmar IMU benchmarks, $started; Release build in $build_dir${runner[*]:+; measurements run at ${runner[*]}}"
+echo "Velmar IMU benchmarks, $started; $build_type build in $build_dir${runner[*]:+; measurements run at ${runner[*]}}"
 echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), $(awk '/MemTotal/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo) RAM; load average before $load_before, after $load_after"
 echo
 printf '%s\n' "${rows[@]}" | awk -F'|' '
@@ -211,5 +329,7 @@ printf '%s\n' "${rows[@]}" | awk -F'|' '
   { printf "| %s | %s | %s | %s | %s | %s |\n", $1, $2, $3, $4, $5, $6 }'
 echo
 echo "Threads' CPU (s/s), throttled: $(kv "$app_throttled" thread_cpu)"
+echo "Threads' CPU (s/s), live page ($(kv "$cur_live" mode)): $(kv "$cur_live" thread_cpu)"
+echo "Threads' CPU (s/s), live page, baseline: $(kv "$base_live" thread_cpu)"
 echo "Threads' CPU (s/s), replot-per-sample: $(kv "$app_every" thread_cpu)"
 echo "Logs: $logs"

@@ -4,6 +4,7 @@
 // its own process (velmar-sim), so the CPU figures are the application's alone.
 //
 //   bench_app [--seconds 30] [--warmup 10] [--replot-every-sample] [--kv]
+//             [--render-mode auto|software|full] [--state live|minimised|registers|disconnected]
 //   bench_app --memory-minutes 10 [--rss-baseline 60]
 //   bench_app --startup <path to velmar-imu> [--runs 5]
 //
@@ -18,6 +19,8 @@
 
 #include "durUzaBackend.h"
 #include "registryitemmodel.h"
+#include "renderMode.h"
+#include "renderPolicy.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -98,8 +101,8 @@ int measureStartup(const QString &program, int runs, bool kv)
         process.kill();
         process.waitForFinished(5000);
         if (seen < 0) {
-            std::fprintf(stderr, "no \"Main Window Root Done!\" line from %s:\n%s\n", qPrintable(program),
-                output.constData());
+            std::fprintf(stderr, "no \"Main Window Root Done!\" line from %s:\n%s\n",
+                qPrintable(program), output.constData());
             return 1;
         }
         times.append(seen);
@@ -112,8 +115,8 @@ int measureStartup(const QString &program, int runs, bool kv)
         std::printf("startup_median_ms=%.1f startup_max_ms=%.1f runs_ms=%s\n", median(times), worst,
             qPrintable(all.join(QLatin1Char(','))));
     else
-        std::printf("start-up to main window created: median %.0f ms, max %.0f ms (runs: %s ms)\n", median(times),
-            worst, qPrintable(all.join(QStringLiteral(", "))));
+        std::printf("start-up to main window created: median %.0f ms, max %.0f ms (runs: %s ms)\n",
+            median(times), worst, qPrintable(all.join(QStringLiteral(", "))));
     return 0;
 }
 
@@ -131,43 +134,69 @@ int main(int argc, char *argv[])
 
     QCommandLineParser parser;
     parser.addHelpOption();
-    const QCommandLineOption secondsOption(QStringLiteral("seconds"), QStringLiteral("Seconds measured."),
-        QStringLiteral("n"), QStringLiteral("30"));
+    const QCommandLineOption secondsOption(QStringLiteral("seconds"),
+        QStringLiteral("Seconds measured."), QStringLiteral("n"), QStringLiteral("30"));
     const QCommandLineOption warmupOption(QStringLiteral("warmup"),
-        QStringLiteral("Seconds of streaming before measuring (the charts fill their 8 s)."), QStringLiteral("n"),
-        QStringLiteral("10"));
+        QStringLiteral("Seconds of streaming before measuring (the charts fill their 8 s)."),
+        QStringLiteral("n"), QStringLiteral("10"));
     const QCommandLineOption everySampleOption(QStringLiteral("replot-every-sample"),
         QStringLiteral("Replot the charts on every sample instead of once per 30 ms tick."));
     const QCommandLineOption memoryOption(QStringLiteral("memory-minutes"),
-        QStringLiteral("Stream this long and report the resident set growth."), QStringLiteral("n"));
+        QStringLiteral("Stream this long and report the resident set growth."),
+        QStringLiteral("n"));
     const QCommandLineOption baselineOption(QStringLiteral("rss-baseline"),
-        QStringLiteral("Seconds after connecting when the resident set is taken as the base (default 60)."),
+        QStringLiteral(
+            "Seconds after connecting when the resident set is taken as the base (default 60)."),
         QStringLiteral("n"), QStringLiteral("60"));
     const QCommandLineOption rateOption(QStringLiteral("rate"),
         QStringLiteral("Streamed frames per second, or 'line' (default)."), QStringLiteral("n"),
         QStringLiteral("line"));
-    const QCommandLineOption simOption(QStringLiteral("sim"), QStringLiteral("Path of velmar-sim."),
-        QStringLiteral("path"));
+    const QCommandLineOption simOption(
+        QStringLiteral("sim"), QStringLiteral("Path of velmar-sim."), QStringLiteral("path"));
     const QCommandLineOption startupOption(QStringLiteral("startup"),
-        QStringLiteral("Time the start-up of this velmar-imu executable instead."), QStringLiteral("path"));
-    const QCommandLineOption runsOption(QStringLiteral("runs"), QStringLiteral("Start-ups to time."),
-        QStringLiteral("n"), QStringLiteral("5"));
+        QStringLiteral("Time the start-up of this velmar-imu executable instead."),
+        QStringLiteral("path"));
+    const QCommandLineOption runsOption(QStringLiteral("runs"),
+        QStringLiteral("Start-ups to time."), QStringLiteral("n"), QStringLiteral("5"));
     const QCommandLineOption screenshotOption(QStringLiteral("screenshot"),
-        QStringLiteral("Save the window as this PNG at the end of the measurement."), QStringLiteral("path"));
+        QStringLiteral("Save the window as this PNG at the end of the measurement."),
+        QStringLiteral("path"));
     const QCommandLineOption no3dOption(QStringLiteral("without-3d"),
         QStringLiteral("Diagnosis only: unload the 3D view, to see what it costs."));
     const QCommandLineOption noShadowOption(QStringLiteral("without-shadows"),
         QStringLiteral("Diagnosis only: hide the drop shadows, to see what they cost."));
     const QCommandLineOption strokedPolylinesOption(QStringLiteral("stroked-polylines"),
-        QStringLiteral("Diagnosis only: draw each curve as one stroked polyline, as before fast polylines."));
-    const QCommandLineOption kvOption(QStringLiteral("kv"), QStringLiteral("One line of key=value pairs on stdout."));
-    parser.addOptions({secondsOption, warmupOption, everySampleOption, memoryOption, baselineOption, rateOption,
-        simOption, startupOption, runsOption, screenshotOption, no3dOption, noShadowOption, strokedPolylinesOption, kvOption});
+        QStringLiteral(
+            "Diagnosis only: draw each curve as one stroked polyline, as before fast polylines."));
+    const QCommandLineOption renderModeOption(QStringLiteral("render-mode"),
+        QStringLiteral(
+            "auto (default: from the OpenGL renderer), software or full, as velmar-imu takes it."),
+        QStringLiteral("mode"), QStringLiteral("auto"));
+    const QCommandLineOption stateOption(QStringLiteral("state"),
+        QStringLiteral(
+            "live (default): connected, live page shown; minimised: connected, window minimised; "
+            "registers: connected, register page shown; disconnected: no module, live page shown."),
+        QStringLiteral("state"), QStringLiteral("live"));
+    const QCommandLineOption kvOption(
+        QStringLiteral("kv"), QStringLiteral("One line of key=value pairs on stdout."));
+    parser.addOptions({secondsOption, warmupOption, everySampleOption, memoryOption, baselineOption,
+        rateOption, simOption, startupOption, runsOption, screenshotOption, no3dOption,
+        noShadowOption, strokedPolylinesOption, renderModeOption, stateOption, kvOption});
     parser.process(app);
+    const QString state = parser.value(stateOption);
+    if (!QStringList {"live", "minimised", "registers", "disconnected"}.contains(state)) {
+        std::fprintf(stderr, "unknown --state %s\n", qPrintable(state));
+        return 2;
+    }
+    const bool connecting = state != QLatin1String("disconnected");
+    // As velmar-imu decides it; the option reaches it through the arguments.
+    if (!rendermode::applyAtStartup(app.arguments()))
+        return 2;
     const bool kv = parser.isSet(kvOption);
 
     if (parser.isSet(startupOption))
-        return measureStartup(parser.value(startupOption), std::max(1, parser.value(runsOption).toInt()), kv);
+        return measureStartup(
+            parser.value(startupOption), std::max(1, parser.value(runsOption).toInt()), kv);
 
     const bool memoryRun = parser.isSet(memoryOption);
     const int baselineSeconds = parser.value(baselineOption).toInt();
@@ -188,13 +217,16 @@ int main(int argc, char *argv[])
         simPath = QCoreApplication::applicationDirPath() + QStringLiteral("/../../sim/velmar-sim");
     QTemporaryDir dir;
     const QString linkPath = dir.path() + QStringLiteral("/imu");
-    const QString rate = parser.value(rateOption) == QLatin1String("line") ? QStringLiteral("1000")
-                                                                            : parser.value(rateOption);
+    const QString rate = parser.value(rateOption) == QLatin1String("line")
+        ? QStringLiteral("1000")
+        : parser.value(rateOption);
     QProcess sim;
     sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    sim.start(simPath, {QStringLiteral("--link"), linkPath, QStringLiteral("--rate"), rate,
-                           QStringLiteral("--no-stdin")});
-    if (!sim.waitForStarted(5000) || !waitUntil([&] { return QFileInfo::exists(linkPath); }, 5000)) {
+    sim.start(simPath,
+        {QStringLiteral("--link"), linkPath, QStringLiteral("--rate"), rate,
+            QStringLiteral("--no-stdin")});
+    if (!sim.waitForStarted(5000)
+        || !waitUntil([&] { return QFileInfo::exists(linkPath); }, 5000)) {
         std::fprintf(stderr, "velmar-sim did not start (%s)\n", qPrintable(simPath));
         return 1;
     }
@@ -211,11 +243,15 @@ int main(int argc, char *argv[])
 
     // The main window shows when the splash times out.
     QQuickWindow *window = nullptr;
-    const bool shown = waitUntil([&] {
-        auto *loader = engine.rootObjects().first()->property("appWindow").value<QObject *>();
-        window = loader ? qobject_cast<QQuickWindow *>(loader->property("item").value<QObject *>()) : nullptr;
-        return window && window->isVisible() && window->isExposed();
-    }, 15000);
+    const bool shown = waitUntil(
+        [&] {
+            auto *loader = engine.rootObjects().first()->property("appWindow").value<QObject *>();
+            window = loader
+                ? qobject_cast<QQuickWindow *>(loader->property("item").value<QObject *>())
+                : nullptr;
+            return window && window->isVisible() && window->isExposed();
+        },
+        15000);
     if (!shown) {
         std::fprintf(stderr, "the main window did not show\n");
         return 1;
@@ -235,24 +271,42 @@ int main(int argc, char *argv[])
     }
 
     // Pick the simulator's port and press Connect, as a user would.
-    auto *combo = qobject_cast<QQuickItem *>(findNamed(window->contentItem(), QStringLiteral("serialComboBox")));
-    auto *connectButton = qobject_cast<QQuickItem *>(findNamed(window->contentItem(), QStringLiteral("connectButton")));
+    QObject *swipeView = findNamed(window->contentItem(), QStringLiteral("swipeView"));
+    auto *combo = qobject_cast<QQuickItem *>(
+        findNamed(window->contentItem(), QStringLiteral("serialComboBox")));
+    auto *connectButton = qobject_cast<QQuickItem *>(
+        findNamed(window->contentItem(), QStringLiteral("connectButton")));
     const int port = backend.availablePortsList().indexOf(linkPath);
     if (!combo || !connectButton || port < 0) {
         std::fprintf(stderr, "no port selector, Connect button or port\n");
         return 1;
     }
     combo->setProperty("currentIndex", port);
-    const QPointF centre = connectButton->mapToScene(QPointF(connectButton->width() / 2, connectButton->height() / 2));
-    QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
+    const QPointF centre = connectButton->mapToScene(
+        QPointF(connectButton->width() / 2, connectButton->height() / 2));
+    if (connecting)
+        QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
+    if (state == QLatin1String("minimised"))
+        window->showMinimized();
+    if (state == QLatin1String("registers")) {
+        if (!swipeView) {
+            std::fprintf(stderr, "no swipe view\n");
+            return 1;
+        }
+        swipeView->setProperty("currentIndex", 1);
+    }
 
     LiveCounters counters;
     QObject::connect(&backend, &DurUzaBackend::eulerDataListChanged, [&] { ++counters.samples; });
     // Emitted on the render thread.
-    QObject::connect(window, &QQuickWindow::frameSwapped, window, [&] { ++counters.frames; }, Qt::DirectConnection);
+    QObject::connect(
+        window, &QQuickWindow::frameSwapped, window, [&] { ++counters.frames; },
+        Qt::DirectConnection);
     StallProbe stalls;
     stalls.watchSync(window);
-    stalls.start();
+    // The probe's 5 ms timer is work of its own: only where stalls matter.
+    if (state == QLatin1String("live"))
+        stalls.start();
 
     const QList<CountingPlotItem *> charts = CountingPlotItem::all();
     QStringList chartNames;
@@ -261,7 +315,11 @@ int main(int argc, char *argv[])
     LiveMonitor::Plan plan;
     plan.warmupSeconds = warmup;
     plan.seconds = seconds;
-    plan.mode = everySample ? QStringLiteral("every-sample") : QStringLiteral("throttled");
+    plan.mode = (everySample ? QStringLiteral("every-sample") : QStringLiteral("throttled"))
+        + QLatin1Char('-') + state
+        + (RenderPolicy::shared().software() ? QStringLiteral("-software")
+                                             : QStringLiteral("-full"));
+    plan.needSamples = connecting;
     if (parser.isSet(no3dOption))
         plan.mode += QStringLiteral("-without-3d");
     if (parser.isSet(noShadowOption))
@@ -271,14 +329,18 @@ int main(int argc, char *argv[])
     plan.kv = kv;
     LiveMonitor monitor(plan, counters, stalls, charts, chartNames);
     const qint64 simPid = sim.processId();
-    monitor.start([] { QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection); },
+    monitor.start(
+        [] { QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection); },
         [simPid] { ::kill(pid_t(simPid), SIGTERM); });
     app.exec();
     monitor.guiReturned();
 
     if (parser.isSet(screenshotOption))
         window->grabWindow().save(parser.value(screenshotOption));
-    QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, centre.toPoint()); // Disconnect
+    if (state == QLatin1String("minimised"))
+        window->showNormal();
+    if (connecting)
+        QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, centre.toPoint()); // Disconnect
     runFor(200);
     sim.terminate();
     sim.waitForFinished(3000);

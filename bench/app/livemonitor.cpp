@@ -24,8 +24,7 @@ LiveMonitor::LiveMonitor(const Plan &plan, LiveCounters &counters, StallProbe &s
     , m_stalls(stalls)
     , m_charts(std::move(charts))
     , m_chartNames(std::move(chartNames))
-{
-}
+{ }
 
 LiveMonitor::~LiveMonitor()
 {
@@ -45,9 +44,9 @@ void LiveMonitor::run()
     // The stream must reach the interface before anything is worth measuring.
     QElapsedTimer waited;
     waited.start();
-    while (m_counters.samples.load() <= 50 && waited.elapsed() < 15000)
+    while (m_plan.needSamples && m_counters.samples.load() <= 50 && waited.elapsed() < 15000)
         sleepMs(20);
-    if (m_counters.samples.load() <= 50) {
+    if (m_plan.needSamples && m_counters.samples.load() <= 50) {
         std::fprintf(stderr, "no samples reach the interface\n");
     } else {
         sleepMs(m_plan.warmupSeconds * 1000);
@@ -108,32 +107,39 @@ void LiveMonitor::run()
         }
 
         if (m_plan.kv) {
-            std::printf("mode=%s seconds=%.1f samples_per_second=%.1f cpu_per_second=%.3f charts=%d "
-                        "chart_paints_per_second=%.1f chart_paints_min=%.1f chart_paints_max=%.1f "
-                        "chart_replots_per_second=%.1f paint_cpu_ms_per_second=%.1f replot_cpu_ms_per_second=%.1f "
-                        "frames_per_second=%.1f longest_stall_ms=%.1f stalls_over_50ms=%d longest_sync_wait_ms=%.1f "
-                        "sync_waits_over_30ms=%d rss_base_kb=%lld "
-                        "rss_end_kb=%lld rss_peak_kb=%lld thread_cpu=%s\n",
-                qPrintable(m_plan.mode), elapsed, samples, cpu / elapsed, int(m_charts.size()), paints / chartCount,
-                minPaints, maxPaints, replots / chartCount, paintMs / elapsed, replotMs / elapsed, frames,
-                m_stalls.longestStallMs(), m_stalls.stallsOver50Ms(), m_stalls.longestSyncWaitMs(),
-                m_stalls.syncWaitsOver30Ms(), rssBase, rssEnd, rssPeak,
-                qPrintable(threadCpu.join(QLatin1Char(','))));
+            std::printf(
+                "mode=%s seconds=%.1f samples_per_second=%.1f cpu_per_second=%.3f charts=%d "
+                "chart_paints_per_second=%.1f chart_paints_min=%.1f chart_paints_max=%.1f "
+                "chart_replots_per_second=%.1f paint_cpu_ms_per_second=%.1f "
+                "replot_cpu_ms_per_second=%.1f "
+                "frames_per_second=%.1f longest_stall_ms=%.1f stalls_over_50ms=%d "
+                "longest_sync_wait_ms=%.1f "
+                "sync_waits_over_30ms=%d rss_base_kb=%lld "
+                "rss_end_kb=%lld rss_peak_kb=%lld thread_cpu=%s\n",
+                qPrintable(m_plan.mode), elapsed, samples, cpu / elapsed, int(m_charts.size()),
+                paints / chartCount, minPaints, maxPaints, replots / chartCount, paintMs / elapsed,
+                replotMs / elapsed, frames, m_stalls.longestStallMs(), m_stalls.stallsOver50Ms(),
+                m_stalls.longestSyncWaitMs(), m_stalls.syncWaitsOver30Ms(), rssBase, rssEnd,
+                rssPeak, qPrintable(threadCpu.join(QLatin1Char(','))));
         } else {
-            std::printf("%s, %.0f s at %.0f samples/s on %d charts\n", qPrintable(m_plan.mode), elapsed, samples,
-                int(m_charts.size()));
-            std::printf("  CPU %.3f s/s; threads: %s\n", cpu / elapsed, qPrintable(threadCpu.join(QLatin1Char(' '))));
-            std::printf("  chart paints/s %.1f (min %.1f, max %.1f), replots/s %.1f; per chart paints/replots: %s\n",
+            std::printf("%s, %.0f s at %.0f samples/s on %d charts\n", qPrintable(m_plan.mode),
+                elapsed, samples, int(m_charts.size()));
+            std::printf("  CPU %.3f s/s; threads: %s\n", cpu / elapsed,
+                qPrintable(threadCpu.join(QLatin1Char(' '))));
+            std::printf("  chart paints/s %.1f (min %.1f, max %.1f), replots/s %.1f; per chart "
+                        "paints/replots: %s\n",
                 paints / chartCount, minPaints, maxPaints, replots / chartCount,
                 qPrintable(perChart.join(QLatin1Char(' '))));
-            std::printf("  drawing (thread CPU): paint %.1f ms/s, replot %.1f ms/s; window frames/s %.1f\n",
+            std::printf(
+                "  drawing (thread CPU): paint %.1f ms/s, replot %.1f ms/s; window frames/s %.1f\n",
                 paintMs / elapsed, replotMs / elapsed, frames);
-            std::printf("  GUI thread longest stall %.1f ms, stalls over 50 ms: %d\n", m_stalls.longestStallMs(),
-                m_stalls.stallsOver50Ms());
-            std::printf("  GUI thread waiting for the render thread's sync: longest %.1f ms, %d waits over 30 ms\n",
+            std::printf("  GUI thread longest stall %.1f ms, stalls over 50 ms: %d\n",
+                m_stalls.longestStallMs(), m_stalls.stallsOver50Ms());
+            std::printf("  GUI thread waiting for the render thread's sync: longest %.1f ms, %d "
+                        "waits over 30 ms\n",
                 m_stalls.longestSyncWaitMs(), m_stalls.syncWaitsOver30Ms());
-            std::printf("  resident set: %lld kB at start, %lld kB at end (peak %lld kB)\n", rssBase, rssEnd,
-                rssPeak);
+            std::printf("  resident set: %lld kB at start, %lld kB at end (peak %lld kB)\n",
+                rssBase, rssEnd, rssPeak);
         }
         std::fflush(stdout);
         m_succeeded = true;
@@ -145,7 +151,8 @@ void LiveMonitor::run()
     while (!m_guiReturned && grace.elapsed() < 20000)
         sleepMs(50);
     if (!m_guiReturned) {
-        std::fprintf(stderr, "the GUI thread did not return to its event loop within 20 s; ending\n");
+        std::fprintf(
+            stderr, "the GUI thread did not return to its event loop within 20 s; ending\n");
         m_abandon();
         std::fflush(nullptr);
         std::_Exit(m_succeeded ? 0 : 1);

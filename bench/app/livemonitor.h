@@ -14,8 +14,8 @@ class StallProbe;
 // Counted on the GUI thread (samples) and the render thread (frames).
 struct LiveCounters
 {
-    std::atomic<qint64> samples{0};
-    std::atomic<qint64> frames{0};
+    std::atomic<qint64> samples {0};
+    std::atomic<qint64> frames {0};
 };
 
 // Runs the measurement of a live run on its own thread, by the wall clock, so
@@ -33,10 +33,12 @@ public:
         int seconds = 30;
         QString mode;
         bool kv = false;
+        // False to measure a window with no stream (not connected).
+        bool needSamples = true;
     };
 
-    LiveMonitor(const Plan &plan, LiveCounters &counters, StallProbe &stalls, QList<CountingPlotItem *> charts,
-        QStringList chartNames);
+    LiveMonitor(const Plan &plan, LiveCounters &counters, StallProbe &stalls,
+        QList<CountingPlotItem *> charts, QStringList chartNames);
     ~LiveMonitor();
 
     void start(std::function<void()> finish, std::function<void()> abandon);
@@ -53,7 +55,7 @@ private:
     QStringList m_chartNames;
     std::function<void()> m_finish;
     std::function<void()> m_abandon;
-    std::atomic<bool> m_guiReturned{false};
-    std::atomic<bool> m_succeeded{false};
+    std::atomic<bool> m_guiReturned {false};
+    std::atomic<bool> m_succeeded {false};
     std::thread m_thread;
 };
