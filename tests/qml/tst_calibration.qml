@@ -57,10 +57,29 @@ Item {
             backEnd.reset()
         }
 
+        property var pageHosts: []
+
         function makePage(component) {
             var loader = createTemporaryObject(component, testRoot)
             verify(loader.item, "page loads")
+            pageHosts.push(loader)
             return loader.item
+        }
+
+        // The window's stack hides a page before it destroys it; the
+        // magnetometer page's graph draws on the render thread and must not be
+        // destroyed in the middle of a frame, so pages go the same way here.
+        function cleanup() {
+            var hidden = false
+            for (var i = 0; i < pageHosts.length; ++i) {
+                if (pageHosts[i]) {
+                    pageHosts[i].visible = false
+                    hidden = true
+                }
+            }
+            pageHosts = []
+            if (hidden)
+                waitForRendering(testRoot)
         }
 
         function child(page, name) {
