@@ -1,137 +1,18 @@
 import QtQuick 2.12
-import QtQuick.Controls 2.12
-import QtQuick.Layouts 1.12
 import QtDataVisualization 1.2
+import "components"
 
 // Magnetometer calibration: the user turns the module while the backend
 // gathers points into the two scatter series (all points, and the newest in
 // red); Finish ends gathering and the backend reports the quality.
-Item {
+CalibrationPage {
     id: root
-    anchors.fill: parent
+    sensor: "magnetometer"
 
-    property StackView stackView
-    property Loader myLoader
-    property int calState: 0
-    // Set while the page goes away, so that the end of its run is not shown on it.
-    property bool leaving: false
-    // The module has sent nothing for noDataTimeout ms during a run: Back is
-    // offered, and leaving abandons the run.
-    property bool samplesMissing: false
-    property int noDataTimeout: 5000
-
-    function qualityText(quality) {
-        return "Calibration Finished! Quality:" + quality + "/100"
-    }
-
-    function calFinished(quality) {
-        calState = 0
-        hintText.text = qualityText(quality)
-        showHint.start()
-        reset.interval = 20000
-    }
-
-    // A run that ended without a result: what happened to the module, for as
-    // long as a quality would stay.
-    function calFailed(message) {
-        calState = 0
-        lowQuality = -1
-        hintText.text = message
-        showHint.start()
-        reset.interval = 20000
-    }
-
-    function sampleArrived() {
-        if (calState === 0)
-            return
-        sampleWatch.restart()
-        if (samplesMissing) {
-            samplesMissing = false
-            buttonBack.enabled = false
-            hideHint.start()
-        }
-    }
-
-    function watchSamples() {
-        if (calState === 0) {
-            sampleWatch.stop()
-            samplesMissing = false
-        } else if (!sampleWatch.running && !samplesMissing) {
-            sampleWatch.restart()
-        }
-    }
-
-    // Leaving mid-run (Back, or the window closing) abandons the run, so the
-    // backend puts the module's previous parameters back.
-    Component.onDestruction: {
-        leaving = true
-        backEnd.cancelCalibration()
-    }
-
-    onCalStateChanged: {
-        watchSamples()
-        switch (calState) {
-        case 0:
-            buttonBack.enabled = true
-            buttonStart.text = "Start"
-            buttonStart.enabled = true
-            break
-        case 1:
-            buttonBack.enabled = false
-            backEnd.magCalButton()
-            buttonStart.text = "Finish"
-            buttonStart.enabled = true
-            hintText.text = "Rotate Along All Axis. Until Sphere is Complete"
-            showHint.start()
-            break
-        case 2:
-            backEnd.magCalButton()
-            buttonStart.text = "Start"
-            buttonStart.enabled = true
-            calState = 0
-            break
-        }
-    }
-
-    Connections {
-        target: backEnd
-        function onMagCalFinished(quality) {
-            root.calFinished(quality)
-        }
-    }
-
-    Connections {
-        target: backEnd
-        function onMagDataListChanged() {
-            root.sampleArrived()
-        }
-        function onCalibrationFailed(sensor, message) {
-            if (sensor === "magnetometer" && !root.leaving)
-                root.calFailed(message)
-        }
-    }
-
-    Timer {
-        id: sampleWatch
-        objectName: "sampleWatch"
-        interval: root.noDataTimeout
-        repeat: false
-        onTriggered: {
-            root.samplesMissing = true
-            buttonBack.enabled = true
-            hintText.text = qsTr("No data from the module. Check the connection, or go Back to cancel.")
-            showHint.start()
-            reset.interval = 20000
-        }
-    }
-
-    Scatter3D {
+    sensorView: Scatter3D {
         id: scatterGraph
         objectName: "scatterGraph"
-        anchors.top: parent.top
-        anchors.bottom: buttonsLayout.top
-        anchors.left: parent.left
-        anchors.right: parent.right
+        anchors.fill: parent
         shadowQuality: AbstractGraph3D.ShadowQualitySoftLow
         // Drawn straight onto the window: drawn through an offscreen buffer
         // (the default), each page left about 11 MB behind when it went.
@@ -160,6 +41,39 @@ Item {
         }
     }
 
+    onCalStateEntered: {
+        switch (calState) {
+        case 0:
+            buttonBack.enabled = true
+            buttonStart.text = "Start"
+            buttonStart.enabled = true
+            break
+        case 1:
+            buttonBack.enabled = false
+            backEnd.magCalButton()
+            buttonStart.text = "Finish"
+            buttonStart.enabled = true
+            banner.show("Rotate Along All Axis. Until Sphere is Complete")
+            break
+        case 2:
+            backEnd.magCalButton()
+            buttonStart.text = "Start"
+            buttonStart.enabled = true
+            calState = 0
+            break
+        }
+    }
+
+    Connections {
+        target: backEnd
+        function onMagCalFinished(quality) {
+            root.calFinished(quality)
+        }
+        function onMagDataListChanged() {
+            root.sampleArrived()
+        }
+    }
+
     Camera3D {
         id: camera
         yRotation: 45
@@ -176,162 +90,5 @@ Item {
         easing.type: Easing.Linear
         loops: Animation.Infinite
         running: true
-    }
-
-    RowLayout {
-        id: buttonsLayout
-        anchors.bottom: parent.bottom
-        anchors.left: parent.left
-        anchors.right: parent.right
-        height: 75
-        spacing: 0
-
-        Button {
-            id: buttonBack
-            objectName: "buttonBack"
-            text: "Back"
-            Layout.fillWidth: true
-            Layout.fillHeight: true
-            onClicked: {
-                root.stackView.pop()
-                backEnd.requestChartData()
-                root.myLoader.active = false
-            }
-        }
-
-        Button {
-            id: buttonStart
-            objectName: "buttonStart"
-            text: "Start"
-            Layout.fillWidth: true
-            Layout.fillHeight: true
-            onClicked: root.calState = root.calState + 1
-        }
-    }
-
-    Rectangle {
-        id: hintRect
-        objectName: "hintRect"
-        anchors.centerIn: parent
-        width: parent.width
-        height: parent.height * 0.2
-        color: "#11aabb"
-        opacity: 0
-
-        Text {
-            id: hintText
-            objectName: "hintText"
-            anchors.fill: parent
-            text: qsTr("Hint")
-            horizontalAlignment: Text.AlignHCenter
-            verticalAlignment: Text.AlignVCenter
-            font.pixelSize: Math.max(1, hintRect.height * 0.3)
-            wrapMode: Text.WordWrap
-        }
-    }
-
-    NumberAnimation {
-        id: hideHint
-        target: hintRect
-        property: "opacity"
-        to: 0
-        duration: 500
-        easing.type: Easing.InOutQuad
-    }
-
-    NumberAnimation {
-        id: showHint
-        target: hintRect
-        property: "opacity"
-        to: 0.7
-        duration: 500
-        easing.type: Easing.InOutQuad
-        onFinished: reset.restart()
-    }
-
-    Timer {
-        id: reset
-        objectName: "resetTimer"
-        interval: 3000
-        running: false
-        repeat: false
-        onTriggered: {
-            hideHint.start()
-            reset.interval = 3000
-        }
-    }
-
-    // A result scored below the floor waits for the user, who sees its score:
-    // the module keeps neutral parameters until one of the two is chosen.
-    property real lowQuality: -1
-
-    Connections {
-        target: backEnd
-        function onCalibrationNeedsConfirmation(sensor, quality) {
-            if (sensor === "magnetometer" && !root.leaving)
-                root.lowQuality = quality
-        }
-    }
-
-    // Covers the page, so that nothing else can be pressed meanwhile.
-    MouseArea {
-        id: confirmOverlay
-        objectName: "confirmOverlay"
-        anchors.fill: parent
-        visible: root.lowQuality >= 0
-        z: 10
-
-        Rectangle {
-            anchors.fill: parent
-            color: "#99000000"
-        }
-
-        Rectangle {
-            anchors.centerIn: parent
-            width: parent.width * 0.8
-            height: confirmColumn.implicitHeight + 32
-            color: "#263238"
-            radius: 4
-
-            ColumnLayout {
-                id: confirmColumn
-                anchors.fill: parent
-                anchors.margins: 16
-                spacing: 12
-
-                Label {
-                    objectName: "confirmText"
-                    Layout.fillWidth: true
-                    wrapMode: Text.WordWrap
-                    color: "white"
-                    font.pixelSize: 18
-                    text: qsTr("Calibration quality %1/100 is below 50. Written, it may make the readings worse than the calibration the module had.").arg(Math.round(root.lowQuality))
-                }
-
-                RowLayout {
-                    Layout.fillWidth: true
-
-                    Button {
-                        objectName: "buttonWriteAnyway"
-                        Layout.fillWidth: true
-                        text: qsTr("Write anyway")
-                        onClicked: {
-                            root.lowQuality = -1
-                            backEnd.confirmCalibrationResult("magnetometer")
-                        }
-                    }
-
-                    Button {
-                        objectName: "buttonDiscard"
-                        Layout.fillWidth: true
-                        text: qsTr("Discard")
-                        onClicked: {
-                            root.lowQuality = -1
-                            backEnd.discardCalibrationResult("magnetometer")
-                        }
-                    }
-                }
-            }
-        }
     }
 }

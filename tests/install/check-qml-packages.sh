@@ -41,7 +41,8 @@ find_qmldir() {
 }
 
 declare -A seen
-pending=$(sed -n 's/^import \([A-Za-z][A-Za-z0-9.]*\) \([0-9]*\)\..*/\1 \2/p' "$documents"/*.qml | sort -u)
+# The pages and the parts they share, in the folders below them.
+pending=$(find "$documents" -name '*.qml' -exec sed -n 's/^import \([A-Za-z][A-Za-z0-9.]*\) \([0-9]*\)\..*/\1 \2/p' {} + | sort -u)
 needed=""
 while [ -n "$pending" ]; do
   read -r module major <<<"$(head -n1 <<<"$pending")"

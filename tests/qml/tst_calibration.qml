@@ -224,6 +224,48 @@ Item {
             compare(child(page, "hintText").text, "Calibration Finished! Quality:64/100")
         }
 
+        // The banner reads over the progress that turns beneath it: nothing of
+        // the indicator shows through untinted.
+        function test_bannerTintsTheProgressBeneathIt() {
+            var page = makePage(gyroComponent)
+            mouseClick(child(page, "buttonStart"))
+            mouseClick(child(page, "buttonStart"))
+            var rect = child(page, "hintRect")
+            var loading = child(page, "loading")
+            compare(loading.visible, true)
+            tryCompare(rect, "opacity", 0.7, 5000)
+            // A blank banner, so that only the indicator's own ink lies under it.
+            child(page, "hintText").text = ""
+            waitForRendering(page)
+            var image = grabImage(page)
+            var bare = 0
+            var tinted = 0
+            for (var y = Math.max(rect.y, loading.y); y < Math.min(rect.y + rect.height, loading.y + loading.height); ++y) {
+                for (var x = loading.x; x < loading.x + loading.width; ++x) {
+                    var r = image.red(x, y), g = image.green(x, y), b = image.blue(x, y)
+                    if ((r < 50 && g < 50 && b < 50) || (b > 200 && r < 60 && g < 60))
+                        ++bare
+                    else if (r < 40 && g > 90 && g < 140)
+                        ++tinted
+                }
+            }
+            verify(tinted > 0, "the percentage is drawn beneath the banner")
+            compare(bare, 0, "indicator pixels above the banner")
+        }
+
+        // The question of a poor result covers the whole page, banner included.
+        function test_questionCoversTheBanner() {
+            var page = makePage(gyroComponent)
+            mouseClick(child(page, "buttonStart"))
+            tryCompare(child(page, "hintRect"), "opacity", 0.7, 5000)
+            backEnd.calibrationNeedsConfirmation("gyroscope", 10)
+            waitForRendering(page)
+            var image = grabImage(page)
+            // The banner's own colour, 0.7 of #11aabb over the chart, is gone at the left edge.
+            var y = page.height / 2
+            verify(image.green(4, y) < 100, "banner showing: " + image.pixel(4, y))
+        }
+
         function test_finishedSignalOfOtherSensorIsIgnored() {
             var page = makePage(gyroComponent)
             mouseClick(child(page, "buttonStart"))

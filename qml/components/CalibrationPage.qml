@@ -1,0 +1,136 @@
+import QtQuick 2.12
+import QtQuick.Controls 2.12
+
+// What the three calibration pages share: the sensor view above the Back and
+// Start buttons, the hint banner, the question a poor result asks, the watch
+// for a module that falls silent mid-run, and abandoning the run on leaving.
+// A page adds its sensor view, its state table (run on calStateEntered), and
+// hands on its sensor's samples (sampleArrived) and result (calFinished).
+Item {
+    id: root
+    anchors.fill: parent
+
+    property StackView stackView
+    property Loader myLoader
+    property int calState: 0
+    // The sensor's name in the backend's calibration signals and slots.
+    property string sensor
+    // Set while the page goes away, so that the end of its run is not shown on it.
+    property bool leaving: false
+    // The module has sent nothing for noDataTimeout ms during a run: Back is
+    // offered, and leaving abandons the run.
+    property bool samplesMissing: false
+    property int noDataTimeout: 5000
+    // The score of a result that waits for the user's choice, or -1.
+    property alias lowQuality: confirm.quality
+
+    // What the page shows above the buttons: its chart, or the scatter.
+    property alias sensorView: viewArea.data
+    property alias banner: hintBanner
+    property alias buttonBack: buttons.backButton
+    property alias buttonStart: buttons.startButton
+
+    // calState has changed and the sample watch has caught up with it.
+    signal calStateEntered()
+
+    function qualityText(quality) {
+        return "Calibration Finished! Quality:" + quality + "/100"
+    }
+
+    function calFinished(quality) {
+        calState = 0
+        hintBanner.showLong(qualityText(quality))
+    }
+
+    // A run that ended without a result: what happened to the module, for as
+    // long as a quality would stay.
+    function calFailed(message) {
+        calState = 0
+        lowQuality = -1
+        hintBanner.showLong(message)
+    }
+
+    function sampleArrived() {
+        if (calState === 0)
+            return
+        sampleWatch.restart()
+        if (samplesMissing) {
+            samplesMissing = false
+            buttonBack.enabled = false
+            hintBanner.hide()
+        }
+    }
+
+    function watchSamples() {
+        if (calState === 0) {
+            sampleWatch.stop()
+            samplesMissing = false
+        } else if (!sampleWatch.running && !samplesMissing) {
+            sampleWatch.restart()
+        }
+    }
+
+    onCalStateChanged: {
+        watchSamples()
+        calStateEntered()
+    }
+
+    // Leaving mid-run (Back, or the window closing) abandons the run, so the
+    // backend puts the module's previous parameters back.
+    Component.onDestruction: {
+        leaving = true
+        backEnd.cancelCalibration()
+    }
+
+    Connections {
+        target: backEnd
+        function onCalibrationFailed(sensor, message) {
+            if (sensor === root.sensor && !root.leaving)
+                root.calFailed(message)
+        }
+        function onCalibrationNeedsConfirmation(sensor, quality) {
+            if (sensor === root.sensor && !root.leaving)
+                root.lowQuality = quality
+        }
+    }
+
+    Timer {
+        id: sampleWatch
+        objectName: "sampleWatch"
+        interval: root.noDataTimeout
+        repeat: false
+        onTriggered: {
+            root.samplesMissing = true
+            root.buttonBack.enabled = true
+            hintBanner.showLong(qsTr("No data from the module. Check the connection, or go Back to cancel."))
+        }
+    }
+
+    Item {
+        id: viewArea
+        anchors.top: parent.top
+        anchors.bottom: buttons.top
+        anchors.left: parent.left
+        anchors.right: parent.right
+    }
+
+    BackStartRow {
+        id: buttons
+        onBackClicked: {
+            root.stackView.pop()
+            backEnd.requestChartData()
+            root.myLoader.active = false
+        }
+        onStartClicked: root.calState = root.calState + 1
+    }
+
+    HintBanner {
+        id: hintBanner
+    }
+
+    PoorResultPanel {
+        id: confirm
+        onWriteChosen: backEnd.confirmCalibrationResult(root.sensor)
+        onDiscardChosen: backEnd.discardCalibrationResult(root.sensor)
+    }
+}
