@@ -52,9 +52,20 @@ inline void feed(DurUzaBackend &backend, const QByteArray &bytes)
     coms->process();
 }
 
-// "Hardware Version" and "Sensors Range" in one pass.
+// Once a connection began the cutter takes only answers it awaits: tells it
+// that a read of `count` registers from `address` went out.
+inline void awaitAnswer(DurUzaBackend &backend, int address, int count)
+{
+    ComsProtocol scratch; // builds the frame without touching the link's own buffer
+    scratch.buildReadRequest(quint8(address), quint8(count));
+    backend.comsHandler()->protocol()->noteRequestSent(scratch.frameData(), 4);
+}
+
+// "Hardware Version" and "Sensors Range" in one pass, as answers to reads.
 inline void setRange(DurUzaBackend &backend, int hardwareVersion, int range)
 {
+    awaitAnswer(backend, 2, 2);
+    awaitAnswer(backend, 54, 1);
     feed(backend, dataFrame(2, le16(hardwareVersion)) + dataFrame(54, QByteArray(1, char(range))));
 }
 
