@@ -331,7 +331,10 @@ private slots:
         QVERIFY(raw.headerValid);
         checkRaw(raw, raw.records.size());
         checkCsv(folder + "/" + Recorder::csvFileName, int(recorder.framesWritten()));
-        QVERIFY(recorder.framesWritten() > 50);
+        // The raw log is written first in each pass, so on a loaded machine a
+        // large first pass can fill the disk before any CSV row; the raw log
+        // always keeps its whole records up to the fault.
+        QVERIFY2(raw.records.size() > 50, qPrintable(QString::number(raw.records.size())));
     }
 
     void destroyingTheRecorderClosesTheFilesWhole()
