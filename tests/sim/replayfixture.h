@@ -16,6 +16,7 @@ struct TestRecording
     RecordingInfo info;
     QVector<qint64> timesUs;
     QVector<QByteArray> chunks;
+    QVector<QByteArray> messages; // the frames as the module sent them
     int streamedFrames = 0;
 
     QByteArray allBytes() const
@@ -80,6 +81,7 @@ inline TestRecording streamedRecording(
         messageTimes.append(periodUs * (i + 1));
     }
     r.streamedFrames = frames;
+    r.messages = messages;
     if (chunkBytes <= 0) {
         r.chunks = messages;
         r.timesUs = messageTimes;
