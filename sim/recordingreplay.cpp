@@ -90,6 +90,17 @@ bool RecordingReplay::open(QString *error)
                 = QStringLiteral("%1: the recording holds no received bytes").arg(m_options.path);
         return false;
     }
+    // Until the recording's own frames fill it in, the map holds what its
+    // header says of the module: a client that reads the identity and range
+    // at once can scale the data that follows.
+    const RecordingInfo &info = m_recording.info;
+    quint8 *image = d->image.registerImage();
+    image[0x00] = info.deviceId;
+    image[0x02] = quint8(info.hardwareVersion & 0xFF);
+    image[0x03] = quint8(info.hardwareVersion >> 8);
+    image[0x04] = quint8(info.softwareVersion & 0xFF);
+    image[0x05] = quint8(info.softwareVersion >> 8);
+    image[SimModule::rangeAddress] = info.sensorsRange;
     if (!d->pty.open(error))
         return false;
     if (!m_options.linkPath.isEmpty()
