@@ -76,6 +76,11 @@ void quietHandler(QtMsgType type, const QMessageLogContext &context, const QStri
     if (previousHandler)
         previousHandler(type, context, text);
 }
+struct QuietLog
+{
+    QuietLog() { previousHandler = qInstallMessageHandler(quietHandler); }
+    ~QuietLog() { qInstallMessageHandler(previousHandler); }
+};
 
 } // namespace
 
@@ -117,7 +122,7 @@ RecordingCsvResult convertRecordingToCsv(const QString &rawPath, const QString &
         return result;
     }
 
-    previousHandler = qInstallMessageHandler(quietHandler);
+    const QuietLog quiet;
     DurUzaBackend backend;
     PassCounter passes;
     backend.comsHandler()->installEventFilter(&passes);
@@ -161,7 +166,6 @@ RecordingCsvResult convertRecordingToCsv(const QString &rawPath, const QString &
         const QByteArray range
             = QByteArray::fromRawData("\xBB\x36\x01", 3) + char(info.sensorsRange);
         if (!decode(version) || !decode(range)) {
-            qInstallMessageHandler(previousHandler);
             result.error = QStringLiteral("the link did not hand over a frame within %1 s")
                                .arg(passTimeoutMs / 1000);
             return result;
@@ -180,7 +184,6 @@ RecordingCsvResult convertRecordingToCsv(const QString &rawPath, const QString &
         const int address = quint8(frame.bytes[1]);
         const int count = quint8(frame.bytes[2]);
         if (!decode(frame.bytes)) {
-            qInstallMessageHandler(previousHandler);
             result.error = QStringLiteral("the link did not hand over a frame within %1 s")
                                .arg(passTimeoutMs / 1000);
             return result;
@@ -210,14 +213,11 @@ RecordingCsvResult convertRecordingToCsv(const QString &rawPath, const QString &
             row.temperature = temperatureRow->data().toDouble();
         }
         if (!csv.writeFrame(row)) {
-            qInstallMessageHandler(previousHandler);
             result.error = QStringLiteral("cannot write %1: %2").arg(csvPath, file.errorString());
             return result;
         }
         ++result.rows;
     }
-    qInstallMessageHandler(previousHandler);
-
     if (!file.commit()) {
         result.error = QStringLiteral("cannot write %1: %2").arg(csvPath, file.errorString());
         return result;
