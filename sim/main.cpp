@@ -2,6 +2,8 @@
 // without hardware. Prints the device path, serves until interrupted, and takes
 // control commands on standard input and/or a FIFO.
 
+#include "recordingcsv.h"
+#include "recordingreplay.h"
 #include "sim.h"
 #include "velmar_version.h"
 
@@ -120,8 +122,22 @@ int main(int argc, char *argv[])
         QStringLiteral(
             "Chance that a data frame is cut short with the next message right after (no filler)."),
         QStringLiteral("chance"), QStringLiteral("0"));
+    const QCommandLineOption replay(QStringLiteral("replay"),
+        QStringLiteral("Play the raw recording <file> instead of simulating (reads are answered "
+                       "from the register map it built up; the module options are ignored)."),
+        QStringLiteral("file"));
+    const QCommandLineOption speed(QStringLiteral("speed"),
+        QStringLiteral("With --replay: play <x> times as fast as recorded (default 1)."),
+        QStringLiteral("x"), QStringLiteral("1"));
+    const QCommandLineOption loop(
+        QStringLiteral("loop"), QStringLiteral("With --replay: start over at the end."));
+    const QCommandLineOption csv(QStringLiteral("csv"),
+        QStringLiteral("With --replay: write the recording's measurements to the CSV <out> and "
+                       "exit, without a pseudo-terminal."),
+        QStringLiteral("out"));
     parser.addOptions({link, control, noStdin, hw, range, rate, pose, rotate, tumble, ideal, seed,
-        rotatedSoftIron, noise, split, truncate, status, rawNoise, headerNoise, cut});
+        rotatedSoftIron, noise, split, truncate, status, rawNoise, headerNoise, cut, replay, speed,
+        loop, csv});
     parser.process(app);
 
     auto refuse = [](const QCommandLineOption &o, const QString &why) {
@@ -143,6 +159,55 @@ int main(int argc, char *argv[])
             refuse(o, why);
         return v;
     };
+
+    if (!parser.isSet(replay)) {
+        for (const QCommandLineOption *o : {&speed, &loop, &csv}) {
+            if (parser.isSet(*o)) {
+                std::fprintf(stderr, "velmar-sim: --%s needs --replay\n",
+                    qPrintable(o->names().first()));
+                return 2;
+            }
+        }
+    } else if (parser.isSet(csv)) {
+        const RecordingCsvResult result
+            = convertRecordingToCsv(parser.value(replay), parser.value(csv));
+        if (!result.warning.isEmpty())
+            std::fprintf(stderr, "velmar-sim: %s\n", qPrintable(result.warning));
+        if (!result.ok) {
+            std::fprintf(stderr, "velmar-sim: %s\n", qPrintable(result.error));
+            return 1;
+        }
+        printLine(QStringLiteral("%1 rows from %2 data frames written to %3")
+                      .arg(result.rows)
+                      .arg(result.frames)
+                      .arg(parser.value(csv)));
+        return 0;
+    } else {
+        RecordingReplay::Options replayOptions;
+        replayOptions.path = parser.value(replay);
+        replayOptions.speed
+            = number(speed, RecordingReplay::minSpeed, RecordingReplay::maxSpeed);
+        replayOptions.loop = parser.isSet(loop);
+        replayOptions.linkPath = parser.value(link);
+        RecordingReplay player(replayOptions);
+        QString error;
+        if (!player.open(&error)) {
+            std::fprintf(stderr, "velmar-sim: %s\n", qPrintable(error));
+            return 1;
+        }
+        printLine(player.slavePath());
+        if (!replayOptions.linkPath.isEmpty())
+            printLine(QStringLiteral("link: %1").arg(replayOptions.linkPath));
+        if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+            std::fprintf(stderr, "velmar-sim: cannot make a pipe\n");
+            return 1;
+        }
+        std::signal(SIGINT, onSignal);
+        std::signal(SIGTERM, onSignal);
+        std::signal(SIGHUP, onSignal);
+        player.run(signalPipe[0], [](const QString &text) { printLine(text); });
+        return 0;
+    }
 
     ModuleSimulator::Options options;
     options.linkPath = parser.value(link);

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+
+// Converts a raw recording into the measurement CSV offline, through the
+// application's own frame cutter, link and backend, so that every row holds
+// exactly what the live pages would have shown for that frame. Needs a
+// QCoreApplication (the link hands frames over through its event loop).
+struct RecordingCsvResult
+{
+    bool ok = false;
+    QString error; // why nothing (or not everything) was converted
+    QString warning; // converted, but something in the file deserves a word
+    qint64 rows = 0; // measurement frames written
+    qint64 frames = 0; // data frames the recording held
+};
+
+RecordingCsvResult convertRecordingToCsv(const QString &rawPath, const QString &csvPath);
