@@ -10,8 +10,10 @@
 #include <cmath>
 
 namespace {
+using namespace RegisterMap;
+
 // Row of the register at `address` in the catalogue; the handlers name their first
-// register by address so the catalogue stays the one place rows are defined.
+// register by its name in the map so the catalogue stays the one place rows are defined.
 int rowOf(int address)
 {
     const int row = registerRowAt(address);
@@ -91,18 +93,18 @@ bool DurUzaBackend::storeScaled(int firstRow, int count, const quint8 *block, fl
 
 void DurUzaBackend::deviceIdUpdated(const quint8 *block)
 {
-    storeBytes(rowOf(0x00), 1, block);
+    storeBytes(rowOf(DeviceId.address), 1, block);
 }
 
 void DurUzaBackend::statusUpdated(const quint8 *block)
 {
-    storeBytes(rowOf(0x01), 1, block);
+    storeBytes(rowOf(Status.address), 1, block);
 }
 
 void DurUzaBackend::hardwareVersionUpdated(const quint8 *block)
 {
     const int hardwareVersion = readU16(block);
-    m_rows[std::size_t(rowOf(0x02))]->setDataFromModule(hardwareVersion);
+    m_rows[std::size_t(rowOf(HardwareVersion.address))]->setDataFromModule(hardwareVersion);
     if (!isKnownHardwareVersion(hardwareVersion))
         setDataProblem(
             DataProblemSource::HardwareVersion, unknownHardwareVersionText(hardwareVersion));
@@ -112,13 +114,13 @@ void DurUzaBackend::hardwareVersionUpdated(const quint8 *block)
 
 void DurUzaBackend::softwareVersionUpdated(const quint8 *block)
 {
-    m_rows[std::size_t(rowOf(0x04))]->setDataFromModule(int(readU16(block)));
+    m_rows[std::size_t(rowOf(SoftwareVersion.address))]->setDataFromModule(int(readU16(block)));
 }
 
 void DurUzaBackend::accUpdated(const quint8 *block)
 {
     QVariantList values;
-    if (!storeScaled(rowOf(0x06), 3, block, m_fullScale.acc, "ACC Range Unknown!", &values))
+    if (!storeScaled(rowOf(Acc.address), 3, block, m_fullScale.acc, "ACC Range Unknown!", &values))
         return;
     m_accDataList = values;
     emit accDataListChanged();
@@ -128,7 +130,8 @@ void DurUzaBackend::accUpdated(const quint8 *block)
 void DurUzaBackend::gyroUpdated(const quint8 *block)
 {
     QVariantList values;
-    if (!storeScaled(rowOf(0x0C), 3, block, m_fullScale.gyro, "Gyro Range Unknown!", &values))
+    if (!storeScaled(
+            rowOf(Gyro.address), 3, block, m_fullScale.gyro, "Gyro Range Unknown!", &values))
         return;
     m_gyroDataList = values;
     emit gyroDataListChanged();
@@ -138,7 +141,7 @@ void DurUzaBackend::gyroUpdated(const quint8 *block)
 void DurUzaBackend::magUpdated(const quint8 *block)
 {
     QVariantList values;
-    if (!storeScaled(rowOf(0x12), 3, block, m_fullScale.mag, "MAG Range Unknown!", &values))
+    if (!storeScaled(rowOf(Mag.address), 3, block, m_fullScale.mag, "MAG Range Unknown!", &values))
         return;
     const float x = values[0].toFloat();
     const float y = values[1].toFloat();
@@ -155,12 +158,12 @@ void DurUzaBackend::temperatureUpdated(const quint8 *block)
     const double raw = readI16(block);
     const double celsius
         = std::floor((raw / temperatureCountsPerDegree + temperatureOffset) * 100.0) / 100.0;
-    m_rows[std::size_t(rowOf(0x18))]->setDataFromModule(celsius);
+    m_rows[std::size_t(rowOf(Temperature.address))]->setDataFromModule(celsius);
 }
 
 void DurUzaBackend::quaternionUpdated(const quint8 *block)
 {
-    const int firstRow = rowOf(0x1A);
+    const int firstRow = rowOf(Quaternion.address);
     float q[4];
     QVariantList values;
     for (int i = 0; i < 4; ++i) {
@@ -176,7 +179,7 @@ void DurUzaBackend::quaternionUpdated(const quint8 *block)
 
 void DurUzaBackend::eulerUpdated(const quint8 *block)
 {
-    const int firstRow = rowOf(0x22);
+    const int firstRow = rowOf(Euler.address);
     QVariantList values;
     for (int i = 0; i < 3; ++i) {
         const float angle = float(readI16(block + 2 * i) / 100.0);
@@ -189,29 +192,29 @@ void DurUzaBackend::eulerUpdated(const quint8 *block)
 
 void DurUzaBackend::linearAccUpdated(const quint8 *block)
 {
-    storeScaled(rowOf(0x28), 3, block, m_fullScale.acc, "ACC Range Unknown!", nullptr);
+    storeScaled(rowOf(LinearAcc.address), 3, block, m_fullScale.acc, "ACC Range Unknown!", nullptr);
 }
 
 void DurUzaBackend::gravityUpdated(const quint8 *block)
 {
-    storeScaled(rowOf(0x2E), 3, block, m_fullScale.acc, "ACC Range Unknown!", nullptr);
+    storeScaled(rowOf(Gravity.address), 3, block, m_fullScale.acc, "ACC Range Unknown!", nullptr);
 }
 
 void DurUzaBackend::control1Updated(const quint8 *block)
 {
-    storeBytes(rowOf(0x34), 1, block);
+    storeBytes(rowOf(Control1.address), 1, block);
 }
 
 void DurUzaBackend::control2Updated(const quint8 *block)
 {
-    storeBytes(rowOf(0x35), 1, block);
+    storeBytes(rowOf(Control2.address), 1, block);
 }
 
 void DurUzaBackend::sensorsRangeUpdated(const quint8 *block)
 {
     // The dispatch runs in address order, so a version read in the same pass is
     // already stored here.
-    const RegistryItemModel *versionRow = m_rows[std::size_t(rowOf(0x02))];
+    const RegistryItemModel *versionRow = m_rows[std::size_t(rowOf(HardwareVersion.address))];
     const int hardwareVersion = versionRow->data().toInt();
     RangeCodes codes;
     if (applySensorsRange(hardwareVersion, block[0], m_fullScale, &codes)) {
@@ -233,41 +236,41 @@ void DurUzaBackend::sensorsRangeUpdated(const quint8 *block)
             setDataProblem(
                 DataProblemSource::HardwareVersion, unknownHardwareVersionText(hardwareVersion));
     }
-    storeBytes(rowOf(0x36), 1, block);
+    storeBytes(rowOf(SensorsRange.address), 1, block);
 }
 
 void DurUzaBackend::accOffsetUpdated(const quint8 *block)
 {
-    storeReals(rowOf(0x37), 3, block);
+    storeReals(rowOf(AccOffset.address), 3, block);
 }
 
 void DurUzaBackend::accScaleUpdated(const quint8 *block)
 {
-    storeReals(rowOf(0x43), 9, block);
+    storeReals(rowOf(AccScale.address), 9, block);
 }
 
 void DurUzaBackend::gyroOffsetUpdated(const quint8 *block)
 {
-    storeReals(rowOf(0x67), 3, block);
+    storeReals(rowOf(GyroOffset.address), 3, block);
 }
 
 void DurUzaBackend::gyroScaleUpdated(const quint8 *block)
 {
-    storeReals(rowOf(0x73), 3, block);
+    storeReals(rowOf(GyroScale.address), 3, block);
 }
 
 void DurUzaBackend::magOffsetUpdated(const quint8 *block)
 {
-    storeReals(rowOf(0x7F), 3, block);
+    storeReals(rowOf(MagOffset.address), 3, block);
 }
 
 void DurUzaBackend::magScaleUpdated(const quint8 *block)
 {
-    storeReals(rowOf(0x8B), 9, block);
+    storeReals(rowOf(MagScale.address), 9, block);
 }
 
 void DurUzaBackend::accMagEffUpdated(const quint8 *block)
 {
     qDebug() << Q_FUNC_INFO << "Acc Mag Eff Updated:" << int(block[0]);
-    storeBytes(rowOf(0xAF), 1, block);
+    storeBytes(rowOf(AccMagEff.address), 1, block);
 }

@@ -17,13 +17,14 @@
 namespace {
 
 const std::array<CalTarget, calSensorCount> calTargets = {{
-    {"accelerometer", 55, 12},
-    {"gyroscope", 103, 3},
-    {"magnetometer", 127, 12},
+    {"accelerometer", RegisterMap::AccCalibration.address, RegisterMap::AccCalibration.count / 4},
+    {"gyroscope", RegisterMap::GyroCalibration.address, RegisterMap::GyroCalibration.count / 4},
+    {"magnetometer", RegisterMap::MagCalibration.address, RegisterMap::MagCalibration.count / 4},
 }};
 
 // "Device ID", "Hardware Version", "Software Version".
-constexpr std::array<int, 3> identityAddresses = {0x00, 0x02, 0x04};
+constexpr std::array<int, 3> identityAddresses = {RegisterMap::DeviceId.address,
+    RegisterMap::HardwareVersion.address, RegisterMap::SoftwareVersion.address};
 constexpr int identityComplete = 0x7;
 
 std::size_t at(CalSensor sensor)
@@ -141,7 +142,7 @@ bool DurUzaBackend::sendCalReset(CalSensor sensor)
             qCInfo(lcBackend) << "reading the module's" << target.name
                               << "parameters before the reset";
             m_calRowsAnswered[at(sensor)] = 0;
-            readNow(target.address, quint8(4 * target.floats));
+            readNow({target.address, quint8(4 * target.floats)});
             run.readRequested = true;
             m_calTimers[at(sensor)].start(calReadTimeoutMs);
         }
@@ -151,8 +152,7 @@ bool DurUzaBackend::sendCalReset(CalSensor sensor)
     const Calibration::ParamBlock reset = resetParamBlock();
     for (int i = 0; i < target.floats; ++i)
         writeF32(bytes + 4 * i, reset[std::size_t(i)]);
-    m_coms.protocol()->buildWriteRequest(target.address, quint8(4 * target.floats), bytes);
-    sendNow();
+    sendNow(writeRequest(target.address, bytes, quint8(4 * target.floats)));
     run.resetSent = true;
     return true;
 }
@@ -216,10 +216,9 @@ void DurUzaBackend::writeVerified(CalSensor sensor, const PendingParams &write)
     quint8 bytes[48];
     for (int i = 0; i < target.floats; ++i)
         writeF32(bytes + 4 * i, kept[std::size_t(i)]);
-    m_coms.protocol()->buildWriteRequest(target.address, quint8(4 * target.floats), bytes);
-    sendNow();
+    sendNow(writeRequest(target.address, bytes, quint8(4 * target.floats)));
     m_calRowsAnswered[at(sensor)] = 0;
-    readNow(target.address, quint8(4 * target.floats));
+    readNow({target.address, quint8(4 * target.floats)});
     PendingParams &pending = m_pendingParams[at(sensor)];
     pending = write;
     pending.block = kept;

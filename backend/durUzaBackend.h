@@ -5,6 +5,7 @@
 #include "fullscale.h"
 
 #include "link/comshandler.h"
+#include "registermap.h"
 #include "registerobjects.h"
 
 #include <QList>
@@ -215,15 +216,14 @@ private:
         const char *unknownRangeMessage, QVariantList *values);
 
     // Request building (requestsequences.cpp).
-    void sendNow();
+    void sendNow(const QByteArray &frame);
     void setRegisterWriteError(const QString &reason);
-    void sendLater(int delayMs);
+    void sendLater(int delayMs, const QByteArray &frame);
     void writeControl1(quint8 value);
     void writeControl1Later(int delayMs, quint8 value);
-    void readNow(quint8 address, quint8 count);
-    void readLater(int delayMs, quint8 address, quint8 count);
-    void startSequence(quint8 firstRead, quint8 firstCount, quint8 measureAddress,
-        quint8 measureCount, quint8 streamingMode);
+    void readNow(RegisterSpan span);
+    void readLater(int delayMs, RegisterSpan span);
+    void startSequence(RegisterSpan firstRead, RegisterSpan measurement, quint8 streamingMode);
 
     // Calibration branches (calibrationworkflows.cpp), fed each scaled sample after
     // the live path of the sensor's handler.

@@ -12,19 +12,7 @@
 #include <QTimer>
 
 namespace {
-constexpr quint8 control1Address = 52;
-constexpr quint8 sensorsRangeAddress = 54;
-constexpr quint8 accAddress = 6;
-constexpr quint8 gyroAddress = 12;
-constexpr quint8 magAddress = 18;
-constexpr quint8 axisBytes = 6;
-// Accelerometer through Euler angles: every live measurement in one read.
-constexpr quint8 measurementBytes = 34;
-
-// Streaming modes of "Control1": off, and the two modes the module streams in.
-constexpr quint8 streamingOff = 0;
-constexpr quint8 streamingAll = 11;
-constexpr quint8 streamingAccGyro = 12;
+using namespace RegisterMap;
 
 // A read goes out 500 ms after the call and the streaming switch 100 ms after it,
 // so the module has answered the reads sent at once before it starts streaming.
@@ -33,22 +21,18 @@ constexpr int streamingDelayMs = 600;
 
 } // namespace
 
-void DurUzaBackend::sendNow()
+void DurUzaBackend::sendNow(const QByteArray &frame)
 {
-    ComsProtocol *protocol = m_coms.protocol();
-    const quint8 length = quint8(protocol->frameLength());
+    const auto *data = reinterpret_cast<const quint8 *>(frame.constData());
     if (m_frameSender)
-        m_frameSender(protocol->frameData(), length);
+        m_frameSender(data, quint8(frame.size()));
     else
-        m_coms.sendFrame(protocol->frameData(), length);
+        m_coms.sendFrame(data, frame.size());
 }
 
-void DurUzaBackend::sendLater(int delayMs)
+void DurUzaBackend::sendLater(int delayMs, const QByteArray &frame)
 {
-    ComsProtocol *protocol = m_coms.protocol();
     if (m_frameSender) {
-        const QByteArray frame(
-            reinterpret_cast<const char *>(protocol->frameData()), protocol->frameLength());
         QTimer::singleShot(delayMs, this, [this, frame] {
             if (m_frameSender)
                 m_frameSender(
@@ -58,80 +42,76 @@ void DurUzaBackend::sendLater(int delayMs)
     }
     // Parented to the link rather than left free, so a timer that has not fired when
     // the backend goes away goes with it instead of writing through a dead link.
-    new DelayedWrite(delayMs, protocol->frameData(), protocol->frameLength(), &m_coms, &m_coms);
+    new DelayedWrite(delayMs, reinterpret_cast<const quint8 *>(frame.constData()), frame.size(),
+        &m_coms, &m_coms);
 }
 
 void DurUzaBackend::writeControl1(quint8 value)
 {
-    m_coms.protocol()->buildWriteRequest(control1Address, 1, &value);
-    sendNow();
+    sendNow(writeRequest(Control1.address, &value, 1));
 }
 
 void DurUzaBackend::writeControl1Later(int delayMs, quint8 value)
 {
-    m_coms.protocol()->buildWriteRequest(control1Address, 1, &value);
-    sendLater(delayMs);
+    sendLater(delayMs, writeRequest(Control1.address, &value, 1));
 }
 
-void DurUzaBackend::readNow(quint8 address, quint8 count)
+void DurUzaBackend::readNow(RegisterSpan span)
 {
-    m_coms.protocol()->buildReadRequest(address, count);
-    sendNow();
+    sendNow(readRequest(span));
 }
 
-void DurUzaBackend::readLater(int delayMs, quint8 address, quint8 count)
+void DurUzaBackend::readLater(int delayMs, RegisterSpan span)
 {
-    m_coms.protocol()->buildReadRequest(address, count);
-    sendLater(delayMs);
+    sendLater(delayMs, readRequest(span));
 }
 
 // Streaming off, a read at once, a measurement read after 500 ms, then the module
 // switched to `streamingMode` after 600 ms.
-void DurUzaBackend::startSequence(quint8 firstRead, quint8 firstCount, quint8 measureAddress,
-    quint8 measureCount, quint8 streamingMode)
+void DurUzaBackend::startSequence(
+    RegisterSpan firstRead, RegisterSpan measurement, quint8 streamingMode)
 {
-    writeControl1(streamingOff);
-    readNow(firstRead, firstCount);
-    readLater(measureReadDelayMs, measureAddress, measureCount);
+    writeControl1(StreamingOff);
+    readNow(firstRead);
+    readLater(measureReadDelayMs, measurement);
     writeControl1Later(streamingDelayMs, streamingMode);
 }
 
 void DurUzaBackend::resetDefaults()
 {
     const auto block = defaultBlock();
-    m_coms.protocol()->buildWriteRequest(quint8(writableStart), quint8(block.size()), block.data());
-    sendNow();
+    sendNow(writeRequest(Writable.address, block.data(), quint8(block.size())));
 }
 
 void DurUzaBackend::requestAllData()
 {
-    writeControl1(streamingOff);
-    readNow(0, quint8(registerSpaceSize));
+    writeControl1(StreamingOff);
+    readNow(Whole);
 }
 
 void DurUzaBackend::requestChartData()
 {
-    startSequence(0, quint8(registerSpaceSize), accAddress, measurementBytes, streamingAll);
+    startSequence(Whole, Measurements, StreamingAll);
 }
 
 void DurUzaBackend::requestAccOnly()
 {
-    startSequence(sensorsRangeAddress, 1, accAddress, axisBytes, streamingAccGyro);
+    startSequence(SensorsRange, Acc, StreamingAccGyro);
 }
 
 void DurUzaBackend::requestGyroOnly()
 {
-    startSequence(sensorsRangeAddress, 1, gyroAddress, axisBytes, streamingAccGyro);
+    startSequence(SensorsRange, Gyro, StreamingAccGyro);
 }
 
 void DurUzaBackend::requestMagOnly()
 {
-    startSequence(sensorsRangeAddress, 1, magAddress, axisBytes, streamingAll);
+    startSequence(SensorsRange, Mag, StreamingAll);
 }
 
 void DurUzaBackend::requestRangeData()
 {
-    readNow(sensorsRangeAddress, 1);
+    readNow(SensorsRange);
 }
 
 bool DurUzaBackend::writeRegisterText(int address, const QString &text)
@@ -147,10 +127,9 @@ bool DurUzaBackend::writeRegisterText(int address, const QString &text)
         return false;
     }
     setRegisterWriteError(QString());
-    m_coms.protocol()->buildWriteRequest(quint8(address), quint8(parsed.width), parsed.bytes);
-    sendNow();
+    sendNow(writeRequest(quint8(address), parsed.bytes, quint8(parsed.width)));
     // Read it back so the cell shows what the module actually holds.
-    readNow(quint8(address), quint8(parsed.width));
+    readNow({quint8(address), quint8(parsed.width)});
     return true;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "registermap.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -30,7 +32,7 @@
 class CutterModel
 {
 public:
-    static constexpr int imageSize = 176;
+    static constexpr int imageSize = RegisterMap::Size;
 
     std::array<std::uint8_t, imageSize> image {};
     std::array<std::uint8_t, imageSize> flags {};
@@ -119,9 +121,10 @@ public:
                         m_awaited.erase(m_awaited.begin() + answers);
                         if (read.control1Writes == m_control1Writes)
                             m_previousMode = -1;
-                        if (address <= 0x34 && 0x34 < address + int(count)
+                        constexpr int control1 = RegisterMap::Control1.address;
+                        if (address <= control1 && control1 < address + int(count)
                             && read.control1Writes == m_control1Writes)
-                            streamingMode = image[0x34];
+                            streamingMode = image[control1];
                     }
                     continue;
                 }
@@ -166,8 +169,10 @@ private:
     bool streamed(int address, int count) const
     {
         for (const int mode : {streamingMode, m_previousMode}) {
-            if (address == 0x06 && ((mode == 11 && count == 34) || (mode == 12 && count == 12)))
-                return true;
+            for (const RegisterMap::StreamedBlock &s : RegisterMap::StreamedBlocks) {
+                if (mode == s.mode && address == s.block.address && count == s.block.count)
+                    return true;
+            }
         }
         return false;
     }

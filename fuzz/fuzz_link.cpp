@@ -13,7 +13,7 @@
 // waiting for one) and a dispatch pass.
 // A length-0 chunk with bit 7 set is instead a request the link sends,
 // described by the next bytes k, x, y: k & 1 a write of "Control1" := x (k & 2:
-// inside a 4-byte write from 0x32), otherwise a read of y bytes from x. The
+// inside a 4-byte write from two registers before it), otherwise a read of y bytes from x. The
 // first request begins a connection (the cutter then judges headers), as does
 // any whose k has bit 7 set.
 //
@@ -22,9 +22,8 @@
 // bytes left over; after every dispatch pass each register of a flagged block
 // must have been stored exactly once with the value its bytes decode to (sensor
 // readings only once their full scale is known), and no other register touched.
-// Writes outside the image's 176 bytes land in the flags that follow it (caught
-// by the flag comparison), in the receive buffer (ASan) or in the request frame
-// after that, which is filled with a guard pattern and checked after each pass.
+// Writes outside the image's bytes land in the flags that follow it (caught by
+// the flag comparison) or in the receive buffer (ASan).
 
 #include "cuttermodel.h"
 
@@ -77,18 +76,17 @@ Decode decodeOf(const RegisterInfo &info)
     case RegisterWidth::I16:
         break;
     }
-    if (a >= 0x06 && a < 0x0C)
+    using namespace RegisterMap;
+    if (Acc.contains(a) || LinearAcc.contains(a) || Gravity.contains(a))
         return Decode::AccScaled;
-    if (a >= 0x0C && a < 0x12)
+    if (Gyro.contains(a))
         return Decode::GyroScaled;
-    if (a >= 0x12 && a < 0x18)
+    if (Mag.contains(a))
         return Decode::MagScaled;
-    if (a >= 0x1A && a < 0x22)
+    if (Quaternion.contains(a))
         return Decode::Quaternion;
-    if (a >= 0x22 && a < 0x28)
+    if (Euler.contains(a))
         return Decode::Euler;
-    if (a >= 0x28 && a < 0x34)
-        return Decode::AccScaled; // linear acceleration and gravity
     return Decode::Other; // temperature: stored, its formula is the backend's
 }
 
@@ -124,12 +122,6 @@ public:
             QObject::connect(row, &RegistryItemModel::dataUpdatedFromModule,
                 [this, i] { ++m_stores[std::size_t(i)]; });
         }
-        // The request frame sits after the image, the flags and the receive buffer.
-        std::array<quint8, 255> pattern;
-        for (std::size_t i = 0; i < pattern.size(); ++i)
-            pattern[i] = quint8(0xA5 ^ i);
-        m_protocol->buildWriteRequest(0x5A, quint8(pattern.size()), pattern.data());
-        std::memcpy(m_requestGuard.data(), m_protocol->frameData(), m_requestGuard.size());
     }
 
     void chunk(const quint8 *bytes, std::size_t count)
@@ -145,23 +137,21 @@ public:
             m_model.beginConnection();
             m_connected = true;
         }
-        // Built here, not in the protocol's request buffer, which holds the guard.
-        std::array<quint8, 8> frame {};
-        int length = 4;
+        constexpr quint8 control1 = RegisterMap::Control1.address;
+        QByteArray frame;
         if (kind & 1) {
             if (kind & 2) {
-                frame = {0xAA, 0x00, 0x32, 0x04, y, quint8(y ^ 0x5A), x, 0x00};
-                length = 8;
+                const quint8 data[] = {y, quint8(y ^ 0x5A), x, 0x00};
+                frame = writeRequest(control1 - 2, data, 4);
             } else {
-                frame = {0xAA, 0x00, 0x34, 0x01, x};
-                length = 5;
+                frame = writeRequest(control1, &x, 1);
             }
             m_model.control1Written(x);
         } else {
-            frame = {0xAA, 0x01, x, y};
+            frame = readRequest(x, y);
             m_model.readSent(x, y);
         }
-        m_protocol->noteRequestSent(frame.data(), length);
+        m_protocol->noteRequestSent(frame);
         check(m_protocol->awaitedAnswers() == int(m_model.awaited()), "awaited answers");
         check(m_protocol->streamingMode() == m_model.streamingMode, "streaming mode");
     }
@@ -171,10 +161,11 @@ public:
         m_protocol->extractFrames();
         m_model.pass();
 
-        const std::array<quint8, 176> image = m_coms->registerImageSnapshot();
+        const std::array<quint8, RegisterMap::Size> image = m_coms->registerImageSnapshot();
         for (int i = 0; i < CutterModel::imageSize; ++i)
             check(image[std::size_t(i)] == m_model.image[std::size_t(i)], "image byte", i);
-        check(std::memcmp(m_protocol->updatedFlags(), m_model.flags.data(), 176) == 0, "flags");
+        check(std::memcmp(m_protocol->updatedFlags(), m_model.flags.data(), RegisterMap::Size) == 0,
+            "flags");
         check(m_protocol->moduleStatus() == m_model.status, "status");
         check(m_protocol->incompletePasses() == m_model.incompletePasses, "incomplete passes",
             m_protocol->incompletePasses());
@@ -182,10 +173,6 @@ public:
             m_protocol->pendingBytes());
         check(m_protocol->awaitedAnswers() == int(m_model.awaited()), "awaited answers");
         check(m_protocol->streamingMode() == m_model.streamingMode, "streaming mode");
-        check(m_protocol->frameLength() == 4 + 255, "request length");
-        check(
-            std::memcmp(m_protocol->frameData(), m_requestGuard.data(), m_requestGuard.size()) == 0,
-            "request frame overwritten");
     }
 
     void dispatchPass()
@@ -258,7 +245,6 @@ private:
     CutterModel m_model;
     std::array<RegistryItemModel *, registerCount> m_rows {};
     std::array<int, registerCount> m_stores {};
-    std::array<quint8, 4 + 255> m_requestGuard {};
     bool m_connected = false;
 };
 

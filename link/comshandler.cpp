@@ -82,7 +82,7 @@ bool ComsHandler::isPortOpen() const
     return m_slave->isConnected();
 }
 
-std::array<quint8, 176> ComsHandler::registerImageSnapshot() const
+std::array<quint8, RegisterMap::Size> ComsHandler::registerImageSnapshot() const
 {
     std::array<quint8, ComsProtocol::ImageSize> image;
     LinkLocker locker(&m_processThread->processLock());

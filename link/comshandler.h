@@ -1,5 +1,7 @@
 #pragma once
 
+#include "registermap.h"
+
 #include <QObject>
 #include <QString>
 
@@ -40,7 +42,7 @@ public:
     bool isPortOpen() const;
 
     // A consistent copy of the register image, taken under the processing lock.
-    std::array<quint8, 176> registerImageSnapshot() const;
+    std::array<quint8, RegisterMap::Size> registerImageSnapshot() const;
 
     // Hands bytes to the processing thread exactly as if the port had received
     // them. Lets tests and tools drive the frame path without a port.

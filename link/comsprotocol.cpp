@@ -18,17 +18,7 @@ constexpr quint8 StatusStart = 0xEE;
 // dropping it then would lose the answer although every byte came.
 constexpr qint32 IncompletePassLimit = 10;
 
-constexpr quint8 Control1Address = 0x34;
-
-// What the module streams on its own in each mode of "Control1": one block of
-// live measurements from the accelerometer on.
-struct StreamedBlock
-{
-    int mode;
-    quint8 address;
-    quint8 count;
-};
-constexpr StreamedBlock StreamedBlocks[] = {{11, 0x06, 34}, {12, 0x06, 12}};
+constexpr quint8 Control1Address = RegisterMap::Control1.address;
 
 qint64 steadyMilliseconds()
 {
@@ -51,34 +41,26 @@ ComsProtocol::ComsProtocol()
 
 ComsProtocol::~ComsProtocol() = default;
 
-void ComsProtocol::buildReadRequest(quint8 address, quint8 count)
+QByteArray readRequest(quint8 address, quint8 count)
 {
-    m_requestFrame[0] = RequestStart;
-    m_requestFrame[1] = ReadCommand;
-    m_requestFrame[2] = address;
-    m_requestFrame[3] = count;
-    m_requestLength = 4;
+    const char frame[] = {char(RequestStart), char(ReadCommand), char(address), char(count)};
+    return QByteArray(frame, int(sizeof frame));
 }
 
-void ComsProtocol::buildWriteRequest(quint8 address, quint8 length, const quint8 *data)
+QByteArray readRequest(RegisterSpan span)
 {
-    m_requestFrame[0] = RequestStart;
-    m_requestFrame[1] = WriteCommand;
-    m_requestFrame[2] = address;
-    m_requestFrame[3] = length;
+    return readRequest(span.address, span.count);
+}
+
+QByteArray writeRequest(quint8 address, const quint8 *data, quint8 length)
+{
+    QByteArray frame;
+    frame.reserve(4 + length);
+    frame.append(char(RequestStart)).append(char(WriteCommand));
+    frame.append(char(address)).append(char(length));
     if (length > 0)
-        std::memcpy(m_requestFrame.data() + 4, data, length);
-    m_requestLength = 4 + length;
-}
-
-const quint8 *ComsProtocol::frameData() const
-{
-    return m_requestFrame.data();
-}
-
-int ComsProtocol::frameLength() const
-{
-    return m_requestLength;
+        frame.append(reinterpret_cast<const char *>(data), length);
+    return frame;
 }
 
 void ComsProtocol::appendReceived(const char *data, qint32 length)
@@ -146,9 +128,9 @@ ComsProtocol::Header ComsProtocol::judgeHeader(
     }
     if (m_previousMode >= 0 && now - m_previousModeSince > AwaitedLifetimeMs)
         m_previousMode = -1;
-    for (const StreamedBlock &block : StreamedBlocks) {
-        if ((block.mode == m_streamingMode || block.mode == m_previousMode)
-            && block.address == address && block.count == count)
+    for (const RegisterMap::StreamedBlock &streamed : RegisterMap::StreamedBlocks) {
+        if ((streamed.mode == m_streamingMode || streamed.mode == m_previousMode)
+            && streamed.block.address == address && streamed.block.count == count)
             return Header::Streamed;
     }
     return Header::Noise;

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "registermap.h"
+
+#include <QByteArray>
 #include <QtGlobal>
 
 #include <array>
@@ -7,25 +10,24 @@
 #include <deque>
 #include <vector>
 
-// Wire protocol state of one link: request building, the frame cutter and the
+// Request frames, built whole: nothing shared between two requests.
+QByteArray readRequest(quint8 address, quint8 count);
+QByteArray readRequest(RegisterSpan span);
+QByteArray writeRequest(quint8 address, const quint8 *data, quint8 length);
+
+// Wire protocol state of one link: the frame cutter and the
 // local mirror of the module's 176 registers with one updated flag per byte.
 // No lock of its own: ComsHandler and ProcessThread keep the threads apart.
 class ComsProtocol
 {
 public:
-    static constexpr int ImageSize = 176;
+    static constexpr int ImageSize = RegisterMap::Size;
 
     ComsProtocol();
     ~ComsProtocol();
 
     ComsProtocol(const ComsProtocol &) = delete;
     ComsProtocol &operator=(const ComsProtocol &) = delete;
-
-    // Requests overwrite one shared buffer: copy frameData() out before the next build.
-    void buildReadRequest(quint8 address, quint8 count);
-    void buildWriteRequest(quint8 address, quint8 length, const quint8 *data);
-    const quint8 *frameData() const;
-    int frameLength() const;
 
     void appendReceived(const char *data, qint32 length);
     void extractFrames();
@@ -42,6 +44,10 @@ public:
     // Tells the cutter about a request that went to the module: a read is
     // awaited, a write of "Control1" selects what the module streams.
     void noteRequestSent(const quint8 *frame, int length);
+    void noteRequestSent(const QByteArray &frame)
+    {
+        noteRequestSent(reinterpret_cast<const quint8 *>(frame.constData()), frame.size());
+    }
     // Answers not yet arrived; each is forgotten after AwaitedLifetimeMs.
     int awaitedAnswers() const { return int(m_awaited.size()); }
     // "Control1" as last written or read back in this connection; -1 unknown.
@@ -99,8 +105,6 @@ private:
     // then, so the cutter's cost stays linear however the bytes arrive.
     std::vector<quint8> m_receiveBuffer;
     std::size_t m_readOffset = 0;
-    std::array<quint8, 300> m_requestFrame {};
-    qint32 m_requestLength = 0;
     qint32 m_incompletePasses = 0;
     quint8 m_moduleStatus = 0;
     std::atomic<bool> m_flagsSet {false};

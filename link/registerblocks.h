@@ -5,7 +5,7 @@
 #include <array>
 #include <functional>
 
-// The 22 register blocks that tile the 176-byte register image, in the order
+// The 22 register blocks that tile the register image, in the order
 // the dispatch pass visits them (ascending start address).
 struct RegisterBlock
 {
@@ -23,4 +23,4 @@ int registerBlockAt(int address);
 // with a flagged byte, in address order, with a pointer to the block's first byte
 // in `image`. Returns the number of calls.
 int dispatchUpdatedBlocks(const quint8 *image, const quint8 *flags,
-                          const std::function<void(int blockIndex, const quint8 *block)> &handler);
+    const std::function<void(int blockIndex, const quint8 *block)> &handler);

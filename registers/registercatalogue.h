@@ -2,6 +2,8 @@
 
 #include <QtGlobal>
 
+#include "registermap.h"
+
 #include <array>
 
 // The module's 61 named registers as one table. Everything else that needs a
@@ -21,11 +23,11 @@ struct RegisterInfo
 };
 
 constexpr int registerCount = 61;
-constexpr int registerSpaceSize = 176;
+constexpr int registerSpaceSize = RegisterMap::Size;
 // Bytes 52..175 hold control, range and calibration: the writable stretch that a
 // factory reset rewrites in one request.
-constexpr int writableStart = 52;
-constexpr int writableLength = registerSpaceSize - writableStart; // 124
+constexpr int writableStart = RegisterMap::Writable.address;
+constexpr int writableLength = RegisterMap::Writable.count;
 
 extern const std::array<RegisterInfo, registerCount> registerCatalogue;
 

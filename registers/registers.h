@@ -1,7 +1,9 @@
 #pragma once
 
-// The register map: the catalogue of the module's 61 named registers and the
-// per-register object the interface binds to.
+// The register map: the catalogue of the module's 61 named registers, the named
+// blocks the link reads and streams, and the per-register object the interface
+// binds to.
 #include "registercatalogue.h"
+#include "registermap.h"
 #include "registerobjects.h"
 #include "registryitemmodel.h"

@@ -33,13 +33,13 @@
 namespace {
 
 constexpr int stampSlots = 32768;
-std::array<std::atomic<qint64>, stampSlots> writeTimes{};
-std::atomic<quint64> wrappedFrames{0};
+std::array<std::atomic<qint64>, stampSlots> writeTimes {};
+std::atomic<quint64> wrappedFrames {0};
 
 qint64 nowNs()
 {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
+        std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 
@@ -53,7 +53,8 @@ double percentile(const std::vector<double> &sorted, double p)
 {
     if (sorted.empty())
         return 0;
-    const std::size_t at = std::min(sorted.size() - 1, std::size_t(std::ceil(p * double(sorted.size()))) - 1);
+    const std::size_t at
+        = std::min(sorted.size() - 1, std::size_t(std::ceil(p * double(sorted.size()))) - 1);
     return sorted[at];
 }
 
@@ -75,7 +76,9 @@ extern "C" ssize_t __wrap_write(int fd, const void *buffer, size_t count)
     const auto *b = static_cast<const quint8 *>(buffer);
     // A whole streamed measurement frame: BB 06 22, then 34 data bytes whose
     // seventh and eighth are raw "Gyroscope X", the sequence number.
-    if (written == 37 && b[0] == 0xBB && b[1] == 0x06 && b[2] == 34) {
+    constexpr RegisterSpan streamed = RegisterMap::StreamedAll;
+    if (written == 3 + streamed.count && b[0] == 0xBB && b[1] == streamed.address
+        && b[2] == streamed.count) {
         const int stamp = qint16(quint16(b[3 + 6] | (b[3 + 7] << 8)));
         if (stamp > 0) {
             writeTimes[std::size_t(stamp)].store(nowNs(), std::memory_order_release);
@@ -94,9 +97,10 @@ int main(int argc, char *argv[])
     const QCommandLineOption rateOption(QStringLiteral("rate"),
         QStringLiteral("Streamed frames per second, or 'line' for as fast as the line carries."),
         QStringLiteral("n"), QStringLiteral("100"));
-    const QCommandLineOption framesOption(QStringLiteral("frames"), QStringLiteral("Frames to time."),
-        QStringLiteral("n"), QStringLiteral("10000"));
-    const QCommandLineOption kvOption(QStringLiteral("kv"), QStringLiteral("One line of key=value pairs on stdout."));
+    const QCommandLineOption framesOption(QStringLiteral("frames"),
+        QStringLiteral("Frames to time."), QStringLiteral("n"), QStringLiteral("10000"));
+    const QCommandLineOption kvOption(
+        QStringLiteral("kv"), QStringLiteral("One line of key=value pairs on stdout."));
     parser.addOptions({rateOption, framesOption, kvOption});
     parser.process(app);
 
@@ -162,7 +166,8 @@ int main(int argc, char *argv[])
         const int stamp = int(std::lround(values.value(0).toDouble() * 32768.0 / gyroFullScale));
         if (stamp <= 0 || stamp >= stampSlots)
             return;
-        const qint64 written = writeTimes[std::size_t(stamp)].exchange(0, std::memory_order_acquire);
+        const qint64 written
+            = writeTimes[std::size_t(stamp)].exchange(0, std::memory_order_acquire);
         if (written == 0) {
             ++unmatched;
             return;
@@ -174,7 +179,8 @@ int main(int argc, char *argv[])
         if (int(latencies.size()) >= frames)
             loop.quit();
     });
-    const double expectedSeconds = frames / std::min(rate, ModuleSimulator::lineBytesPerSecond / 37.0);
+    const double expectedSeconds
+        = frames / std::min(rate, ModuleSimulator::lineBytesPerSecond / 37.0);
     QTimer::singleShot(int(expectedSeconds * 1500) + 10000, &loop, &QEventLoop::quit);
     const quint64 wrappedBefore = wrappedFrames.load();
     QElapsedTimer wall;
@@ -190,30 +196,36 @@ int main(int argc, char *argv[])
         return 1;
     }
     const std::size_t tenth = std::max<std::size_t>(1, latencies.size() / 10);
-    const double firstMedian = medianOf({latencies.begin(), latencies.begin() + std::ptrdiff_t(tenth)});
+    const double firstMedian
+        = medianOf({latencies.begin(), latencies.begin() + std::ptrdiff_t(tenth)});
     const double lastMedian = medianOf({latencies.end() - std::ptrdiff_t(tenth), latencies.end()});
     std::vector<double> sorted = latencies;
     std::sort(sorted.begin(), sorted.end());
-    const int maxPerPass = framesPerPass.empty() ? 1 : *std::max_element(framesPerPass.begin(), framesPerPass.end());
-    const auto multi = std::count_if(framesPerPass.begin(), framesPerPass.end(), [](int n) { return n > 1; });
+    const int maxPerPass
+        = framesPerPass.empty() ? 1 : *std::max_element(framesPerPass.begin(), framesPerPass.end());
+    const auto multi
+        = std::count_if(framesPerPass.begin(), framesPerPass.end(), [](int n) { return n > 1; });
 
     const double achieved = double(latencies.size()) / seconds;
     const QString rateLabel = lineRate ? QStringLiteral("line") : rateText;
     if (parser.isSet(kvOption)) {
-        std::printf("rate=%s frames_timed=%zu frames_written=%llu unmatched=%d seconds=%.2f frames_per_second=%.1f "
-                    "median_us=%.1f p99_us=%.1f max_us=%.1f first_tenth_median_us=%.1f last_tenth_median_us=%.1f "
+        std::printf("rate=%s frames_timed=%zu frames_written=%llu unmatched=%d seconds=%.2f "
+                    "frames_per_second=%.1f "
+                    "median_us=%.1f p99_us=%.1f max_us=%.1f first_tenth_median_us=%.1f "
+                    "last_tenth_median_us=%.1f "
                     "max_frames_per_pass=%d passes_with_several_frames=%lld\n",
-            qPrintable(rateLabel), latencies.size(), (unsigned long long)written, unmatched, seconds, achieved,
-            percentile(sorted, 0.5), percentile(sorted, 0.99), sorted.back(), firstMedian, lastMedian, maxPerPass,
-            (long long)multi);
+            qPrintable(rateLabel), latencies.size(), (unsigned long long)written, unmatched,
+            seconds, achieved, percentile(sorted, 0.5), percentile(sorted, 0.99), sorted.back(),
+            firstMedian, lastMedian, maxPerPass, (long long)multi);
     } else {
-        std::printf("rate %s: %zu frames timed in %.1f s (%.1f frames/s), %d unmatched\n", qPrintable(rateLabel),
-            latencies.size(), seconds, achieved, unmatched);
+        std::printf("rate %s: %zu frames timed in %.1f s (%.1f frames/s), %d unmatched\n",
+            qPrintable(rateLabel), latencies.size(), seconds, achieved, unmatched);
         std::printf("  latency median %.1f us, p99 %.1f us, max %.1f us\n", percentile(sorted, 0.5),
             percentile(sorted, 0.99), sorted.back());
-        std::printf("  median of first tenth %.1f us, of last tenth %.1f us\n", firstMedian, lastMedian);
-        std::printf("  frames per dispatch pass: max %d, passes with more than one: %lld of %zu\n", maxPerPass,
-            (long long)multi, framesPerPass.size());
+        std::printf(
+            "  median of first tenth %.1f us, of last tenth %.1f us\n", firstMedian, lastMedian);
+        std::printf("  frames per dispatch pass: max %d, passes with more than one: %lld of %zu\n",
+            maxPerPass, (long long)multi, framesPerPass.size());
     }
     return 0;
 }

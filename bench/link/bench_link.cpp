@@ -22,14 +22,15 @@
 
 namespace {
 
-// One measurement frame as the module streams it: registers 0x06..0x27.
+// One measurement frame as the module streams it in mode 11.
 QByteArray measurementStream(std::size_t size)
 {
+    constexpr RegisterSpan block = RegisterMap::StreamedAll;
     QByteArray stream;
     std::mt19937 random(1);
-    while (std::size_t(stream.size()) + 37 <= size) {
-        stream.append(char(0xBB)).append(char(0x06)).append(char(34));
-        for (int i = 0; i < 34; ++i)
+    while (std::size_t(stream.size()) + 3 + block.count <= size) {
+        stream.append(char(0xBB)).append(char(block.address)).append(char(block.count));
+        for (int i = 0; i < block.count; ++i)
             stream.append(char(random() & 0xFF));
     }
     return stream;
@@ -112,7 +113,10 @@ void measurementFramesOneBytePerPass(benchmark::State &state)
     // passes for its data, and every 37th pass has blocks to dispatch.
     runPasses(state, measurementStream(std::size_t(state.range(0))), 1);
 }
-BENCHMARK(measurementFramesOneBytePerPass)->Arg(37'000)->Arg(370'000)->Unit(benchmark::kMillisecond);
+BENCHMARK(measurementFramesOneBytePerPass)
+    ->Arg(37'000)
+    ->Arg(370'000)
+    ->Unit(benchmark::kMillisecond);
 
 // --- latency through a real pseudo-terminal -------------------------------------
 
@@ -147,14 +151,17 @@ struct PtyLink
     {
         if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0)
             return;
-        termios settings{};
+        termios settings {};
         tcgetattr(slave, &settings);
         cfmakeraw(&settings);
         tcsetattr(slave, TCSANOW, &settings);
         fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
         qputenv("VELMAR_EXTRA_PORTS", ttyname(slave));
         QEventLoop loop;
-        QObject::connect(&handler, &ComsHandler::linkOpened, &loop, [&] { open = true; loop.quit(); });
+        QObject::connect(&handler, &ComsHandler::linkOpened, &loop, [&] {
+            open = true;
+            loop.quit();
+        });
         QTimer::singleShot(5000, &loop, &QEventLoop::quit);
         handler.start(enumerateSerialPorts().constLast().portName);
         loop.exec();

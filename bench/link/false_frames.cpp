@@ -30,8 +30,8 @@ struct Options
     double markerShare = 0.0625; // share of noise bytes that are 0xBB or 0xEE
 };
 
-constexpr int StreamAddress = 0x06;
-constexpr int StreamCount = 34;
+constexpr int StreamAddress = RegisterMap::StreamedAll.address;
+constexpr int StreamCount = RegisterMap::StreamedAll.count;
 
 struct Tally
 {
@@ -74,9 +74,8 @@ Tally run(const Options &options, bool judgeHeaders)
     protocol.setFrameObserver(observe, &tally);
     if (judgeHeaders) {
         protocol.beginConnection();
-        const quint8 mode = 11;
-        protocol.buildWriteRequest(0x34, 1, &mode);
-        protocol.noteRequestSent(protocol.frameData(), protocol.frameLength());
+        const quint8 mode = RegisterMap::StreamingAll;
+        protocol.noteRequestSent(writeRequest(RegisterMap::Control1.address, &mode, 1));
     }
 
     QByteArray line;

@@ -56,17 +56,18 @@ inline void feed(DurUzaBackend &backend, const QByteArray &bytes)
 // that a read of `count` registers from `address` went out.
 inline void awaitAnswer(DurUzaBackend &backend, int address, int count)
 {
-    ComsProtocol scratch; // builds the frame without touching the link's own buffer
-    scratch.buildReadRequest(quint8(address), quint8(count));
-    backend.comsHandler()->protocol()->noteRequestSent(scratch.frameData(), 4);
+    backend.comsHandler()->protocol()->noteRequestSent(readRequest(quint8(address), quint8(count)));
 }
 
 // "Hardware Version" and "Sensors Range" in one pass, as answers to reads.
 inline void setRange(DurUzaBackend &backend, int hardwareVersion, int range)
 {
-    awaitAnswer(backend, 2, 2);
-    awaitAnswer(backend, 54, 1);
-    feed(backend, dataFrame(2, le16(hardwareVersion)) + dataFrame(54, QByteArray(1, char(range))));
+    using namespace RegisterMap;
+    awaitAnswer(backend, HardwareVersion.address, HardwareVersion.count);
+    awaitAnswer(backend, SensorsRange.address, SensorsRange.count);
+    feed(backend,
+        dataFrame(HardwareVersion.address, le16(hardwareVersion))
+            + dataFrame(SensorsRange.address, QByteArray(1, char(range))));
 }
 
 inline RegistryItemModel *registerNamed(DurUzaBackend &backend, const QString &name)

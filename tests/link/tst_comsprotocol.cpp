@@ -56,15 +56,13 @@ QByteArray dataFrame(int address, int count, int fill)
 
 void sendRead(ComsProtocol &protocol, int address, int count)
 {
-    protocol.buildReadRequest(quint8(address), quint8(count));
-    protocol.noteRequestSent(protocol.frameData(), protocol.frameLength());
+    protocol.noteRequestSent(readRequest(quint8(address), quint8(count)));
 }
 
 void sendControl1(ComsProtocol &protocol, int value)
 {
     const quint8 byte = quint8(value);
-    protocol.buildWriteRequest(0x34, 1, &byte);
-    protocol.noteRequestSent(protocol.frameData(), protocol.frameLength());
+    protocol.noteRequestSent(writeRequest(RegisterMap::Control1.address, &byte, 1));
 }
 
 qint64 fakeNow = 0;
@@ -361,18 +359,15 @@ void TestComsProtocol::requestsAreBuiltByteExact()
     QFETCH(QByteArray, payload);
     QFETCH(QByteArray, expected);
 
-    ComsProtocol protocol;
-    // A longer request first: the next build must not leave its tail behind.
+    // A longer request first: frames are built whole, so nothing of it may show.
     const QByteArray filler(200, char(0x77));
-    protocol.buildWriteRequest(0x00, 200, reinterpret_cast<const quint8 *>(filler.constData()));
-    if (isWrite)
-        protocol.buildWriteRequest(quint8(address), quint8(payload.size()),
-            reinterpret_cast<const quint8 *>(payload.constData()));
-    else
-        protocol.buildReadRequest(quint8(address), quint8(payload.at(0)));
-
-    const QByteArray built(
-        reinterpret_cast<const char *>(protocol.frameData()), protocol.frameLength());
+    const QByteArray longer = writeRequest(
+        0x00, reinterpret_cast<const quint8 *>(filler.constData()), quint8(filler.size()));
+    QCOMPARE(longer.size(), 204);
+    const QByteArray built = isWrite
+        ? writeRequest(quint8(address), reinterpret_cast<const quint8 *>(payload.constData()),
+            quint8(payload.size()))
+        : readRequest(quint8(address), quint8(payload.at(0)));
     QCOMPARE(built.toHex(' '), expected.toHex(' '));
 }
 
@@ -452,10 +447,9 @@ void TestComsProtocol::connectionTakesOnlyFramesTheModuleMaySend()
         } else {
             // A write of several registers from f[1] whose Control1 byte is f[3].
             QByteArray data(f[2].toInt(), char(0x55));
-            data[0x34 - f[1].toInt()] = char(f[3].toInt());
-            protocol.buildWriteRequest(quint8(f[1].toInt()), quint8(data.size()),
-                reinterpret_cast<const quint8 *>(data.constData()));
-            protocol.noteRequestSent(protocol.frameData(), protocol.frameLength());
+            data[RegisterMap::Control1.address - f[1].toInt()] = char(f[3].toInt());
+            protocol.noteRequestSent(writeRequest(quint8(f[1].toInt()),
+                reinterpret_cast<const quint8 *>(data.constData()), quint8(data.size())));
         }
     }
     feedPasses(protocol, {received});

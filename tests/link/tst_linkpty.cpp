@@ -294,14 +294,20 @@ void TestLinkPty::delayedWritesGoOutInCreationOrder()
     startOn(handler, pty.path());
     QVERIFY(opened.wait(10000));
 
-    ComsProtocol *protocol = handler.protocol();
-    protocol->buildReadRequest(0x06, 0x22);
-    QPointer<DelayedWrite> read
-        = new DelayedWrite(500, protocol->frameData(), protocol->frameLength(), &handler);
-    const quint8 control = 0x0B;
-    protocol->buildWriteRequest(0x34, 1, &control); // reuses the buffer at once
-    QPointer<DelayedWrite> write
-        = new DelayedWrite(600, protocol->frameData(), protocol->frameLength(), &handler);
+    // Each timer keeps its own copy: the frame it was given goes away at once.
+    QPointer<DelayedWrite> read;
+    {
+        const QByteArray frame = readRequest(RegisterMap::Measurements);
+        read = new DelayedWrite(
+            500, reinterpret_cast<const quint8 *>(frame.constData()), frame.size(), &handler);
+    }
+    QPointer<DelayedWrite> write;
+    {
+        const quint8 control = RegisterMap::StreamingAll;
+        const QByteArray frame = writeRequest(RegisterMap::Control1.address, &control, 1);
+        write = new DelayedWrite(
+            600, reinterpret_cast<const quint8 *>(frame.constData()), frame.size(), &handler);
+    }
 
     QCOMPARE(pty.received(), QByteArray());
     QTRY_COMPARE_WITH_TIMEOUT(
