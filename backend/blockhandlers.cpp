@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Decoding of the register blocks the link dispatches: each handler reads its block
 // from the register image, stores the values into its register objects in row order,
 // and updates the live lists and properties that depend on them.

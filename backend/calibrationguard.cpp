@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What keeps the module's calibration safe around the procedures. Right before a
 // run sends its reset block it reads the sensor's parameters from the module, and
 // only the answer lets it go on: that answer, not the register image (which a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The three guided calibrations. The buttons advance their procedure here; the
 // sensor handlers hand every scaled sample to the branches below. Each run starts
 // from a clean state, and one that ends without a result puts the module's

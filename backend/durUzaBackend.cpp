@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "durUzaBackend.h"
 
 #include "backendlog.h"
@@ -79,7 +80,7 @@ void DurUzaBackend::connectClicked(int index)
     qDebug() << "Selected:" << m_portCache.at(index);
     // This may be another module with other ranges: its samples wait until its
     // own "Hardware Version" and "Sensors Range" have been read.
-    m_fullScale = FullScales{};
+    m_fullScale = FullScales {};
     m_coms.start(m_portNameCache.at(index));
     requestChartData();
 }

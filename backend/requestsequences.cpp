@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the backend asks of the module: the request sequences behind the interface's
 // buttons and pages, the factory reset, and single-register edits.
 #include "durUzaBackend.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Six-position accelerometer estimate and gyroscope offset estimate, each with
 // its quality score.
 

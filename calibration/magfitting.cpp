@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Magnetometer Methods 4 (axis-aligned ellipsoid), 1 (general ellipsoid) and
 // 2 (bounding box). Method 3 lives in magmethod3.cpp.
 

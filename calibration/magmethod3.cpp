@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Magnetometer Method 3: the axis-aligned ellipsoid of Method 4, then the axis
 // alignment found from three single-axis rotations, scored by field
 // inclination, steadiness and octant coverage.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Debian package, made by `cpack -G DEB` in the build folder (see
 # scripts/package.sh). Its contents are the install rules; its version is the
 # project's; its library dependencies come from dpkg-shlibdeps on the installed

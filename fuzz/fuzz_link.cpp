@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer harness for everything received bytes go through: the frame cutter,
 // the dispatch pass and the backend's block handlers (a real DurUzaBackend, fed
 // on this thread exactly as the processing thread and the dispatch pass feed it).

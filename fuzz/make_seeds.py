@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Writes the seed corpus of fuzz_link into fuzz/corpus: valid module messages,
 cut into chunks in the harness's input format (a control byte, then up to 63
 bytes; bit 7 joins the next chunk's pass, bit 6 asks for a dispatch pass)."""

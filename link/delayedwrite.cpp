@@ -1,10 +1,11 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "delayedwrite.h"
 
 #include "comshandler.h"
 #include "linklog.h"
 
-DelayedWrite::DelayedWrite(int delayMs, const quint8 *data, int length, ComsHandler *handler,
-                           QObject *parent)
+DelayedWrite::DelayedWrite(
+    int delayMs, const quint8 *data, int length, ComsHandler *handler, QObject *parent)
     : QObject(parent)
     , m_bytes(reinterpret_cast<const char *>(data), qMax(0, length))
     , m_handler(handler)
@@ -21,8 +22,8 @@ DelayedWrite::DelayedWrite(int delayMs, const quint8 *data, int length, ComsHand
 
 void DelayedWrite::onTimeout()
 {
-    m_handler->sendFrame(reinterpret_cast<const quint8 *>(m_bytes.constData()),
-                         quint8(m_bytes.size()));
+    m_handler->sendFrame(
+        reinterpret_cast<const quint8 *>(m_bytes.constData()), quint8(m_bytes.size()));
     m_bytes.clear();
     deleteLater();
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <QByteArray>
@@ -13,7 +14,7 @@ class DelayedWrite : public QObject
     Q_OBJECT
 public:
     DelayedWrite(int delayMs, const quint8 *data, int length, ComsHandler *handler,
-                 QObject *parent = nullptr);
+        QObject *parent = nullptr);
 
 private:
     void onTimeout();

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <QMutex>
@@ -18,11 +19,17 @@
 #ifdef LINK_ANNOTATE_SYNC
 extern "C" void __tsan_acquire(void *addr);
 extern "C" void __tsan_release(void *addr);
-inline void syncAcquire(const void *addr) { __tsan_acquire(const_cast<void *>(addr)); }
-inline void syncRelease(const void *addr) { __tsan_release(const_cast<void *>(addr)); }
+inline void syncAcquire(const void *addr)
+{
+    __tsan_acquire(const_cast<void *>(addr));
+}
+inline void syncRelease(const void *addr)
+{
+    __tsan_release(const_cast<void *>(addr));
+}
 #else
-inline void syncAcquire(const void *) {}
-inline void syncRelease(const void *) {}
+inline void syncAcquire(const void *) { }
+inline void syncRelease(const void *) { }
 #endif
 
 class LinkLocker
@@ -71,8 +78,7 @@ class RunEndMark
 public:
     explicit RunEndMark(QThread *thread)
         : m_thread(thread)
-    {
-    }
+    { }
     ~RunEndMark() { syncRelease(m_thread); }
 
 private:

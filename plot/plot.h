@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The plotting subsystem: CustomPlotItem, a QML item showing a scrolling

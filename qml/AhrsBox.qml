@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 import QtQuick 2.12
 import Qt3D.Core 2.12
 import Qt3D.Render 2.12

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Recording what the module sends: the raw byte log, the CSV of decoded
 // measurements, and the Recorder that writes both off the caller's thread.
 //

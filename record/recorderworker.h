@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The part of the Recorder that runs on its writing thread.
 #pragma once
 

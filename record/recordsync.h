@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Qt's queued calls and QThread::wait() order the hand-over of the writer
 // between threads inside libQt5Core, which ThreadSanitizer does not see;
 // under -fsanitize=thread that order is announced explicitly, so that a

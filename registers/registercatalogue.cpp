@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "registercatalogue.h"
 
 #include <cstring>
@@ -98,7 +99,7 @@ int registerRowAt(int address)
 
 std::array<quint8, writableLength> defaultBlock()
 {
-    std::array<quint8, writableLength> block{};
+    std::array<quint8, writableLength> block {};
     for (const RegisterInfo &reg : registerCatalogue) {
         if (!reg.writable)
             continue;

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the benchmarks (Release) and runs them all, then prints one table of
 # the figures against the performance targets, with the machine they ran on.
 #

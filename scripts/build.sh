@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing and builds everything into ${BUILD_DIR:-build}.
 # Extra arguments are passed to the CMake configure step.
 set -euo pipefail

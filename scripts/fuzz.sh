@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the receive-path fuzz harness (fuzz/, clang with libFuzzer, ASan and
 # UBSan) and runs it for a bounded time.
 #

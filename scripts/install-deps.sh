@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs every Debian package needed to build, run, test and benchmark the
 # project. Only what is missing is installed, so a second run is a no-op.
 set -euo pipefail
 
 packages=(
   # toolchain
-  cmake g++ make pkg-config clang libclang-rt-dev
+  cmake g++ make pkg-config clang libclang-rt-dev clang-format
   # Qt 5.15 modules the application links against
   qtbase5-dev qtdeclarative5-dev qtdeclarative5-dev-tools qtquickcontrols2-5-dev
   libqt5serialport5-dev qt3d5-dev libqt5datavisualization5-dev libqt5charts5-dev

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Redraws the pictures in Graphics/ with the generator in Graphics/generator.
 # Uses the build folder ${BUILD_DIR:-build}; needs no display.
 set -euo pipefail

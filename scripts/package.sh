@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package velmar-imu_<version>_<arch>.deb with CPack from the
 # build folder ${BUILD_DIR:-build} (the one the tests use, so after them only the
 # packaging itself is left to do) and prints its path on the last line.

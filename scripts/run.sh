@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds, and starts the application together with a
 # simulated module, which it lists among the serial ports. The simulator stops
 # when the application exits.

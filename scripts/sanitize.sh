@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the project with sanitizers in a folder of its own and runs tests there.
 #
 #   scripts/sanitize.sh asan   AddressSanitizer + UndefinedBehaviorSanitizer,

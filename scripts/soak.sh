@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Soak of the receive path (not part of the test suite): the simulated module
 # streams at the line limit with line noise, split messages and cut frames into
 # the real link and backend. Prints what was sent, applied and delivered, and the

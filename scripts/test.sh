@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds, and runs every test with CTest. Without a
 # display the run happens under xvfb-run, since the interface tests need one.
 # Arguments are passed to ctest (for example: -L unit, -R link).

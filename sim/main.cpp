@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // velmar-sim: a simulated module on a new pseudo-terminal, for working
 // without hardware. Prints the device path, serves until interrupted, and takes
 // control commands on standard input and/or a FIFO.
@@ -90,28 +91,59 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationVersion(QStringLiteral(VELMAR_VERSION));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "A simulated Velmar IMU module on a new pseudo-terminal. Prints the device path and serves until "
-        "interrupted. Control commands (one a line; \"help\" lists them) are read from standard input and "
-        "from the --control FIFO."));
+    parser.setApplicationDescription(
+        QStringLiteral("A simulated Velmar IMU module on a new pseudo-terminal. Prints the device "
+                       "path and serves until "
+                       "interrupted. Control commands (one a line; \"help\" lists them) are read "
+                       "from standard input and "
+                       "from the --control FIFO."));
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption link(QStringLiteral("link"), QStringLiteral("Make a symbolic link to the device at <path> (removed at exit, kept across vanish/replug)."), QStringLiteral("path"));
-    const QCommandLineOption control(QStringLiteral("control"), QStringLiteral("Read control commands from the FIFO <path> (created if missing)."), QStringLiteral("path"));
-    const QCommandLineOption noStdin(QStringLiteral("no-stdin"), QStringLiteral("Do not read control commands from standard input."));
-    const QCommandLineOption hw(QStringLiteral("hw"), QStringLiteral("\"Hardware Version\": 1442 (default) or 2542."), QStringLiteral("version"), QStringLiteral("1442"));
-    const QCommandLineOption range(QStringLiteral("range"), QStringLiteral("\"Sensors Range\" byte at start (decimal or 0x..; default 0)."), QStringLiteral("byte"), QStringLiteral("0"));
-    const QCommandLineOption rate(QStringLiteral("rate"), QStringLiteral("Streamed frames per second (default 100; the line carries at most ~311 full frames/s)."), QStringLiteral("n"), QStringLiteral("100"));
-    const QCommandLineOption pose(QStringLiteral("pose"), QStringLiteral("Hold still in a pose: z-up, z-down, y-up, y-down, x-up, x-down."), QStringLiteral("pose"));
-    const QCommandLineOption rotate(QStringLiteral("rotate"), QStringLiteral("Turn about a body axis, e.g. z:30 (deg/s)."), QStringLiteral("axis:rate"));
-    const QCommandLineOption tumble(QStringLiteral("tumble"), QStringLiteral("Turn through every direction within a minute (the default motion)."));
-    const QCommandLineOption ideal(QStringLiteral("ideal"), QStringLiteral("Ideal sensors: no errors, no noise (default: realistic errors)."));
-    const QCommandLineOption seed(QStringLiteral("seed"), QStringLiteral("Seed of the sensor errors and noise (default 1)."), QStringLiteral("n"), QStringLiteral("1"));
-    const QCommandLineOption rotatedSoftIron(QStringLiteral("rotated-soft-iron"), QStringLiteral("Magnetometer soft iron off the body axes."));
-    const QCommandLineOption noise(QStringLiteral("noise"), QStringLiteral("Chance of a noise burst before a message (0..1)."), QStringLiteral("chance"), QStringLiteral("0"));
-    const QCommandLineOption split(QStringLiteral("split"), QStringLiteral("Chance that a message goes out in chunks."), QStringLiteral("chance"), QStringLiteral("0"));
-    const QCommandLineOption truncate(QStringLiteral("truncate"), QStringLiteral("Chance that a data frame is cut short."), QStringLiteral("chance"), QStringLiteral("0"));
-    const QCommandLineOption status(QStringLiteral("status"), QStringLiteral("Chance of a status message EE v before a message."), QStringLiteral("chance"), QStringLiteral("0"));
+    const QCommandLineOption link(QStringLiteral("link"),
+        QStringLiteral("Make a symbolic link to the device at <path> (removed at exit, kept across "
+                       "vanish/replug)."),
+        QStringLiteral("path"));
+    const QCommandLineOption control(QStringLiteral("control"),
+        QStringLiteral("Read control commands from the FIFO <path> (created if missing)."),
+        QStringLiteral("path"));
+    const QCommandLineOption noStdin(QStringLiteral("no-stdin"),
+        QStringLiteral("Do not read control commands from standard input."));
+    const QCommandLineOption hw(QStringLiteral("hw"),
+        QStringLiteral("\"Hardware Version\": 1442 (default) or 2542."), QStringLiteral("version"),
+        QStringLiteral("1442"));
+    const QCommandLineOption range(QStringLiteral("range"),
+        QStringLiteral("\"Sensors Range\" byte at start (decimal or 0x..; default 0)."),
+        QStringLiteral("byte"), QStringLiteral("0"));
+    const QCommandLineOption rate(QStringLiteral("rate"),
+        QStringLiteral("Streamed frames per second (default 100; the line carries at most ~311 "
+                       "full frames/s)."),
+        QStringLiteral("n"), QStringLiteral("100"));
+    const QCommandLineOption pose(QStringLiteral("pose"),
+        QStringLiteral("Hold still in a pose: z-up, z-down, y-up, y-down, x-up, x-down."),
+        QStringLiteral("pose"));
+    const QCommandLineOption rotate(QStringLiteral("rotate"),
+        QStringLiteral("Turn about a body axis, e.g. z:30 (deg/s)."), QStringLiteral("axis:rate"));
+    const QCommandLineOption tumble(QStringLiteral("tumble"),
+        QStringLiteral("Turn through every direction within a minute (the default motion)."));
+    const QCommandLineOption ideal(QStringLiteral("ideal"),
+        QStringLiteral("Ideal sensors: no errors, no noise (default: realistic errors)."));
+    const QCommandLineOption seed(QStringLiteral("seed"),
+        QStringLiteral("Seed of the sensor errors and noise (default 1)."), QStringLiteral("n"),
+        QStringLiteral("1"));
+    const QCommandLineOption rotatedSoftIron(QStringLiteral("rotated-soft-iron"),
+        QStringLiteral("Magnetometer soft iron off the body axes."));
+    const QCommandLineOption noise(QStringLiteral("noise"),
+        QStringLiteral("Chance of a noise burst before a message (0..1)."),
+        QStringLiteral("chance"), QStringLiteral("0"));
+    const QCommandLineOption split(QStringLiteral("split"),
+        QStringLiteral("Chance that a message goes out in chunks."), QStringLiteral("chance"),
+        QStringLiteral("0"));
+    const QCommandLineOption truncate(QStringLiteral("truncate"),
+        QStringLiteral("Chance that a data frame is cut short."), QStringLiteral("chance"),
+        QStringLiteral("0"));
+    const QCommandLineOption status(QStringLiteral("status"),
+        QStringLiteral("Chance of a status message EE v before a message."),
+        QStringLiteral("chance"), QStringLiteral("0"));
     const QCommandLineOption rawNoise(QStringLiteral("raw-noise"),
         QStringLiteral(
             "Noise bursts with any byte, 0xBB and 0xEE included (default: never those)."));
@@ -163,8 +195,8 @@ int main(int argc, char *argv[])
     if (!parser.isSet(replay)) {
         for (const QCommandLineOption *o : {&speed, &loop, &csv}) {
             if (parser.isSet(*o)) {
-                std::fprintf(stderr, "velmar-sim: --%s needs --replay\n",
-                    qPrintable(o->names().first()));
+                std::fprintf(
+                    stderr, "velmar-sim: --%s needs --replay\n", qPrintable(o->names().first()));
                 return 2;
             }
         }
@@ -185,8 +217,7 @@ int main(int argc, char *argv[])
     } else {
         RecordingReplay::Options replayOptions;
         replayOptions.path = parser.value(replay);
-        replayOptions.speed
-            = number(speed, RecordingReplay::minSpeed, RecordingReplay::maxSpeed);
+        replayOptions.speed = number(speed, RecordingReplay::minSpeed, RecordingReplay::maxSpeed);
         replayOptions.loop = parser.isSet(loop);
         replayOptions.linkPath = parser.value(link);
         RecordingReplay player(replayOptions);
@@ -246,9 +277,11 @@ int main(int argc, char *argv[])
         QString why;
         if (!parseSimNumber(parts[1], -simMaxTurnRate, simMaxTurnRate, &degPerSec, &why))
             refuse(rotate, why);
-        std::array<double, 3> a{0, 0, 0};
+        std::array<double, 3> a {0, 0, 0};
         a[std::size_t(axis[0].unicode() - 'x')] = 1;
-        options.motion = SimMotion::rotating(options.motion.kind == SimMotion::Still ? options.motion.pose : SimPose::ZUp, a, degPerSec);
+        options.motion = SimMotion::rotating(
+            options.motion.kind == SimMotion::Still ? options.motion.pose : SimPose::ZUp, a,
+            degPerSec);
     }
 
     ModuleSimulator sim(options);
@@ -276,7 +309,9 @@ int main(int argc, char *argv[])
     const QString fifoPath = parser.value(control);
     if (!fifoPath.isEmpty()) {
         const QByteArray path = QFile::encodeName(fifoPath);
-        struct stat st{};
+        struct stat st
+        {
+        };
         if (::stat(path.constData(), &st) != 0) {
             madeFifo = ::mkfifo(path.constData(), 0600) == 0;
         } else if (!S_ISFIFO(st.st_mode)) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "modulesimulator.h"
 
 #include "outputline.h"
@@ -118,7 +119,7 @@ struct ModuleSimulator::Private
     int wakeFds[2] = {-1, -1};
     PseudoTerminal pty;
     RequestParser parser;
-    OutputLine line{lineBytesPerSecond};
+    OutputLine line {lineBytesPerSecond};
     bool listening = false;
     bool wantWritable = false;
     double nextStreamDue = 0;
@@ -152,7 +153,7 @@ void ModuleSimulator::Private::run()
             doReplug();
 
         if (pty.isOpen()) {
-            pollfd probe{pty.masterFd(), POLLIN, 0};
+            pollfd probe {pty.masterFd(), POLLIN, 0};
             ::poll(&probe, 1, 0);
             if (probe.revents & POLLIN)
                 serviceInput(now);
@@ -183,8 +184,7 @@ void ModuleSimulator::Private::run()
         waitFor(fds, int(count), sleep);
         if (fds[0].revents & POLLIN) {
             char drain[64];
-            while (::read(wakeFds[0], drain, sizeof drain) > 0) {
-            }
+            while (::read(wakeFds[0], drain, sizeof drain) > 0) { }
         }
     }
 }
@@ -292,9 +292,11 @@ void ModuleSimulator::Private::serviceOutput(double quietUntil)
             return;
         const OutputLine::Chunk &front = line.front();
         const OutputLine::Kind kind = front.kind;
-        const ssize_t n = ::write(pty.masterFd(), front.bytes.constData(), size_t(front.bytes.size()));
+        const ssize_t n
+            = ::write(pty.masterFd(), front.bytes.constData(), size_t(front.bytes.size()));
         if (n <= 0) {
-            wantWritable = n < 0 && errno == EAGAIN; // the client is not reading: wait, lose nothing
+            wantWritable
+                = n < 0 && errno == EAGAIN; // the client is not reading: wait, lose nothing
             return;
         }
         wantWritable = false;
@@ -347,7 +349,8 @@ void ModuleSimulator::Private::doReplug()
     const bool opened = pty.open(&error);
     if (!opened)
         qCWarning(lcSim) << "cannot open a pseudo-terminal:" << error;
-    else if (!options.linkPath.isEmpty() && !pointSymlink(options.linkPath, pty.slavePath(), &error))
+    else if (!options.linkPath.isEmpty()
+        && !pointSymlink(options.linkPath, pty.slavePath(), &error))
         qCWarning(lcSim) << error;
     if (opened)
         qCInfo(lcSim) << "plugged in again as" << pty.slavePath();
@@ -362,13 +365,11 @@ void ModuleSimulator::Private::doReplug()
 
 ModuleSimulator::ModuleSimulator()
     : ModuleSimulator(Options())
-{
-}
+{ }
 
 ModuleSimulator::ModuleSimulator(const Options &options)
     : d(std::make_unique<Private>(options))
-{
-}
+{ }
 
 ModuleSimulator::~ModuleSimulator()
 {
@@ -382,7 +383,8 @@ bool ModuleSimulator::start(QString *error)
         return true;
     if (!d->pty.open(error))
         return false;
-    if (!d->options.linkPath.isEmpty() && !pointSymlink(d->options.linkPath, d->pty.slavePath(), error)) {
+    if (!d->options.linkPath.isEmpty()
+        && !pointSymlink(d->options.linkPath, d->pty.slavePath(), error)) {
         d->pty.close();
         return false;
     }
@@ -574,7 +576,8 @@ void ModuleSimulator::unplug(int backAfterMs)
     d->plugRequest = Private::PlugRequest::Unplug;
     d->unplugBackAfterMs = backAfterMs;
     d->wakeUp();
-    d->plugChanged.wait_for(lock, std::chrono::seconds(2), [&] { return d->plugGeneration != generation; });
+    d->plugChanged.wait_for(
+        lock, std::chrono::seconds(2), [&] { return d->plugGeneration != generation; });
 }
 
 void ModuleSimulator::replug()
@@ -585,7 +588,8 @@ void ModuleSimulator::replug()
     const quint64 generation = d->plugGeneration;
     d->plugRequest = Private::PlugRequest::Replug;
     d->wakeUp();
-    d->plugChanged.wait_for(lock, std::chrono::seconds(2), [&] { return d->plugGeneration != generation; });
+    d->plugChanged.wait_for(
+        lock, std::chrono::seconds(2), [&] { return d->plugGeneration != generation; });
 }
 
 bool ModuleSimulator::isPlugged() const

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include "simmodule.h"
@@ -31,12 +32,12 @@ public:
 
     struct Options
     {
-        QString linkPath;              // optional symbolic link to the slave, kept across replugs
-        SimIdentity identity;          // device id, hardware version, "Sensors Range", ...
-        double streamRate = 100;       // streamed frames per second
-        SimMotion motion;              // default: held Z-Up
-        bool sensorErrors = false;     // off: an ideal sensor, no noise
-        quint64 seed = 1;              // sensor errors and noise
+        QString linkPath; // optional symbolic link to the slave, kept across replugs
+        SimIdentity identity; // device id, hardware version, "Sensors Range", ...
+        double streamRate = 100; // streamed frames per second
+        SimMotion motion; // default: held Z-Up
+        bool sensorErrors = false; // off: an ideal sensor, no noise
+        quint64 seed = 1; // sensor errors and noise
         bool rotatedSoftIron = false;
         SimFaults faults;
     };

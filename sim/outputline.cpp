@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "outputline.h"
 
 #include <algorithm>
@@ -13,7 +14,10 @@ constexpr int fillerSingles = 11;
 constexpr quint8 streamStart = 0x06;
 constexpr int imageSize = 176;
 
-bool opensMessage(quint8 byte) { return byte == dataStart || byte == statusStart; }
+bool opensMessage(quint8 byte)
+{
+    return byte == dataStart || byte == statusStart;
+}
 
 // The blocks a module streams: a header of one of them is a frame to any
 // receiver, so noise never carries it.
@@ -30,8 +34,7 @@ const quint8 favouriteHeaders[][2]
 
 OutputLine::OutputLine(double bytesPerSecond)
     : m_bytesPerSecond(bytesPerSecond)
-{
-}
+{ }
 
 void OutputLine::setFaults(const SimFaults &faults)
 {
@@ -90,7 +93,8 @@ void OutputLine::enqueueFrame(const QByteArray &frame, Kind kind, int stampGuard
     auto happens = [&](double p) { return p > 0 && chance(m_rng) < p; };
 
     if (happens(m_faults.statusChance)) {
-        const char status[2] = {char(statusStart), char(std::uniform_int_distribution<int>(0, 255)(m_rng))};
+        const char status[2]
+            = {char(statusStart), char(std::uniform_int_distribution<int>(0, 255)(m_rng))};
         m_queue.push_back({QByteArray(status, 2), 0, Kind::Status, false, true});
     }
     if (happens(m_faults.noiseChance))
@@ -143,7 +147,8 @@ void OutputLine::enqueueFrame(const QByteArray &frame, Kind kind, int stampGuard
     }
 
     if (frame.size() >= 2 && happens(m_faults.splitChance)) {
-        const int pieces = std::min<int>(frame.size(), std::uniform_int_distribution<int>(2, 4)(m_rng));
+        const int pieces
+            = std::min<int>(frame.size(), std::uniform_int_distribution<int>(2, 4)(m_rng));
         std::vector<int> cuts;
         std::uniform_int_distribution<int> cutAt(1, frame.size() - 1);
         while (int(cuts.size()) < pieces - 1) {
@@ -157,7 +162,8 @@ void OutputLine::enqueueFrame(const QByteArray &frame, Kind kind, int stampGuard
         int from = 0;
         for (int cut : cuts) {
             const bool last = cut == frame.size();
-            m_queue.push_back({frame.mid(from, cut - from), from == 0 ? 0 : gap(m_rng), kind, last, true});
+            m_queue.push_back(
+                {frame.mid(from, cut - from), from == 0 ? 0 : gap(m_rng), kind, last, true});
             from = cut;
         }
         return;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include "simtypes.h"
@@ -52,6 +53,6 @@ private:
     double m_lineFreeAt = 0;
     bool m_frontStarted = false;
     SimFaults m_faults;
-    std::mt19937_64 m_rng{7};
+    std::mt19937_64 m_rng {7};
     quint64 m_seed = 7;
 };

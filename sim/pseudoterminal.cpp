@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "pseudoterminal.h"
 
 #include <QFile>
@@ -13,7 +14,8 @@
 namespace {
 QString systemError(const char *what)
 {
-    return QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromLocal8Bit(std::strerror(errno)));
+    return QStringLiteral("%1: %2").arg(
+        QLatin1String(what), QString::fromLocal8Bit(std::strerror(errno)));
 }
 } // namespace
 
@@ -32,7 +34,8 @@ bool PseudoTerminal::open(QString *error)
         return false;
     }
     char name[128];
-    if (::grantpt(master) != 0 || ::unlockpt(master) != 0 || ::ptsname_r(master, name, sizeof name) != 0) {
+    if (::grantpt(master) != 0 || ::unlockpt(master) != 0
+        || ::ptsname_r(master, name, sizeof name) != 0) {
         if (error)
             *error = systemError("pseudo-terminal setup");
         ::close(master);
@@ -46,7 +49,7 @@ bool PseudoTerminal::open(QString *error)
         ::close(master);
         return false;
     }
-    termios tio{};
+    termios tio {};
     ::tcgetattr(slave, &tio);
     ::cfmakeraw(&tio);
     ::cfsetispeed(&tio, B115200);
@@ -69,7 +72,8 @@ void PseudoTerminal::discardSlaveInput() const
 {
     if (m_master < 0)
         return;
-    const int slave = ::open(m_slavePath.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int slave
+        = ::open(m_slavePath.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (slave < 0)
         return; // held exclusively by a client: then it is listening anyway
     ::tcflush(slave, TCIFLUSH);

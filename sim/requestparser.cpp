@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "requestparser.h"
 
 namespace {
@@ -24,7 +25,7 @@ std::vector<RequestParser::Request> RequestParser::feed(const char *bytes, int l
             break;
         case State::Kind:
             if (byte == kindRead || byte == kindWrite) {
-                m_pending = Request{};
+                m_pending = Request {};
                 m_pending.write = byte == kindWrite;
                 m_state = State::Address;
             } else if (byte != requestStart) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <QByteArray>
@@ -16,8 +17,8 @@ public:
     {
         bool write = false;
         quint8 address = 0;
-        quint8 count = 0;  // bytes to read, or bytes of data that came with a write
-        QByteArray data;   // write data
+        quint8 count = 0; // bytes to read, or bytes of data that came with a write
+        QByteArray data; // write data
     };
 
     static constexpr double idleLimitSeconds = 0.2;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "sensormodel.h"
 
 #include <registercatalogue.h>
@@ -6,9 +7,18 @@
 
 namespace {
 
-Vec3 toVec(const std::array<double, 3> &a) { return {a[0], a[1], a[2]}; }
-std::array<double, 3> toArray(const Vec3 &v) { return {v.x, v.y, v.z}; }
-Mat3 toMat(const std::array<double, 9> &a) { return {a}; }
+Vec3 toVec(const std::array<double, 3> &a)
+{
+    return {a[0], a[1], a[2]};
+}
+std::array<double, 3> toArray(const Vec3 &v)
+{
+    return {v.x, v.y, v.z};
+}
+Mat3 toMat(const std::array<double, 9> &a)
+{
+    return {a};
+}
 
 Vec3 readVec(const quint8 *image, int address)
 {
@@ -23,9 +33,15 @@ Mat3 readMat(const quint8 *image, int address)
     return m;
 }
 
-Vec3 scaled(const Vec3 &v, const Vec3 &s) { return {v.x * s.x, v.y * s.y, v.z * s.z}; }
+Vec3 scaled(const Vec3 &v, const Vec3 &s)
+{
+    return {v.x * s.x, v.y * s.y, v.z * s.z};
+}
 
-void putI16(quint8 *at, qint16 value) { writeU16(at, quint16(value)); }
+void putI16(quint8 *at, qint16 value)
+{
+    writeU16(at, quint16(value));
+}
 
 void putVec(quint8 *at, const Vec3 &v, double fullScale)
 {
@@ -37,9 +53,9 @@ void putVec(quint8 *at, const Vec3 &v, double fullScale)
 // to down and back within a minute, all under a slow turn about the vertical.
 // Gravity and the earth field then pass within ~15 degrees of every body
 // direction, at body rates below 200 deg/s.
-constexpr double tumbleSpin = 150.0;   // deg/s about body z
+constexpr double tumbleSpin = 150.0; // deg/s about body z
 constexpr double tumbleHeading = 37.0; // deg/s about the vertical
-constexpr double tumblePeriod = 60.0;  // s for up-down-up
+constexpr double tumblePeriod = 60.0; // s for up-down-up
 
 } // namespace
 
@@ -65,7 +81,7 @@ void SensorModel::setMotion(const SimMotion &motion, double now)
 
 Quat SensorModel::poseQuaternion(SimPose pose, double headingDeg)
 {
-    const Vec3 ex{1, 0, 0}, ey{0, 1, 0}, ez{0, 0, 1};
+    const Vec3 ex {1, 0, 0}, ey {0, 1, 0}, ez {0, 0, 1};
     Quat q;
     switch (pose) {
     case SimPose::ZUp:
@@ -97,12 +113,14 @@ Quat SensorModel::orientationAt(double now) const
     case SimMotion::Still:
         return start;
     case SimMotion::Rotate:
-        return (start * Quat::fromAxisAngle(toVec(m_motion.axis), m_motion.rateDegPerSec * degToRad * t))
+        return (start
+            * Quat::fromAxisAngle(toVec(m_motion.axis), m_motion.rateDegPerSec * degToRad * t))
             .normalized();
     case SimMotion::Tumble:
         return (Quat::fromAxisAngle({0, 0, 1}, tumbleHeading * degToRad * t)
-                * Quat::fromAxisAngle({1, 0, 0}, simPi / 2 * (1 - std::cos(2 * simPi * t / tumblePeriod)))
-                * Quat::fromAxisAngle({0, 0, 1}, tumbleSpin * degToRad * t))
+            * Quat::fromAxisAngle(
+                {1, 0, 0}, simPi / 2 * (1 - std::cos(2 * simPi * t / tumblePeriod)))
+            * Quat::fromAxisAngle({0, 0, 1}, tumbleSpin * degToRad * t))
             .normalized();
     }
     return start;
@@ -114,8 +132,8 @@ qint16 SensorModel::encode(double value, double fullScale)
     return qint16(std::clamp(raw, -32768.0, 32767.0));
 }
 
-SensorModel::Readings SensorModel::evaluate(double now, const Correction &correction,
-                                            const SimFullScales &scales) const
+SensorModel::Readings SensorModel::evaluate(
+    double now, const Correction &correction, const SimFullScales &scales) const
 {
     Readings r;
     SimTruth &truth = r.truth;
@@ -127,24 +145,25 @@ SensorModel::Readings SensorModel::evaluate(double now, const Correction &correc
 
     const Mat3 R = q.toMatrix();
     truth.eulerDeg = {std::atan2(R.at(2, 1), R.at(2, 2)) * radToDeg,
-                      std::asin(std::clamp(-R.at(2, 0), -1.0, 1.0)) * radToDeg,
-                      std::atan2(R.at(1, 0), R.at(0, 0)) * radToDeg};
+        std::asin(std::clamp(-R.at(2, 0), -1.0, 1.0)) * radToDeg,
+        std::atan2(R.at(1, 0), R.at(0, 0)) * radToDeg};
 
     // At rest or turning about its own centre the module feels only gravity's
     // reaction, which points up.
     const Vec3 acc = q.rotateInverse({0, 0, gravity});
     const double incl = inclinationDeg * degToRad;
-    const Vec3 mag = q.rotateInverse({earthField * std::cos(incl), 0, -earthField * std::sin(incl)});
+    const Vec3 mag
+        = q.rotateInverse({earthField * std::cos(incl), 0, -earthField * std::sin(incl)});
 
     // Body rate from the derivative of the orientation: w = 2 conj(q) dq/dt.
     Vec3 gyro;
     if (m_motion.kind != SimMotion::Still) {
         const double h = 1e-4;
         const Quat a = orientationAt(now - h), b = orientationAt(now + h);
-        const Quat dq{(b.w - a.w) / (2 * h), (b.x - a.x) / (2 * h), (b.y - a.y) / (2 * h),
-                      (b.z - a.z) / (2 * h)};
+        const Quat dq {(b.w - a.w) / (2 * h), (b.x - a.x) / (2 * h), (b.y - a.y) / (2 * h),
+            (b.z - a.z) / (2 * h)};
         const Quat w = q.conjugate() * dq;
-        gyro = Vec3{w.x, w.y, w.z} * (2 * radToDeg);
+        gyro = Vec3 {w.x, w.y, w.z} * (2 * radToDeg);
     }
     truth.acc = toArray(acc);
     truth.gyro = toArray(gyro);
@@ -167,13 +186,14 @@ SensorModel::Readings SensorModel::evaluate(double now, const Correction &correc
     return r;
 }
 
-SimTruth SensorModel::truth(double now, const Correction &correction, const SimFullScales &scales) const
+SimTruth SensorModel::truth(
+    double now, const Correction &correction, const SimFullScales &scales) const
 {
     return evaluate(now, correction, scales).truth;
 }
 
-std::array<quint8, SensorModel::liveLength> SensorModel::liveBytes(double now, const Correction &correction,
-                                                                   const SimFullScales &scales)
+std::array<quint8, SensorModel::liveLength> SensorModel::liveBytes(
+    double now, const Correction &correction, const SimFullScales &scales)
 {
     const Readings r = evaluate(now, correction, scales);
     const SimTruth &t = r.truth;
@@ -181,7 +201,7 @@ std::array<quint8, SensorModel::liveLength> SensorModel::liveBytes(double now, c
     if (m_errorsOn) {
         std::normal_distribution<double> unit(0.0, 1.0);
         auto noisy = [&](const Vec3 &v, double sd) {
-            return Vec3{v.x + sd * unit(m_rng), v.y + sd * unit(m_rng), v.z + sd * unit(m_rng)};
+            return Vec3 {v.x + sd * unit(m_rng), v.y + sd * unit(m_rng), v.z + sd * unit(m_rng)};
         };
         acc = noisy(acc, m_errors.accNoise);
         gyro = noisy(gyro, m_errors.gyroNoise);
@@ -191,21 +211,21 @@ std::array<quint8, SensorModel::liveLength> SensorModel::liveBytes(double now, c
     gyro = scaled(gyro - correction.gyroOffset, correction.gyroScale);
     mag = correction.magMatrix * (mag - correction.magOffset);
 
-    std::array<quint8, liveLength> bytes{};
+    std::array<quint8, liveLength> bytes {};
     auto b = [&bytes](int address) { return bytes.data() + (address - liveStart); };
     putVec(b(0x06), acc, scales.acc);
     putVec(b(0x0C), gyro, scales.gyro);
     putVec(b(0x12), mag, scales.mag);
     putI16(b(0x18), qint16(std::lround((t.temperature - 25.0) * 326.8)));
-    const Quat q = r.orientation.w < 0 ? Quat{-r.orientation.w, -r.orientation.x, -r.orientation.y,
-                                              -r.orientation.z}
-                                       : r.orientation;
+    const Quat q = r.orientation.w < 0
+        ? Quat {-r.orientation.w, -r.orientation.x, -r.orientation.y, -r.orientation.z}
+        : r.orientation;
     const double quat[4] = {q.w, q.x, q.y, q.z};
     for (int i = 0; i < 4; ++i)
         putI16(b(0x1A) + 2 * i, qint16(std::lround(quat[i] * 1000.0)));
     for (int i = 0; i < 3; ++i)
         putI16(b(0x22) + 2 * i, qint16(std::lround(t.eulerDeg[std::size_t(i)] * 100.0)));
-    putVec(b(0x28), Vec3{}, scales.acc); // linear acceleration: none while turning in place
+    putVec(b(0x28), Vec3 {}, scales.acc); // linear acceleration: none while turning in place
     putVec(b(0x2E), toVec(t.acc), scales.acc);
     return bytes;
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include "simmath.h"
@@ -14,11 +15,11 @@
 class SensorModel
 {
 public:
-    static constexpr double gravity = 9.79426;       // m/s^2
-    static constexpr double earthField = 0.5;        // field units (gauss)
-    static constexpr double inclinationDeg = 55.0;   // field points down, to the north
+    static constexpr double gravity = 9.79426; // m/s^2
+    static constexpr double earthField = 0.5; // field units (gauss)
+    static constexpr double inclinationDeg = 55.0; // field points down, to the north
     static constexpr int liveStart = 0x06;
-    static constexpr int liveLength = 0x34 - 0x06;   // accelerometer .. gravity, 46 bytes
+    static constexpr int liveLength = 0x34 - 0x06; // accelerometer .. gravity, 46 bytes
 
     // The module's calibration registers, as the module applies them.
     struct Correction
@@ -26,7 +27,7 @@ public:
         Vec3 accOffset;
         Mat3 accMatrix;
         Vec3 gyroOffset;
-        Vec3 gyroScale{1, 1, 1};
+        Vec3 gyroScale {1, 1, 1};
         Vec3 magOffset;
         Mat3 magMatrix;
 
@@ -50,8 +51,8 @@ public:
     SimTruth truth(double now, const Correction &correction, const SimFullScales &scales) const;
 
     // The live bytes 0x06..0x33 at `now`; white noise is added while the errors are on.
-    std::array<quint8, liveLength> liveBytes(double now, const Correction &correction,
-                                             const SimFullScales &scales);
+    std::array<quint8, liveLength> liveBytes(
+        double now, const Correction &correction, const SimFullScales &scales);
 
     static Quat poseQuaternion(SimPose pose, double headingDeg);
     static qint16 encode(double value, double fullScale);
@@ -68,5 +69,5 @@ private:
     double m_motionStart = 0;
     SimSensorErrors m_errors;
     bool m_errorsOn = false;
-    std::mt19937_64 m_rng{1};
+    std::mt19937_64 m_rng {1};
 };

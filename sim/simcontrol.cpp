@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "simcontrol.h"
 
 #include "modulesimulator.h"
@@ -40,8 +41,11 @@ const char *const helpText
 
 bool parseSimPose(const QString &name, SimPose *pose)
 {
-    static const struct { const char *name; SimPose pose; } poses[] = {
-        {"z-up", SimPose::ZUp}, {"z-down", SimPose::ZDown}, {"y-up", SimPose::YUp},
+    static const struct
+    {
+        const char *name;
+        SimPose pose;
+    } poses[] = {{"z-up", SimPose::ZUp}, {"z-down", SimPose::ZDown}, {"y-up", SimPose::YUp},
         {"y-down", SimPose::YDown}, {"x-up", SimPose::XUp}, {"x-down", SimPose::XDown}};
     for (const auto &p : poses) {
         if (name.compare(QLatin1String(p.name), Qt::CaseInsensitive) == 0) {
@@ -63,7 +67,10 @@ QString numberText(double v)
 
 QString triple(const std::array<double, 3> &v)
 {
-    return QStringLiteral("%1 %2 %3").arg(v[0], 0, 'f', 4).arg(v[1], 0, 'f', 4).arg(v[2], 0, 'f', 4);
+    return QStringLiteral("%1 %2 %3")
+        .arg(v[0], 0, 'f', 4)
+        .arg(v[1], 0, 'f', 4)
+        .arg(v[2], 0, 'f', 4);
 }
 
 SimControlReply fail(const QString &why)
@@ -169,20 +176,21 @@ SimControlReply runControlLine(ModuleSimulator &sim, const QString &line)
         double rate;
         if (!number(w[2], -simMaxTurnRate, simMaxTurnRate, &rate))
             return fail(QStringLiteral("bad turn rate: ") + why);
-        std::array<double, 3> a{0, 0, 0};
+        std::array<double, 3> a {0, 0, 0};
         a[std::size_t(axis[0].unicode() - 'x')] = 1;
         const SimMotion now = sim.motion();
         sim.setMotion(SimMotion::rotating(now.pose, a, rate));
     } else if (cmd == QLatin1String("tumble") && args == 0) {
         sim.setMotion(SimMotion::tumbling());
     } else if (cmd == QLatin1String("errors") && args == 1
-               && (w[1] == QLatin1String("on") || w[1] == QLatin1String("off"))) {
+        && (w[1] == QLatin1String("on") || w[1] == QLatin1String("off"))) {
         sim.setSensorErrorsEnabled(w[1] == QLatin1String("on"));
     } else if (cmd == QLatin1String("seed") && args >= 1) {
         quint64 seed;
         if (!whole(w[1], 0, std::numeric_limits<quint64>::max(), &seed))
             return fail(QStringLiteral("bad seed: ") + why);
-        sim.setSensorErrors(SimSensorErrors::generate(seed, args >= 2 && w[2] == QLatin1String("rotated")));
+        sim.setSensorErrors(
+            SimSensorErrors::generate(seed, args >= 2 && w[2] == QLatin1String("rotated")));
     } else if (cmd == QLatin1String("rate") && args == 1) {
         double rate;
         if (!number(w[1], ModuleSimulator::minStreamRate, ModuleSimulator::maxStreamRate, &rate))
@@ -273,9 +281,10 @@ SimControlReply runControlLine(ModuleSimulator &sim, const QString &line)
     } else if (cmd == QLatin1String("truth") && args == 0) {
         const SimTruth t = sim.truth();
         return {true, false,
-                QStringLiteral("euler %1 | acc %2 | gyro %3 | mag %4 | out acc %5 | out gyro %6 | out mag %7")
-                    .arg(triple(t.eulerDeg), triple(t.acc), triple(t.gyro), triple(t.mag), triple(t.accOutput),
-                         triple(t.gyroOutput), triple(t.magOutput))};
+            QStringLiteral(
+                "euler %1 | acc %2 | gyro %3 | mag %4 | out acc %5 | out gyro %6 | out mag %7")
+                .arg(triple(t.eulerDeg), triple(t.acc), triple(t.gyro), triple(t.mag),
+                    triple(t.accOutput), triple(t.gyroOutput), triple(t.magOutput))};
     } else if (cmd == QLatin1String("help")) {
         return {true, false, simControlHelp()};
     } else if (cmd == QLatin1String("quit") || cmd == QLatin1String("exit")) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <array>
@@ -18,7 +19,7 @@ struct Vec3
     Vec3 normalized() const
     {
         const double n = norm();
-        return n > 0 ? *this * (1.0 / n) : Vec3{};
+        return n > 0 ? *this * (1.0 / n) : Vec3 {};
     }
     double operator[](int i) const { return i == 0 ? x : (i == 1 ? y : z); }
 };
@@ -26,7 +27,7 @@ struct Vec3
 // Row-major 3x3 matrix.
 struct Mat3
 {
-    std::array<double, 9> m{1, 0, 0, 0, 1, 0, 0, 0, 1};
+    std::array<double, 9> m {1, 0, 0, 0, 1, 0, 0, 0, 1};
 
     static Mat3 identity() { return {}; }
     static Mat3 diagonal(double a, double b, double c) { return {{a, 0, 0, 0, b, 0, 0, 0, c}}; }
@@ -34,7 +35,7 @@ struct Mat3
     Vec3 operator*(const Vec3 &v) const
     {
         return {m[0] * v.x + m[1] * v.y + m[2] * v.z, m[3] * v.x + m[4] * v.y + m[5] * v.z,
-                m[6] * v.x + m[7] * v.y + m[8] * v.z};
+            m[6] * v.x + m[7] * v.y + m[8] * v.z};
     }
     Mat3 operator*(const Mat3 &o) const
     {
@@ -65,7 +66,7 @@ struct Quat
     Quat operator*(const Quat &o) const
     {
         return {w * o.w - x * o.x - y * o.y - z * o.z, w * o.x + x * o.w + y * o.z - z * o.y,
-                w * o.y - x * o.z + y * o.w + z * o.x, w * o.z + x * o.y - y * o.x + z * o.w};
+            w * o.y - x * o.z + y * o.w + z * o.x, w * o.z + x * o.y - y * o.x + z * o.w};
     }
     Quat conjugate() const { return {w, -x, -y, -z}; }
     Quat normalized() const
@@ -76,8 +77,8 @@ struct Quat
     Mat3 toMatrix() const
     {
         return {{1 - 2 * (y * y + z * z), 2 * (x * y - w * z), 2 * (x * z + w * y),
-                 2 * (x * y + w * z), 1 - 2 * (x * x + z * z), 2 * (y * z - w * x),
-                 2 * (x * z - w * y), 2 * (y * z + w * x), 1 - 2 * (x * x + y * y)}};
+            2 * (x * y + w * z), 1 - 2 * (x * x + z * z), 2 * (y * z - w * x), 2 * (x * z - w * y),
+            2 * (y * z + w * x), 1 - 2 * (x * x + y * y)}};
     }
     Vec3 rotate(const Vec3 &v) const { return toMatrix() * v; }
     Vec3 rotateInverse(const Vec3 &v) const { return toMatrix().transposed() * v; }

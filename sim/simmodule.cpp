@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "simmodule.h"
 
 #include <registercatalogue.h>
@@ -23,7 +24,7 @@ SimModule::SimModule(const SimIdentity &identity)
     const auto defaults = defaultBlock();
     std::copy(defaults.begin(), defaults.end(), m_image.begin() + firstWritable);
     m_image[rangeAddress] = identity.sensorsRange;
-    m_scales = decodeRange(identity.hardwareVersion, identity.sensorsRange, SimFullScales{});
+    m_scales = decodeRange(identity.hardwareVersion, identity.sensorsRange, SimFullScales {});
     refreshLive(0);
 }
 
@@ -116,7 +117,8 @@ QByteArray SimModule::streamFrame(double now, int stamp)
     if (mode == StreamMode::Off)
         return {};
     refreshLive(now);
-    QByteArray f = frame(streamStart, mode == StreamMode::All ? streamAllLength : streamAccGyroLength);
+    QByteArray f
+        = frame(streamStart, mode == StreamMode::All ? streamAllLength : streamAccGyroLength);
     if (stamp >= 0) {
         const int at = 3 + gyroXAddress - streamStart;
         f[at] = char(stamp & 0xFF);
@@ -132,6 +134,7 @@ SimTruth SimModule::truth(double now) const
 
 void SimModule::refreshLive(double now)
 {
-    const auto live = m_sensors.liveBytes(now, SensorModel::Correction::fromImage(m_image.data()), m_scales);
+    const auto live
+        = m_sensors.liveBytes(now, SensorModel::Correction::fromImage(m_image.data()), m_scales);
     std::copy(live.begin(), live.end(), m_image.begin() + SensorModel::liveStart);
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include "sensormodel.h"
@@ -22,7 +23,9 @@ public:
     // 12 the 12 bytes of accelerometer and gyroscope; any other value is quiet.
     enum class StreamMode { Off, All, AccGyro };
 
-    SimModule() : SimModule(SimIdentity()) {}
+    SimModule()
+        : SimModule(SimIdentity())
+    { }
     explicit SimModule(const SimIdentity &identity);
 
     // A data frame BB a n' data with the bytes from `address`; n' counts only
@@ -53,7 +56,7 @@ private:
     void refreshLive(double now);
     QByteArray frame(int address, int count) const;
 
-    std::array<quint8, imageSize> m_image{};
+    std::array<quint8, imageSize> m_image {};
     SimFullScales m_scales;
     SensorModel m_sensors;
 };

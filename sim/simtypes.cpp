@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "simtypes.h"
 
 #include "simmath.h"
@@ -33,7 +34,9 @@ SimMotion SimMotion::tumbling()
 SimSensorErrors SimSensorErrors::generate(quint64 seed, bool rotatedSoftIron)
 {
     std::mt19937_64 rng(seed);
-    auto within = [&rng](double limit) { return std::uniform_real_distribution<double>(-limit, limit)(rng); };
+    auto within = [&rng](double limit) {
+        return std::uniform_real_distribution<double>(-limit, limit)(rng);
+    };
 
     SimSensorErrors e;
     for (int i = 0; i < 3; ++i)
@@ -49,7 +52,7 @@ SimSensorErrors SimSensorErrors::generate(quint64 seed, bool rotatedSoftIron)
     const Mat3 stretch = Mat3::diagonal(1.0 + within(0.15), 1.0 + within(0.15), 1.0 + within(0.15));
     Mat3 soft = stretch;
     if (rotatedSoftIron) {
-        const Vec3 axis{within(1.0), within(1.0), within(1.0) + 1e-3};
+        const Vec3 axis {within(1.0), within(1.0), within(1.0) + 1e-3};
         const Mat3 turn = Quat::fromAxisAngle(axis, within(simPi)).toMatrix();
         soft = turn * stretch * turn.transposed();
     }

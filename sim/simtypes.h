@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <QByteArray>
@@ -26,10 +27,10 @@ struct SimMotion
 {
     enum Kind { Still, Rotate, Tumble };
     Kind kind = Still;
-    SimPose pose = SimPose::ZUp;        // held (Still) or started from (Rotate)
-    double headingDeg = 0;              // turn of the start pose about the vertical
-    std::array<double, 3> axis{0, 0, 1}; // body axis of a Rotate
-    double rateDegPerSec = 30;          // speed of a Rotate
+    SimPose pose = SimPose::ZUp; // held (Still) or started from (Rotate)
+    double headingDeg = 0; // turn of the start pose about the vertical
+    std::array<double, 3> axis {0, 0, 1}; // body axis of a Rotate
+    double rateDegPerSec = 30; // speed of a Rotate
 
     static SimMotion still(SimPose pose, double headingDeg = 0);
     static SimMotion rotating(SimPose start, std::array<double, 3> bodyAxis, double degPerSec);
@@ -42,15 +43,15 @@ struct SimMotion
 // The calibration registers of the module act on the measured values.
 struct SimSensorErrors
 {
-    std::array<double, 3> accBias{};                        // m/s^2
-    std::array<double, 9> accMatrix{1, 0, 0, 0, 1, 0, 0, 0, 1}; // scale and cross-axis, row by row
-    std::array<double, 3> gyroBias{};                       // deg/s
-    std::array<double, 3> gyroScale{1, 1, 1};
-    std::array<double, 3> magHardIron{};                    // field units
-    std::array<double, 9> magSoftIron{1, 0, 0, 0, 1, 0, 0, 0, 1};
-    double accNoise = 0;  // standard deviation per sample, m/s^2
+    std::array<double, 3> accBias {}; // m/s^2
+    std::array<double, 9> accMatrix {1, 0, 0, 0, 1, 0, 0, 0, 1}; // scale and cross-axis, row by row
+    std::array<double, 3> gyroBias {}; // deg/s
+    std::array<double, 3> gyroScale {1, 1, 1};
+    std::array<double, 3> magHardIron {}; // field units
+    std::array<double, 9> magSoftIron {1, 0, 0, 0, 1, 0, 0, 0, 1};
+    double accNoise = 0; // standard deviation per sample, m/s^2
     double gyroNoise = 0; // deg/s
-    double magNoise = 0;  // field units
+    double magNoise = 0; // field units
 
     // Errors of the size real MEMS parts show, drawn from `seed`: accelerometer
     // bias up to ~50 mg per axis, scale errors up to 3 %, cross-axis up to 1 %;
@@ -64,27 +65,27 @@ struct SimSensorErrors
 // value = raw / 32768 * fullScale.
 struct SimFullScales
 {
-    double acc = 20;   // m/s^2
+    double acc = 20; // m/s^2
     double gyro = 250; // deg/s
-    double mag = 2;    // the magnetometer's own unit
+    double mag = 2; // the magnetometer's own unit
 };
 
 // The truth behind a sample, without noise.
 struct SimTruth
 {
-    double seconds = 0;                    // since the motion was set
-    std::array<double, 4> quaternion{1, 0, 0, 0}; // w, x, y, z; body to world (x north, z up)
-    std::array<double, 3> eulerDeg{};      // roll, pitch, yaw (z-y-x order)
-    std::array<double, 3> acc{};           // what an ideal accelerometer reads: gravity's reaction, m/s^2
-    std::array<double, 3> gyro{};          // true body rate, deg/s
-    std::array<double, 3> mag{};           // true earth field in the body frame
-    std::array<double, 3> accSensed{};     // after the sensor errors
-    std::array<double, 3> gyroSensed{};
-    std::array<double, 3> magSensed{};
-    std::array<double, 3> accOutput{};     // after the module's calibration registers
-    std::array<double, 3> gyroOutput{};
-    std::array<double, 3> magOutput{};
-    double temperature = 0;                // degrees Celsius
+    double seconds = 0; // since the motion was set
+    std::array<double, 4> quaternion {1, 0, 0, 0}; // w, x, y, z; body to world (x north, z up)
+    std::array<double, 3> eulerDeg {}; // roll, pitch, yaw (z-y-x order)
+    std::array<double, 3> acc {}; // what an ideal accelerometer reads: gravity's reaction, m/s^2
+    std::array<double, 3> gyro {}; // true body rate, deg/s
+    std::array<double, 3> mag {}; // true earth field in the body frame
+    std::array<double, 3> accSensed {}; // after the sensor errors
+    std::array<double, 3> gyroSensed {};
+    std::array<double, 3> magSensed {};
+    std::array<double, 3> accOutput {}; // after the module's calibration registers
+    std::array<double, 3> gyroOutput {};
+    std::array<double, 3> magOutput {};
+    double temperature = 0; // degrees Celsius
     SimFullScales fullScales;
 };
 
@@ -95,11 +96,11 @@ struct SimTruth
 // receiver that uses what it knows (which blocks it streams and asked for).
 struct SimFaults
 {
-    double noiseChance = 0;     // a burst of 1..noiseMaxBytes noise bytes before a message
+    double noiseChance = 0; // a burst of 1..noiseMaxBytes noise bytes before a message
     int noiseMaxBytes = 8;
-    double splitChance = 0;     // the message goes out in 2..4 chunks a few ms apart
-    double truncateChance = 0;  // a data frame is cut short (then line noise fills its gap)
-    double statusChance = 0;    // a status message EE v before a message
+    double splitChance = 0; // the message goes out in 2..4 chunks a few ms apart
+    double truncateChance = 0; // a data frame is cut short (then line noise fills its gap)
+    double statusChance = 0; // a status message EE v before a message
     // Noise bursts draw from every byte value, 0xBB and 0xEE included. They
     // still never hold the header of a streamed block (BB 06 22, BB 06 0C) nor
     // end in 0xEE: either would take a frame from any receiver.
@@ -110,7 +111,7 @@ struct SimFaults
     // A data frame is cut short anywhere after its first byte and the next
     // message follows at once, with no filler.
     double cutChance = 0;
-    quint64 seed = 7;           // the faults are drawn from this seed
+    quint64 seed = 7; // the faults are drawn from this seed
 
     bool any() const
     {
@@ -125,25 +126,25 @@ struct SimRequest
     double seconds = 0; // on the simulator's clock, when its last byte was read
     bool write = false;
     quint8 address = 0;
-    quint8 count = 0;   // bytes asked for, or bytes of data written
-    QByteArray data;    // write data
+    quint8 count = 0; // bytes asked for, or bytes of data written
+    QByteArray data; // write data
 };
 
 // What the module has done since start.
 struct SimCounters
 {
-    quint64 dataFrames = 0;         // data frames begun (intact and truncated)
-    quint64 intactDataFrames = 0;   // data frames sent whole
-    quint64 streamFrames = 0;       // of those, streamed ones (Control1 11 or 12)
+    quint64 dataFrames = 0; // data frames begun (intact and truncated)
+    quint64 intactDataFrames = 0; // data frames sent whole
+    quint64 streamFrames = 0; // of those, streamed ones (Control1 11 or 12)
     quint64 intactStreamFrames = 0;
     quint64 statusMessages = 0;
     quint64 noiseBytes = 0; // noise bursts, header-shaped noise and the filler after truncations
     quint64 noiseOpenerBytes = 0; // of those, 0xBB and 0xEE bytes (raw and header-shaped noise)
     quint64 headerNoise = 0; // header-shaped noise BB a n sent whole
     quint64 cutFrames = 0; // data frames cut short with the next message right after
-    quint64 bytesSent = 0;          // everything written to the line
+    quint64 bytesSent = 0; // everything written to the line
     quint64 bytesReceived = 0;
-    quint64 requestsHandled = 0;    // read and write requests
+    quint64 requestsHandled = 0; // read and write requests
     quint64 readRequests = 0;
     quint64 writeRequests = 0;
 };

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Draws the application's pictures: the window icon, the two splash pictures
 // and the particle sprite. Run by scripts/make-artwork.sh; the PNGs it writes
 // are committed, so a normal build does not need this program.
@@ -21,7 +22,8 @@ const QColor axisZ(57, 106, 177);
 const QColor accent(156, 39, 176); // Material purple, the window's accent
 
 // An arrow from the origin along angle (degrees, screen coordinates).
-void drawAxis(QPainter &p, QPointF origin, qreal angleDeg, qreal length, qreal width, const QColor &color)
+void drawAxis(
+    QPainter &p, QPointF origin, qreal angleDeg, qreal length, qreal width, const QColor &color)
 {
     const qreal a = qDegreesToRadians(angleDeg);
     const QPointF dir(qCos(a), -qSin(a));
@@ -132,13 +134,14 @@ void paintSplash(QPainter &p, int w, int h, bool withTransparentCorners)
     p.setFont(title);
     p.setPen(QColor(236, 236, 240));
     p.drawText(QRectF(w * 0.07, h * 0.22, w * 0.55, h * 0.2), Qt::AlignLeft | Qt::AlignVCenter,
-               QStringLiteral("Velmar IMU"));
+        QStringLiteral("Velmar IMU"));
     QFont sub(QStringLiteral("DejaVu Sans"));
     sub.setPixelSize(h / 24);
     p.setFont(sub);
     p.setPen(QColor(200, 170, 214));
-    p.drawText(QRectF(w * 0.07, h * 0.42, w * 0.5, h * 0.14), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
-               QStringLiteral("Live data, registers and calibration\nfor the nine-axis module"));
+    p.drawText(QRectF(w * 0.07, h * 0.42, w * 0.5, h * 0.14),
+        Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
+        QStringLiteral("Live data, registers and calibration\nfor the nine-axis module"));
 }
 
 QImage makeSplash(bool rgba)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The application under load, measured from inside one process built like
 // velmar-imu (same start-up steps, the real QML documents and backend), with
 // the chart item replaced by a counting subclass. The simulated module runs as

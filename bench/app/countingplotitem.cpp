@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "countingplotitem.h"
 
 #include <qcustomplot.h>
@@ -37,7 +38,7 @@ void CountingPlotItem::setStrokedPolylines(bool on)
 
 qint64 CountingPlotItem::threadCpuNs()
 {
-    timespec now{};
+    timespec now {};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
     return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
@@ -49,7 +50,8 @@ void CountingPlotItem::componentComplete()
     if (QCustomPlot *plot = customPlot()) {
         if (strokedPolylines)
             plot->setPlottingHint(QCP::phFastPolylines, false);
-        connect(plot, &QCustomPlot::beforeReplot, this, [this] { m_replotStartNs = threadCpuNs(); });
+        connect(
+            plot, &QCustomPlot::beforeReplot, this, [this] { m_replotStartNs = threadCpuNs(); });
         connect(plot, &QCustomPlot::afterReplot, this, [this] {
             ++m_replots;
             if (m_replotStartNs >= 0)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include "customPlotItem.h"
@@ -42,9 +43,9 @@ protected:
     void componentComplete() override;
 
 private:
-    std::atomic<qint64> m_paints{0};
-    std::atomic<qint64> m_paintNs{0};
-    std::atomic<qint64> m_replots{0};
-    std::atomic<qint64> m_replotNs{0};
+    std::atomic<qint64> m_paints {0};
+    std::atomic<qint64> m_paintNs {0};
+    std::atomic<qint64> m_replots {0};
+    std::atomic<qint64> m_replotNs {0};
     qint64 m_replotStartNs = -1;
 };

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "processprobe.h"
 
 #include <QQuickWindow>
@@ -12,7 +13,7 @@ namespace processprobe {
 
 double cpuSeconds()
 {
-    rusage usage{};
+    rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
         + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
@@ -22,7 +23,8 @@ QMap<QString, double> cpuSecondsByThread()
 {
     QMap<QString, double> byName;
     const double tick = double(sysconf(_SC_CLK_TCK));
-    const QStringList tasks = QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    const QStringList tasks
+        = QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString &tid : tasks) {
         QFile statFile(QStringLiteral("/proc/self/task/%1/stat").arg(tid));
         if (!statFile.open(QIODevice::ReadOnly))
@@ -78,18 +80,23 @@ void StallProbe::start()
 
 void StallProbe::watchSync(QQuickWindow *window)
 {
-    connect(window, &QQuickWindow::afterAnimating, this, [this] { m_syncAsked = now(); }, Qt::DirectConnection);
-    connect(window, &QQuickWindow::afterSynchronizing, this, [this] {
-        const qint64 asked = m_syncAsked.exchange(-1);
-        const qint64 start = m_windowStart.load();
-        if (asked < 0 || start < 0 || m_windowEnd.load() >= 0 || asked < start)
-            return;
-        const qint64 wait = now() - asked;
-        if (wait > m_longestSync)
-            m_longestSync = wait;
-        if (wait > 30000000)
-            ++m_syncsOver30;
-    }, Qt::DirectConnection);
+    connect(
+        window, &QQuickWindow::afterAnimating, this, [this] { m_syncAsked = now(); },
+        Qt::DirectConnection);
+    connect(
+        window, &QQuickWindow::afterSynchronizing, this,
+        [this] {
+            const qint64 asked = m_syncAsked.exchange(-1);
+            const qint64 start = m_windowStart.load();
+            if (asked < 0 || start < 0 || m_windowEnd.load() >= 0 || asked < start)
+                return;
+            const qint64 wait = now() - asked;
+            if (wait > m_longestSync)
+                m_longestSync = wait;
+            if (wait > 30000000)
+                ++m_syncsOver30;
+        },
+        Qt::DirectConnection);
 }
 
 void StallProbe::openWindow()

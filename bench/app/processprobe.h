@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <QElapsedTimer>
@@ -57,12 +58,12 @@ private:
     const int m_intervalMs;
     QTimer m_timer;
     QElapsedTimer m_clock;
-    std::atomic<qint64> m_lastTick{0};
-    std::atomic<qint64> m_windowStart{-1};
-    std::atomic<qint64> m_windowEnd{-1};
-    std::atomic<qint64> m_longestGap{0};
-    std::atomic<int> m_stallsOver50{0};
-    std::atomic<qint64> m_syncAsked{-1};
-    std::atomic<qint64> m_longestSync{0};
-    std::atomic<int> m_syncsOver30{0};
+    std::atomic<qint64> m_lastTick {0};
+    std::atomic<qint64> m_windowStart {-1};
+    std::atomic<qint64> m_windowEnd {-1};
+    std::atomic<qint64> m_longestGap {0};
+    std::atomic<int> m_stallsOver50 {0};
+    std::atomic<qint64> m_syncAsked {-1};
+    std::atomic<qint64> m_longestSync {0};
+    std::atomic<int> m_syncsOver30 {0};
 };

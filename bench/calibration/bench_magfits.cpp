@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Magnetometer fits on growing clouds: both form the design matrix explicitly,
 // so time (and working memory) must grow linearly with the number of points.
 

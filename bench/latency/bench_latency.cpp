@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Latency from the simulated module writing a measurement frame to the
 // pseudo-terminal to the backend emitting gyroDataListChanged on the GUI
 // thread, through the real link (serial worker, processing thread, dispatch).

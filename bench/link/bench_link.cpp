@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Frame cutter plus dispatch pass throughput, and the latency of the real link
 // over a pseudo-terminal.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How many data frames the cutter takes from line noise while the module
 // streams: seeded random noise (with 0xBB and 0xEE among it) between valid
 // streamed frames, handed over in chunks of random size, one cutter pass each.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What one chart tick costs and where: the plot's own replot into its layer
 // buffers, the copy of those buffers into the image the item paints, and the
 // whole tick of the item as the live page drives it. One chart of the live
@@ -102,7 +103,8 @@ void BM_ItemTick(benchmark::State &state)
     double t = 0;
     auto sample = [&t] {
         t += 1.0 / samplesPerSecond;
-        return QVariantList{9.81 * std::sin(t * 1.3), 9.81 * std::sin(t * 2.3), 9.81 * std::sin(t * 3.3)};
+        return QVariantList {
+            9.81 * std::sin(t * 1.3), 9.81 * std::sin(t * 2.3), 9.81 * std::sin(t * 3.3)};
     };
     for (int i = 0; i < 100; ++i) {
         item.setData(sample());

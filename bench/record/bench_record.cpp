@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What recording costs: chunks and frames appended at ten times the line
 // rate, paced like the link delivers them, with the Recorder writing to a
 // real folder. Prints the CPU time of the calling thread and of the whole

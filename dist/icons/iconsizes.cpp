@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes the application icon at the hicolor sizes:
 //   velmar_icon_sizes <source.png> <hicolor folder> <icon name> <size>...
 // gives <hicolor folder>/<size>x<size>/apps/<icon name>.png for each size.

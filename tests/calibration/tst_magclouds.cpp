@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The magnetometer fits against seeded clouds with a known centre and shape
 // and added noise. Each check states the error it allows and why.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The whole application in one process: the real QML documents from the
 // resources, the real backend and link, and the simulated module on a
 // pseudo-terminal.
@@ -37,21 +38,22 @@ private:
         if (engine->rootObjects().isEmpty())
             return nullptr;
         auto *loader = engine->rootObjects().first()->property("appWindow").value<QObject *>();
-        return loader ? qobject_cast<QQuickWindow *>(loader->property("item").value<QObject *>()) : nullptr;
+        return loader ? qobject_cast<QQuickWindow *>(loader->property("item").value<QObject *>())
+                      : nullptr;
     }
 
-
-    template <typename T = QQuickItem>
-    T *item(const QString &name, QObject *under = nullptr) const
+    template <typename T = QQuickItem> T *item(const QString &name, QObject *under = nullptr) const
     {
-        const QList<QObject *> found = quicktree::findAllNamed(under ? under : window->contentItem(), name);
+        const QList<QObject *> found
+            = quicktree::findAllNamed(under ? under : window->contentItem(), name);
         return found.isEmpty() ? nullptr : qobject_cast<T *>(found.first());
     }
 
     void click(QQuickItem *target)
     {
         QVERIFY(target);
-        const QPointF centre = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
+        const QPointF centre
+            = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
         QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
     }
 
@@ -89,10 +91,12 @@ private:
     // The value field of the register cell named `name` on the register page.
     QQuickItem *registerValueField(const QString &name) const
     {
-        const auto names = quicktree::findAllNamed(item(QStringLiteral("registerGrid")), QStringLiteral("textName"));
+        const auto names = quicktree::findAllNamed(
+            item(QStringLiteral("registerGrid")), QStringLiteral("textName"));
         for (QObject *label : names) {
             if (label->property("text").toString() == name)
-                return item(QStringLiteral("valueText"), qobject_cast<QQuickItem *>(label)->parentItem());
+                return item(
+                    QStringLiteral("valueText"), qobject_cast<QQuickItem *>(label)->parentItem());
         }
         return nullptr;
     }
@@ -115,7 +119,8 @@ private:
 
     void showLivePage() { showPage(0); }
 
-    void openAndLeaveCalibrationPage(const QString &mouseArea, const QString &loaderName, const QString &shot)
+    void openAndLeaveCalibrationPage(
+        const QString &mouseArea, const QString &loaderName, const QString &shot)
     {
         showLivePage();
         auto *stack = item(QStringLiteral("mainStackView"));
@@ -189,8 +194,8 @@ private slots:
         click(connectButton);
         QCOMPARE(connectButton->property("text").toString(), QStringLiteral("Disconnect"));
 
-        const QStringList charts = {"eulerCustomPlot", "quatCustomPlot", "accCustomPlot", "gyroCustomPlot",
-                                    "magCustomPlot"};
+        const QStringList charts = {"eulerCustomPlot", "quatCustomPlot", "accCustomPlot",
+            "gyroCustomPlot", "magCustomPlot"};
         for (const QString &name : charts) {
             auto *chart = item<CustomPlotItem>(name);
             QVERIFY(chart);
@@ -222,7 +227,8 @@ private slots:
     void editedRegisterIsWrittenAndReadBack()
     {
         // The last register sits in the last column, off screen at first.
-        QVERIFY(QMetaObject::invokeMethod(item(QStringLiteral("registerGrid")), "positionViewAtEnd"));
+        QVERIFY(
+            QMetaObject::invokeMethod(item(QStringLiteral("registerGrid")), "positionViewAtEnd"));
         QTRY_VERIFY(registerValueField(QStringLiteral("ACC_MAG_EFF")));
         QQuickItem *field = registerValueField(QStringLiteral("ACC_MAG_EFF"));
         const quint8 before = module->registerImage()[0xAF];
@@ -241,7 +247,9 @@ private slots:
         QMetaObject::invokeMethod(field, "selectAll");
         typeText(QStringLiteral("abc"));
         QTest::keyClick(window, Qt::Key_Return);
-        QCOMPARE(field->parentItem()->property("border").value<QObject *>()->property("width").toInt(), 2);
+        QCOMPARE(
+            field->parentItem()->property("border").value<QObject *>()->property("width").toInt(),
+            2);
         QCOMPARE(module->registerImage()[0xAF], quint8(12));
         QTest::keyClick(window, Qt::Key_Escape);
         QCOMPARE(field->property("text").toString(), QStringLiteral("0x0C"));
@@ -250,11 +258,11 @@ private slots:
     void calibrationPagesOpenAndCloseAgain()
     {
         openAndLeaveCalibrationPage(QStringLiteral("accMouseArea"), QStringLiteral("accLoader"),
-                                    QStringLiteral("acc-calibration"));
+            QStringLiteral("acc-calibration"));
         openAndLeaveCalibrationPage(QStringLiteral("gyroMouseArea"), QStringLiteral("gyroLoader"),
-                                    QStringLiteral("gyro-calibration"));
+            QStringLiteral("gyro-calibration"));
         openAndLeaveCalibrationPage(QStringLiteral("magMouseArea"), QStringLiteral("magLoader"),
-                                    QStringLiteral("mag-calibration"));
+            QStringLiteral("mag-calibration"));
         // Back asked for the live data again: the charts keep filling.
         auto *chart = item<CustomPlotItem>(QStringLiteral("accCustomPlot"));
         const quint64 before = module->counters().streamFrames;
@@ -270,7 +278,9 @@ private slots:
         module->unplug();
         QTRY_VERIFY_WITH_TIMEOUT(item(QStringLiteral("statusBanner"))->isVisible(), 10000);
         const QString text = item(QStringLiteral("statusLabel"))->property("text").toString();
-        QVERIFY2(text.contains(module->linkPath()) || text.contains(QStringLiteral("velmar-module")), qPrintable(text));
+        QVERIFY2(
+            text.contains(module->linkPath()) || text.contains(QStringLiteral("velmar-module")),
+            qPrintable(text));
         QCOMPARE(connectButton->property("text").toString(), QStringLiteral("Connect"));
         QVERIFY(item(QStringLiteral("serialComboBox"))->isEnabled());
         QVERIFY(item(QStringLiteral("refreshButton"))->isVisible());
@@ -290,8 +300,9 @@ private slots:
         QVERIFY(!item(QStringLiteral("statusBanner"))->isVisible());
         auto *chart = item<CustomPlotItem>(QStringLiteral("gyroCustomPlot"));
         const double newest = chart->customPlot()->graph(0)->data()->at(pointCount(chart) - 1)->key;
-        QTRY_VERIFY_WITH_TIMEOUT(chart->customPlot()->graph(0)->data()->at(pointCount(chart) - 1)->key > newest + 0.5,
-                                 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            chart->customPlot()->graph(0)->data()->at(pointCount(chart) - 1)->key > newest + 0.5,
+            10000);
     }
 
     void disconnectReturnsControls()

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Starts the real executable, as a user would, and reads what it reports on
 // its debug stream: the main document loads from the resources with every
 // type it needs registered, and the window comes up behind the splash.
@@ -14,7 +15,8 @@ private slots:
         QProcess app;
         app.setProcessChannelMode(QProcess::MergedChannels);
         // Extra arguments reach only the application object.
-        app.start(QStringLiteral(VELMAR_IMU_PATH), {QStringLiteral("--unused"), QStringLiteral("extra")});
+        app.start(
+            QStringLiteral(VELMAR_IMU_PATH), {QStringLiteral("--unused"), QStringLiteral("extra")});
         QVERIFY2(app.waitForStarted(10000), qPrintable(app.errorString()));
 
         QByteArray output;
@@ -22,7 +24,8 @@ private slots:
             output += app.readAll();
             return output;
         };
-        QTRY_VERIFY2_WITH_TIMEOUT(read().contains("Main Window Root Done!"), output.constData(), 20000);
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            read().contains("Main Window Root Done!"), output.constData(), 20000);
         QVERIFY(output.contains("Splash Done!"));
         QVERIFY(output.contains("ActiveChanged  true"));
         // Still running: a document that failed to load would have ended it with -1.

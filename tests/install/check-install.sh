@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # What an installation holds, checked in an installed tree: the programs
 # answering --version with the project's version, a manual page for each, the
 # desktop entry and metainfo passing Debian's validators and pointing at what

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # A program's manual page against the program itself: every option that --help
 # lists is described, every long option the page names still exists, and the
 # page's version is the one --version prints. --help and --version run without

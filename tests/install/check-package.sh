@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Debian package as a user gets it: its control data (version, library
 # dependencies found in the binaries, the listed QML module packages), whether
 # apt can satisfy its dependencies, and its contents unpacked into a clean

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The package's hand-written list of QML module packages against the documents:
 # every module a document imports (and every module it depends on) must come
 # from a listed package, and every listed package must provide one of them.

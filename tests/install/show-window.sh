@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Starts the application and waits until its main window is on the screen
 # (behind the splash it is created hidden), then saves a screenshot and ends it.
 # Needs an X display (run under xvfb-run).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The About box in the real interface: reached from the main window, it shows
 // the version the program reports on its command line and the licences.
 // Saves a picture of the open box as about.png next to this executable.

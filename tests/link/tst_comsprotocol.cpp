@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Frame cutter, register image and request building of the wire protocol.
 #include "link/comsprotocol.h"
 #include "link/registerblocks.h"

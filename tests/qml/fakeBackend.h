@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <QObject>
@@ -29,7 +30,7 @@ class FakeBackend : public QObject
     Q_PROPERTY(QString registerWriteError READ registerWriteError NOTIFY registerWriteErrorChanged)
     Q_PROPERTY(QString dataProblem READ dataProblem NOTIFY dataProblemChanged)
     Q_PROPERTY(QVariantList calibrationRestoreOffers READ calibrationRestoreOffers NOTIFY
-                   calibrationRestoreOffersChanged)
+            calibrationRestoreOffersChanged)
 
 public:
     explicit FakeBackend(QObject *parent = nullptr);

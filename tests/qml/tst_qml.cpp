@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs the Qt Quick tests in this folder against the real QML documents
 // (compiled into the resources) with a recording stand-in for the backend.
 #include "customPlotItem.h"

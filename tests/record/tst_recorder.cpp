@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Recorder on its writing thread: order, flushing, and the fault cases.
 #include "record/record.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The raw recording format and the CSV rows, without the writing thread.
 #include "record/record.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Soak of the receive path: the simulated module streams at the line limit
 // (115200 baud) with line noise, split messages and cut frames into the real
 // link and backend, for a given time (default 600 s). Checks, and prints:
@@ -46,8 +47,8 @@ namespace {
 constexpr long rssGrowthLimitKb = 2048;
 
 StampTracker tracker;
-std::atomic<const quint8 *> watchedImage{nullptr};
-std::atomic<int> warnings{0};
+std::atomic<const quint8 *> watchedImage {nullptr};
+std::atomic<int> warnings {0};
 
 // Everything the link and backend log goes through here. The cutter writes
 // "Module Status:" on the processing thread while it holds the processing lock,
@@ -128,17 +129,19 @@ int main(int argc, char **argv)
 
     DurUzaBackend backend;
     int linkErrors = 0;
-    QObject::connect(&backend, &DurUzaBackend::connectionError, [&](const QString &port, const QString &reason) {
-        ++linkErrors;
-        std::fprintf(stderr, "soak: link error on %s: %s\n", qPrintable(port), qPrintable(reason));
-    });
+    QObject::connect(
+        &backend, &DurUzaBackend::connectionError, [&](const QString &port, const QString &reason) {
+            ++linkErrors;
+            std::fprintf(
+                stderr, "soak: link error on %s: %s\n", qPrintable(port), qPrintable(reason));
+        });
     watchedImage = backend.comsHandler()->protocol()->registerImage();
 
     // What the handlers see: the stamp in "Gyroscope X" and, to tell a cut frame
     // from an intact one, the magnetometer, decoded back to raw counts.
     quint64 samples = 0, samplesFresh = 0, samplesBackwards = 0, samplesCorrupt = 0;
     int lastSampleStamp = 0;
-    std::array<int, 3> magReference{};
+    std::array<int, 3> magReference {};
     bool magReferenceSet = false;
     QObject::connect(&backend, &DurUzaBackend::magDataListChanged, [&] {
         ++samples;
@@ -157,8 +160,9 @@ int main(int argc, char **argv)
         const int stamp = rawOf(g[0], backend.gyroFullScale());
         if (stamp <= 0 || stamp == lastSampleStamp)
             return;
-        const int step = ((stamp - lastSampleStamp) % StampTracker::stampCycle + StampTracker::stampCycle)
-                         % StampTracker::stampCycle;
+        const int step
+            = ((stamp - lastSampleStamp) % StampTracker::stampCycle + StampTracker::stampCycle)
+            % StampTracker::stampCycle;
         if (lastSampleStamp != 0 && step > StampTracker::stampCycle / 2)
             ++samplesBackwards;
         else
@@ -168,15 +172,16 @@ int main(int argc, char **argv)
 
     const int index = backend.availablePortsList().indexOf(sim.slavePath());
     backend.connectClicked(index);
-    if (!runUntil([&] { return sim.counters().intactStreamFrames >= 100 && samples >= 50; }, 20000)) {
+    if (!runUntil(
+            [&] { return sim.counters().intactStreamFrames >= 100 && samples >= 50; }, 20000)) {
         std::fprintf(stderr, "soak: the module did not start streaming\n");
         return 1;
     }
     const auto moduleImage = sim.registerImage();
     tracker.setReference(moduleImage.data());
     for (int i = 0; i < 3; ++i)
-        magReference[std::size_t(i)] = qint16(moduleImage[std::size_t(0x12 + 2 * i)]
-                                              | (moduleImage[std::size_t(0x13 + 2 * i)] << 8));
+        magReference[std::size_t(i)] = qint16(
+            moduleImage[std::size_t(0x12 + 2 * i)] | (moduleImage[std::size_t(0x13 + 2 * i)] << 8));
     magReferenceSet = true;
     // What the link holds outside the streamed block now is what it must hold
     // at the end of the streaming.
@@ -209,10 +214,12 @@ int main(int argc, char **argv)
     QObject::connect(&report, &QTimer::timeout, [&] {
         const SimCounters c = sim.counters();
         const StampTracker::Totals t = tracker.totals();
-        std::printf("  %4lld s: %llu frames sent (%llu intact), %llu applied, %llu samples, rss %ld kB\n",
-                    clock.elapsed() / 1000, static_cast<unsigned long long>(c.streamFrames),
-                    static_cast<unsigned long long>(c.intactStreamFrames), static_cast<unsigned long long>(t.fresh),
-                    static_cast<unsigned long long>(samples), residentKilobytes());
+        std::printf(
+            "  %4lld s: %llu frames sent (%llu intact), %llu applied, %llu samples, rss %ld kB\n",
+            clock.elapsed() / 1000, static_cast<unsigned long long>(c.streamFrames),
+            static_cast<unsigned long long>(c.intactStreamFrames),
+            static_cast<unsigned long long>(t.fresh), static_cast<unsigned long long>(samples),
+            residentKilobytes());
         std::fflush(stdout);
     });
     report.start();
@@ -236,8 +243,8 @@ int main(int argc, char **argv)
     // Only a whole-map read carries "Device ID".
     auto *deviceId = qobject_cast<RegistryItemModel *>(backend.registers().at(0));
     int fullReads = 0;
-    const QMetaObject::Connection counted
-        = QObject::connect(deviceId, &RegistryItemModel::dataUpdatedFromModule, [&] { ++fullReads; });
+    const QMetaObject::Connection counted = QObject::connect(
+        deviceId, &RegistryItemModel::dataUpdatedFromModule, [&] { ++fullReads; });
     backend.requestAllData();
     const bool answered = runUntil([&] { return fullReads > 0; }, 10000);
     QObject::disconnect(counted);
@@ -260,23 +267,27 @@ int main(int argc, char **argv)
         static_cast<unsigned long long>(sent.headerNoise),
         static_cast<unsigned long long>(sent.statusMessages),
         static_cast<unsigned long long>(sent.bytesSent));
-    std::printf("register image: %llu looks, %llu frames applied, %llu cut frames filled with noise, "
-                "%llu stamps skipped, %llu backwards\n",
-                static_cast<unsigned long long>(seen.looks), static_cast<unsigned long long>(seen.fresh),
-                static_cast<unsigned long long>(seen.corrupt), static_cast<unsigned long long>(seen.skipped),
-                static_cast<unsigned long long>(seen.backwards));
-    std::printf("handlers: %llu samples, %llu with a new stamp (the rest coalesced in a dispatch pass), "
-                "%llu cut, %llu backwards\n",
-                static_cast<unsigned long long>(samples), static_cast<unsigned long long>(samplesFresh),
-                static_cast<unsigned long long>(samplesCorrupt), static_cast<unsigned long long>(samplesBackwards));
+    std::printf(
+        "register image: %llu looks, %llu frames applied, %llu cut frames filled with noise, "
+        "%llu stamps skipped, %llu backwards\n",
+        static_cast<unsigned long long>(seen.looks), static_cast<unsigned long long>(seen.fresh),
+        static_cast<unsigned long long>(seen.corrupt),
+        static_cast<unsigned long long>(seen.skipped),
+        static_cast<unsigned long long>(seen.backwards));
+    std::printf(
+        "handlers: %llu samples, %llu with a new stamp (the rest coalesced in a dispatch pass), "
+        "%llu cut, %llu backwards\n",
+        static_cast<unsigned long long>(samples), static_cast<unsigned long long>(samplesFresh),
+        static_cast<unsigned long long>(samplesCorrupt),
+        static_cast<unsigned long long>(samplesBackwards));
     QString changed;
     for (int a : tracker.changedAddresses())
         changed += QStringLiteral(" 0x%1").arg(a, 2, 16, QLatin1Char('0'));
     std::printf("outside the streamed block: %llu changes%s%s\n",
         static_cast<unsigned long long>(seen.outsideChanges), changed.isEmpty() ? "" : ", at",
         qPrintable(changed));
-    std::printf("resident memory: %ld kB at %d s, %ld kB at the end: growth %ld kB (limit %ld)\n", rssBaseline,
-                baselineAt, rssEnd, growth, rssGrowthLimitKb);
+    std::printf("resident memory: %ld kB at %d s, %ld kB at the end: growth %ld kB (limit %ld)\n",
+        rssBaseline, baselineAt, rssEnd, growth, rssGrowthLimitKb);
 
     int failures = 0;
     auto expect = [&](bool ok, const char *what) {
@@ -308,7 +319,8 @@ int main(int argc, char **argv)
     expect(
         seen.outsideChanges == 0, "no register outside the streamed block changed while streaming");
     expect(seen.backwards == 0 && samplesBackwards == 0, "no stamp older than one before it");
-    expect(samplesFresh <= seen.fresh && samplesCorrupt <= cut, "the handlers saw only what was applied");
+    expect(samplesFresh <= seen.fresh && samplesCorrupt <= cut,
+        "the handlers saw only what was applied");
     expect(cut > 0 && sent.noiseBytes > 0, "the line faults happened");
     expect(rssBaseline > 0 && growth < rssGrowthLimitKb, "resident memory grew by less than 2 MB");
     std::printf("soak: %s\n", failures == 0 ? "passed" : "FAILED");

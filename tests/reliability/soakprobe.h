@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <QtGlobal>
@@ -26,12 +27,12 @@ public:
     struct Totals
     {
         quint64 looks = 0;
-        quint64 fresh = 0;     // a stamp not seen before: one more frame applied
-        quint64 repeats = 0;   // nothing streamed was applied since the last look
-        quint64 corrupt = 0;   // content that no intact frame carries
-        quint64 answers = 0;   // stamp 0: a read answer, not a streamed frame
+        quint64 fresh = 0; // a stamp not seen before: one more frame applied
+        quint64 repeats = 0; // nothing streamed was applied since the last look
+        quint64 corrupt = 0; // content that no intact frame carries
+        quint64 answers = 0; // stamp 0: a read answer, not a streamed frame
         quint64 backwards = 0; // an older stamp after a newer one: must stay 0
-        quint64 skipped = 0;   // stamps jumped over between fresh ones
+        quint64 skipped = 0; // stamps jumped over between fresh ones
         quint64 lastStamp = 0; // counted from 1 without wrapping
         bool guarding = false; // the registers outside the block are watched
         quint64 outsideChanges = 0; // looks that found them changed: must stay 0
@@ -60,7 +61,7 @@ private:
     void watchOutside(const quint8 *image);
 
     mutable std::mutex m_lock; // looks come from the processing thread
-    std::array<quint8, frameLength> m_reference{};
+    std::array<quint8, frameLength> m_reference {};
     bool m_hasReference = false;
     int m_last = 0;
     Totals m_totals;

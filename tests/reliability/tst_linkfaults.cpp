@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Faults around the connection, with the real backend and link against the
 // simulated module on a pseudo-terminal: a module that vanishes mid-stream, a
 // port another process holds, fast connect/disconnect cycles with delayed

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The soak's bookkeeping of sequence stamps: what it counts as applied, cut,
 // repeated or out of order decides whether a soak passes.
 
@@ -13,8 +14,9 @@ using Image = std::array<quint8, 176>;
 
 Image frameImage(int stamp, quint8 content = 0x11)
 {
-    Image image{};
-    for (int a = StampTracker::frameStart; a < StampTracker::frameStart + StampTracker::frameLength; ++a)
+    Image image {};
+    for (int a = StampTracker::frameStart; a < StampTracker::frameStart + StampTracker::frameLength;
+         ++a)
         image[std::size_t(a)] = content;
     image[0x0C] = quint8(stamp & 0xFF);
     image[0x0D] = quint8((stamp >> 8) & 0xFF);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <QByteArray>
@@ -22,7 +23,7 @@ public:
         m_fd = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (m_fd < 0)
             return false;
-        termios tio{};
+        termios tio {};
         ::tcgetattr(m_fd, &tio);
         ::cfmakeraw(&tio);
         ::tcsetattr(m_fd, TCSANOW, &tio);
@@ -34,7 +35,10 @@ public:
             ::close(m_fd);
         m_fd = -1;
     }
-    bool send(const QByteArray &bytes) { return ::write(m_fd, bytes.constData(), size_t(bytes.size())) == bytes.size(); }
+    bool send(const QByteArray &bytes)
+    {
+        return ::write(m_fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    }
 
     // Reads until `done(received)` holds or `timeoutMs` pass; returns whether it held.
     bool readUntil(const std::function<bool(const QByteArray &)> &done, int timeoutMs)
@@ -45,7 +49,7 @@ public:
             const qint64 left = timeoutMs - timer.elapsed();
             if (left <= 0)
                 return false;
-            pollfd p{m_fd, POLLIN, 0};
+            pollfd p {m_fd, POLLIN, 0};
             if (::poll(&p, 1, int(left)) <= 0)
                 continue;
             if (p.revents & (POLLHUP | POLLERR)) {

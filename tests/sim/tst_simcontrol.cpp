@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The control language of velmar-sim, run against an idle simulator.
 
 #include "sim/sim.h"
@@ -21,7 +22,7 @@ private slots:
         QVERIFY(runControlLine(sim, QStringLiteral("rotate y 15")).ok);
         QCOMPARE(sim.motion().kind, SimMotion::Rotate);
         QCOMPARE(sim.motion().pose, SimPose::XDown);
-        QCOMPARE(sim.motion().axis, (std::array<double, 3>{0, 1, 0}));
+        QCOMPARE(sim.motion().axis, (std::array<double, 3> {0, 1, 0}));
         QCOMPARE(sim.motion().rateDegPerSec, 15.0);
         QVERIFY(runControlLine(sim, QStringLiteral("tumble")).ok);
         QCOMPARE(sim.motion().kind, SimMotion::Tumble);

@@ -1,10 +1,11 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real link and backend against the simulated module through a
 // pseudo-terminal, as the application runs them.
 
 #include "sim/sim.h"
 
-#include <durUzaBackend.h>
 #include "link/comsprotocol.h"
+#include <durUzaBackend.h>
 #include <registercatalogue.h>
 
 #include <QElapsedTimer>
@@ -52,7 +53,8 @@ private:
     ModuleSimulator &m_sim;
 };
 
-std::unique_ptr<ModuleSimulator> startSim(ModuleSimulator::Options options = ModuleSimulator::Options())
+std::unique_ptr<ModuleSimulator> startSim(
+    ModuleSimulator::Options options = ModuleSimulator::Options())
 {
     auto sim = std::make_unique<ModuleSimulator>(options);
     if (!sim->start())
@@ -88,8 +90,10 @@ private slots:
         // The delayed read is due 500 ms and the streaming write 600 ms after the
         // immediate pair, both timed from the connect: a late read narrows the gap
         // between the two, so only lower bounds from the pair hold on a busy machine.
-        QVERIFY2(r[2].seconds - r[1].seconds >= 0.45, qPrintable(QString::number(r[2].seconds - r[1].seconds)));
-        QVERIFY2(r[3].seconds - r[1].seconds >= 0.55, qPrintable(QString::number(r[3].seconds - r[1].seconds)));
+        QVERIFY2(r[2].seconds - r[1].seconds >= 0.45,
+            qPrintable(QString::number(r[2].seconds - r[1].seconds)));
+        QVERIFY2(r[3].seconds - r[1].seconds >= 0.55,
+            qPrintable(QString::number(r[3].seconds - r[1].seconds)));
     }
 
     void streamIsDecodedAtTheConfiguredRate()
@@ -110,7 +114,7 @@ private slots:
         // At 40 frames/s the GUI thread keeps up: nearly every frame is one
         // sample, and never more samples than frames.
         QVERIFY2(acc.count() >= int(streamed) / 2 && acc.count() <= int(streamed) + 2,
-                 qPrintable(QStringLiteral("%1 samples of %2 frames").arg(acc.count()).arg(streamed)));
+            qPrintable(QStringLiteral("%1 samples of %2 frames").arg(acc.count()).arg(streamed)));
         const QVariantList a = session.backend.accDataList();
         QCOMPARE(a.size(), 3);
         QVERIFY(std::abs(a[1].toFloat() + SensorModel::gravity) < 0.01); // Y-Down reads -g on y
@@ -129,7 +133,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(readF32(sim->registerImage().data() + 55), 1.5f, 10000);
         session.backend.resetDefaults();
         const auto defaults = defaultBlock();
-        QTRY_VERIFY_WITH_TIMEOUT(std::equal(defaults.begin(), defaults.end(), sim->registerImage().begin() + 52), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            std::equal(defaults.begin(), defaults.end(), sim->registerImage().begin() + 52), 10000);
     }
 
     void rangeAndHardwareVersionGiveTheFullScales_data()
@@ -162,10 +167,12 @@ private slots:
         QTEST(session.backend.magFullScale(), "mag");
         // Module and tool agree: gravity decodes to g at that full scale.
         QTRY_VERIFY_WITH_TIMEOUT(session.backend.accDataList().size() == 3, 10000);
-        QVERIFY(std::abs(session.backend.accDataList()[2].toFloat() - SensorModel::gravity) <= acc / 32768 + 1e-4);
+        QVERIFY(std::abs(session.backend.accDataList()[2].toFloat() - SensorModel::gravity)
+            <= acc / 32768 + 1e-4);
         const SimTruth truth = sim->truth();
         QTRY_VERIFY_WITH_TIMEOUT(session.backend.magDataList().size() == 3, 10000);
-        QVERIFY(std::abs(session.backend.magDataList()[0].toFloat() - truth.mag[0]) <= truth.fullScales.mag / 32768 + 1e-5);
+        QVERIFY(std::abs(session.backend.magDataList()[0].toFloat() - truth.mag[0])
+            <= truth.fullScales.mag / 32768 + 1e-5);
     }
 
     void faultyLineLosesNoIntactFrame()
@@ -203,7 +210,11 @@ private slots:
                     stamps.insert(stamp);
                 }
             });
-        struct Restore { QtMessageHandler handler; ~Restore() { qInstallMessageHandler(handler); } } restore{forward};
+        struct Restore
+        {
+            QtMessageHandler handler;
+            ~Restore() { qInstallMessageHandler(handler); }
+        } restore {forward};
 
         sim->setSequenceStamp(true);
         QVERIFY(session.connect());
@@ -235,11 +246,12 @@ private slots:
             seen += quint64(s) > atStart.streamFrames ? 1 : 0;
         }
         const quint64 intact = sent.intactStreamFrames - atStart.intactStreamFrames;
-        qInfo("with faults on: %llu frames sent, %llu intact, %d seen", sent.streamFrames - atStart.streamFrames,
-              intact, seen);
+        qInfo("with faults on: %llu frames sent, %llu intact, %d seen",
+            sent.streamFrames - atStart.streamFrames, intact, seen);
         QVERIFY2(quint64(seen) >= intact,
-                 qPrintable(QStringLiteral("%1 frames seen, %2 intact frames sent with faults on")
-                                .arg(seen).arg(intact)));
+            qPrintable(QStringLiteral("%1 frames seen, %2 intact frames sent with faults on")
+                           .arg(seen)
+                           .arg(intact)));
     }
 
     void pulledCableIsReportedAndReconnectWorks()

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // velmar-sim as a user runs it: device path, link, control lines, clean exit.
 
 #include "ptyclient.h"
@@ -115,8 +116,9 @@ private slots:
         const QString link = dir.filePath(QStringLiteral("imu"));
         const QString fifo = dir.filePath(QStringLiteral("control"));
         QProcess sim;
-        sim.start(QStringLiteral(VELMAR_SIM_EXE), {QStringLiteral("--link"), link, QStringLiteral("--control"), fifo,
-                                                   QStringLiteral("--ideal")});
+        sim.start(QStringLiteral(VELMAR_SIM_EXE),
+            {QStringLiteral("--link"), link, QStringLiteral("--control"), fifo,
+                QStringLiteral("--ideal")});
         QVERIFY(sim.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(sim.canReadLine(), 10000);
         const QString device = QString::fromUtf8(sim.readLine()).trimmed();
@@ -136,12 +138,16 @@ private slots:
         auto ask = [&client](const QByteArray &request) {
             client.received().clear();
             client.send(request);
-            client.readUntil([&request](const QByteArray &r) { return r.size() >= 3 && r.size() >= 3 + quint8(r[2]); }, 5000);
+            client.readUntil(
+                [&request](
+                    const QByteArray &r) { return r.size() >= 3 && r.size() >= 3 + quint8(r[2]); },
+                5000);
             return client.received();
         };
         // The control lines are read on the simulator's own schedule.
         QTRY_COMPARE_WITH_TIMEOUT(ask(readRequest(2, 2)), QByteArray::fromHex("BB0202EE09"), 10000);
-        QTRY_COMPARE_WITH_TIMEOUT(ask(readRequest(0x36, 1)), QByteArray::fromHex("BB360108"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            ask(readRequest(0x36, 1)), QByteArray::fromHex("BB360108"), 10000);
 
         sim.terminate(); // SIGTERM
         QVERIFY(sim.waitForFinished(10000));

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulator's receive and transmit sides without a terminal: request
 // cutting, and the line faults and pacing of what it sends.
 
@@ -63,8 +64,10 @@ private slots:
             RequestParser parser;
             QStringList got;
             for (int i = 0; i < bytes.size(); i += step) {
-                for (const auto &r : parser.feed(bytes.constData() + i, std::min(step, int(bytes.size()) - i), 0.0)) {
-                    got << (r.write ? QStringLiteral("w %1 %2").arg(r.address).arg(QString::fromLatin1(r.data.toHex()))
+                for (const auto &r : parser.feed(
+                         bytes.constData() + i, std::min(step, int(bytes.size()) - i), 0.0)) {
+                    got << (r.write ? QStringLiteral("w %1 %2").arg(r.address).arg(
+                                QString::fromLatin1(r.data.toHex()))
                                     : QStringLiteral("r %1 %2").arg(r.address).arg(r.count));
                 }
             }

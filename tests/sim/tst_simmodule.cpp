@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulated module without I/O: register map, requests, streaming frames,
 // full scales and the sensor model.
 
@@ -19,8 +20,9 @@ qint16 rawAt(const QByteArray &frame, int address)
 
 std::array<double, 3> decoded(const QByteArray &frame, int address, double fullScale)
 {
-    return {rawAt(frame, address) / 32768.0 * fullScale, rawAt(frame, address + 2) / 32768.0 * fullScale,
-            rawAt(frame, address + 4) / 32768.0 * fullScale};
+    return {rawAt(frame, address) / 32768.0 * fullScale,
+        rawAt(frame, address + 2) / 32768.0 * fullScale,
+        rawAt(frame, address + 4) / 32768.0 * fullScale};
 }
 
 QByteArray floats(std::initializer_list<double> values)
@@ -37,11 +39,12 @@ QByteArray floats(std::initializer_list<double> values)
 Mat3 inverse(const Mat3 &a)
 {
     const auto &m = a.m;
-    const double c00 = m[4] * m[8] - m[5] * m[7], c01 = m[5] * m[6] - m[3] * m[8], c02 = m[3] * m[7] - m[4] * m[6];
+    const double c00 = m[4] * m[8] - m[5] * m[7], c01 = m[5] * m[6] - m[3] * m[8],
+                 c02 = m[3] * m[7] - m[4] * m[6];
     const double det = m[0] * c00 + m[1] * c01 + m[2] * c02;
-    return {{c00 / det, (m[2] * m[7] - m[1] * m[8]) / det, (m[1] * m[5] - m[2] * m[4]) / det, c01 / det,
-             (m[0] * m[8] - m[2] * m[6]) / det, (m[2] * m[3] - m[0] * m[5]) / det, c02 / det,
-             (m[1] * m[6] - m[0] * m[7]) / det, (m[0] * m[4] - m[1] * m[3]) / det}};
+    return {{c00 / det, (m[2] * m[7] - m[1] * m[8]) / det, (m[1] * m[5] - m[2] * m[4]) / det,
+        c01 / det, (m[0] * m[8] - m[2] * m[6]) / det, (m[2] * m[3] - m[0] * m[5]) / det, c02 / det,
+        (m[1] * m[6] - m[0] * m[7]) / det, (m[0] * m[4] - m[1] * m[3]) / det}};
 }
 
 QByteArray matrixBytes(const Mat3 &m)
@@ -49,11 +52,14 @@ QByteArray matrixBytes(const Mat3 &m)
     return floats({m.m[0], m.m[1], m.m[2], m.m[3], m.m[4], m.m[5], m.m[6], m.m[7], m.m[8]});
 }
 
-void compareVec(const std::array<double, 3> &actual, const std::array<double, 3> &expected, double tolerance)
+void compareVec(
+    const std::array<double, 3> &actual, const std::array<double, 3> &expected, double tolerance)
 {
     for (int i = 0; i < 3; ++i) {
         if (std::abs(actual[std::size_t(i)] - expected[std::size_t(i)]) > tolerance)
-            QFAIL(qPrintable(QStringLiteral("axis %1: %2 instead of %3").arg(i).arg(actual[std::size_t(i)])
+            QFAIL(qPrintable(QStringLiteral("axis %1: %2 instead of %3")
+                                 .arg(i)
+                                 .arg(actual[std::size_t(i)])
                                  .arg(expected[std::size_t(i)])));
     }
 }
@@ -76,7 +82,8 @@ private slots:
         QCOMPARE(image[0], id.deviceId);
         const auto defaults = defaultBlock();
         for (int a = 52; a < 176; ++a)
-            QCOMPARE(image[std::size_t(a)], a == 0x36 ? quint8(0x1C) : defaults[std::size_t(a - 52)]);
+            QCOMPARE(
+                image[std::size_t(a)], a == 0x36 ? quint8(0x1C) : defaults[std::size_t(a - 52)]);
         QCOMPARE(module.streamMode(), SimModule::StreamMode::Off); // factory Control1 0x85 is quiet
     }
 
@@ -107,7 +114,8 @@ private slots:
         QCOMPARE(quint8(frame[0]), quint8(0xBB));
         QCOMPARE(quint8(frame[1]), quint8(address));
         QCOMPARE(quint8(frame[2]), quint8(answered));
-        QCOMPARE(frame.mid(3), QByteArray(reinterpret_cast<const char *>(module.image().data()) + address, answered));
+        QCOMPARE(frame.mid(3),
+            QByteArray(reinterpret_cast<const char *>(module.image().data()) + address, answered));
     }
 
     void writeStoresOnlyWritableBytes_data()
@@ -139,7 +147,8 @@ private slots:
             const quint8 expected = written ? quint8(data[a - address]) : before[std::size_t(a)];
             if (a >= 6 && a < 52)
                 continue; // live bytes move with the sensors anyway
-            QVERIFY2(after[std::size_t(a)] == expected, qPrintable(QStringLiteral("address %1").arg(a)));
+            QVERIFY2(
+                after[std::size_t(a)] == expected, qPrintable(QStringLiteral("address %1").arg(a)));
         }
     }
 
@@ -198,7 +207,8 @@ private slots:
     {
         QFETCH(int, hardware);
         QFETCH(int, range);
-        const SimFullScales s = SimModule::decodeRange(quint16(hardware), quint8(range), SimFullScales{1, 2, 3});
+        const SimFullScales s
+            = SimModule::decodeRange(quint16(hardware), quint8(range), SimFullScales {1, 2, 3});
         QTEST(s.acc, "acc");
         QTEST(s.gyro, "gyro");
         QTEST(s.mag, "mag");
@@ -237,7 +247,7 @@ private slots:
         module.sensors().setMotion(SimMotion::still(SimPose(pose), 30), 0);
         module.applyWrite(0x34, QByteArray(1, char(11)));
         const QByteArray frame = module.streamFrame(2.0);
-        std::array<double, 3> expected{0, 0, 0};
+        std::array<double, 3> expected {0, 0, 0};
         expected[std::size_t(axis)] = sign * SensorModel::gravity;
         const double lsb = 20.0 / 32768;
         compareVec(decoded(frame, 0x06, 20), expected, lsb);
@@ -254,19 +264,20 @@ private slots:
         module.applyWrite(0x34, QByteArray(1, char(11)));
         for (double t : {0.0, 1.3, 2.7, 5.1}) {
             const QByteArray frame = module.streamFrame(t);
-            const Quat q = Quat{rawAt(frame, 0x1A) / 1000.0, rawAt(frame, 0x1C) / 1000.0, rawAt(frame, 0x1E) / 1000.0,
-                                rawAt(frame, 0x20) / 1000.0}
+            const Quat q = Quat {rawAt(frame, 0x1A) / 1000.0, rawAt(frame, 0x1C) / 1000.0,
+                rawAt(frame, 0x1E) / 1000.0, rawAt(frame, 0x20) / 1000.0}
                                .normalized();
             // Gravity seen through the module's quaternion is what its accelerometer reads.
             const Vec3 g = q.rotateInverse({0, 0, SensorModel::gravity});
             compareVec(decoded(frame, 0x06, 20), {g.x, g.y, g.z}, 0.03);
             // Euler angles (z-y-x) describe the same rotation.
-            const double roll = rawAt(frame, 0x22) / 100.0 * degToRad, pitch = rawAt(frame, 0x24) / 100.0 * degToRad,
+            const double roll = rawAt(frame, 0x22) / 100.0 * degToRad,
+                         pitch = rawAt(frame, 0x24) / 100.0 * degToRad,
                          yaw = rawAt(frame, 0x26) / 100.0 * degToRad;
-            const Quat e = Quat::fromAxisAngle({0, 0, 1}, yaw) * Quat::fromAxisAngle({0, 1, 0}, pitch)
-                * Quat::fromAxisAngle({1, 0, 0}, roll);
+            const Quat e = Quat::fromAxisAngle({0, 0, 1}, yaw)
+                * Quat::fromAxisAngle({0, 1, 0}, pitch) * Quat::fromAxisAngle({1, 0, 0}, roll);
             QVERIFY2(std::abs(std::abs(e.w * q.w + e.x * q.x + e.y * q.y + e.z * q.z) - 1) < 1e-4,
-                     qPrintable(QStringLiteral("t = %1").arg(t)));
+                qPrintable(QStringLiteral("t = %1").arg(t)));
             // A turn about a body axis reads as that axis times the rate.
             const double n = std::sqrt(14.0);
             compareVec(decoded(frame, 0x0C, 250), {40 / n, 80 / n, 120 / n}, 0.02);
@@ -279,10 +290,12 @@ private slots:
         module.sensors().setMotion(SimMotion::tumbling(), 0);
         for (double t : {0.0, 7.0, 19.0}) {
             const SimTruth truth = module.truth(t);
-            const Vec3 m{truth.mag[0], truth.mag[1], truth.mag[2]}, a{truth.acc[0], truth.acc[1], truth.acc[2]};
+            const Vec3 m {truth.mag[0], truth.mag[1], truth.mag[2]},
+                a {truth.acc[0], truth.acc[1], truth.acc[2]};
             QVERIFY(std::abs(m.norm() - 0.5) < 1e-9);
             // The field dips below the horizon: its angle to "up" is 90 + 55 degrees.
-            QVERIFY(std::abs(std::acos(m.dot(a) / (m.norm() * a.norm())) * radToDeg - 145.0) < 1e-6);
+            QVERIFY(
+                std::abs(std::acos(m.dot(a) / (m.norm() * a.norm())) * radToDeg - 145.0) < 1e-6);
         }
     }
 
@@ -293,19 +306,20 @@ private slots:
         std::vector<Vec3> ups, fields;
         for (double t = 0; t < 60; t += 0.05) {
             const SimTruth truth = model.truth(t, SensorModel::Correction(), SimFullScales());
-            ups.push_back(Vec3{truth.acc[0], truth.acc[1], truth.acc[2]}.normalized());
-            fields.push_back(Vec3{truth.mag[0], truth.mag[1], truth.mag[2]}.normalized());
+            ups.push_back(Vec3 {truth.acc[0], truth.acc[1], truth.acc[2]}.normalized());
+            fields.push_back(Vec3 {truth.mag[0], truth.mag[1], truth.mag[2]}.normalized());
         }
         // Every one of 200 evenly spread directions has a sample within 20 degrees.
         const double golden = simPi * (3 - std::sqrt(5.0));
         for (int i = 0; i < 200; ++i) {
             const double z = 1 - 2 * (i + 0.5) / 200, r = std::sqrt(1 - z * z);
-            const Vec3 d{r * std::cos(golden * i), r * std::sin(golden * i), z};
+            const Vec3 d {r * std::cos(golden * i), r * std::sin(golden * i), z};
             for (const auto *samples : {&ups, &fields}) {
                 double best = -1;
                 for (const Vec3 &s : *samples)
                     best = std::max(best, s.dot(d));
-                QVERIFY2(best > std::cos(20 * degToRad), qPrintable(QStringLiteral("direction %1").arg(i)));
+                QVERIFY2(best > std::cos(20 * degToRad),
+                    qPrintable(QStringLiteral("direction %1").arg(i)));
             }
         }
     }
@@ -335,10 +349,13 @@ private slots:
         module.sensors().setErrors(errors);
         module.sensors().setErrorsEnabled(true);
         module.sensors().setMotion(SimMotion::tumbling(), 0);
-        const auto &b = errors.accBias, &g = errors.gyroBias, &s = errors.gyroScale, &h = errors.magHardIron;
-        module.applyWrite(55, floats({b[0], b[1], b[2]}) + matrixBytes(inverse(Mat3{errors.accMatrix})));
+        const auto &b = errors.accBias, &g = errors.gyroBias, &s = errors.gyroScale,
+                   &h = errors.magHardIron;
+        module.applyWrite(
+            55, floats({b[0], b[1], b[2]}) + matrixBytes(inverse(Mat3 {errors.accMatrix})));
         module.applyWrite(103, floats({g[0], g[1], g[2], 1 / s[0], 1 / s[1], 1 / s[2]}));
-        module.applyWrite(127, floats({h[0], h[1], h[2]}) + matrixBytes(inverse(Mat3{errors.magSoftIron})));
+        module.applyWrite(
+            127, floats({h[0], h[1], h[2]}) + matrixBytes(inverse(Mat3 {errors.magSoftIron})));
         module.applyWrite(0x34, QByteArray(1, char(11)));
         for (double t : {0.5, 3.0, 11.0}) {
             const QByteArray frame = module.streamFrame(t);
@@ -354,7 +371,8 @@ private slots:
     void sensorErrorsAreReproducibleAndRealistic()
     {
         const SimSensorErrors a = SimSensorErrors::generate(11), b = SimSensorErrors::generate(11),
-                              c = SimSensorErrors::generate(12), r = SimSensorErrors::generate(11, true);
+                              c = SimSensorErrors::generate(12),
+                              r = SimSensorErrors::generate(11, true);
         QCOMPARE(a.accBias, b.accBias);
         QCOMPARE(a.magSoftIron, b.magSoftIron);
         QVERIFY(a.accBias != c.accBias);
@@ -368,7 +386,8 @@ private slots:
             }
         }
         // A rotated soft iron is still symmetric, but no longer diagonal.
-        QVERIFY(std::abs(r.magSoftIron[1]) + std::abs(r.magSoftIron[2]) + std::abs(r.magSoftIron[5]) > 1e-3);
+        QVERIFY(std::abs(r.magSoftIron[1]) + std::abs(r.magSoftIron[2]) + std::abs(r.magSoftIron[5])
+            > 1e-3);
         QVERIFY(std::abs(r.magSoftIron[1] - r.magSoftIron[3]) < 1e-12);
     }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulator through its pseudo-terminal, as a serial client sees it.
 
 #include "ptyclient.h"
@@ -41,7 +42,8 @@ QList<QByteArray> cutFrames(const QByteArray &bytes)
 
 qint16 rawAt(const QByteArray &frame, int address)
 {
-    return readI16(reinterpret_cast<const quint8 *>(frame.constData()) + 3 + address - quint8(frame[1]));
+    return readI16(
+        reinterpret_cast<const quint8 *>(frame.constData()) + 3 + address - quint8(frame[1]));
 }
 
 } // namespace
@@ -103,7 +105,8 @@ private slots:
         QVERIFY(startsWithFrame(client.received(), address, answered));
         const auto image = sim.registerImage();
         if (address >= 52) // below, the live bytes move on
-            QCOMPARE(client.received().mid(3), QByteArray(reinterpret_cast<const char *>(image.data()) + address, answered));
+            QCOMPARE(client.received().mid(3),
+                QByteArray(reinterpret_cast<const char *>(image.data()) + address, answered));
         QTRY_COMPARE(sim.counters().readRequests, quint64(1));
     }
 
@@ -115,8 +118,9 @@ private slots:
         QVERIFY(client.open(sim.slavePath()));
         const auto before = sim.registerImage();
         // Identity, then across 52, then a float at 55 and the last byte.
-        QVERIFY(client.send(writeRequest(0, QByteArray(6, char(0x77))) + writeRequest(50, QByteArray(4, char(0x01)))
-                            + writeRequest(0xAF, QByteArray::fromHex("0B0C0D"))));
+        QVERIFY(client.send(writeRequest(0, QByteArray(6, char(0x77)))
+            + writeRequest(50, QByteArray(4, char(0x01)))
+            + writeRequest(0xAF, QByteArray::fromHex("0B0C0D"))));
         QTRY_COMPARE(sim.counters().writeRequests, quint64(3));
         const std::vector<SimRequest> log = sim.requests();
         QCOMPARE(int(log.size()), 3);
@@ -124,7 +128,7 @@ private slots:
         QCOMPARE(log[2].data, QByteArray::fromHex("0B0C0D"));
         const auto after = sim.registerImage();
         QCOMPARE(QByteArray(reinterpret_cast<const char *>(after.data()), 6),
-                 QByteArray(reinterpret_cast<const char *>(before.data()), 6));
+            QByteArray(reinterpret_cast<const char *>(before.data()), 6));
         QCOMPARE(after[52], quint8(1));
         QCOMPARE(after[53], quint8(1));
         QCOMPARE(after[54], before[54]);
@@ -157,7 +161,8 @@ private slots:
         // Stopped: the requests still get answers, and nothing else comes.
         client.received().clear();
         QVERIFY(client.send(readRequest(0x34, 1)));
-        QVERIFY(client.readUntil([](const QByteArray &r) { return r.endsWith(QByteArray::fromHex("BB340100")); }, 5000));
+        QVERIFY(client.readUntil(
+            [](const QByteArray &r) { return r.endsWith(QByteArray::fromHex("BB340100")); }, 5000));
         QTRY_COMPARE(sim.counters().bytesSent, sent + 4);
         QCOMPARE(sim.counters().readRequests, quint64(1));
     }
@@ -174,7 +179,8 @@ private slots:
         QVERIFY(client.send(writeRequest(0x34, QByteArray(1, char(11)))));
         QVERIFY(client.readAtLeast(30 * 37, 10000));
         // 30 frames at 50/s take about 0.6 s; never much less.
-        QVERIFY2(timer.elapsed() >= 29 * 1000 / 50 - 20, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY2(
+            timer.elapsed() >= 29 * 1000 / 50 - 20, qPrintable(QString::number(timer.elapsed())));
     }
 
     // The next frame after a change of rate is due one new period after the
@@ -220,7 +226,7 @@ private slots:
         // Everything read went out after the request, at most one chunk ahead of the line.
         const int bytes = client.received().size();
         QVERIFY2(bytes <= seconds * ModuleSimulator::lineBytesPerSecond + 259,
-                 qPrintable(QStringLiteral("%1 bytes in %2 s").arg(bytes).arg(seconds)));
+            qPrintable(QStringLiteral("%1 bytes in %2 s").arg(bytes).arg(seconds)));
     }
 
     void faultyLineStillCarriesEveryIntactFrame()
@@ -242,7 +248,9 @@ private slots:
         // A clean answer queues behind whatever is still on its way.
         sim.setFaults(SimFaults());
         QVERIFY(client.send(readRequest(0x34, 1)));
-        QVERIFY(client.readUntil([](const QByteArray &r) { return r.endsWith(QByteArray::fromHex("BB340100")); }, 10000));
+        QVERIFY(client.readUntil(
+            [](const QByteArray &r) { return r.endsWith(QByteArray::fromHex("BB340100")); },
+            10000));
         QTRY_COMPARE(sim.counters().bytesSent, quint64(client.received().size()));
         const SimCounters sent = sim.counters();
         QVERIFY(sent.statusMessages > 0 && sent.noiseBytes > 0);
@@ -258,7 +266,8 @@ private slots:
             if (!startsWithFrame(f, 6, 34))
                 continue;
             ++streamed;
-            if (rawAt(f, 0x16) == magZ && rawAt(f, 0x0C) >= 1 && rawAt(f, 0x0C) <= int(sent.streamFrames)) {
+            if (rawAt(f, 0x16) == magZ && rawAt(f, 0x0C) >= 1
+                && rawAt(f, 0x0C) <= int(sent.streamFrames)) {
                 ++intact;
                 stamps.insert(rawAt(f, 0x0C));
             }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // velmar-sim --replay: a raw recording played onto a pseudo-terminal as
 // recorded, reads answered from the map it built up, and bad files refused.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A raw recording replayed into the application's own link and backend
 // through velmar-sim: what the application decodes from the replay is what
 // the CSV conversion of the same file holds, frame for frame.

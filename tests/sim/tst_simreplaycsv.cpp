@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // velmar-sim --replay FILE --csv OUT: one row per measurement frame, with the
 // values the application's backend decodes from that frame.
 

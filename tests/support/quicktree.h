@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <QList>
@@ -14,7 +15,7 @@ namespace quicktree {
 inline QList<QObject *> findAllNamed(QObject *root, const QString &name)
 {
     QList<QObject *> found;
-    QList<QObject *> queue{root};
+    QList<QObject *> queue {root};
     QSet<QObject *> seen;
     while (!queue.isEmpty()) {
         QObject *object = queue.takeFirst();

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The three calibration pages (the real documents from the resources) on the real
 // backend, whose module is played by feeding frames through its link objects.
 // Screenshots of each page mid-run and with its final banner go to

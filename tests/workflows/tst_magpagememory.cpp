@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The magnetometer page opened and left with Back again and again, as a user who
 // checks the cloud now and then does: what a visit creates must go with it.
 #include "durUzaBackend.h"
