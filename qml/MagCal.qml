@@ -15,9 +15,10 @@ CalibrationPage {
         objectName: "scatterGraph"
         anchors.fill: parent
         shadowQuality: AbstractGraph3D.ShadowQualitySoftLow
-        // Drawn straight onto the window: drawn through an offscreen buffer
-        // (the default), each page left about 11 MB behind when it went.
-        renderingMode: AbstractGraph3D.RenderDirectToBackground
+        // Drawn through the default offscreen buffer, which leaves about 11 MB
+        // behind per visit. Drawing straight onto the window avoided that, but
+        // the graph then draws on the render thread and crashed now and then as
+        // the page went (a null read inside the graph's render slot).
         axisX: ValueAxis3D { autoAdjustRange: true }
         axisY: ValueAxis3D { autoAdjustRange: true }
         axisZ: ValueAxis3D { autoAdjustRange: true }
