@@ -180,8 +180,10 @@ void RecorderWorker::finish()
     m_queue->raw.clear();
     m_queue->frames.clear();
     lock.unlock();
-    recordSyncRelease(this);
+    // After the signal: its delivery still reads this object, and the owner
+    // deletes it once the thread has ended.
     emit closed();
+    recordSyncRelease(this);
 }
 
 Recorder::Recorder(QObject *parent)
