@@ -143,7 +143,7 @@ bool DurUzaBackend::sendCalReset(CalSensor sensor)
             qCInfo(lcBackend) << "reading the module's" << target.name
                               << "parameters before the reset";
             m_calRowsAnswered[at(sensor)] = 0;
-            readNow({target.address, quint8(4 * target.floats)});
+            m_requests.readNow({target.address, quint8(4 * target.floats)});
             run.readRequested = true;
             m_calTimers[at(sensor)].start(calReadTimeoutMs);
         }
@@ -153,7 +153,7 @@ bool DurUzaBackend::sendCalReset(CalSensor sensor)
     const Calibration::ParamBlock reset = resetParamBlock();
     for (int i = 0; i < target.floats; ++i)
         writeF32(bytes + 4 * i, reset[std::size_t(i)]);
-    sendNow(writeRequest(target.address, bytes, quint8(4 * target.floats)));
+    m_requests.sendNow(writeRequest(target.address, bytes, quint8(4 * target.floats)));
     run.resetSent = true;
     return true;
 }
@@ -217,9 +217,9 @@ void DurUzaBackend::writeVerified(CalSensor sensor, const PendingParams &write)
     quint8 bytes[48];
     for (int i = 0; i < target.floats; ++i)
         writeF32(bytes + 4 * i, kept[std::size_t(i)]);
-    sendNow(writeRequest(target.address, bytes, quint8(4 * target.floats)));
+    m_requests.sendNow(writeRequest(target.address, bytes, quint8(4 * target.floats)));
     m_calRowsAnswered[at(sensor)] = 0;
-    readNow({target.address, quint8(4 * target.floats)});
+    m_requests.readNow({target.address, quint8(4 * target.floats)});
     PendingParams &pending = m_pendingParams[at(sensor)];
     pending = write;
     pending.block = kept;

@@ -7,6 +7,7 @@
 #include "link/comsprotocol.h"
 #include "link/registerblocks.h"
 #include "link/serialports.h"
+#include "registertext.h"
 
 #include <QDebug>
 
@@ -23,8 +24,6 @@ QString portListEntry(const SerialPortEntry &port)
 
 DurUzaBackend::DurUzaBackend(QObject *parent)
     : QObject(parent)
-    , m_magVect3(0, 0, 0)
-    , m_qQuat(1, 0, 0, 0)
     , m_gatheredPointArray(new QScatterDataArray)
     , m_latestPointArray(std::make_unique<QScatterDataArray>())
     , m_magScatterDataProxy(std::make_unique<QScatterDataProxy>())
@@ -34,6 +33,7 @@ DurUzaBackend::DurUzaBackend(QObject *parent)
 
     m_coms.setBlockHandler(
         [this](int blockIndex, const quint8 *block) { dispatchBlock(blockIndex, block); });
+    forwardSamples();
     connect(&m_coms, &ComsHandler::linkError, this, &DurUzaBackend::onLinkError);
     connect(&m_coms, &ComsHandler::linkOpened, this,
         [](const QString &port) { qCInfo(lcBackend) << "link open on" << port; });
@@ -66,7 +66,7 @@ void DurUzaBackend::connectClicked(int index)
 {
     if (m_connected) {
         m_connected = false;
-        clearDataProblem();
+        m_decoder.clearDataProblem();
         m_coms.stop();
         return;
     }
@@ -78,9 +78,7 @@ void DurUzaBackend::connectClicked(int index)
     }
     m_connected = true;
     qDebug() << "Selected:" << m_portCache.at(index);
-    // This may be another module with other ranges: its samples wait until its
-    // own "Hardware Version" and "Sensors Range" have been read.
-    m_fullScale = FullScales {};
+    m_decoder.forgetFullScales();
     m_coms.start(m_portNameCache.at(index));
     requestChartData();
 }
@@ -89,7 +87,7 @@ void DurUzaBackend::onLinkError(const QString &portName, const QString &errorTex
 {
     qCWarning(lcBackend) << "link error on" << portName << ":" << errorText;
     m_connected = false;
-    clearDataProblem();
+    m_decoder.clearDataProblem();
     emit connectionError(portName, errorText);
 }
 
@@ -112,21 +110,103 @@ void DurUzaBackend::randomFillMagScatter() { }
 
 void DurUzaBackend::setFrameSender(FrameSender sender)
 {
-    m_frameSender = std::move(sender);
+    m_requests.setFrameSender(std::move(sender));
 }
 
 const char *DurUzaBackend::blockHandlerName(int blockIndex)
 {
-    if (blockIndex < 0 || blockIndex >= int(blockHandlerTable.size()))
-        return nullptr;
-    return blockHandlerTable[std::size_t(blockIndex)].name;
+    return RegisterDecoder::handlerName(blockIndex);
 }
 
 void DurUzaBackend::dispatchBlock(int blockIndex, const quint8 *block)
 {
-    if (blockIndex < 0 || blockIndex >= int(blockHandlerTable.size())) {
-        qCWarning(lcBackend) << "no handler for register block" << blockIndex;
-        return;
+    m_decoder.decode(blockIndex, block);
+}
+
+// A decoded sample goes to the charts first, then to its sensor's calibration.
+void DurUzaBackend::forwardSamples()
+{
+    connect(&m_decoder, &RegisterDecoder::accDecoded, this, [this](const QVector3D &sample) {
+        m_live.setAcc(sample);
+        accCalibrationSample(sample.x(), sample.y(), sample.z());
+    });
+    connect(&m_decoder, &RegisterDecoder::gyroDecoded, this, [this](const QVector3D &sample) {
+        m_live.setGyro(sample);
+        gyroCalibrationSample(sample.x(), sample.y(), sample.z());
+    });
+    connect(&m_decoder, &RegisterDecoder::magDecoded, this, [this](const QVector3D &sample) {
+        m_live.setMag(sample);
+        magCalibrationSample(sample.x(), sample.y(), sample.z());
+    });
+    connect(&m_decoder, &RegisterDecoder::quaternionDecoded, &m_live, &LiveData::setQuaternion);
+    connect(&m_decoder, &RegisterDecoder::eulerDecoded, &m_live, &LiveData::setEuler);
+    connect(
+        &m_decoder, &RegisterDecoder::dataProblemChanged, this, &DurUzaBackend::dataProblemChanged);
+    connect(&m_live, &LiveData::qQuatChanged, this, &DurUzaBackend::qQuatChanged);
+    connect(&m_live, &LiveData::quatDataListChanged, this, &DurUzaBackend::quatDataListChanged);
+    connect(&m_live, &LiveData::eulerDataListChanged, this, &DurUzaBackend::eulerDataListChanged);
+    connect(&m_live, &LiveData::accDataListChanged, this, &DurUzaBackend::accDataListChanged);
+    connect(&m_live, &LiveData::gyroDataListChanged, this, &DurUzaBackend::gyroDataListChanged);
+    connect(&m_live, &LiveData::magDataListChanged, this, &DurUzaBackend::magDataListChanged);
+    connect(&m_live, &LiveData::magVect3Changed, this, &DurUzaBackend::magVect3Changed);
+}
+
+void DurUzaBackend::resetDefaults()
+{
+    m_requests.resetDefaults();
+}
+
+void DurUzaBackend::requestAllData()
+{
+    m_requests.requestAllData();
+}
+
+void DurUzaBackend::requestChartData()
+{
+    m_requests.requestChartData();
+}
+
+void DurUzaBackend::requestAccOnly()
+{
+    m_requests.requestAccOnly();
+}
+
+void DurUzaBackend::requestGyroOnly()
+{
+    m_requests.requestGyroOnly();
+}
+
+void DurUzaBackend::requestMagOnly()
+{
+    m_requests.requestMagOnly();
+}
+
+void DurUzaBackend::requestRangeData()
+{
+    m_requests.requestRangeData();
+}
+
+bool DurUzaBackend::writeRegisterText(int address, const QString &text)
+{
+    RegisterText parsed = parseRegisterTextAt(address, text);
+    // Without a link both frames would be dropped on the way; say so instead.
+    if (parsed.accepted() && !m_connected)
+        parsed.refusal = tr("Not connected: connect to the module first; nothing was written.");
+    if (!parsed.accepted()) {
+        qCWarning(lcBackend) << "refused" << text << "for address" << address << ":"
+                             << parsed.refusal;
+        setRegisterWriteError(parsed.refusal);
+        return false;
     }
-    (this->*blockHandlerTable[std::size_t(blockIndex)].handler)(block);
+    setRegisterWriteError(QString());
+    m_requests.writeAndReadBack(quint8(address), parsed.bytes, quint8(parsed.width));
+    return true;
+}
+
+void DurUzaBackend::setRegisterWriteError(const QString &reason)
+{
+    if (reason == m_registerWriteError)
+        return;
+    m_registerWriteError = reason;
+    emit registerWriteErrorChanged();
 }

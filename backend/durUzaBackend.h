@@ -4,6 +4,9 @@
 #include "calibration.h"
 #include "calibrationrun.h"
 #include "fullscale.h"
+#include "livedata.h"
+#include "modulerequests.h"
+#include "registerdecoder.h"
 
 #include "link/comshandler.h"
 #include "registermap.h"
@@ -68,17 +71,17 @@ public:
 
     QStringList availablePortsList();
     QList<QObject *> registers() const { return m_registerList; }
-    QQuaternion qQuat() const { return m_qQuat; }
-    QVariantList quatDataList() const { return m_quatDataList; }
-    QVariantList eulerDataList() const { return m_eulerDataList; }
-    QVariantList accDataList() const { return m_accDataList; }
-    QVariantList gyroDataList() const { return m_gyroDataList; }
-    QVariantList magDataList() const { return m_magDataList; }
+    QQuaternion qQuat() const { return m_live.qQuat(); }
+    QVariantList quatDataList() const { return m_live.quatDataList(); }
+    QVariantList eulerDataList() const { return m_live.eulerDataList(); }
+    QVariantList accDataList() const { return m_live.accDataList(); }
+    QVariantList gyroDataList() const { return m_live.gyroDataList(); }
+    QVariantList magDataList() const { return m_live.magDataList(); }
     QtDataVisualization::QScatterDataProxy *magScatterDataProxy() const
     {
         return m_magScatterDataProxy.get();
     }
-    QVector3D magVect3() const { return m_magVect3; }
+    QVector3D magVect3() const { return m_live.magVect3(); }
     QVariantList calibrationRestoreOffers() const;
 
     // Edits one writable register from the register page: parses `text` by the
@@ -88,13 +91,13 @@ public:
     // does not fit the register, and any edit while not connected.
     Q_INVOKABLE bool writeRegisterText(int address, const QString &text);
     QString registerWriteError() const { return m_registerWriteError; }
-    QString dataProblem() const { return m_dataProblem; }
+    QString dataProblem() const { return m_decoder.dataProblem(); }
 
     // Follows the Connect/Disconnect button, and drops back to false on a link error.
     bool isConnected() const { return m_connected; }
-    float accFullScale() const { return m_fullScale.acc; }
-    float gyroFullScale() const { return m_fullScale.gyro; }
-    float magFullScale() const { return m_fullScale.mag; }
+    float accFullScale() const { return m_decoder.fullScales().acc; }
+    float gyroFullScale() const { return m_decoder.fullScales().gyro; }
+    float magFullScale() const { return m_decoder.fullScales().mag; }
 
     ComsHandler *comsHandler() { return &m_coms; }
     // Redirects every frame (immediate and delayed) away from the link, e.g. into a
@@ -169,62 +172,10 @@ public:
     static const char *blockHandlerName(int blockIndex);
 
 private:
-    using BlockHandlerFn = void (DurUzaBackend::*)(const quint8 *block);
-    struct BlockHandlerEntry
-    {
-        const char *name;
-        BlockHandlerFn handler;
-    };
-    // The handlers in register-block order, named as the link names the blocks.
-    static const std::array<BlockHandlerEntry, 22> blockHandlerTable;
-
     void dispatchBlock(int blockIndex, const quint8 *block);
+    void forwardSamples();
     void onLinkError(const QString &portName, const QString &errorText);
-
-    // Register-block handlers (blockhandlers.cpp), in address order.
-    void deviceIdUpdated(const quint8 *block);
-    void statusUpdated(const quint8 *block);
-    void hardwareVersionUpdated(const quint8 *block);
-    void softwareVersionUpdated(const quint8 *block);
-    void accUpdated(const quint8 *block);
-    void gyroUpdated(const quint8 *block);
-    void magUpdated(const quint8 *block);
-    void temperatureUpdated(const quint8 *block);
-    void quaternionUpdated(const quint8 *block);
-    void eulerUpdated(const quint8 *block);
-    void linearAccUpdated(const quint8 *block);
-    void gravityUpdated(const quint8 *block);
-    void control1Updated(const quint8 *block);
-    void control2Updated(const quint8 *block);
-    void sensorsRangeUpdated(const quint8 *block);
-    void accOffsetUpdated(const quint8 *block);
-    void accScaleUpdated(const quint8 *block);
-    void gyroOffsetUpdated(const quint8 *block);
-    void gyroScaleUpdated(const quint8 *block);
-    void magOffsetUpdated(const quint8 *block);
-    void magScaleUpdated(const quint8 *block);
-    void accMagEffUpdated(const quint8 *block);
-
-    // What the last version and range values say about scaling (blockhandlers.cpp).
-    enum class DataProblemSource { None, HardwareVersion, SensorsRange };
-    void setDataProblem(DataProblemSource source, const QString &text);
-    void clearDataProblem() { setDataProblem(DataProblemSource::None, QString()); }
-
-    // Decoding helpers shared by the handlers.
-    void storeBytes(int firstRow, int count, const quint8 *block);
-    void storeReals(int firstRow, int count, const quint8 *block);
-    bool storeScaled(int firstRow, int count, const quint8 *block, float fullScale,
-        const char *unknownRangeMessage, QVariantList *values);
-
-    // Request building (requestsequences.cpp).
-    void sendNow(const QByteArray &frame);
     void setRegisterWriteError(const QString &reason);
-    void sendLater(int delayMs, const QByteArray &frame);
-    void writeControl1(quint8 value);
-    void writeControl1Later(int delayMs, quint8 value);
-    void readNow(RegisterSpan span);
-    void readLater(int delayMs, RegisterSpan span);
-    void startSequence(RegisterSpan firstRead, RegisterSpan measurement, quint8 streamingMode);
 
     // Calibration branches (calibrationworkflows.cpp), fed each scaled sample after
     // the live path of the sensor's handler.
@@ -264,20 +215,16 @@ private:
     void showRestoreOffers();
 
     // Construction order matters: the link first, the catalogue last.
-    QVector3D m_magVect3;
     QStringList m_portCache;
     // The port names behind m_portCache, entry for entry: Connect opens the
     // port the user saw, not whatever a fresh enumeration has at that index.
     QStringList m_portNameCache;
     ComsHandler m_coms;
-
-    FullScales m_fullScale;
-    QVariantList m_quatDataList;
-    QVariantList m_eulerDataList;
-    QVariantList m_accDataList;
-    QVariantList m_gyroDataList;
-    QVariantList m_magDataList;
-    QQuaternion m_qQuat;
+    RegisterObjects m_rows {};
+    QList<QObject *> m_registerList;
+    ModuleRequests m_requests {m_coms};
+    RegisterDecoder m_decoder {m_rows};
+    LiveData m_live;
 
     // Calibration state; the procedures that drive it live in calibrationworkflows.cpp.
     bool m_gyroCalActive = false;
@@ -311,11 +258,5 @@ private:
     QPointer<QtDataVisualization::QScatter3DSeries> m_magSctr3DSeries2;
 
     bool m_connected = false;
-    FrameSender m_frameSender;
     QString m_registerWriteError;
-    QString m_dataProblem;
-    DataProblemSource m_dataProblemSource = DataProblemSource::None;
-
-    RegisterObjects m_rows {};
-    QList<QObject *> m_registerList;
 };

@@ -2,7 +2,7 @@
 // Decoding of the register blocks the link dispatches: each handler reads its block
 // from the register image, stores the values into its register objects in row order,
 // and updates the live lists and properties that depend on them.
-#include "durUzaBackend.h"
+#include "registerdecoder.h"
 
 #include "backendlog.h"
 
@@ -26,34 +26,59 @@ int rowOf(int address)
 // (not rounded) to hundredths.
 constexpr double temperatureCountsPerDegree = 326.8;
 constexpr double temperatureOffset = 25.0;
+
+// The debug lines carry the signature of the handler that has always written them.
+constexpr char sensorsRangeSignature[] = "void DurUzaBackend::sensorsRangeUpdated(const quint8*)";
+constexpr char accMagEffSignature[] = "void DurUzaBackend::accMagEffUpdated(const quint8*)";
 } // namespace
 
-const std::array<DurUzaBackend::BlockHandlerEntry, 22> DurUzaBackend::blockHandlerTable = {{
-    {"deviceIdUpdated", &DurUzaBackend::deviceIdUpdated},
-    {"statusUpdated", &DurUzaBackend::statusUpdated},
-    {"hardwareVersionUpdated", &DurUzaBackend::hardwareVersionUpdated},
-    {"softwareVersionUpdated", &DurUzaBackend::softwareVersionUpdated},
-    {"accUpdated", &DurUzaBackend::accUpdated},
-    {"gyroUpdated", &DurUzaBackend::gyroUpdated},
-    {"magUpdated", &DurUzaBackend::magUpdated},
-    {"temperatureUpdated", &DurUzaBackend::temperatureUpdated},
-    {"quaternionUpdated", &DurUzaBackend::quaternionUpdated},
-    {"eulerUpdated", &DurUzaBackend::eulerUpdated},
-    {"linearAccUpdated", &DurUzaBackend::linearAccUpdated},
-    {"gravityUpdated", &DurUzaBackend::gravityUpdated},
-    {"control1Updated", &DurUzaBackend::control1Updated},
-    {"control2Updated", &DurUzaBackend::control2Updated},
-    {"sensorsRangeUpdated", &DurUzaBackend::sensorsRangeUpdated},
-    {"accOffsetUpdated", &DurUzaBackend::accOffsetUpdated},
-    {"accScaleUpdated", &DurUzaBackend::accScaleUpdated},
-    {"gyroOffsetUpdated", &DurUzaBackend::gyroOffsetUpdated},
-    {"gyroScaleUpdated", &DurUzaBackend::gyroScaleUpdated},
-    {"magOffsetUpdated", &DurUzaBackend::magOffsetUpdated},
-    {"magScaleUpdated", &DurUzaBackend::magScaleUpdated},
-    {"accMagEffUpdated", &DurUzaBackend::accMagEffUpdated},
+const std::array<RegisterDecoder::HandlerEntry, 22> RegisterDecoder::handlerTable = {{
+    {"deviceIdUpdated", &RegisterDecoder::deviceIdUpdated},
+    {"statusUpdated", &RegisterDecoder::statusUpdated},
+    {"hardwareVersionUpdated", &RegisterDecoder::hardwareVersionUpdated},
+    {"softwareVersionUpdated", &RegisterDecoder::softwareVersionUpdated},
+    {"accUpdated", &RegisterDecoder::accUpdated},
+    {"gyroUpdated", &RegisterDecoder::gyroUpdated},
+    {"magUpdated", &RegisterDecoder::magUpdated},
+    {"temperatureUpdated", &RegisterDecoder::temperatureUpdated},
+    {"quaternionUpdated", &RegisterDecoder::quaternionUpdated},
+    {"eulerUpdated", &RegisterDecoder::eulerUpdated},
+    {"linearAccUpdated", &RegisterDecoder::linearAccUpdated},
+    {"gravityUpdated", &RegisterDecoder::gravityUpdated},
+    {"control1Updated", &RegisterDecoder::control1Updated},
+    {"control2Updated", &RegisterDecoder::control2Updated},
+    {"sensorsRangeUpdated", &RegisterDecoder::sensorsRangeUpdated},
+    {"accOffsetUpdated", &RegisterDecoder::accOffsetUpdated},
+    {"accScaleUpdated", &RegisterDecoder::accScaleUpdated},
+    {"gyroOffsetUpdated", &RegisterDecoder::gyroOffsetUpdated},
+    {"gyroScaleUpdated", &RegisterDecoder::gyroScaleUpdated},
+    {"magOffsetUpdated", &RegisterDecoder::magOffsetUpdated},
+    {"magScaleUpdated", &RegisterDecoder::magScaleUpdated},
+    {"accMagEffUpdated", &RegisterDecoder::accMagEffUpdated},
 }};
 
-void DurUzaBackend::setDataProblem(DataProblemSource source, const QString &text)
+RegisterDecoder::RegisterDecoder(const RegisterObjects &rows, QObject *parent)
+    : QObject(parent)
+    , m_rows(rows)
+{ }
+
+const char *RegisterDecoder::handlerName(int blockIndex)
+{
+    if (blockIndex < 0 || blockIndex >= int(handlerTable.size()))
+        return nullptr;
+    return handlerTable[std::size_t(blockIndex)].name;
+}
+
+void RegisterDecoder::decode(int blockIndex, const quint8 *block)
+{
+    if (blockIndex < 0 || blockIndex >= int(handlerTable.size())) {
+        qCWarning(lcBackend) << "no handler for register block" << blockIndex;
+        return;
+    }
+    (this->*handlerTable[std::size_t(blockIndex)].handler)(block);
+}
+
+void RegisterDecoder::setDataProblem(DataProblemSource source, const QString &text)
 {
     m_dataProblemSource = source;
     if (text == m_dataProblem)
@@ -64,20 +89,20 @@ void DurUzaBackend::setDataProblem(DataProblemSource source, const QString &text
     emit dataProblemChanged();
 }
 
-void DurUzaBackend::storeBytes(int firstRow, int count, const quint8 *block)
+void RegisterDecoder::storeBytes(int firstRow, int count, const quint8 *block)
 {
     for (int i = 0; i < count; ++i)
         m_rows[std::size_t(firstRow + i)]->setDataFromModule(int(block[i]));
 }
 
-void DurUzaBackend::storeReals(int firstRow, int count, const quint8 *block)
+void RegisterDecoder::storeReals(int firstRow, int count, const quint8 *block)
 {
     for (int i = 0; i < count; ++i)
         m_rows[std::size_t(firstRow + i)]->setDataFromModule(readF32(block + 4 * i));
 }
 
-bool DurUzaBackend::storeScaled(int firstRow, int count, const quint8 *block, float fullScale,
-    const char *unknownRangeMessage, QVariantList *values)
+bool RegisterDecoder::storeScaled(int firstRow, int count, const quint8 *block, float fullScale,
+    const char *unknownRangeMessage, QVector3D *sample)
 {
     if (!(fullScale > 0)) {
         qDebug() << unknownRangeMessage;
@@ -86,23 +111,23 @@ bool DurUzaBackend::storeScaled(int firstRow, int count, const quint8 *block, fl
     for (int i = 0; i < count; ++i) {
         const float value = scaleRaw(readI16(block + 2 * i), fullScale);
         m_rows[std::size_t(firstRow + i)]->setDataFromModule(value);
-        if (values)
-            values->append(value);
+        if (sample)
+            (*sample)[i] = value;
     }
     return true;
 }
 
-void DurUzaBackend::deviceIdUpdated(const quint8 *block)
+void RegisterDecoder::deviceIdUpdated(const quint8 *block)
 {
     storeBytes(rowOf(DeviceId.address), 1, block);
 }
 
-void DurUzaBackend::statusUpdated(const quint8 *block)
+void RegisterDecoder::statusUpdated(const quint8 *block)
 {
     storeBytes(rowOf(Status.address), 1, block);
 }
 
-void DurUzaBackend::hardwareVersionUpdated(const quint8 *block)
+void RegisterDecoder::hardwareVersionUpdated(const quint8 *block)
 {
     const int hardwareVersion = readU16(block);
     m_rows[std::size_t(rowOf(HardwareVersion.address))]->setDataFromModule(hardwareVersion);
@@ -113,48 +138,37 @@ void DurUzaBackend::hardwareVersionUpdated(const quint8 *block)
         clearDataProblem();
 }
 
-void DurUzaBackend::softwareVersionUpdated(const quint8 *block)
+void RegisterDecoder::softwareVersionUpdated(const quint8 *block)
 {
     m_rows[std::size_t(rowOf(SoftwareVersion.address))]->setDataFromModule(int(readU16(block)));
 }
 
-void DurUzaBackend::accUpdated(const quint8 *block)
+void RegisterDecoder::accUpdated(const quint8 *block)
 {
-    QVariantList values;
-    if (!storeScaled(rowOf(Acc.address), 3, block, m_fullScale.acc, "ACC Range Unknown!", &values))
+    QVector3D sample;
+    if (!storeScaled(rowOf(Acc.address), 3, block, m_fullScale.acc, "ACC Range Unknown!", &sample))
         return;
-    m_accDataList = values;
-    emit accDataListChanged();
-    accCalibrationSample(values[0].toFloat(), values[1].toFloat(), values[2].toFloat());
+    emit accDecoded(sample);
 }
 
-void DurUzaBackend::gyroUpdated(const quint8 *block)
+void RegisterDecoder::gyroUpdated(const quint8 *block)
 {
-    QVariantList values;
+    QVector3D sample;
     if (!storeScaled(
-            rowOf(Gyro.address), 3, block, m_fullScale.gyro, "Gyro Range Unknown!", &values))
+            rowOf(Gyro.address), 3, block, m_fullScale.gyro, "Gyro Range Unknown!", &sample))
         return;
-    m_gyroDataList = values;
-    emit gyroDataListChanged();
-    gyroCalibrationSample(values[0].toFloat(), values[1].toFloat(), values[2].toFloat());
+    emit gyroDecoded(sample);
 }
 
-void DurUzaBackend::magUpdated(const quint8 *block)
+void RegisterDecoder::magUpdated(const quint8 *block)
 {
-    QVariantList values;
-    if (!storeScaled(rowOf(Mag.address), 3, block, m_fullScale.mag, "MAG Range Unknown!", &values))
+    QVector3D sample;
+    if (!storeScaled(rowOf(Mag.address), 3, block, m_fullScale.mag, "MAG Range Unknown!", &sample))
         return;
-    const float x = values[0].toFloat();
-    const float y = values[1].toFloat();
-    const float z = values[2].toFloat();
-    m_magDataList = values;
-    emit magDataListChanged();
-    m_magVect3 = QVector3D(x, y, z);
-    emit magVect3Changed();
-    magCalibrationSample(x, y, z);
+    emit magDecoded(sample);
 }
 
-void DurUzaBackend::temperatureUpdated(const quint8 *block)
+void RegisterDecoder::temperatureUpdated(const quint8 *block)
 {
     const double raw = readI16(block);
     const double celsius
@@ -162,56 +176,50 @@ void DurUzaBackend::temperatureUpdated(const quint8 *block)
     m_rows[std::size_t(rowOf(Temperature.address))]->setDataFromModule(celsius);
 }
 
-void DurUzaBackend::quaternionUpdated(const quint8 *block)
+void RegisterDecoder::quaternionUpdated(const quint8 *block)
 {
     const int firstRow = rowOf(Quaternion.address);
     float q[4];
-    QVariantList values;
     for (int i = 0; i < 4; ++i) {
         q[i] = float(readI16(block + 2 * i) / 1000.0);
         m_rows[std::size_t(firstRow + i)]->setDataFromModule(q[i]);
-        values.append(q[i]);
     }
-    m_qQuat = QQuaternion(q[0], q[1], q[2], q[3]);
-    emit qQuatChanged();
-    m_quatDataList = values;
-    emit quatDataListChanged();
+    emit quaternionDecoded(QQuaternion(q[0], q[1], q[2], q[3]));
 }
 
-void DurUzaBackend::eulerUpdated(const quint8 *block)
+void RegisterDecoder::eulerUpdated(const quint8 *block)
 {
     const int firstRow = rowOf(Euler.address);
-    QVariantList values;
+    QVector3D angles;
     for (int i = 0; i < 3; ++i) {
         const float angle = float(readI16(block + 2 * i) / 100.0);
         m_rows[std::size_t(firstRow + i)]->setDataFromModule(angle);
-        values.append(angle);
+        angles[i] = angle;
     }
-    m_eulerDataList = values;
-    emit eulerDataListChanged();
+    emit eulerDecoded(angles);
 }
 
-void DurUzaBackend::linearAccUpdated(const quint8 *block)
+void RegisterDecoder::linearAccUpdated(const quint8 *block)
 {
     storeScaled(rowOf(LinearAcc.address), 3, block, m_fullScale.acc, "ACC Range Unknown!", nullptr);
 }
 
-void DurUzaBackend::gravityUpdated(const quint8 *block)
+void RegisterDecoder::gravityUpdated(const quint8 *block)
 {
     storeScaled(rowOf(Gravity.address), 3, block, m_fullScale.acc, "ACC Range Unknown!", nullptr);
 }
 
-void DurUzaBackend::control1Updated(const quint8 *block)
+void RegisterDecoder::control1Updated(const quint8 *block)
 {
     storeBytes(rowOf(Control1.address), 1, block);
 }
 
-void DurUzaBackend::control2Updated(const quint8 *block)
+void RegisterDecoder::control2Updated(const quint8 *block)
 {
     storeBytes(rowOf(Control2.address), 1, block);
 }
 
-void DurUzaBackend::sensorsRangeUpdated(const quint8 *block)
+void RegisterDecoder::sensorsRangeUpdated(const quint8 *block)
 {
     // The dispatch runs in address order, so a version read in the same pass is
     // already stored here.
@@ -219,7 +227,7 @@ void DurUzaBackend::sensorsRangeUpdated(const quint8 *block)
     const int hardwareVersion = versionRow->data().toInt();
     RangeCodes codes;
     if (applySensorsRange(hardwareVersion, block[0], m_fullScale, &codes)) {
-        qDebug() << Q_FUNC_INFO << "ACC Range Code:" << codes.acc
+        qDebug() << sensorsRangeSignature << "ACC Range Code:" << codes.acc
                  << "Gyro Range Code:" << codes.gyro << "MAG Range Code:" << codes.mag;
         // A code without a value of its own is a problem only while the sensor
         // has no earlier full scale to keep.
@@ -240,38 +248,38 @@ void DurUzaBackend::sensorsRangeUpdated(const quint8 *block)
     storeBytes(rowOf(SensorsRange.address), 1, block);
 }
 
-void DurUzaBackend::accOffsetUpdated(const quint8 *block)
+void RegisterDecoder::accOffsetUpdated(const quint8 *block)
 {
     storeReals(rowOf(AccOffset.address), 3, block);
 }
 
-void DurUzaBackend::accScaleUpdated(const quint8 *block)
+void RegisterDecoder::accScaleUpdated(const quint8 *block)
 {
     storeReals(rowOf(AccScale.address), 9, block);
 }
 
-void DurUzaBackend::gyroOffsetUpdated(const quint8 *block)
+void RegisterDecoder::gyroOffsetUpdated(const quint8 *block)
 {
     storeReals(rowOf(GyroOffset.address), 3, block);
 }
 
-void DurUzaBackend::gyroScaleUpdated(const quint8 *block)
+void RegisterDecoder::gyroScaleUpdated(const quint8 *block)
 {
     storeReals(rowOf(GyroScale.address), 3, block);
 }
 
-void DurUzaBackend::magOffsetUpdated(const quint8 *block)
+void RegisterDecoder::magOffsetUpdated(const quint8 *block)
 {
     storeReals(rowOf(MagOffset.address), 3, block);
 }
 
-void DurUzaBackend::magScaleUpdated(const quint8 *block)
+void RegisterDecoder::magScaleUpdated(const quint8 *block)
 {
     storeReals(rowOf(MagScale.address), 9, block);
 }
 
-void DurUzaBackend::accMagEffUpdated(const quint8 *block)
+void RegisterDecoder::accMagEffUpdated(const quint8 *block)
 {
-    qDebug() << Q_FUNC_INFO << "Acc Mag Eff Updated:" << int(block[0]);
+    qDebug() << accMagEffSignature << "Acc Mag Eff Updated:" << int(block[0]);
     storeBytes(rowOf(AccMagEff.address), 1, block);
 }
