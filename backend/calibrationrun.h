@@ -26,9 +26,18 @@ struct CalTarget
 const CalTarget &calTarget(CalSensor sensor);
 // The sensor of a name as calTarget gives it; false for any other text.
 bool calSensorNamed(const QString &name, CalSensor *sensor);
+// calTarget's name as the interface hears it.
+QString calSensorName(CalSensor sensor);
 
 // The block the procedures write before gathering: zero offsets, identity matrix.
 Calibration::ParamBlock resetParamBlock();
+
+// The floats a sensor keeps, the rest of the block neutral, so that a gyroscope
+// block is judged and compared on its three offsets only.
+Calibration::ParamBlock keptPart(CalSensor sensor, const Calibration::ParamBlock &block);
+
+// The floats a sensor keeps, for messages and the log.
+QString valuesText(CalSensor sensor, const Calibration::ParamBlock &block);
 
 // A result scored below this is written only when the user confirms it: a cut
 // frame or a bump during the run scores near 0, a still module near 100, and

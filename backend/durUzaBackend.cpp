@@ -22,32 +22,29 @@ QString portListEntry(const SerialPortEntry &port)
     return port.portName + QStringLiteral(": ") + port.description;
 }
 
+// The catalogue comes before the helpers that watch its rows.
 DurUzaBackend::DurUzaBackend(QObject *parent)
     : QObject(parent)
-    , m_gatheredPointArray(new QScatterDataArray)
-    , m_latestPointArray(std::make_unique<QScatterDataArray>())
-    , m_magScatterDataProxy(std::make_unique<QScatterDataProxy>())
+    , m_rows(createRegisterObjects(this))
 {
-    // The proxy takes ownership of the array; we keep the pointer to append to it.
-    m_magScatterDataProxy->resetArray(m_gatheredPointArray);
-
     m_coms.setBlockHandler(
         [this](int blockIndex, const quint8 *block) { dispatchBlock(blockIndex, block); });
     forwardSamples();
+    forwardCalibration();
     connect(&m_coms, &ComsHandler::linkError, this, &DurUzaBackend::onLinkError);
     connect(&m_coms, &ComsHandler::linkOpened, this,
         [](const QString &port) { qCInfo(lcBackend) << "link open on" << port; });
     connect(&m_coms, &ComsHandler::linkClosed, this,
         [](const QString &port) { qCInfo(lcBackend) << "link closed on" << port; });
 
-    m_rows = createRegisterObjects(this);
     for (RegistryItemModel *row : m_rows)
         m_registerList.append(row);
     watchCalibrationLink();
 }
 
 // Members go in reverse order: the catalogue's objects with QObject, the link (which
-// stops and waits for its threads, and takes pending delayed writes with it) before.
+// stops and waits for its threads, and takes pending delayed writes with it) before,
+// and before it everything that works on them.
 DurUzaBackend::~DurUzaBackend() = default;
 
 QStringList DurUzaBackend::availablePortsList()
@@ -93,12 +90,12 @@ void DurUzaBackend::onLinkError(const QString &portName, const QString &errorTex
 
 void DurUzaBackend::setMagSctr3DSeries(QScatter3DSeries *magSctr3DSeries)
 {
-    m_magSctr3DSeries = magSctr3DSeries;
+    m_magScatter.setGatheredSeries(magSctr3DSeries);
 }
 
 void DurUzaBackend::setMagSctr3DSeries2(QScatter3DSeries *magSctr3DSeries2)
 {
-    m_magSctr3DSeries2 = magSctr3DSeries2;
+    m_magScatter.setLatestSeries(magSctr3DSeries2);
 }
 
 void DurUzaBackend::testAction()
@@ -128,15 +125,15 @@ void DurUzaBackend::forwardSamples()
 {
     connect(&m_decoder, &RegisterDecoder::accDecoded, this, [this](const QVector3D &sample) {
         m_live.setAcc(sample);
-        accCalibrationSample(sample.x(), sample.y(), sample.z());
+        m_accCal.sample(sample);
     });
     connect(&m_decoder, &RegisterDecoder::gyroDecoded, this, [this](const QVector3D &sample) {
         m_live.setGyro(sample);
-        gyroCalibrationSample(sample.x(), sample.y(), sample.z());
+        m_gyroCal.sample(sample);
     });
     connect(&m_decoder, &RegisterDecoder::magDecoded, this, [this](const QVector3D &sample) {
         m_live.setMag(sample);
-        magCalibrationSample(sample.x(), sample.y(), sample.z());
+        m_magCal.sample(sample);
     });
     connect(&m_decoder, &RegisterDecoder::quaternionDecoded, &m_live, &LiveData::setQuaternion);
     connect(&m_decoder, &RegisterDecoder::eulerDecoded, &m_live, &LiveData::setEuler);
@@ -209,4 +206,126 @@ void DurUzaBackend::setRegisterWriteError(const QString &reason)
         return;
     m_registerWriteError = reason;
     emit registerWriteErrorChanged();
+}
+
+// ---- Calibration: the procedures run themselves; the backend names their sensor.
+
+void DurUzaBackend::forwardCalibration()
+{
+    connect(
+        &m_accCal, &AccCalibration::positionGathered, this, &DurUzaBackend::accCalStageFinished);
+    connect(&m_accCal, &CalibrationProcedure::finished, this, &DurUzaBackend::accCalFinished);
+    connect(&m_gyroCal, &CalibrationProcedure::finished, this, &DurUzaBackend::gyroCalFinished);
+    connect(&m_magCal, &CalibrationProcedure::finished, this, &DurUzaBackend::magCalFinished);
+    for (CalibrationProcedure *procedure :
+        std::initializer_list<CalibrationProcedure *> {&m_accCal, &m_gyroCal, &m_magCal}) {
+        const QString name = calSensorName(procedure->sensor());
+        connect(
+            procedure, &CalibrationProcedure::progressChanged, this, &DurUzaBackend::setProgress);
+        connect(procedure, &CalibrationProcedure::failed, this,
+            [this, name](const QString &message) { emit calibrationFailed(name, message); });
+        connect(procedure, &CalibrationProcedure::needsConfirmation, this,
+            [this, name](double quality) { emit calibrationNeedsConfirmation(name, quality); });
+        connect(procedure, &CalibrationProcedure::notice, this,
+            [this, name](const QString &message) { emit calibrationNotice(name, message); });
+    }
+    connect(
+        &m_offers, &RestoreOffers::changed, this, &DurUzaBackend::calibrationRestoreOffersChanged);
+}
+
+void DurUzaBackend::setProgress(double percent)
+{
+    m_progressPercent = percent;
+    emit progressPercentChanged();
+}
+
+CalibrationProcedure *DurUzaBackend::procedureNamed(const QString &name)
+{
+    CalSensor sensor;
+    if (!calSensorNamed(name, &sensor))
+        return nullptr;
+    switch (sensor) {
+    case CalSensor::Acc:
+        return &m_accCal;
+    case CalSensor::Gyro:
+        return &m_gyroCal;
+    case CalSensor::Mag:
+        return &m_magCal;
+    }
+    return nullptr;
+}
+
+void DurUzaBackend::accCalButton()
+{
+    m_accCal.button();
+}
+
+void DurUzaBackend::gyroCalButton()
+{
+    m_gyroCal.button();
+}
+
+void DurUzaBackend::magCalButton()
+{
+    m_magCal.button();
+}
+
+void DurUzaBackend::cancelCalibration()
+{
+    m_accCal.cancel();
+    m_gyroCal.cancel();
+    m_magCal.cancel();
+}
+
+void DurUzaBackend::confirmCalibrationResult(const QString &sensor)
+{
+    if (CalibrationProcedure *procedure = procedureNamed(sensor))
+        procedure->confirmResult();
+}
+
+void DurUzaBackend::discardCalibrationResult(const QString &sensor)
+{
+    if (CalibrationProcedure *procedure = procedureNamed(sensor))
+        procedure->discardResult();
+}
+
+QVariantList DurUzaBackend::calibrationRestoreOffers() const
+{
+    return m_offers.list();
+}
+
+void DurUzaBackend::restoreCalibration(const QString &sensor)
+{
+    CalibrationProcedure *procedure = procedureNamed(sensor);
+    if (!procedure || !m_offers.isShown(procedure->sensor()))
+        return;
+    procedure->restore(m_offers.take(procedure->sensor()));
+}
+
+void DurUzaBackend::dismissCalibrationRestore(const QString &sensor)
+{
+    CalibrationProcedure *procedure = procedureNamed(sensor);
+    if (!procedure || !m_offers.isPending(procedure->sensor()))
+        return;
+    m_offers.dismiss(procedure->sensor());
+}
+
+// Connected once, by the constructor, after the link's own handlers.
+void DurUzaBackend::watchCalibrationLink()
+{
+    connect(&m_coms, &ComsHandler::linkError, this,
+        [this](const QString &port, const QString &) { onCalibrationLinkLost(port); });
+    connect(&m_coms, &ComsHandler::linkClosed, this, &DurUzaBackend::onCalibrationLinkLost);
+    connect(&m_coms, &ComsHandler::linkOpened, &m_identity, &ModuleIdentity::linkOpened);
+    connect(&m_identity, &ModuleIdentity::complete, this,
+        [this] { m_offers.showFor(m_identity.port(), m_identity.current()); });
+}
+
+void DurUzaBackend::onCalibrationLinkLost(const QString &port)
+{
+    m_identity.linkLost();
+    m_accCal.linkLost(port);
+    m_gyroCal.linkLost(port);
+    m_magCal.linkLost(port);
+    m_offers.hideAll();
 }

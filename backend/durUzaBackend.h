@@ -1,15 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "acccalibration.h"
 #include "calibration.h"
-#include "calibrationrun.h"
-#include "fullscale.h"
+#include "gyrocalibration.h"
 #include "livedata.h"
+#include "magcalibration.h"
+#include "magscatter.h"
+#include "moduleidentity.h"
 #include "modulerequests.h"
 #include "registerdecoder.h"
+#include "restoreoffers.h"
 
 #include "link/comshandler.h"
-#include "registermap.h"
 #include "registerobjects.h"
 
 #include <QList>
@@ -33,8 +36,12 @@
 // decoding of the register blocks the link dispatches, live data for the charts and
 // the 3D view, and the calibration buttons. Everything runs on the GUI thread.
 //
-// Work lives in helper files: decoding in blockhandlers.cpp, request sequences in
-// requestsequences.cpp, calibration procedures in calibrationworkflows.cpp.
+// It forwards; the work is done behind it, one concern a class: RegisterDecoder
+// (register blocks into values and full scales), LiveData (what the charts and the
+// 3D view show), ModuleRequests (request sequences and delayed writes), one
+// procedure per calibration (AccCalibration, GyroCalibration, MagCalibration, each
+// a CalibrationProcedure, which keeps the module's parameters safe around it),
+// MagScatter, ModuleIdentity and RestoreOffers.
 class DurUzaBackend : public QObject
 {
     Q_OBJECT
@@ -79,7 +86,7 @@ public:
     QVariantList magDataList() const { return m_live.magDataList(); }
     QtDataVisualization::QScatterDataProxy *magScatterDataProxy() const
     {
-        return m_magScatterDataProxy.get();
+        return m_magScatter.proxy();
     }
     QVector3D magVect3() const { return m_live.magVect3(); }
     QVariantList calibrationRestoreOffers() const;
@@ -174,88 +181,37 @@ public:
 private:
     void dispatchBlock(int blockIndex, const quint8 *block);
     void forwardSamples();
+    void forwardCalibration();
     void onLinkError(const QString &portName, const QString &errorText);
     void setRegisterWriteError(const QString &reason);
-
-    // Calibration branches (calibrationworkflows.cpp), fed each scaled sample after
-    // the live path of the sensor's handler.
-    void accCalibrationSample(float x, float y, float z);
-    void gyroCalibrationSample(float x, float y, float z);
-    void magCalibrationSample(float x, float y, float z);
-    void gatherAccCalData(int position, const float *sample);
-    void finishAccCalibration();
-    void finishGyroCalibration();
-    void showLatestMagPoint(float x, float y, float z);
-    void gatherMagPoint(float x, float y, float z);
-    void fitMagCalibration();
-    void clearMagPoints();
-
-    // What keeps the module's parameters safe (calibrationguard.cpp).
-    void beginCalRun(CalSensor sensor);
-    bool sendCalReset(CalSensor sensor);
-    void startCalGathering(CalSensor sensor);
-    void finishCalRun(CalSensor sensor, const Calibration::ParamBlock &block, int quality);
-    void writeVerified(CalSensor sensor, const PendingParams &write);
-    void failCalRun(CalSensor sensor, const QString &message);
-    void abandonCalRun(CalSensor sensor, const QString &lostPort);
-    void stopCalGathering(CalSensor sensor);
-    void stopCalProcedure(CalSensor sensor);
-    bool calAwaitingConfirmation(CalSensor sensor) const;
-    Calibration::ParamBlock answeredCalParams(CalSensor sensor) const;
-    CalIdentity linkIdentity() const;
+    void setProgress(double percent);
+    // The procedure of a sensor as calibrationFailed names it; null for any other text.
+    CalibrationProcedure *procedureNamed(const QString &name);
     void watchCalibrationLink();
     void onCalibrationLinkLost(const QString &port);
-    void onCalibrationLinkOpened(const QString &port);
-    void onCalRowAnswered(CalSensor sensor, int index);
-    void onCalBlockAnswered(CalSensor sensor);
-    void onReadBack(CalSensor sensor, const Calibration::ParamBlock &held);
-    void onCalTimeout(CalSensor sensor);
-    void onIdentityRowAnswered(int bit);
-    void offerRestore(CalSensor sensor, const QString &port, const CalSavedParams &saved);
-    void showRestoreOffers();
 
-    // Construction order matters: the link first, the catalogue last.
+    // Construction order matters: the link first, then the catalogue, then what
+    // works on them.
     QStringList m_portCache;
     // The port names behind m_portCache, entry for entry: Connect opens the
     // port the user saw, not whatever a fresh enumeration has at that index.
     QStringList m_portNameCache;
     ComsHandler m_coms;
-    RegisterObjects m_rows {};
+    RegisterObjects m_rows;
     QList<QObject *> m_registerList;
     ModuleRequests m_requests {m_coms};
     RegisterDecoder m_decoder {m_rows};
     LiveData m_live;
-
-    // Calibration state; the procedures that drive it live in calibrationworkflows.cpp.
-    bool m_gyroCalActive = false;
-    int m_gyroSampleCount = 0;
-    int m_accSampleCount = 0;
-    std::array<float, 18> m_accPositionSums {};
-    int m_accCalStage = -1;
-    std::vector<QVector4D> m_gyroCalSamples;
-    double m_progressPercent = 0.0;
-    int m_magCalStage = -1;
-    // Magnetometer samples since its reset; the first ones may predate it.
-    int m_magSettleCount = 0;
+    MagScatter m_magScatter;
     Calibration m_calibration;
-    std::array<CalRunGuard, calSensorCount> m_calRuns {};
-    std::array<PendingParams, calSensorCount> m_pendingParams {};
-    std::array<RestoreOffer, calSensorCount> m_restoreOffers {};
-    // Rows of each parameter block answered since its last read request, one bit each.
-    std::array<quint32, calSensorCount> m_calRowsAnswered {};
-    // Bounds the wait for a parameter read or a read-back.
-    std::array<QTimer, calSensorCount> m_calTimers;
-    // Identity registers read in this connection, one bit each.
-    int m_identityAnswered = 0;
-    QString m_linkPort;
-    // Owned by m_magScatterDataProxy once handed to it; kept here to append to it.
-    QtDataVisualization::QScatterDataArray *m_gatheredPointArray = nullptr;
-    std::unique_ptr<QtDataVisualization::QScatterDataArray> m_latestPointArray;
-    std::vector<QVector4D> m_magCalSamples;
-    std::unique_ptr<QtDataVisualization::QScatterDataProxy> m_magScatterDataProxy;
-    // The interface owns the series and re-creates them with its page.
-    QPointer<QtDataVisualization::QScatter3DSeries> m_magSctr3DSeries;
-    QPointer<QtDataVisualization::QScatter3DSeries> m_magSctr3DSeries2;
+    ModuleIdentity m_identity {m_rows};
+    RestoreOffers m_offers;
+    CalibrationServices m_calServices {m_requests, m_rows, m_identity, m_offers, m_calibration};
+    AccCalibration m_accCal {m_calServices};
+    GyroCalibration m_gyroCal {m_calServices};
+    MagCalibration m_magCal {m_calServices, m_magScatter};
+    // Shared by the accelerometer and gyroscope procedures.
+    double m_progressPercent = 0.0;
 
     bool m_connected = false;
     QString m_registerWriteError;
