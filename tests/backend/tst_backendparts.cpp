@@ -1,0 +1,159 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "backendtestsupport.h"
+
+#include "moduleidentity.h"
+#include "registerdecoder.h"
+#include "restoreoffers.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+// The pieces behind the backend on their own: the decoder that turns register
+// blocks into values, the identity of the module on the line, and the restore
+// offers that wait for that module.
+class BackendPartsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void decoderHandsOnSamplesOnlyWhileTheRangeIsKnown();
+    void identityIsKnownOnlyOnceAllThreeAreReadInThisConnection();
+    void offersAreShownOnlyToTheSameModuleOnTheSamePort();
+};
+
+namespace {
+
+using namespace RegisterMap;
+
+// Block indices in address order, as the link dispatches them.
+constexpr int hardwareVersionBlock = 2;
+constexpr int accBlock = 4;
+constexpr int sensorsRangeBlock = 14;
+
+const quint8 *bytesOf(const QByteArray &bytes)
+{
+    return reinterpret_cast<const quint8 *>(bytes.constData());
+}
+
+RegistryItemModel *rowAt(const RegisterObjects &rows, int address)
+{
+    return rows[std::size_t(registerRowAt(address))];
+}
+
+CalIdentity identityOf(int deviceId, int hardwareVersion, int softwareVersion)
+{
+    CalIdentity identity;
+    identity.known = true;
+    identity.deviceId = deviceId;
+    identity.hardwareVersion = hardwareVersion;
+    identity.softwareVersion = softwareVersion;
+    return identity;
+}
+
+} // namespace
+
+void BackendPartsTest::decoderHandsOnSamplesOnlyWhileTheRangeIsKnown()
+{
+    QObject owner;
+    const RegisterObjects rows = createRegisterObjects(&owner);
+    RegisterDecoder decoder(rows);
+    QSignalSpy samples(&decoder, &RegisterDecoder::accDecoded);
+    const QByteArray raw = backendtest::le16s({16384, -16384, 0});
+    decoder.decode(accBlock, bytesOf(raw));
+    QCOMPARE(samples.count(), 0);
+    QVERIFY(!rowAt(rows, Acc.address)->updated());
+
+    decoder.decode(hardwareVersionBlock, bytesOf(backendtest::le16(1442)));
+    decoder.decode(sensorsRangeBlock, bytesOf(QByteArray(1, '\0')));
+    QCOMPARE(decoder.fullScales().acc, 20.0f);
+    decoder.decode(accBlock, bytesOf(raw));
+    QCOMPARE(samples.count(), 1);
+    QCOMPARE(samples.first().at(0).value<QVector3D>(), QVector3D(10.0f, -10.0f, 0.0f));
+    // The registers are stored before the sample goes on.
+    QCOMPARE(rowAt(rows, Acc.address)->data().toFloat(), 10.0f);
+
+    // Another module: its samples wait for its own range.
+    decoder.forgetFullScales();
+    decoder.decode(accBlock, bytesOf(raw));
+    QCOMPARE(samples.count(), 1);
+    // An unknown block index is no crash and no sample.
+    decoder.decode(22, bytesOf(raw));
+    decoder.decode(-1, bytesOf(raw));
+    QCOMPARE(samples.count(), 1);
+}
+
+void BackendPartsTest::identityIsKnownOnlyOnceAllThreeAreReadInThisConnection()
+{
+    QObject owner;
+    const RegisterObjects rows = createRegisterObjects(&owner);
+    ModuleIdentity identity(rows);
+    QSignalSpy complete(&identity, &ModuleIdentity::complete);
+    identity.linkOpened(QStringLiteral("/dev/ttyA"));
+    rowAt(rows, DeviceId.address)->setDataFromModule(0x42);
+    rowAt(rows, HardwareVersion.address)->setDataFromModule(1442);
+    QVERIFY(!identity.current().known);
+    QCOMPARE(complete.count(), 0);
+    rowAt(rows, SoftwareVersion.address)->setDataFromModule(0x0102);
+    QCOMPARE(complete.count(), 1);
+    QVERIFY(identity.current() == identityOf(0x42, 1442, 0x0102));
+    QCOMPARE(identity.port(), QStringLiteral("/dev/ttyA"));
+
+    identity.linkLost();
+    QVERIFY(!identity.current().known);
+    QVERIFY(identity.port().isEmpty());
+    // What an earlier connection read does not count for this one.
+    identity.linkOpened(QStringLiteral("/dev/ttyA"));
+    rowAt(rows, SoftwareVersion.address)->setDataFromModule(0x0102);
+    QVERIFY(!identity.current().known);
+    QCOMPARE(complete.count(), 1);
+}
+
+void BackendPartsTest::offersAreShownOnlyToTheSameModuleOnTheSamePort()
+{
+    RestoreOffers offers;
+    QSignalSpy changed(&offers, &RestoreOffers::changed);
+    const CalIdentity module = identityOf(0x42, 1442, 0x0102);
+    CalSavedParams saved;
+    saved.valid = true;
+    saved.block = {0.5f, -0.5f, 0.25f, 7, 7, 7, 7, 7, 7, 7, 7, 7};
+    saved.at = QDateTime::currentDateTime();
+    saved.identity = module;
+    offers.offer(CalSensor::Gyro, QStringLiteral("/dev/ttyA"), saved);
+    QVERIFY(offers.isPending(CalSensor::Gyro));
+    QVERIFY(!offers.isShown(CalSensor::Gyro));
+    QVERIFY(offers.list().isEmpty());
+
+    offers.showFor(QStringLiteral("/dev/ttyB"), module);
+    offers.showFor(QStringLiteral("/dev/ttyA"), identityOf(0x42, 1442, 0x0103));
+    offers.showFor(QStringLiteral("/dev/ttyA"), CalIdentity());
+    QVERIFY(offers.list().isEmpty());
+    QCOMPARE(changed.count(), 0);
+
+    offers.showFor(QStringLiteral("/dev/ttyA"), module);
+    QCOMPARE(changed.count(), 1);
+    const QVariantList list = offers.list();
+    QCOMPARE(list.size(), 1);
+    const QVariantMap offer = list.first().toMap();
+    QCOMPARE(offer.value(QStringLiteral("sensor")).toString(), QStringLiteral("gyroscope"));
+    // Only the floats the gyroscope keeps.
+    QCOMPARE(offer.value(QStringLiteral("values")).toList(), QVariantList({0.5, -0.5, 0.25}));
+    offers.showFor(QStringLiteral("/dev/ttyA"), module);
+    QCOMPARE(changed.count(), 1);
+
+    offers.hideAll();
+    QCOMPARE(changed.count(), 2);
+    QVERIFY(offers.list().isEmpty());
+    QVERIFY(offers.isPending(CalSensor::Gyro));
+    offers.hideAll();
+    QCOMPARE(changed.count(), 2);
+
+    offers.showFor(QStringLiteral("/dev/ttyA"), module);
+    const CalSavedParams taken = offers.take(CalSensor::Gyro);
+    QCOMPARE(taken.block, keptPart(CalSensor::Gyro, saved.block));
+    QVERIFY(!offers.isPending(CalSensor::Gyro));
+    QVERIFY(offers.list().isEmpty());
+    QCOMPARE(changed.count(), 4);
+}
+
+QTEST_GUILESS_MAIN(BackendPartsTest)
+#include "tst_backendparts.moc"
