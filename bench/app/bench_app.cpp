@@ -13,6 +13,7 @@
 // the live page to show what a part costs; bench.sh never uses them.
 //
 // Run under a display (xvfb-run -a -s "-screen 0 1280x1024x24").
+#include "appwiring.h"
 #include "countingplotitem.h"
 #include "livemonitor.h"
 #include "processprobe.h"
@@ -234,11 +235,8 @@ int main(int argc, char *argv[])
     qputenv("VELMAR_EXTRA_PORTS", linkPath.toLocal8Bit());
 
     DurUzaBackend backend;
-    qmlRegisterType<RegistryItemModel>("com.duruza.registryModel", 1, 0, "RegisterModel");
-    qmlRegisterType<CountingPlotItem>("CustomPlot", 1, 0, "CustomPlotItem");
     QQmlApplicationEngine engine;
-    engine.rootContext()->setContextProperty(QStringLiteral("backEnd"), &backend);
-    engine.load(QUrl(QStringLiteral("qrc:/main.qml")));
+    loadMainDocument<CountingPlotItem>(engine, backend);
     if (engine.rootObjects().isEmpty())
         return 1;
 

@@ -4,6 +4,7 @@
 // pseudo-terminal.
 // Drives the interface with mouse and keys, and saves a screenshot of each
 // page under screenshots/ next to this test's executable.
+#include "appwiring.h"
 #include "customPlotItem.h"
 #include "durUzaBackend.h"
 #include "quicktree.h"
@@ -158,12 +159,9 @@ private slots:
         QVERIFY2(module->start(&error), qPrintable(error));
         qputenv("VELMAR_EXTRA_PORTS", module->linkPath().toLocal8Bit());
 
-        qmlRegisterType<RegistryItemModel>("com.duruza.registryModel", 1, 0, "RegisterModel");
-        qmlRegisterType<CustomPlotItem>("CustomPlot", 1, 0, "CustomPlotItem");
         backend = std::make_unique<DurUzaBackend>();
         engine = std::make_unique<QQmlApplicationEngine>();
-        engine->rootContext()->setContextProperty(QStringLiteral("backEnd"), backend.get());
-        engine->load(QUrl(QStringLiteral("qrc:/main.qml")));
+        loadMainDocument(*engine, *backend);
         QVERIFY(!engine->rootObjects().isEmpty());
 
         // Hidden behind the splash until its timer fires.

@@ -2,6 +2,7 @@
 // The About box in the real interface: reached from the main window, it shows
 // the version the program reports on its command line and the licences.
 // Saves a picture of the open box as about.png next to this executable.
+#include "appwiring.h"
 #include "customPlotItem.h"
 #include "durUzaBackend.h"
 #include "quicktree.h"
@@ -52,12 +53,9 @@ private slots:
     {
         // As main() does: the About box reads the version from the application.
         QCoreApplication::setApplicationVersion(QStringLiteral(VELMAR_VERSION));
-        qmlRegisterType<RegistryItemModel>("com.duruza.registryModel", 1, 0, "RegisterModel");
-        qmlRegisterType<CustomPlotItem>("CustomPlot", 1, 0, "CustomPlotItem");
         backend = std::make_unique<DurUzaBackend>();
         engine = std::make_unique<QQmlApplicationEngine>();
-        engine->rootContext()->setContextProperty(QStringLiteral("backEnd"), backend.get());
-        engine->load(QUrl(QStringLiteral("qrc:/main.qml")));
+        loadMainDocument(*engine, *backend);
         QVERIFY(!engine->rootObjects().isEmpty());
         auto *loader = engine->rootObjects().first()->property("appWindow").value<QObject *>();
         QVERIFY(loader);

@@ -3,6 +3,7 @@
 // through velmar-sim: what the application decodes from the replay is what
 // the CSV conversion of the same file holds, frame for frame.
 
+#include "backendcsv.h"
 #include "replayfixture.h"
 
 #include "backend/durUzaBackend.h"
@@ -55,25 +56,8 @@ private slots:
         connect(&backend, &DurUzaBackend::accDataListChanged, this, [&] { changed |= 1; });
         connect(&backend, &DurUzaBackend::gyroDataListChanged, this, [&] { changed |= 2; });
         connect(&backend, &DurUzaBackend::eulerDataListChanged, this, [&] {
-            if (changed == 3) {
-                MeasurementFrame f;
-                f.present = 63;
-                auto take = [](const QVariantList &list, float *out, int n) {
-                    for (int i = 0; i < n; ++i)
-                        out[i] = list.value(i).toFloat();
-                };
-                take(backend.accDataList(), f.acc.data(), 3);
-                take(backend.gyroDataList(), f.gyro.data(), 3);
-                take(backend.magDataList(), f.mag.data(), 3);
-                take(backend.eulerDataList(), f.euler.data(), 3);
-                take(backend.quatDataList(), f.quat.data(), 4);
-                f.temperature = qobject_cast<RegistryItemModel *>(
-                    backend.registers().value(registerRowAt(0x18)))
-                                    ->data()
-                                    .toDouble();
-                const QByteArray row = csvRow(f).trimmed();
-                samples.append(row.mid(row.indexOf(',') + 1));
-            }
+            if (changed == 3)
+                samples.append(backendValueCells(backend));
             changed = 0;
         });
         const int index = backend.availablePortsList().indexOf(device);

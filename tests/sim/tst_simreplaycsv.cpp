@@ -2,6 +2,7 @@
 // velmar-sim --replay FILE --csv OUT: one row per measurement frame, with the
 // values the application's backend decodes from that frame.
 
+#include "backendcsv.h"
 #include "replayfixture.h"
 
 #include "backend/durUzaBackend.h"
@@ -24,34 +25,6 @@ QList<QByteArray> csvLines(const QString &path)
     if (!lines.isEmpty() && lines.last().isEmpty())
         lines.removeLast();
     return lines;
-}
-
-// The row a backend that got this frame alone would give: values only, the
-// time cell left out.
-QByteArray valueCells(const QByteArray &line)
-{
-    return line.mid(line.indexOf(',') + 1);
-}
-
-QByteArray expectedCells(DurUzaBackend &backend)
-{
-    MeasurementFrame f;
-    f.present = MeasurementFrame::Acc | MeasurementFrame::Gyro | MeasurementFrame::Mag
-        | MeasurementFrame::Euler | MeasurementFrame::Quaternion | MeasurementFrame::Temperature;
-    auto take = [](const QVariantList &list, float *out, int n) {
-        for (int i = 0; i < n; ++i)
-            out[i] = list.value(i).toFloat();
-    };
-    take(backend.accDataList(), f.acc.data(), 3);
-    take(backend.gyroDataList(), f.gyro.data(), 3);
-    take(backend.magDataList(), f.mag.data(), 3);
-    take(backend.eulerDataList(), f.euler.data(), 3);
-    take(backend.quatDataList(), f.quat.data(), 4);
-    f.temperature
-        = qobject_cast<RegistryItemModel *>(backend.registers().value(registerRowAt(0x18)))
-              ->data()
-              .toDouble();
-    return valueCells(csvRow(f).trimmed());
 }
 
 } // namespace
@@ -95,7 +68,7 @@ private slots:
             reference.comsHandler()->feedReceived(recording.messages[i]);
             if (euler.count() == before)
                 QVERIFY(euler.wait(5000));
-            QCOMPARE(valueCells(lines[i + 1]), expectedCells(reference));
+            QCOMPARE(valueCells(lines[i + 1]), backendValueCells(reference));
         }
 
         // Times rise with the chunks and end at the last one's.
