@@ -90,13 +90,10 @@ void AccCalibration::sample(const QVector3D &v)
 {
     if (!isRunning())
         return;
-    if (!resetSent()) {
-        // The first sample of the run sends the reset, also when the first
-        // position was asked for before any sample arrived.
-        if (sendReset())
-            startGathering();
+    // The first sample of the run sends the reset, also when the first
+    // position was asked for before any sample arrived.
+    if (!resetOut())
         return;
-    }
     if (m_stage != Stage::Gathering)
         return;
     const float sample[3] = {v.x(), v.y(), v.z()};

@@ -69,6 +69,15 @@ Calibration::ParamBlock CalibrationProcedure::answeredParams() const
     return block;
 }
 
+bool CalibrationProcedure::resetOut()
+{
+    if (m_run.resetSent)
+        return true;
+    if (sendReset())
+        startGathering();
+    return false;
+}
+
 // Asks the module for its parameters first; the reset goes out with a sample
 // after the answer. Without an answer within the bound the run ends unstarted.
 bool CalibrationProcedure::sendReset()

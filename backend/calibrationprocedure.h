@@ -74,10 +74,10 @@ signals:
 protected:
     // A new run, whatever an earlier one left behind.
     void startRun();
-    bool resetSent() const { return m_run.resetSent; }
-    // Sends the reset block once the module's parameters are in (asking for them
-    // first); true when it went out now, and then startGathering() is the caller's.
-    bool sendReset();
+    // Whether the reset block is out, so that a sample counts. Until then each sample
+    // moves towards it: the first asks for the module's parameters, and the first
+    // after their answer sends the reset and starts gathering.
+    bool resetOut();
     // A result goes to the module unless it scored below the floor.
     void finishRun(const Calibration::ParamBlock &block, int quality);
     void failRun(const QString &message);
@@ -90,6 +90,9 @@ protected:
     virtual void stopGathering() = 0;
 
 private:
+    // Sends the reset block once the module's parameters are in (asking for them
+    // first); true when it went out now.
+    bool sendReset();
     void stopProcedure();
     void writeVerified(const PendingParams &write);
     void abandon(const QString &lostPort);

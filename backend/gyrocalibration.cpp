@@ -48,11 +48,8 @@ void GyroCalibration::sample(const QVector3D &v)
 {
     if (m_stage != Stage::Collecting)
         return;
-    if (!resetSent()) {
-        if (sendReset())
-            startGathering();
+    if (!resetOut())
         return;
-    }
     ++m_sampleCount;
     if (m_sampleCount > settlingSamples) {
         m_samples.emplace_back(v.x(), v.y(), v.z(), 0.0f);

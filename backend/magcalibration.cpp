@@ -89,11 +89,8 @@ void MagCalibration::sample(const QVector3D &v)
         fit();
         return;
     }
-    if (!resetSent()) {
-        if (sendReset())
-            startGathering();
+    if (!resetOut())
         return;
-    }
     if (m_stage != Stage::Gathering)
         return;
     m_scatter.showLatest(v);
