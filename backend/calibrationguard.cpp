@@ -10,6 +10,7 @@
 #include "durUzaBackend.h"
 
 #include "backendlog.h"
+#include "modulebackups.h"
 
 #include "link/comsprotocol.h"
 
@@ -149,6 +150,9 @@ bool DurUzaBackend::sendCalReset(CalSensor sensor)
         }
         return false;
     }
+    // module files hook: the first write of a run; the block was just read.
+    m_moduleBackups->backupBefore(
+        QStringLiteral("before %1 calibration").arg(QLatin1String(target.name)));
     quint8 bytes[48];
     const Calibration::ParamBlock reset = resetParamBlock();
     for (int i = 0; i < target.floats; ++i)

@@ -2,6 +2,7 @@
 #include "durUzaBackend.h"
 
 #include "backendlog.h"
+#include "modulebackups.h"
 #include "portlist.h"
 
 #include "link/comsprotocol.h"
@@ -44,6 +45,21 @@ DurUzaBackend::DurUzaBackend(QObject *parent)
     for (RegistryItemModel *row : m_rows)
         m_registerList.append(row);
     watchCalibrationLink();
+
+    // --- module files: backups of what this connection last read from the module ---
+    m_moduleBackups = new ModuleBackups(
+        [this](ModuleBackups::Image *image) {
+            if (!m_connected || !linkIdentity().known)
+                return false;
+            *image = m_coms.registerImageSnapshot();
+            return true;
+        },
+        [this](const QByteArray &frame) { sendNow(frame); }, BackupStore::defaultFolder(), this);
+}
+
+QObject *DurUzaBackend::moduleBackups() const
+{
+    return m_moduleBackups;
 }
 
 // Members go in reverse order: the catalogue's objects with QObject, the link (which

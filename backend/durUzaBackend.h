@@ -26,6 +26,8 @@
 #include <memory>
 #include <vector>
 
+class ModuleBackups;
+
 // The one object behind the interface: port list and connection, request sequences,
 // decoding of the register blocks the link dispatches, live data for the charts and
 // the 3D view, and the calibration buttons. Everything runs on the GUI thread.
@@ -318,4 +320,13 @@ private:
 
     RegisterObjects m_rows {};
     QList<QObject *> m_registerList;
+
+    // --- module files: backups before a calibration or Reset Defaults overwrites the module ---
+    Q_PROPERTY(QObject *moduleBackups READ moduleBackups CONSTANT)
+public:
+    QObject *moduleBackups() const;
+    ModuleBackups *backups() const { return m_moduleBackups; }
+
+private:
+    ModuleBackups *m_moduleBackups = nullptr; // a child, made by the constructor
 };

@@ -4,6 +4,7 @@
 #include "durUzaBackend.h"
 
 #include "backendlog.h"
+#include "modulebackups.h"
 
 #include "link/comsprotocol.h"
 #include "link/delayedwrite.h"
@@ -80,6 +81,7 @@ void DurUzaBackend::startSequence(
 
 void DurUzaBackend::resetDefaults()
 {
+    m_moduleBackups->backupBefore(QStringLiteral("before Reset Defaults")); // module files hook
     const auto block = defaultBlock();
     sendNow(writeRequest(Writable.address, block.data(), quint8(block.size())));
 }
