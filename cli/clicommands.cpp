@@ -256,10 +256,11 @@ int Command::dump()
             continue;
         }
         const RegisterInfo &info = registerCatalogue[std::size_t(row)];
+        const QString unit = RegisterDecoder::unit(row);
         out() << QString::number(info.address).rightJustified(3) << "  "
               << QString(QLatin1String(info.name)).leftJustified(26) << ' '
-              << valueText(row, image, decoder).rightJustified(14) << ' '
-              << RegisterDecoder::unit(row) << '\n';
+              << valueText(row, image, decoder).rightJustified(14)
+              << (unit.isEmpty() ? QString() : QLatin1Char(' ') + unit) << '\n';
     }
     if (m_json)
         printJson(list);
