@@ -94,6 +94,10 @@ bool CalibrationProcedure::sendReset()
         }
         return false;
     }
+    // module files hook: the first write of a run; the block was just read.
+    if (m_services.beforeFirstWrite && *m_services.beforeFirstWrite)
+        (*m_services.beforeFirstWrite)(
+            QStringLiteral("before %1 calibration").arg(QLatin1String(target.name)));
     quint8 bytes[48];
     const Calibration::ParamBlock reset = resetParamBlock();
     for (int i = 0; i < target.floats; ++i)

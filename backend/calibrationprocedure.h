@@ -6,8 +6,10 @@
 #include "registerobjects.h"
 
 #include <QObject>
+
 #include <QString>
 #include <QTimer>
+#include <functional>
 
 class ModuleIdentity;
 class ModuleRequests;
@@ -23,6 +25,8 @@ struct CalibrationServices
     RestoreOffers &offers;
     // The one calibration maths object the three procedures share.
     Calibration &calibration;
+    // Called with what triggers it right before a run's first write, when set.
+    const std::function<void(const QString &trigger)> *beforeFirstWrite = nullptr;
 };
 
 // One calibration procedure and what keeps the module's parameters safe around it.

@@ -2,6 +2,7 @@
 #include "durUzaBackend.h"
 
 #include "backendlog.h"
+#include "modulebackups.h"
 #include "portlist.h"
 
 #include "link/comsprotocol.h"
@@ -40,6 +41,24 @@ DurUzaBackend::DurUzaBackend(QObject *parent)
     for (RegistryItemModel *row : m_rows)
         m_registerList.append(row);
     watchCalibrationLink();
+
+    // --- module files: backups of what this connection last read from the module ---
+    m_moduleBackups = new ModuleBackups(
+        [this](ModuleBackups::Image *image) {
+            if (!m_connected || !m_identity.current().known)
+                return false;
+            *image = m_coms.registerImageSnapshot();
+            return true;
+        },
+        [this](const QByteArray &frame) { m_requests.sendNow(frame); },
+        BackupStore::defaultFolder(), this);
+    m_beforeCalibrationWrite
+        = [this](const QString &trigger) { m_moduleBackups->backupBefore(trigger); };
+}
+
+QObject *DurUzaBackend::moduleBackups() const
+{
+    return m_moduleBackups;
 }
 
 // Members go in reverse order: the catalogue's objects with QObject, the link (which
@@ -150,6 +169,7 @@ void DurUzaBackend::forwardSamples()
 
 void DurUzaBackend::resetDefaults()
 {
+    m_moduleBackups->backupBefore(QStringLiteral("before Reset Defaults")); // module files hook
     m_requests.resetDefaults();
 }
 

@@ -32,6 +32,8 @@
 #include <memory>
 #include <vector>
 
+class ModuleBackups;
+
 // The one object behind the interface: port list and connection, request sequences,
 // decoding of the register blocks the link dispatches, live data for the charts and
 // the 3D view, and the calibration buttons. Everything runs on the GUI thread.
@@ -206,7 +208,10 @@ private:
     Calibration m_calibration;
     ModuleIdentity m_identity {m_rows};
     RestoreOffers m_offers;
-    CalibrationServices m_calServices {m_requests, m_rows, m_identity, m_offers, m_calibration};
+    // Called right before a calibration run's first write (backups hang on it).
+    std::function<void(const QString &trigger)> m_beforeCalibrationWrite;
+    CalibrationServices m_calServices {
+        m_requests, m_rows, m_identity, m_offers, m_calibration, &m_beforeCalibrationWrite};
     AccCalibration m_accCal {m_calServices};
     GyroCalibration m_gyroCal {m_calServices};
     MagCalibration m_magCal {m_calServices, m_magScatter};
@@ -215,4 +220,12 @@ private:
 
     bool m_connected = false;
     QString m_registerWriteError;
+    // --- module files: backups before a calibration or Reset Defaults overwrites the module ---
+    Q_PROPERTY(QObject *moduleBackups READ moduleBackups CONSTANT)
+public:
+    QObject *moduleBackups() const;
+    ModuleBackups *backups() const { return m_moduleBackups; }
+
+private:
+    ModuleBackups *m_moduleBackups = nullptr; // a child, made by the constructor
 };

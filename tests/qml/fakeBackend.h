@@ -139,4 +139,13 @@ private:
     QVariantList m_restoreOffers;
     QStringList m_callNames;
     QList<QVariantList> m_callArguments;
+
+    // --- module files: no document uses the backups yet; present so that the
+    // property the real backend has resolves here too ---
+    Q_PROPERTY(QObject *moduleBackups READ moduleBackups CONSTANT)
+public:
+    QObject *moduleBackups() { return &m_moduleBackups; }
+
+private:
+    QObject m_moduleBackups;
 };

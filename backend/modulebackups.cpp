@@ -1,0 +1,117 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "modulebackups.h"
+
+#include "backendlog.h"
+
+#include "link/comsprotocol.h"
+#include "velmar_version.h"
+
+#include <QVariantMap>
+
+#include <bitset>
+#include <cstring>
+
+namespace {
+ModuleFileIdentity identityOf(const ModuleBackups::Image &image)
+{
+    using namespace RegisterMap;
+    return {image[DeviceId.address], readU16(&image[HardwareVersion.address]),
+        readU16(&image[SoftwareVersion.address])};
+}
+} // namespace
+
+ModuleBackups::ModuleBackups(
+    ImageSource image, FrameSender send, const QString &folder, QObject *parent)
+    : QObject(parent)
+    , m_image(std::move(image))
+    , m_send(std::move(send))
+    , m_store(folder)
+{
+    refresh();
+}
+
+void ModuleBackups::setLastError(const QString &text)
+{
+    if (!text.isEmpty())
+        qCWarning(lcBackend) << text;
+    if (text == m_lastError)
+        return;
+    m_lastError = text;
+    emit lastErrorChanged();
+}
+
+bool ModuleBackups::backupBefore(const QString &trigger)
+{
+    Image image {};
+    if (!m_image(&image)) {
+        setLastError(tr("No backup %1: the module's settings have not been read.").arg(trigger));
+        return false;
+    }
+    ModuleFile file = ModuleFile::fromImage(image.data(), identityOf(image));
+    file.application = QStringLiteral("velmar-imu " VELMAR_VERSION);
+    QString error;
+    const QString path = m_store.save(file, trigger, &error);
+    if (path.isEmpty()) {
+        setLastError(tr("No backup %1: %2").arg(trigger, error));
+        return false;
+    }
+    qCInfo(lcBackend) << "backup" << trigger << "saved as" << path;
+    setLastError(QString());
+    refresh();
+    return true;
+}
+
+void ModuleBackups::refresh()
+{
+    QVariantList list;
+    for (const BackupEntry &entry : m_store.list()) {
+        list.append(QVariantMap {{QStringLiteral("path"), entry.path},
+            {QStringLiteral("savedAt"),
+                entry.savedAt.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))},
+            {QStringLiteral("module"), entry.identity.text()},
+            {QStringLiteral("trigger"), entry.trigger}});
+    }
+    m_backups = list;
+    emit backupsChanged();
+}
+
+bool ModuleBackups::restore(const QString &path)
+{
+    const ModuleFileReading reading = readModuleFile(path);
+    if (!reading.ok) {
+        setLastError(tr("Restore refused: %1").arg(reading.refusal));
+        return false;
+    }
+    Image image {};
+    if (!m_image(&image)) {
+        setLastError(tr("Restore refused: not connected to a module whose settings were read."));
+        return false;
+    }
+    const QString incompatible = compatibilityRefusal(reading.file, identityOf(image));
+    if (!incompatible.isEmpty()) {
+        setLastError(tr("Restore refused: %1").arg(incompatible));
+        return false;
+    }
+    std::bitset<registerCount> toWrite;
+    for (const RegisterComparison &c : compareWithImage(reading.file, image.data())) {
+        if (c.differs)
+            toWrite.set(std::size_t(c.row));
+    }
+    for (int row = 0; row < registerCount;) {
+        if (!toWrite.test(std::size_t(row))) {
+            ++row;
+            continue;
+        }
+        const int first = row;
+        while (row < registerCount && toWrite.test(std::size_t(row)))
+            ++row;
+        const RegisterInfo &last = registerCatalogue[std::size_t(row - 1)];
+        const int start = registerCatalogue[std::size_t(first)].address;
+        const int end = last.address + byteWidth(last.width);
+        m_send(writeRequest(quint8(start), reading.file.bytesOf(first), quint8(end - start)));
+    }
+    // The answer shows on the register page, as after any edit.
+    m_send(readRequest(RegisterMap::Writable));
+    setLastError(QString());
+    return true;
+}

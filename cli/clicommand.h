@@ -1,0 +1,103 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+// Inside velmar-cli: one command's run, and the helpers its files share.
+#include "clicommands.h"
+#include "imagedecoder.h"
+#include "modulefile.h"
+#include "modulelink.h"
+
+#include <QCommandLineParser>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QString>
+#include <QTextStream>
+
+namespace Cli {
+
+constexpr int defaultTimeoutMs = 2000;
+constexpr int defaultGyroSamples = 200;
+// The module streams about this often; the at-rest samples are paced alike so
+// that they span a period of rest rather than a burst.
+constexpr int gyroSampleIntervalMs = 10;
+
+enum Option : unsigned {
+    OptJson = 1,
+    OptTimeout = 2,
+    OptOnly = 4,
+    OptWrite = 8,
+    OptSeconds = 16,
+    OptCsv = 32,
+    OptSamples = 64,
+};
+
+struct CommandSpec
+{
+    const char *name;
+    const char *synopsis;
+    const char *summary;
+    int positional;
+    unsigned options;
+};
+
+// Put before a negative number ("-1.25") so that the parser does not take it
+// for an option; taken off again when the argument is read.
+const QChar negativeMark(0x1);
+QString unmarked(QString argument);
+
+// Standard output, shared so that text and JSON leave in order.
+QTextStream &out();
+// One line on standard error, "velmar-cli: <where>: <why>"; returns `status`.
+int fail(int status, const QString &where, const QString &why);
+void printJson(const QJsonValue &value);
+QString hexByte(int value);
+// A register named on the command line: its catalogue name (case does not
+// matter) or the address it starts at; -1 with the reason in `why`.
+int registerArgument(const QString &text, QString *why);
+
+// One command's run: its parsed options and, once opened, the link. The
+// commands that read and write registers are in clicommands.cpp, those that
+// handle module files and calibrations in clifilecommands.cpp.
+class Command
+{
+public:
+    Command(const CommandSpec &spec, const QCommandLineParser &parser, int timeoutMs)
+        : m_spec(spec)
+        , m_parser(parser)
+        , m_json(parser.isSet(QStringLiteral("json")))
+        , m_link(timeoutMs)
+    { }
+
+    int run();
+
+private:
+    int ports();
+    int info();
+    int dump();
+    int get();
+    int set();
+    int exportFile();
+    int importFile();
+    int gyroCal();
+    int backups();
+    int record();
+
+    QString arg(int i) const { return unmarked(m_parser.positionalArguments().value(i)); }
+    QString port() const { return arg(0); }
+    // Checks the port without opening it: nothing may reach a file or a folder.
+    bool checkPort(int *status);
+    bool openPort(int *status);
+    int linkFailure();
+    bool readDecoded(RegisterImage *image, ImageDecoder *decoder, int *status);
+    QJsonObject registerJson(int row, const RegisterImage &image, const ImageDecoder &decoder);
+    QString valueText(int row, const RegisterImage &image, const ImageDecoder &decoder) const;
+    QString backupBeforeWrite(const RegisterImage &image, const ModuleFileIdentity &identity,
+        const QString &trigger, int *status);
+
+    const CommandSpec &m_spec;
+    const QCommandLineParser &m_parser;
+    bool m_json;
+    ModuleLink m_link;
+};
+
+} // namespace Cli

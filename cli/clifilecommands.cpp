@@ -1,0 +1,395 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// velmar-cli's commands that save, restore and calibrate: module files, the
+// backups taken before anything overwrites a calibration, and the gyroscope's
+// at-rest procedure.
+#include "clicommand.h"
+
+#include "backupstore.h"
+
+#include "calibration.h"
+#include "record/record.h"
+#include "sim/recordingcsv.h"
+#include "velmar_version.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSaveFile>
+#include <QTemporaryFile>
+#include <QVector4D>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+namespace Cli {
+
+int Command::exportFile()
+{
+    const QString path = arg(1);
+    const QFileInfo target(path);
+    if (target.isDir())
+        return fail(CliExit::Refused, path, QStringLiteral("is a directory"));
+    int status = CliExit::Ok;
+    if (!checkPort(&status) || !openPort(&status))
+        return status;
+    RegisterImage image {};
+    if (!m_link.readImage(&image))
+        return linkFailure();
+    const ModuleFileIdentity identity {image[0], readU16(&image[2]), readU16(&image[4])};
+    ModuleFile file = ModuleFile::fromImage(image.data(), identity);
+    file.application = QStringLiteral("velmar-cli " VELMAR_VERSION);
+    file.trigger = QStringLiteral("export");
+    QSaveFile saved(path);
+    if (!saved.open(QIODevice::WriteOnly))
+        return fail(CliExit::Failure, path, saved.errorString());
+    saved.write(writeModuleFile(file));
+    if (!saved.commit())
+        return fail(CliExit::Failure, path, saved.errorString());
+    if (m_json) {
+        printJson(QJsonObject {{QStringLiteral("file"), path},
+            {QStringLiteral("deviceId"), identity.deviceId},
+            {QStringLiteral("hardwareVersion"), identity.hardwareVersion},
+            {QStringLiteral("softwareVersion"), identity.softwareVersion},
+            {QStringLiteral("registers"), int(file.present.count())}});
+    } else {
+        out() << "exported " << file.present.count() << " registers of " << identity.text()
+              << " to " << path << '\n';
+    }
+    return CliExit::Ok;
+}
+
+QString Command::backupBeforeWrite(const RegisterImage &image, const ModuleFileIdentity &identity,
+    const QString &trigger, int *status)
+{
+    ModuleFile file = ModuleFile::fromImage(image.data(), identity);
+    file.application = QStringLiteral("velmar-cli " VELMAR_VERSION);
+    QString error;
+    const QString path = BackupStore().save(file, trigger, &error);
+    if (path.isEmpty())
+        *status = fail(CliExit::Failure, port(),
+            QStringLiteral("no backup, so nothing written: %1").arg(error));
+    return path;
+}
+
+int Command::importFile()
+{
+    const QString path = arg(1);
+    const ModuleFileReading reading = readModuleFile(path);
+    if (!reading.ok)
+        return fail(CliExit::Refused, path, QStringLiteral("refused: %1").arg(reading.refusal));
+    const ModuleFile &file = reading.file;
+
+    std::bitset<registerCount> chosen = file.present;
+    if (m_parser.isSet(QStringLiteral("only"))) {
+        chosen.reset();
+        const QStringList words = m_parser.values(QStringLiteral("only"))
+                                      .join(QLatin1Char(','))
+                                      .split(QLatin1Char(','));
+        for (const QString &raw : words) {
+            const QString word = raw.trimmed();
+            const QVector<int> rows = rowsNamed(word);
+            if (rows.isEmpty())
+                return fail(CliExit::Refused, path,
+                    QStringLiteral("--only: unknown register or block \"%1\"").arg(word));
+            for (int row : rows) {
+                if (!file.has(row))
+                    return fail(CliExit::Refused, path,
+                        QStringLiteral("--only: the file gives no value for \"%1\"")
+                            .arg(QLatin1String(registerCatalogue[std::size_t(row)].name)));
+                chosen.set(std::size_t(row));
+            }
+        }
+    }
+
+    int status = CliExit::Ok;
+    if (!checkPort(&status) || !openPort(&status))
+        return status;
+    RegisterImage before {};
+    if (!m_link.readImage(&before))
+        return linkFailure();
+    const ModuleFileIdentity identity {before[0], readU16(&before[2]), readU16(&before[4])};
+    const QString incompatible = compatibilityRefusal(file, identity);
+    if (!incompatible.isEmpty())
+        return fail(CliExit::Refused, path, QStringLiteral("refused: %1").arg(incompatible));
+
+    // What differs among the chosen registers, written in runs of neighbours.
+    std::bitset<registerCount> toWrite;
+    bool touchesCalibration = false;
+    for (const RegisterComparison &c : compareWithImage(file, before.data())) {
+        if (!chosen.test(std::size_t(c.row)) || !c.differs)
+            continue;
+        toWrite.set(std::size_t(c.row));
+        const int address = registerCatalogue[std::size_t(c.row)].address;
+        for (int b = 0; b < calibrationBlockCount; ++b)
+            touchesCalibration
+                = touchesCalibration || calibrationBlockSpan(CalibrationBlock(b)).contains(address);
+    }
+    QString backup;
+    if (touchesCalibration) {
+        backup = backupBeforeWrite(before, identity, QStringLiteral("before import"), &status);
+        if (backup.isEmpty())
+            return status;
+    }
+    for (int row = 0; row < registerCount;) {
+        if (!toWrite.test(std::size_t(row))) {
+            ++row;
+            continue;
+        }
+        const int first = row;
+        while (row < registerCount && toWrite.test(std::size_t(row)))
+            ++row;
+        const int start = registerCatalogue[std::size_t(first)].address;
+        const RegisterInfo &lastInfo = registerCatalogue[std::size_t(row - 1)];
+        const int end = lastInfo.address + byteWidth(lastInfo.width);
+        m_link.write(quint8(start),
+            QByteArray(reinterpret_cast<const char *>(file.bytesOf(first)), end - start));
+    }
+    RegisterImage after = before;
+    if (toWrite.any()) {
+        const QByteArray held = m_link.read(RegisterMap::Writable);
+        if (held.size() != RegisterMap::Writable.count)
+            return linkFailure();
+        std::memcpy(after.data() + RegisterMap::Writable.address, held.constData(),
+            std::size_t(held.size()));
+    }
+
+    int mismatches = 0;
+    QJsonArray rows;
+    const QVector<RegisterComparison> now = compareWithImage(file, after.data());
+    const QVector<RegisterComparison> then = compareWithImage(file, before.data());
+    if (!m_json)
+        out() << QStringLiteral("%1 %2 %3 %4\n")
+                     .arg(QStringLiteral("register"), -26)
+                     .arg(QStringLiteral("file"), 14)
+                     .arg(QStringLiteral("before"), 14)
+                     .arg(QStringLiteral("now"), 14);
+    for (int i = 0; i < now.size(); ++i) {
+        const RegisterComparison &c = now[i];
+        if (!chosen.test(std::size_t(c.row)))
+            continue;
+        const bool written = toWrite.test(std::size_t(c.row));
+        mismatches += c.differs ? 1 : 0;
+        if (m_json) {
+            rows.append(
+                QJsonObject {{QStringLiteral("name"), c.name}, {QStringLiteral("file"), c.fileText},
+                    {QStringLiteral("before"), then[i].moduleText},
+                    {QStringLiteral("now"), c.moduleText}, {QStringLiteral("written"), written},
+                    {QStringLiteral("differs"), c.differs}});
+        } else {
+            out() << QStringLiteral("%1 %2 %3 %4%5\n")
+                         .arg(c.name, -26)
+                         .arg(c.fileText, 14)
+                         .arg(then[i].moduleText, 14)
+                         .arg(c.moduleText, 14)
+                         .arg(c.differs    ? QStringLiteral("  DIFFERS")
+                                 : written ? QStringLiteral("  written")
+                                           : QString());
+        }
+    }
+    if (m_json) {
+        printJson(QJsonObject {{QStringLiteral("file"), path}, {QStringLiteral("registers"), rows},
+            {QStringLiteral("written"), int(toWrite.count())},
+            {QStringLiteral("differ"), mismatches}, {QStringLiteral("backup"), backup}});
+    } else {
+        out() << toWrite.count() << " written, " << mismatches << " differ"
+              << (backup.isEmpty() ? QString() : QStringLiteral("; backup %1").arg(backup)) << '\n';
+    }
+    out().flush();
+    if (mismatches > 0)
+        return fail(CliExit::Mismatch, port(),
+            QStringLiteral("%1 registers differ from the file after writing").arg(mismatches));
+    return CliExit::Ok;
+}
+
+int Command::gyroCal()
+{
+    int samples = defaultGyroSamples;
+    if (m_parser.isSet(QStringLiteral("samples"))) {
+        bool ok = false;
+        samples = m_parser.value(QStringLiteral("samples")).toInt(&ok);
+        if (!ok || samples < 5 || samples > 100000)
+            return fail(CliExit::Usage, QStringLiteral("gyro-cal"),
+                QStringLiteral("--samples takes a whole number from 5 to 100000"));
+    }
+    const bool write = m_parser.isSet(QStringLiteral("write"));
+    int status = CliExit::Ok;
+    if (!checkPort(&status) || !openPort(&status))
+        return status;
+    RegisterImage image {};
+    ImageDecoder decoder;
+    if (!readDecoded(&image, &decoder, &status))
+        return status;
+    const float fullScale = decoder.gyroFullScale();
+    if (!(fullScale > 0))
+        return fail(CliExit::Failure, port(),
+            QStringLiteral("the gyroscope's range is not known (hardware version %1, sensors "
+                           "range %2)")
+                .arg(readU16(&image[2]))
+                .arg(hexByte(image[RegisterMap::SensorsRange.address])));
+    float offset[3];
+    float scale[3];
+    for (int axis = 0; axis < 3; ++axis) {
+        offset[axis] = readF32(&image[RegisterMap::GyroOffset.address + 4 * axis]);
+        scale[axis] = readF32(&image[RegisterMap::GyroScale.address + 4 * axis]);
+        if (!std::isfinite(offset[axis]) || !std::isfinite(scale[axis]) || scale[axis] == 0.0f)
+            return fail(CliExit::Failure, port(),
+                QStringLiteral("the module's gyroscope offsets or scale factors are not usable "
+                               "(%1, %2)")
+                    .arg(double(offset[axis]))
+                    .arg(double(scale[axis])));
+    }
+
+    // The module corrects what it sends: output = (sensed - offset) * scale. The
+    // procedure wants what the sensor itself reads, so the correction is undone
+    // here rather than reset in the module: nothing is written for the estimate.
+    std::vector<QVector4D> readings;
+    readings.reserve(std::size_t(samples));
+    QDeadlineTimer next(0);
+    while (int(readings.size()) < samples) {
+        if (!next.hasExpired())
+            ModuleLink::pause(int(next.remainingTime()));
+        next.setRemainingTime(gyroSampleIntervalMs);
+        const QByteArray raw = m_link.read(RegisterMap::Gyro);
+        if (raw.size() != RegisterMap::Gyro.count)
+            return linkFailure();
+        float sensed[3];
+        for (int axis = 0; axis < 3; ++axis) {
+            const qint16 counts
+                = readI16(reinterpret_cast<const quint8 *>(raw.constData()) + 2 * axis);
+            const double output = double(counts) / 32768.0 * double(fullScale);
+            sensed[axis] = float(output / double(scale[axis]) + double(offset[axis]));
+        }
+        readings.emplace_back(sensed[0], sensed[1], sensed[2], 0.0f);
+    }
+    Calibration calibration;
+    calibration.set_GYRO_RNG_FACTOR(1.0f);
+    calibration.set_GYRO_CAL_OFST(readings);
+    const Calibration::ParamBlock block = calibration.get_GYRO_CAL_PARAM();
+    const int quality = calibration.get_GYRO_CAL_QUALITY();
+    const float result[3] = {block[0], block[1], block[2]};
+    if (!std::isfinite(result[0]) || !std::isfinite(result[1]) || !std::isfinite(result[2]))
+        return fail(CliExit::Failure, port(), QStringLiteral("no valid result; nothing written"));
+
+    QString backup;
+    bool matches = true;
+    QString heldText;
+    if (write) {
+        const ModuleFileIdentity identity {image[0], readU16(&image[2]), readU16(&image[4])};
+        backup = backupBeforeWrite(
+            image, identity, QStringLiteral("before gyroscope calibration"), &status);
+        if (backup.isEmpty())
+            return status;
+        QByteArray bytes(RegisterMap::GyroOffset.count, '\0');
+        for (int axis = 0; axis < 3; ++axis)
+            writeF32(reinterpret_cast<quint8 *>(bytes.data()) + 4 * axis, result[axis]);
+        QByteArray held;
+        if (!m_link.writeAndReadBack(RegisterMap::GyroOffset.address, bytes, &held))
+            return linkFailure();
+        matches = held == bytes;
+        QStringList heldValues;
+        for (int axis = 0; axis < 3; ++axis)
+            heldValues << floatValueText(
+                readF32(reinterpret_cast<const quint8 *>(held.constData()) + 4 * axis));
+        heldText = heldValues.join(QLatin1Char(' '));
+    }
+    if (m_json) {
+        printJson(QJsonObject {
+            {QStringLiteral("offset"),
+                QJsonArray {floatValueText(result[0]).toDouble(),
+                    floatValueText(result[1]).toDouble(), floatValueText(result[2]).toDouble()}},
+            {QStringLiteral("quality"), quality}, {QStringLiteral("samples"), samples},
+            {QStringLiteral("written"), write && matches}, {QStringLiteral("backup"), backup}});
+    } else {
+        out() << "gyroscope offsets (deg/s): " << floatValueText(result[0]) << ' '
+              << floatValueText(result[1]) << ' ' << floatValueText(result[2]) << '\n'
+              << "quality: " << quality << '\n';
+        if (write && matches)
+            out() << "written and read back; backup " << backup << '\n';
+        else if (!write)
+            out() << "not written (add --write to write them)\n";
+    }
+    out().flush();
+    if (!matches)
+        return fail(CliExit::Mismatch, port(),
+            QStringLiteral("the module holds %1 after writing the offsets").arg(heldText));
+    return CliExit::Ok;
+}
+
+int Command::record()
+{
+    bool ok = false;
+    const double seconds = m_parser.value(QStringLiteral("seconds")).toDouble(&ok);
+    if (!m_parser.isSet(QStringLiteral("seconds")) || !ok || !(seconds > 0 && seconds <= 86400))
+        return fail(CliExit::Usage, QStringLiteral("record"),
+            QStringLiteral("--seconds takes a number of seconds from 0 to 86400"));
+    const QString csvPath = m_parser.value(QStringLiteral("csv"));
+    if (csvPath.isEmpty())
+        return fail(
+            CliExit::Usage, QStringLiteral("record"), QStringLiteral("--csv FILE is needed"));
+    if (QFileInfo(csvPath).isDir())
+        return fail(CliExit::Refused, csvPath, QStringLiteral("is a directory"));
+    int status = CliExit::Ok;
+    if (!checkPort(&status) || !openPort(&status))
+        return status;
+    RegisterImage image {};
+    ImageDecoder decoder;
+    if (!readDecoded(&image, &decoder, &status))
+        return status;
+
+    // The bytes go into a raw recording first, so that the CSV is made by the
+    // one converter that makes it from the application's recordings.
+    QTemporaryFile raw(QDir::temp().filePath(QStringLiteral("velmar-cli-XXXXXX.velmarec")));
+    if (!raw.open())
+        return fail(CliExit::Failure, raw.fileTemplate(), raw.errorString());
+    RecordingInfo info;
+    info.deviceId = image[RegisterMap::DeviceId.address];
+    info.hardwareVersion = readU16(&image[RegisterMap::HardwareVersion.address]);
+    info.softwareVersion = readU16(&image[RegisterMap::SoftwareVersion.address]);
+    info.sensorsRange = image[RegisterMap::SensorsRange.address];
+    info.accFullScale = decoder.accFullScale();
+    info.gyroFullScale = decoder.gyroFullScale();
+    info.magFullScale = decoder.magFullScale();
+    info.startUtc = QDateTime::currentDateTimeUtc();
+    RawRecordWriter writer(&raw);
+    bool written = writer.writeHeader(info);
+    qint64 startUs = -1;
+    m_link.setFrameTap([&](qint64 timeUs, const QByteArray &frame) {
+        if (startUs < 0)
+            startUs = timeUs;
+        written = writer.writeChunk(timeUs - startUs, frame) && written;
+    });
+    // Streaming as the live page has it, then back to the mode the module had.
+    const quint8 before = image[RegisterMap::Control1.address];
+    m_link.write(RegisterMap::Control1.address, QByteArray(1, char(RegisterMap::StreamingAll)));
+    ModuleLink::pause(int(seconds * 1000));
+    QByteArray held;
+    const bool restored = m_link.writeAndReadBack(
+        RegisterMap::Control1.address, QByteArray(1, char(before)), &held);
+    m_link.setFrameTap(nullptr);
+    if (!restored)
+        return linkFailure();
+    if (!written || !raw.flush())
+        return fail(CliExit::Failure, raw.fileName(), raw.errorString());
+
+    const RecordingCsvResult result = convertRecordingToCsv(raw.fileName(), csvPath);
+    if (!result.ok)
+        return fail(CliExit::Failure, csvPath, result.error);
+    if (m_json)
+        printJson(
+            QJsonObject {{QStringLiteral("csv"), csvPath}, {QStringLiteral("rows"), result.rows},
+                {QStringLiteral("frames"), result.frames}, {QStringLiteral("seconds"), seconds}});
+    else
+        out() << result.rows << " rows from " << result.frames << " data frames written to "
+              << csvPath << '\n';
+    out().flush();
+    if (held != QByteArray(1, char(before)))
+        return fail(CliExit::Mismatch, port(),
+            QStringLiteral("\"Control1\" holds %1 after putting back %2")
+                .arg(hexByte(held.isEmpty() ? 0 : quint8(held.at(0))), hexByte(before)));
+    return CliExit::Ok;
+}
+
+} // namespace Cli

@@ -1,0 +1,187 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// velmar-cli's command line: the commands, their help, and the parsing that
+// turns arguments into one command's run.
+#include "clicommand.h"
+
+#include "velmar_version.h"
+
+#include <QRegularExpression>
+
+namespace Cli {
+namespace {
+
+const CommandSpec commandSpecs[] = {
+    {"ports", "ports [--json]", "List the serial ports (name, description, device).", 0, OptJson},
+    {"info", "info PORT [--json]",
+        "Identity, status, sensor ranges and full scales, streaming mode.", 1,
+        OptJson | OptTimeout},
+    {"dump", "dump PORT [--json]", "Every register, read now and decoded, with units.", 1,
+        OptJson | OptTimeout},
+    {"get", "get PORT NAME|ADDRESS [--json]",
+        "One register, read now and decoded. NAME as on the register page (quote it), ADDRESS "
+        "decimal or 0x...",
+        2, OptJson | OptTimeout},
+    {"set", "set PORT NAME|ADDRESS VALUE [--json]",
+        "Write a writable register and read it back; exit status 6 if the module holds "
+        "something else. VALUE: a byte as 0x.. or 0-255, a real as 1.5 or -2.5e-3.",
+        3, OptJson | OptTimeout},
+    {"export", "export PORT FILE [--json]",
+        "Read the identity, the calibration blocks and every writable register now and write "
+        "them to the module file FILE (JSON).",
+        2, OptJson | OptTimeout},
+    {"import", "import PORT FILE [--only LIST] [--json]",
+        "Check FILE whole, compare it with the module, write the registers that differ (those "
+        "in LIST only: comma-separated register names and accelerometer, gyroscope, "
+        "magnetometer for whole calibration blocks), read them back and show what the module "
+        "holds. Calibration blocks are backed up first.",
+        2, OptJson | OptTimeout | OptOnly},
+    {"gyro-cal", "gyro-cal PORT [--write] [--samples N] [--json]",
+        "Gyroscope offsets from a period at rest (keep the module still): prints the offsets and "
+        "the quality. Writes nothing unless --write; then the calibration is backed up first and "
+        "read back after.",
+        1, OptJson | OptTimeout | OptWrite | OptSamples},
+    {"backups", "backups [--json]",
+        "List the automatic backups and their folder (date, module, what triggered each).", 0,
+        OptJson},
+    {"record", "record PORT --seconds N --csv FILE [--json]",
+        "Stream the measurements for N seconds and write them to a CSV file (columns with "
+        "units, as the application's recordings), then put back the streaming mode the module "
+        "had.",
+        1, OptSeconds | OptCsv | OptTimeout | OptJson},
+};
+
+const CommandSpec *findCommand(const QString &name)
+{
+    for (const CommandSpec &spec : commandSpecs) {
+        if (name == QLatin1String(spec.name))
+            return &spec;
+    }
+    return nullptr;
+}
+
+QString commandHelp(const CommandSpec &spec)
+{
+    QString text = QStringLiteral("Usage: velmar-cli %1\n\n%2\n")
+                       .arg(QLatin1String(spec.synopsis), QLatin1String(spec.summary));
+    text += QStringLiteral("\nOptions:\n");
+    if (spec.options & OptJson)
+        text += QStringLiteral("  --json            Print one JSON document for scripts.\n");
+    if (spec.options & OptTimeout)
+        text += QStringLiteral(
+            "  --timeout <ms>    Wait this long for each answer (default 2000).\n");
+    if (spec.options & OptOnly)
+        text += QStringLiteral("  --only <list>     Write only these registers or blocks.\n");
+    if (spec.options & OptWrite)
+        text += QStringLiteral("  --write           Write the offsets (after a backup).\n");
+    if (spec.options & OptSamples)
+        text += QStringLiteral("  --samples <n>     Samples at rest, 10 ms apart (default 200).\n");
+    if (spec.options & OptSeconds)
+        text += QStringLiteral("  --seconds <n>     How long to record.\n");
+    if (spec.options & OptCsv)
+        text += QStringLiteral("  --csv <file>      Where to write the CSV.\n");
+    text += QStringLiteral("  -h, --help        Show this help.\n");
+    return text;
+}
+
+} // namespace
+} // namespace Cli
+
+using namespace Cli;
+
+QString cliHelpText()
+{
+    QString text = QStringLiteral(
+        "Usage: velmar-cli COMMAND [ARGUMENTS] [OPTIONS]\n"
+        "A Velmar IMU module from the command line, through the application's own link.\n"
+        "PORT is a port as 'velmar-cli ports' lists it or a device path.\n\nCommands:\n");
+    for (const CommandSpec &spec : commandSpecs)
+        text += QStringLiteral("  %1\n").arg(QLatin1String(spec.synopsis));
+    text += QStringLiteral(
+        "\n'velmar-cli COMMAND --help' describes a command.\n\nOptions:\n"
+        "  --json            Print one JSON document for scripts.\n"
+        "  --timeout <ms>    Wait this long for each answer from the module (default 2000).\n"
+        "  --only <list>     import: write only these registers or calibration blocks.\n"
+        "  --write           gyro-cal: write the offsets (after a backup).\n"
+        "  --samples <n>     gyro-cal: samples at rest, 10 ms apart (default 200).\n"
+        "  --seconds <n>     record: how long to record.\n"
+        "  --csv <file>      record: where to write the CSV.\n"
+        "  -h, --help        Show this help, or a command's.\n"
+        "  -v, --version     Show the version.\n"
+        "\nExit status:\n"
+        "  0 done; 1 other failure; 2 usage error; 3 port cannot be opened (or is not a serial\n"
+        "  device); 4 module silent; 5 input refused (nothing sent); 6 the module holds\n"
+        "  something other than was written.\n");
+    return text;
+}
+
+int runCliCommand(const QStringList &arguments)
+{
+    if (arguments.isEmpty()) {
+        QTextStream(stderr) << cliHelpText();
+        return CliExit::Usage;
+    }
+    const QString first = arguments.first();
+    if (first == QLatin1String("--help") || first == QLatin1String("-h")
+        || first == QLatin1String("help")) {
+        out() << cliHelpText();
+        return CliExit::Ok;
+    }
+    if (first == QLatin1String("--version") || first == QLatin1String("-v")) {
+        out() << "velmar-cli " VELMAR_VERSION "\n";
+        return CliExit::Ok;
+    }
+    const CommandSpec *spec = findCommand(first);
+    if (!spec)
+        return fail(CliExit::Usage, first,
+            QStringLiteral("unknown command (velmar-cli --help lists them)"));
+
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QString());
+    parser.addOption(help);
+    if (spec->options & OptJson)
+        parser.addOption({QStringLiteral("json"), QString()});
+    if (spec->options & OptTimeout)
+        parser.addOption({QStringLiteral("timeout"), QString(), QStringLiteral("ms")});
+    if (spec->options & OptOnly)
+        parser.addOption({QStringLiteral("only"), QString(), QStringLiteral("list")});
+    if (spec->options & OptWrite)
+        parser.addOption({QStringLiteral("write"), QString()});
+    if (spec->options & OptSamples)
+        parser.addOption({QStringLiteral("samples"), QString(), QStringLiteral("n")});
+    if (spec->options & OptSeconds)
+        parser.addOption({QStringLiteral("seconds"), QString(), QStringLiteral("n")});
+    if (spec->options & OptCsv)
+        parser.addOption({QStringLiteral("csv"), QString(), QStringLiteral("file")});
+    QStringList withProgram = arguments.mid(1);
+    static const QRegularExpression negativeNumber(QStringLiteral("^-(\\d|\\.\\d)"));
+    for (QString &argument : withProgram) {
+        if (negativeNumber.match(argument).hasMatch())
+            argument.prepend(negativeMark);
+    }
+    withProgram.prepend(QStringLiteral("velmar-cli"));
+    const QString usage = QStringLiteral("usage: velmar-cli %1 (velmar-cli %2 --help)")
+                              .arg(QLatin1String(spec->synopsis), QLatin1String(spec->name));
+    if (!parser.parse(withProgram))
+        return fail(CliExit::Usage, first, parser.errorText() + QStringLiteral("; ") + usage);
+    if (parser.isSet(help)) {
+        out() << commandHelp(*spec);
+        return CliExit::Ok;
+    }
+    if (parser.positionalArguments().size() != spec->positional)
+        return fail(CliExit::Usage, first,
+            QStringLiteral("%1 argument(s) needed, %2 given; %3")
+                .arg(spec->positional)
+                .arg(parser.positionalArguments().size())
+                .arg(usage));
+    int timeoutMs = defaultTimeoutMs;
+    if (parser.isSet(QStringLiteral("timeout"))) {
+        bool ok = false;
+        timeoutMs = parser.value(QStringLiteral("timeout")).toInt(&ok);
+        if (!ok || timeoutMs < 1 || timeoutMs > 600000)
+            return fail(CliExit::Usage, first,
+                QStringLiteral("--timeout takes milliseconds from 1 to 600000"));
+    }
+    Command command(*spec, parser, timeoutMs);
+    return command.run();
+}

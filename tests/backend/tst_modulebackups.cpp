@@ -1,0 +1,171 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The application's automatic backups against the simulated module on a
+// pseudo-terminal: taken before Reset Defaults and before a calibration
+// writes, listed, and restored, with the module's registers checked each time.
+#include "backendtestsupport.h"
+#include "modulebackups.h"
+
+#include "sim/modulesimulator.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <algorithm>
+#include <memory>
+
+using namespace backendtest;
+
+namespace {
+bool sameSettings(const std::array<quint8, 176> &a, const std::array<quint8, 176> &b)
+{
+    return std::equal(a.begin() + 52, a.end(), b.begin() + 52);
+}
+} // namespace
+
+class TestModuleBackups : public QObject
+{
+    Q_OBJECT
+
+private:
+    void connect(DurUzaBackend &backend)
+    {
+        const QStringList ports = backend.availablePortsList();
+        const int index = ports.indexOf(m_sim->slavePath());
+        QVERIFY(index >= 0);
+        backend.connectClicked(index);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            registerNamed(backend, QStringLiteral("Hardware Version"))->data(), QVariant(1442),
+            15000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            registerNamed(backend, QStringLiteral("ACC_MAG_EFF"))->data(), QVariant(0x0A), 15000);
+    }
+    // Edits a register as the register page does and waits for its read-back.
+    void edit(
+        DurUzaBackend &backend, const QString &name, const QString &text, const QVariant &held)
+    {
+        RegistryItemModel *row = registerNamed(backend, name);
+        QVERIFY(backend.writeRegisterText(row->address(), text));
+        QTRY_COMPARE_WITH_TIMEOUT(row->data(), held, 10000);
+    }
+
+    std::unique_ptr<QTemporaryDir> m_home;
+    std::unique_ptr<ModuleSimulator> m_sim;
+
+private slots:
+    void init()
+    {
+        m_home = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_home->isValid());
+        // The backups go under the user's data folder: here, a fresh one.
+        qputenv("XDG_DATA_HOME", m_home->path().toLocal8Bit());
+        m_sim = std::make_unique<ModuleSimulator>();
+        QVERIFY(m_sim->start());
+        qputenv("VELMAR_EXTRA_PORTS", m_sim->slavePath().toLocal8Bit());
+    }
+    void cleanup()
+    {
+        m_sim.reset();
+        m_home.reset();
+    }
+
+    void resetDefaultsIsPrecededByABackupThatRestores()
+    {
+        DurUzaBackend backend;
+        auto *backups = backend.backups();
+        QCOMPARE(backend.moduleBackups(), static_cast<QObject *>(backups));
+        QVERIFY(backups->folder().startsWith(m_home->path()));
+        connect(backend);
+        edit(backend, QStringLiteral("MAG  Offset X"), QStringLiteral("0.5"), QVariant(0.5f));
+        edit(backend, QStringLiteral("Control2"), QStringLiteral("0x21"), QVariant(0x21));
+        const auto configured = m_sim->registerImage();
+
+        backend.resetDefaults();
+        QTRY_VERIFY_WITH_TIMEOUT(readF32(&m_sim->registerImage()[127]) == 0.0f, 10000);
+        QCOMPARE(backups->backups().size(), 1);
+        const QVariantMap entry = backups->backups().first().toMap();
+        QCOMPARE(entry.value(QStringLiteral("trigger")).toString(),
+            QStringLiteral("before Reset Defaults"));
+        QCOMPARE(entry.value(QStringLiteral("module")).toString(),
+            QStringLiteral("device 0x5A, hardware 1442, software 210"));
+        const ModuleFileReading saved
+            = readModuleFile(entry.value(QStringLiteral("path")).toString());
+        QVERIFY(saved.ok);
+        QVERIFY(std::equal(
+            saved.file.writable.begin(), saved.file.writable.end(), configured.begin() + 52));
+
+        // Restore: what the reset erased comes back, and the page reads it back.
+        backend.requestAllData();
+        QTRY_COMPARE_WITH_TIMEOUT(
+            registerNamed(backend, QStringLiteral("Control2"))->data(), QVariant(0), 10000);
+        QVERIFY(backups->restore(entry.value(QStringLiteral("path")).toString()));
+        QTRY_VERIFY_WITH_TIMEOUT(sameSettings(m_sim->registerImage(), configured), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            registerNamed(backend, QStringLiteral("MAG  Offset X"))->data(), QVariant(0.5f), 10000);
+        QVERIFY(backups->lastError().isEmpty());
+    }
+
+    void restoreRefusesWhatItCannotTakeAndWritesNothing()
+    {
+        DurUzaBackend backend;
+        auto *backups = backend.backups();
+        const QString path = m_home->filePath(QStringLiteral("other.json"));
+        {
+            std::array<quint8, 176> image {};
+            image[52] = 0x33;
+            ModuleFile file = ModuleFile::fromImage(image.data(), {0x5A, 2542, 210});
+            QFile out(path);
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            out.write(writeModuleFile(file));
+        }
+        // Not connected: nothing is known of the module, nothing is written.
+        QVERIFY(!backups->restore(path));
+        QVERIFY(backups->lastError().contains(QLatin1String("not connected")));
+        QVERIFY(!backups->backupBefore(QStringLiteral("before Reset Defaults")));
+        QVERIFY(backups->backups().isEmpty());
+
+        connect(backend);
+        const int writes = [&] {
+            int n = 0;
+            for (const SimRequest &r : m_sim->requests())
+                n += r.write ? 1 : 0;
+            return n;
+        }();
+        QVERIFY(!backups->restore(path));
+        QVERIFY2(backups->lastError().contains(QLatin1String("hardware version 2542")),
+            qPrintable(backups->lastError()));
+        QVERIFY(!backups->restore(m_home->filePath(QStringLiteral("missing.json"))));
+        QVERIFY(backups->lastError().contains(QLatin1String("cannot read")));
+        int after = 0;
+        for (const SimRequest &r : m_sim->requests())
+            after += r.write ? 1 : 0;
+        QCOMPARE(after, writes);
+    }
+
+    void gyroscopeCalibrationIsPrecededByABackup()
+    {
+        DurUzaBackend backend;
+        connect(backend);
+        edit(
+            backend, QStringLiteral("Gyroscope Offset Z"), QStringLiteral("0.25"), QVariant(0.25f));
+        backend.requestGyroOnly();
+        backend.gyroCalButton();
+        // The run reads the offsets, then backs up before its first write.
+        QTRY_COMPARE_WITH_TIMEOUT(backend.backups()->backups().size(), 1, 15000);
+        const QVariantList list = backend.backups()->backups();
+        QCOMPARE(list.size(), 1);
+        const QVariantMap entry = list.first().toMap();
+        QCOMPARE(entry.value(QStringLiteral("trigger")).toString(),
+            QStringLiteral("before gyroscope calibration"));
+        const ModuleFileReading saved
+            = readModuleFile(entry.value(QStringLiteral("path")).toString());
+        QVERIFY(saved.ok);
+        // The offsets the run read right before its first write.
+        QCOMPARE(saved.file.realOf(registerRowAt(111)), 0.25f);
+        backend.cancelCalibration();
+        backend.requestChartData();
+    }
+};
+
+QTEST_GUILESS_MAIN(TestModuleBackups)
+#include "tst_modulebackups.moc"
