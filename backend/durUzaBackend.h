@@ -8,6 +8,7 @@
 #include "link/comshandler.h"
 #include "registermap.h"
 #include "registerobjects.h"
+#include "viewSettings.h"
 
 #include <QList>
 #include <QObject>
@@ -318,4 +319,15 @@ private:
 
     RegisterObjects m_rows {};
     QList<QObject *> m_registerList;
+
+    // --- live page controls ---
+    // What the window remembers between runs: its size and place, and the
+    // folder charts are exported to (ViewSettings).
+    Q_PROPERTY(QObject *viewSettings READ viewSettings CONSTANT)
+
+public:
+    QObject *viewSettings() { return &m_viewSettings; }
+
+private:
+    ViewSettings m_viewSettings;
 };
