@@ -185,7 +185,7 @@ int main(int argc, char *argv[])
     const QCommandLineOption kvOption(
         QStringLiteral("kv"), QStringLiteral("One line of key=value pairs on stdout."));
     const QCommandLineOption sizeOption(QStringLiteral("size"),
-        QStringLiteral("Window size while measuring, e.g. 1920x1080 (default: as remembered)."),
+        QStringLiteral("Window size while measuring, e.g. 1920x1080 (default 1024x768)."),
         QStringLiteral("WxH"));
     const QCommandLineOption pauseZoomOption(QStringLiteral("pause-zoom"),
         QStringLiteral("Before the screenshot: pause the charts and zoom the main chart."));
@@ -204,7 +204,9 @@ int main(int argc, char *argv[])
     if (!rendermode::applyAtStartup(app.arguments()))
         return 2;
     const bool kv = parser.isSet(kvOption);
-    QSize windowSize;
+    // The size the figures have always been taken at, whatever the window
+    // remembers from the last run.
+    QSize windowSize(1024, 768);
     if (parser.isSet(sizeOption)) {
         const QStringList parts = parser.value(sizeOption).split(QLatin1Char('x'));
         if (parts.size() == 2)
