@@ -230,9 +230,11 @@ Page {
                 id: rpyTextLayout
                 anchors.fill: parent
 
+                // Less than half the height, so that the temperature's line
+                // under the three angles still fits a 600-pixel window.
                 Item {
                     id: name
-                    Layout.preferredHeight: rpyTextLayout.height / 2
+                    Layout.preferredHeight: rpyTextLayout.height * 0.4
                 }
 
                 Text {
