@@ -14,6 +14,7 @@
 
 #include "link/comshandler.h"
 #include "registerobjects.h"
+#include "viewSettings.h"
 
 #include <QList>
 #include <QObject>
@@ -228,4 +229,15 @@ public:
 
 private:
     ModuleBackups *m_moduleBackups = nullptr; // a child, made by the constructor
+
+    // --- live page controls ---
+    // What the window remembers between runs: its size and place, and the
+    // folder charts are exported to (ViewSettings).
+    Q_PROPERTY(QObject *viewSettings READ viewSettings CONSTANT)
+
+public:
+    QObject *viewSettings() { return &m_viewSettings; }
+
+private:
+    ViewSettings m_viewSettings;
 };

@@ -9,12 +9,17 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QImage>
+#include <QImageWriter>
+#include <QMap>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QQmlEngine>
 #include <QQuickWindow>
+#include <QSaveFile>
+#include <QWheelEvent>
 #include <qcustomplot.h>
 
+#include <charconv>
 #include <cmath>
 
 namespace {
@@ -55,6 +60,17 @@ void registerRenderPolicy()
     qmlRegisterType<BoxView>("CustomPlot", 1, 0, "BoxView");
 }
 
+// One wheel notch zooms by this much; a notch back undoes it.
+constexpr double zoomPerNotch = 0.8;
+
+// Shortest text that reads back as the same float: the values are floats.
+void appendFloat(QByteArray &out, float value)
+{
+    char text[32];
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    out.append(text, int(result.ptr - text));
+}
+
 } // namespace
 
 Q_COREAPP_STARTUP_FUNCTION(registerRenderPolicy)
@@ -91,6 +107,7 @@ bool CustomPlotItem::replotEverySample()
 void CustomPlotItem::createPlot()
 {
     delete plot;
+    m_live.clear();
     plot = new QCustomPlot();
     // Curves as segments rather than one stroked polyline: the same lines,
     // colours and widths, differing only in how a join's corner pixels blend,
@@ -98,6 +115,7 @@ void CustomPlotItem::createPlot()
     // on the GUI thread, and stroking the joins was most of that time.
     plot->setPlottingHint(QCP::phFastPolylines, true);
     applyItemSize();
+    applyValueAxisText();
     connect(plot, &QCustomPlot::afterReplot, this, &CustomPlotItem::onCustomReplot);
     plot->replot(QCustomPlot::rpRefreshHint);
 }
@@ -118,7 +136,10 @@ void CustomPlotItem::setSignalNames(const QStringList &names)
         QCPGraph *graph = plot->addGraph();
         graph->setName(names.at(i));
         graph->setPen(pens.at(i % pens.size()));
+        m_live.append(graph->data());
     }
+    if (m_paused)
+        holdView();
 
     QSharedPointer<QCPAxisTickerFixed> ticker(new QCPAxisTickerFixed);
     ticker->setTickStep(1.0);
@@ -142,30 +163,34 @@ void CustomPlotItem::setData(const QVariantList &data)
     // Double precision: in single precision, samples 3 ms apart share a key
     // after about 9 hours and the curves turn into staircases.
     const double key = clock.elapsedMs() / 1000.0;
-    const int count = std::min(data.size(), plot->graphCount());
+    const int count = std::min(data.size(), int(m_live.size()));
     for (int i = 0; i < count; ++i)
-        plot->graph(i)->addData(key, data.at(i).toFloat());
+        m_live[i]->add(QCPGraphData(key, data.at(i).toFloat()));
     lastKey = key;
     pointsPending = true;
 
-    if (!isShown()) {
+    if (!isShown() || m_paused) {
         // Nothing to draw, but the curves must not grow: trim about once a
         // second of surplus.
-        if (count > 0 && plot->graph(0)->data()->constBegin()->key < key - windowSeconds - 1.0) {
-            for (int i = 0; i < plot->graphCount(); ++i)
-                plot->graph(i)->data()->removeBefore(key - windowSeconds);
-        }
-        return;
+        if (count > 0 && m_live[0]->constBegin()->key < key - windowSeconds - 1.0)
+            trimLive(key);
+        if (!isShown())
+            return;
     }
     PlotTicker::shared().wake();
-    if (refreshDue || replotEverySample())
+    if (!m_paused && (refreshDue || replotEverySample()))
         refreshPlot(key);
+}
+
+void CustomPlotItem::trimLive(double key)
+{
+    for (const auto &points : qAsConst(m_live))
+        points->removeBefore(key - windowSeconds);
 }
 
 void CustomPlotItem::refreshPlot(double key)
 {
-    for (int i = 0; i < plot->graphCount(); ++i)
-        plot->graph(i)->data()->removeBefore(key - windowSeconds);
+    trimLive(key);
     plot->rescaleAxes(true);
     plot->replot(QCustomPlot::rpRefreshHint);
     pointsPending = false;
@@ -182,8 +207,205 @@ bool CustomPlotItem::onTick()
     refreshDue = true;
     if (!plot || !pointsPending || !isShown())
         return false;
+    if (m_paused) {
+        // The held view stays as it is; the page's readout still follows.
+        pointsPending = false;
+        emit ticked();
+        return true;
+    }
     refreshPlot(lastKey);
     return true;
+}
+
+void CustomPlotItem::setPaused(bool paused)
+{
+    if (paused == m_paused)
+        return;
+    m_paused = paused;
+    m_dragging = false;
+    setKeepMouseGrab(false);
+    if (plot) {
+        if (paused) {
+            holdView();
+        } else {
+            for (int i = 0; i < int(m_live.size()) && i < plot->graphCount(); ++i)
+                plot->graph(i)->setData(m_live[i]);
+            refreshPlot(lastKey);
+        }
+    }
+    setZoomed(false);
+    emit pausedChanged();
+}
+
+void CustomPlotItem::holdView()
+{
+    // The window as it stands now, copied: the live containers go on
+    // taking samples while the copies are looked at.
+    trimLive(lastKey);
+    for (int i = 0; i < int(m_live.size()) && i < plot->graphCount(); ++i)
+        plot->graph(i)->setData(QSharedPointer<QCPGraphDataContainer>::create(*m_live[i]));
+    plot->rescaleAxes(true);
+    plot->replot(QCustomPlot::rpRefreshHint);
+}
+
+void CustomPlotItem::setZoomed(bool zoomed)
+{
+    if (zoomed == m_zoomed)
+        return;
+    m_zoomed = zoomed;
+    emit zoomedChanged();
+}
+
+void CustomPlotItem::zoomAt(qreal x, qreal y, qreal factor, bool valueAxis)
+{
+    if (!m_paused || !plot || !(factor > 0) || !std::isfinite(factor))
+        return;
+    if (valueAxis)
+        plot->yAxis->scaleRange(factor, plot->yAxis->pixelToCoord(y));
+    else
+        plot->xAxis->scaleRange(factor, plot->xAxis->pixelToCoord(x));
+    setZoomed(true);
+    plot->replot(QCustomPlot::rpRefreshHint);
+}
+
+void CustomPlotItem::panBy(qreal dx, qreal dy)
+{
+    if (!m_paused || !plot)
+        return;
+    const QRect area = plot->axisRect()->rect();
+    if (area.width() <= 0 || area.height() <= 0)
+        return;
+    // The content follows the pointer: the range moves against it. Screen y
+    // grows downwards, values upwards.
+    plot->xAxis->moveRange(-dx * plot->xAxis->range().size() / area.width());
+    plot->yAxis->moveRange(dy * plot->yAxis->range().size() / area.height());
+    setZoomed(true);
+    plot->replot(QCustomPlot::rpRefreshHint);
+}
+
+void CustomPlotItem::resetView()
+{
+    if (!m_paused || !plot)
+        return;
+    plot->rescaleAxes(true);
+    setZoomed(false);
+    plot->replot(QCustomPlot::rpRefreshHint);
+}
+
+void CustomPlotItem::setUnit(const QString &unit)
+{
+    if (unit == m_unit)
+        return;
+    m_unit = unit;
+    applyValueAxisText();
+    emit unitChanged();
+}
+
+void CustomPlotItem::setValueLabel(const QString &label)
+{
+    if (label == m_valueLabel)
+        return;
+    m_valueLabel = label;
+    applyValueAxisText();
+    emit valueLabelChanged();
+}
+
+QString CustomPlotItem::valueAxisText() const
+{
+    if (m_unit.isEmpty())
+        return m_valueLabel;
+    if (m_valueLabel.isEmpty())
+        return m_unit;
+    return QStringLiteral("%1 (%2)").arg(m_valueLabel, m_unit);
+}
+
+void CustomPlotItem::applyValueAxisText()
+{
+    if (!plot)
+        return;
+    plot->yAxis->setLabel(valueAxisText());
+    plot->replot(QCustomPlot::rpRefreshHint);
+}
+
+QString CustomPlotItem::csvUnit(const QString &unit)
+{
+    QString ascii = unit;
+    ascii.replace(QStringLiteral("°C"), QStringLiteral("C"));
+    ascii.replace(QChar(0x00B0), QStringLiteral("deg"));
+    ascii.replace(QChar(0x00B2), QLatin1Char('2'));
+    ascii.replace(QChar(0x00B3), QLatin1Char('3'));
+    ascii.replace(QChar(0x00B5), QLatin1Char('u'));
+    ascii.replace(QLatin1Char(' '), QLatin1Char('_'));
+    return ascii;
+}
+
+QByteArray CustomPlotItem::visibleCsv() const
+{
+    QByteArray out("time_s");
+    if (!plot)
+        return out + '\n';
+    const QString unit = csvUnit(m_unit);
+    for (int i = 0; i < plot->graphCount(); ++i) {
+        QString name = plot->graph(i)->name();
+        if (!unit.isEmpty())
+            name += QLatin1Char('_') + unit;
+        // A name never holds a comma or a quote here; quote it anyway if it did.
+        if (name.contains(QLatin1Char(',')) || name.contains(QLatin1Char('"')))
+            name = QLatin1Char('"') + name.replace(QLatin1Char('"'), QStringLiteral("\"\""))
+                + QLatin1Char('"');
+        out += ',' + name.toUtf8();
+    }
+    out += '\n';
+
+    // Rows by time: the curves of a chart share their sample times, but a
+    // short list may have fed only the first curves, so merge by key.
+    const QCPRange shown = plot->xAxis->range();
+    QMap<double, QVector<double>> rows;
+    const int curves = plot->graphCount();
+    for (int i = 0; i < curves; ++i) {
+        const QSharedPointer<QCPGraphDataContainer> points = plot->graph(i)->data();
+        for (auto it = points->findBegin(shown.lower, false);
+             it != points->findEnd(shown.upper, false); ++it) {
+            QVector<double> &row = rows[it->key];
+            if (row.isEmpty())
+                row.fill(std::nan(""), curves);
+            row[i] = it->value;
+        }
+    }
+    for (auto row = rows.constBegin(); row != rows.constEnd(); ++row) {
+        out += QByteArray::number(row.key(), 'f', 3);
+        for (double value : row.value()) {
+            out += ',';
+            if (!std::isnan(value))
+                appendFloat(out, float(value));
+        }
+        out += '\n';
+    }
+    return out;
+}
+
+QString CustomPlotItem::saveCsv(const QString &path) const
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return file.errorString();
+    file.write(visibleCsv());
+    if (!file.commit())
+        return file.errorString();
+    return QString();
+}
+
+QString CustomPlotItem::savePng(const QString &path) const
+{
+    if (!plot || plot->width() <= 0 || plot->height() <= 0)
+        return QStringLiteral("the chart has no size yet");
+    // The plot as it stands, drawn afresh at its size: the same picture as
+    // on screen.
+    const QImage image = plot->toPixmap(plot->width(), plot->height()).toImage();
+    QImageWriter writer(path, "png");
+    if (!writer.write(image))
+        return writer.errorString();
+    return QString();
 }
 
 bool CustomPlotItem::isShown() const
@@ -249,6 +471,7 @@ void CustomPlotItem::onCustomReplot()
     }
     update();
     emit replotted();
+    emit ticked();
 }
 
 void CustomPlotItem::graphClicked(QCPAbstractPlottable *plottable)
@@ -278,20 +501,64 @@ void CustomPlotItem::forwardMouseEvent(QMouseEvent *event)
 
 void CustomPlotItem::mousePressEvent(QMouseEvent *event)
 {
+    if (m_paused) {
+        if (event->button() != Qt::LeftButton) {
+            event->ignore();
+            return;
+        }
+        // Hold on to the drag: the swipe view around the page would take
+        // it for a swipe to the next page.
+        m_dragging = true;
+        m_dragFrom = event->localPos();
+        setKeepMouseGrab(true);
+        event->accept();
+        return;
+    }
     forwardMouseEvent(event);
 }
 
 void CustomPlotItem::mouseMoveEvent(QMouseEvent *event)
 {
+    if (m_paused) {
+        if (m_dragging) {
+            const QPointF delta = event->localPos() - m_dragFrom;
+            m_dragFrom = event->localPos();
+            panBy(delta.x(), delta.y());
+        }
+        return;
+    }
     forwardMouseEvent(event);
 }
 
 void CustomPlotItem::mouseReleaseEvent(QMouseEvent *event)
 {
+    if (m_paused) {
+        m_dragging = false;
+        setKeepMouseGrab(false);
+        return;
+    }
     forwardMouseEvent(event);
 }
 
 void CustomPlotItem::mouseDoubleClickEvent(QMouseEvent *event)
 {
+    if (m_paused) {
+        resetView();
+        return;
+    }
     forwardMouseEvent(event);
+}
+
+void CustomPlotItem::wheelEvent(QWheelEvent *event)
+{
+    // Unpaused, the view follows the stream and the wheel belongs to
+    // whatever is around the chart.
+    if (!m_paused || !plot || event->angleDelta().y() == 0) {
+        event->ignore();
+        return;
+    }
+    const double notches = event->angleDelta().y() / 120.0;
+    zoomAt(event->position().x(), event->position().y(), std::pow(zoomPerNotch, notches),
+        event->modifiers().testFlag(Qt::ControlModifier));
+    event->accept();
 }

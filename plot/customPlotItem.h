@@ -4,11 +4,16 @@
 #include <QImage>
 #include <QMetaObject>
 #include <QQuickPaintedItem>
+#include <QSharedPointer>
 #include <QStringList>
 #include <QVariantList>
+#include <QVector>
 
 class QCustomPlot;
 class QCPAbstractPlottable;
+class QCPGraphData;
+template <class DataType> class QCPDataContainer;
+using QCPGraphDataContainer = QCPDataContainer<QCPGraphData>;
 
 // A QML item showing a scrolling time chart of a few named signals. Each write
 // of `data` appends one point per curve at the shared clock's time; the chart
@@ -23,12 +28,24 @@ class QCPAbstractPlottable;
 //
 // `data` is write-only, without a change signal: a binding reads the list it
 // feeds from, never from the chart.
+//
+// A paused chart holds still what it showed at the pause, to be zoomed (wheel),
+// panned (drag) and exported, while the samples that keep arriving go on
+// filling the live 8-second window behind it; resuming shows that window.
 class CustomPlotItem : public QQuickPaintedItem
 {
     Q_OBJECT
     Q_PROPERTY(QVariantList data WRITE setData)
     Q_PROPERTY(
         QStringList signalNames READ signalNames WRITE setSignalNames NOTIFY signalNamesChanged)
+    Q_PROPERTY(bool paused READ paused WRITE setPaused NOTIFY pausedChanged)
+    // Whether a paused chart shows another range than at the pause.
+    Q_PROPERTY(bool zoomed READ zoomed NOTIFY zoomedChanged)
+    // The values' unit as shown ("m/s²"; empty for none): on the value axis,
+    // after valueLabel, and in the exported column names.
+    Q_PROPERTY(QString unit READ unit WRITE setUnit NOTIFY unitChanged)
+    // What the values are ("Acceleration"), the value axis's title.
+    Q_PROPERTY(QString valueLabel READ valueLabel WRITE setValueLabel NOTIFY valueLabelChanged)
 
 public:
     explicit CustomPlotItem(QQuickItem *parent = nullptr);
@@ -42,6 +59,34 @@ public:
 
     QStringList signalNames() const { return m_signalNames; }
     void setSignalNames(const QStringList &names);
+
+    bool paused() const { return m_paused; }
+    void setPaused(bool paused);
+    bool zoomed() const { return m_zoomed; }
+    QString unit() const { return m_unit; }
+    void setUnit(const QString &unit);
+    QString valueLabel() const { return m_valueLabel; }
+    void setValueLabel(const QString &label);
+    // The value axis's title: the label with the unit in parentheses.
+    QString valueAxisText() const;
+
+    // While paused: zoom about the item point (x, y), by `factor` (below 1
+    // zooms in), in time or, with `valueAxis`, in value.
+    Q_INVOKABLE void zoomAt(qreal x, qreal y, qreal factor, bool valueAxis = false);
+    // While paused: move the view with the pointer by (dx, dy) item pixels.
+    Q_INVOKABLE void panBy(qreal dx, qreal dy);
+    // While paused: back to the whole window held at the pause.
+    Q_INVOKABLE void resetView();
+
+    // Write what the chart shows (time range as on screen) to `path`, as an
+    // image or as comma-separated values. Empty when written, else the reason.
+    Q_INVOKABLE QString savePng(const QString &path) const;
+    Q_INVOKABLE QString saveCsv(const QString &path) const;
+    // The CSV text saveCsv writes: "time_s", then one column per curve named
+    // "<curve>_<unit>"; one row per sample time in the shown range.
+    QByteArray visibleCsv() const;
+    // A unit as a column name carries it: plain ASCII ("deg/s" for "°/s").
+    static QString csvUnit(const QString &unit);
 
     void paint(QPainter *painter) override;
 
@@ -75,6 +120,13 @@ signals:
     void graphClickedSignal();
     // After each replot, i.e. on the shared tick while data arrives.
     void replotted();
+    // After each replot, and on a paused chart's tick that took in new points:
+    // what the rest of the page can follow the stream by, paused or not.
+    void ticked();
+    void pausedChanged();
+    void zoomedChanged();
+    void unitChanged();
+    void valueLabelChanged();
 
 private slots:
     void graphClicked(QCPAbstractPlottable *plottable);
@@ -88,6 +140,7 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
 
 private:
     void createPlot();
@@ -95,6 +148,10 @@ private:
     void refreshPlot(double key);
     void forwardMouseEvent(QMouseEvent *event);
     void shownMayHaveChanged();
+    void trimLive(double key);
+    void holdView();
+    void setZoomed(bool zoomed);
+    void applyValueAxisText();
 
     bool refreshDue = true;
     // Points appended since the last replot; a tick with pending points
@@ -105,6 +162,16 @@ private:
     // The plot as last replotted, drawn by paint.
     QImage frame;
     QMetaObject::Connection windowVisibility;
+    // The curves' live points, one container per graph. Unpaused, the graphs
+    // draw these; paused, they draw copies taken at the pause.
+    QVector<QSharedPointer<QCPGraphDataContainer>> m_live;
+    bool m_paused = false;
+    bool m_zoomed = false;
+    // A drag that pans a paused chart, and where the pointer was last.
+    bool m_dragging = false;
+    QPointF m_dragFrom;
+    QString m_unit;
+    QString m_valueLabel;
     QVariantList m_data;
     QStringList m_signalNames;
 };

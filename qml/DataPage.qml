@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 import QtQuick 2.12
 import QtQuick.Controls 2.12
+import "components"
 
 // First screen: live data on the first page, the register map on the second.
 Item {
@@ -45,6 +46,13 @@ Item {
             visible: SwipeView.isCurrentItem || view.contentItem.moving
             grid.model: visible ? backEnd.registers : null
         }
+    }
+
+    LiveShortcuts {
+        livePage: firstPage
+        pages: view
+        // Not while a calibration page covers this screen.
+        active: !root.stackView || root.stackView.depth === 1
     }
 
     PageIndicator {

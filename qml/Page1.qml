@@ -6,6 +6,7 @@ import QtQuick.Scene3D 2.12
 import QtQuick.Window 2.12
 import QtGraphicalEffects 1.12
 import CustomPlot 1.0
+import "components"
 
 // Live data: port controls, the turning module with its roll/pitch/yaw
 // readout, and five charts. Three of the charts open their sensor's
@@ -19,6 +20,7 @@ Page {
     property alias accCustomPlot: accCustomPlot
     property alias gyroCustomPlot: gyroCustomPlot
     property alias magCustomPlot: magCustomPlot
+    property alias chartToolbar: chartToolbar
     // The 3D view lives only while this page is shown (see scene3dLoader), so
     // these are plain properties that the view binds to, not aliases into it.
     readonly property var ahrsAuxVect: backEnd.magVect3
@@ -61,12 +63,12 @@ Page {
     signal gyroClicked
     signal magClicked
 
-    // "Roll:12.3" for 12.345; empty while the angle is missing or not a number.
-    // Rounds halves towards positive infinity, so -0.04 reads 0.
-    function readoutText(label, value) {
+    // "Roll:12.3°" for 12.345 in degrees; empty while the angle is missing or
+    // not a number. Rounds halves towards positive infinity, so -0.04 reads 0.
+    function readoutText(label, value, unit) {
         if (value === undefined || value === null || isNaN(value))
             return ""
-        return label + Math.round(value * 10) / 10
+        return label + Math.round(value * 10) / 10 + (unit === undefined ? "" : unit)
     }
 
     function setConnectedLook(connected) {
@@ -83,6 +85,13 @@ Page {
         connectionErrorText = ""
         backEnd.connectClicked(serialComboBox.currentIndex)
         setConnectedLook(!connectButton.isConnect)
+    }
+
+    // The port list as the system has it now; not while connected, when the
+    // list stands still.
+    function refreshPorts() {
+        if (!connectButton.isConnect)
+            serialComboBox.model = backEnd.availablePortsList
     }
 
     function statusText() {
@@ -104,7 +113,8 @@ Page {
     Connections {
         target: eulerCustomPlot
         enabled: RenderPolicy.software
-        function onReplotted() {
+        // Also while the charts are paused: the readout and the box go on.
+        function onTicked() {
             pageRoot.showSample(false)
         }
     }
@@ -220,15 +230,17 @@ Page {
                 id: rpyTextLayout
                 anchors.fill: parent
 
+                // Less than half the height, so that the temperature's line
+                // under the three angles still fits a 600-pixel window.
                 Item {
                     id: name
-                    Layout.preferredHeight: rpyTextLayout.height / 2
+                    Layout.preferredHeight: rpyTextLayout.height * 0.4
                 }
 
                 Text {
                     id: rollText
                     objectName: "rollText"
-                    text: pageRoot.readoutText(qsTr("Roll:"), pageRoot.shownEuler[0])
+                    text: pageRoot.readoutText(qsTr("Roll:"), pageRoot.shownEuler[0], "°")
                     color: Qt.rgba(57 / 255, 106 / 255, 177 / 255, 1)
                     font.pointSize: Math.max(1, parent.height / 20)
                     Layout.minimumHeight: parent.height / 9
@@ -237,7 +249,7 @@ Page {
                 Text {
                     id: pitchText
                     objectName: "pitchText"
-                    text: pageRoot.readoutText(qsTr("Pitch:"), pageRoot.shownEuler[1])
+                    text: pageRoot.readoutText(qsTr("Pitch:"), pageRoot.shownEuler[1], "°")
                     color: Qt.rgba(218 / 255, 124 / 255, 48 / 255, 1)
                     font.pointSize: Math.max(1, parent.height / 20)
                     Layout.minimumHeight: parent.height / 9
@@ -246,8 +258,16 @@ Page {
                 Text {
                     id: yawText
                     objectName: "yawText"
-                    text: pageRoot.readoutText(qsTr("Yaw:"), pageRoot.shownEuler[2])
+                    text: pageRoot.readoutText(qsTr("Yaw:"), pageRoot.shownEuler[2], "°")
                     color: Qt.rgba(62 / 255, 150 / 255, 81 / 255, 1)
+                    font.pointSize: Math.max(1, parent.height / 20)
+                    Layout.minimumHeight: parent.height / 9
+                }
+
+                TemperatureReadout {
+                    id: temperatureText
+                    objectName: "temperatureText"
+                    color: Qt.rgba(83 / 255, 81 / 255, 84 / 255, 1)
                     font.pointSize: Math.max(1, parent.height / 20)
                     Layout.minimumHeight: parent.height / 9
                 }
@@ -276,6 +296,9 @@ Page {
             objectName: "eulerCustomPlot"
             anchors.fill: parent
             signalNames: ["Roll", "Pitch", "Yaw"]
+            valueLabel: qsTr("Angle")
+            unit: "°"
+            paused: chartToolbar.paused
         }
     }
 
@@ -319,9 +342,24 @@ Page {
         }
     }
 
+    ChartToolbar {
+        id: chartToolbar
+        objectName: "chartToolbar"
+        anchors.top: scene3dPlaceHolder.bottom
+        anchors.left: parent.left
+        anchors.right: parent.right
+        charts: [
+            { item: eulerCustomPlot, file: "angles", title: qsTr("Euler angles") },
+            { item: quatCustomPlot, file: "quaternion", title: qsTr("Quaternion") },
+            { item: accCustomPlot, file: "accelerometer", title: qsTr("Accelerometer") },
+            { item: gyroCustomPlot, file: "gyroscope", title: qsTr("Gyroscope") },
+            { item: magCustomPlot, file: "magnetometer", title: qsTr("Magnetometer") }
+        ]
+    }
+
     Rectangle {
         id: subChartsPlaceHolder
-        anchors.top: scene3dPlaceHolder.bottom
+        anchors.top: chartToolbar.bottom
         anchors.left: parent.left
         anchors.right: parent.right
         anchors.bottom: parent.bottom
@@ -338,6 +376,8 @@ Page {
                 Layout.fillWidth: true
                 Layout.fillHeight: true
                 signalNames: ["Quat_0", "Quat_1", "Quat_2", "Quat_3"]
+                valueLabel: qsTr("Unit quaternion")
+                paused: chartToolbar.paused
             }
 
             Item {
@@ -349,12 +389,17 @@ Page {
                     objectName: "accCustomPlot"
                     anchors.fill: parent
                     signalNames: ["Acc_X", "Acc_Y", "Acc_Z"]
+                    valueLabel: qsTr("Acceleration")
+                    unit: "m/s²"
+                    paused: chartToolbar.paused
                 }
 
                 MouseArea {
                     id: accMouseArea
                     objectName: "accMouseArea"
                     anchors.fill: parent
+                    // Paused, the chart takes the pointer to zoom and pan.
+                    enabled: !chartToolbar.paused
                     onClicked: pageRoot.accClicked()
                 }
             }
@@ -368,12 +413,17 @@ Page {
                     objectName: "gyroCustomPlot"
                     anchors.fill: parent
                     signalNames: ["Gyro_X", "Gyro_Y", "Gyro_Z"]
+                    valueLabel: qsTr("Angular rate")
+                    unit: "°/s"
+                    paused: chartToolbar.paused
                 }
 
                 MouseArea {
                     id: gyroMouseArea
                     objectName: "gyroMouseArea"
                     anchors.fill: parent
+                    // Paused, the chart takes the pointer to zoom and pan.
+                    enabled: !chartToolbar.paused
                     onClicked: pageRoot.gyroClicked()
                 }
             }
@@ -387,12 +437,17 @@ Page {
                     objectName: "magCustomPlot"
                     anchors.fill: parent
                     signalNames: ["Mag_X", "Mag_Y", "Mag_Z"]
+                    valueLabel: qsTr("Magnetic field")
+                    unit: "gauss"
+                    paused: chartToolbar.paused
                 }
 
                 MouseArea {
                     id: magMouseArea
                     objectName: "magMouseArea"
                     anchors.fill: parent
+                    // Paused, the chart takes the pointer to zoom and pan.
+                    enabled: !chartToolbar.paused
                     onClicked: pageRoot.magClicked()
                 }
             }

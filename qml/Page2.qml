@@ -33,7 +33,12 @@ Page {
         anchors.margins: 20
         antialiasing: true
         clip: true
-        cellWidth: 300
+        // As many rows as fit, and the columns that takes as wide as the page
+        // allows: a wide window shows the whole map at once. Never narrower
+        // than the names and values need, so a small one scrolls sideways.
+        readonly property int rowsShown: Math.max(1, Math.floor(height / cellHeight))
+        readonly property int columnsNeeded: Math.max(1, Math.ceil(count / rowsShown))
+        cellWidth: Math.max(300, Math.min(420, Math.floor(width / columnsNeeded)))
         cellHeight: 63
         flow: Grid.TopToBottom
         delegate: RegisterDeligate {

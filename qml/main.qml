@@ -3,6 +3,7 @@ import QtQuick 2.12
 import QtQuick.Window 2.12
 import QtQuick.Controls 2.12
 import QtQuick.Controls.Material 2.12
+import "components"
 
 // Root of the interface: the splash window first, then the application window,
 // which is created hidden when the splash has completed and shown when the
@@ -33,13 +34,19 @@ QtObject {
             id: root
             width: 1024
             height: 768
+            minimumWidth: 800
+            minimumHeight: 600
             title: "Velmar IMU"
             visible: false
             color: "#1f1f1f"
             Material.theme: Material.Dark
             Material.accent: Material.Purple
 
-            Component.onCompleted: console.log("Main Window Root Done!")
+            Component.onCompleted: {
+                console.log("Main Window Root Done!")
+                // Where it was last closed, before it first shows.
+                backEnd.viewSettings.manageWindow(root)
+            }
 
             Loader {
                 id: gyroLoader
@@ -127,6 +134,10 @@ QtObject {
 
             AboutDialog {
                 id: aboutDialog
+            }
+
+            HelpOverlay {
+                objectName: "helpOverlayHost"
             }
         }
     }

@@ -12,6 +12,10 @@
 // For diagnosis, --without-3d, --without-shadows and --stroked-polylines change
 // the live page to show what a part costs; bench.sh never uses them.
 //
+// Screenshots: --screenshot FILE [--size 1920x1080] [--pause-zoom] saves the
+// window at the end, at that size, with the charts paused and the main chart
+// zoomed if asked.
+//
 // Run under a display (xvfb-run -a -s "-screen 0 1280x1024x24").
 #include "appwiring.h"
 #include "countingplotitem.h"
@@ -181,9 +185,15 @@ int main(int argc, char *argv[])
         QStringLiteral("state"), QStringLiteral("live"));
     const QCommandLineOption kvOption(
         QStringLiteral("kv"), QStringLiteral("One line of key=value pairs on stdout."));
+    const QCommandLineOption sizeOption(QStringLiteral("size"),
+        QStringLiteral("Window size while measuring, e.g. 1920x1080 (default 1024x768)."),
+        QStringLiteral("WxH"));
+    const QCommandLineOption pauseZoomOption(QStringLiteral("pause-zoom"),
+        QStringLiteral("Before the screenshot: pause the charts and zoom the main chart."));
     parser.addOptions({secondsOption, warmupOption, everySampleOption, memoryOption, baselineOption,
         rateOption, simOption, startupOption, runsOption, screenshotOption, no3dOption,
-        noShadowOption, strokedPolylinesOption, renderModeOption, stateOption, kvOption});
+        noShadowOption, strokedPolylinesOption, renderModeOption, stateOption, kvOption, sizeOption,
+        pauseZoomOption});
     parser.process(app);
     const QString state = parser.value(stateOption);
     if (!QStringList {"live", "minimised", "registers", "disconnected"}.contains(state)) {
@@ -195,6 +205,18 @@ int main(int argc, char *argv[])
     if (!rendermode::applyAtStartup(app.arguments()))
         return 2;
     const bool kv = parser.isSet(kvOption);
+    // The size the figures have always been taken at, whatever the window
+    // remembers from the last run.
+    QSize windowSize(1024, 768);
+    if (parser.isSet(sizeOption)) {
+        const QStringList parts = parser.value(sizeOption).split(QLatin1Char('x'));
+        if (parts.size() == 2)
+            windowSize = QSize(parts.at(0).toInt(), parts.at(1).toInt());
+        if (windowSize.width() <= 0 || windowSize.height() <= 0) {
+            std::fprintf(stderr, "--size wants WxH, e.g. 1920x1080\n");
+            return 2;
+        }
+    }
 
     if (parser.isSet(startupOption))
         return measureStartup(
@@ -254,6 +276,12 @@ int main(int argc, char *argv[])
     if (!shown) {
         std::fprintf(stderr, "the main window did not show\n");
         return 1;
+    }
+
+    if (windowSize.isValid()) {
+        window->setWindowStates(Qt::WindowNoState);
+        window->resize(windowSize);
+        waitUntil([&] { return window->size() == windowSize; }, 5000);
     }
 
     if (parser.isSet(no3dOption)) {
@@ -334,6 +362,21 @@ int main(int argc, char *argv[])
     app.exec();
     monitor.guiReturned();
 
+    if (parser.isSet(pauseZoomOption)) {
+        // As Space and two wheel notches over the middle of the main chart would.
+        QObject *page = findNamed(window->contentItem(), QStringLiteral("firstPage"));
+        auto *toolbar = page ? page->property("chartToolbar").value<QObject *>() : nullptr;
+        auto *euler = qobject_cast<QQuickItem *>(
+            findNamed(window->contentItem(), QStringLiteral("eulerCustomPlot")));
+        if (!toolbar || !euler) {
+            std::fprintf(stderr, "no chart toolbar or main chart\n");
+            return 1;
+        }
+        toolbar->setProperty("paused", true);
+        QMetaObject::invokeMethod(euler, "zoomAt", Q_ARG(qreal, euler->width() * 0.7),
+            Q_ARG(qreal, euler->height() / 2), Q_ARG(qreal, 0.64), Q_ARG(bool, false));
+        runFor(300);
+    }
     if (parser.isSet(screenshotOption))
         window->grabWindow().save(parser.value(screenshotOption));
     if (state == QLatin1String("minimised"))

@@ -17,6 +17,7 @@
 #include <QQmlContext>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <qcustomplot.h>
@@ -316,6 +317,9 @@ private slots:
 
 int main(int argc, char **argv)
 {
+    // The window remembers its size and place: in a settings file of the
+    // test's own, not the user's.
+    QStandardPaths::setTestModeEnabled(true);
     QApplication app(argc, argv);
     TestAppEndToEnd test;
     QTEST_SET_MAIN_SOURCE_PATH

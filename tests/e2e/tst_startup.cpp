@@ -3,6 +3,7 @@
 // its debug stream: the main document loads from the resources with every
 // type it needs registered, and the window comes up behind the splash.
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QtTest>
 
 class TestStartup : public QObject
@@ -14,6 +15,11 @@ private slots:
     {
         QProcess app;
         app.setProcessChannelMode(QProcess::MergedChannels);
+        // The window remembers its size and place: not in the user's settings.
+        QTemporaryDir config;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+        app.setProcessEnvironment(environment);
         // Extra arguments reach only the application object.
         app.start(
             QStringLiteral(VELMAR_IMU_PATH), {QStringLiteral("--unused"), QStringLiteral("extra")});

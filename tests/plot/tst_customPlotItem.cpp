@@ -2,11 +2,13 @@
 #include "plot.h"
 
 #include <QImage>
+#include <QImageReader>
 #include <QPainter>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickWindow>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QtTest>
 #include <qcustomplot.h>
 
@@ -40,6 +42,28 @@ private:
     {
         QVERIFY(QMetaObject::invokeMethod(item, "resetFlags"));
     }
+
+    // Samples every 10 ms from `fromMs` up to and including `toMs` (shared
+    // clock time), value = time in seconds, with a tick every 30 ms.
+    void stream(CustomPlotItem *item, int fromMs, int toMs)
+    {
+        for (int ms = fromMs; ms <= toMs; ms += 10) {
+            fakeNowMs = 1000 + ms;
+            item->setData({ms / 1000.0, -ms / 1000.0});
+            if (ms % 30 == 0)
+                tick(item);
+        }
+    }
+
+    // The chart item with its input handlers open to the test.
+    struct InputItem : CustomPlotItem
+    {
+        using CustomPlotItem::mouseDoubleClickEvent;
+        using CustomPlotItem::mouseMoveEvent;
+        using CustomPlotItem::mousePressEvent;
+        using CustomPlotItem::mouseReleaseEvent;
+        using CustomPlotItem::wheelEvent;
+    };
 
 private slots:
     void init()
@@ -472,6 +496,288 @@ private slots:
         QCOMPARE(presses, 0); // posted, not delivered at once
         QTRY_COMPARE_WITH_TIMEOUT(presses, 1, 5000);
         QCOMPARE(pressedAt, QPointF(10, 20));
+    }
+
+    void pausedChartHoldsItsViewWhileSamplesArrive()
+    {
+        auto item = makeItem({"A", "B"});
+        QCustomPlot *plot = item->customPlot();
+        stream(item.get(), 0, 10000);
+        tick(item.get());
+        QSignalSpy paused(item.get(), &CustomPlotItem::pausedChanged);
+        item->setPaused(true);
+        QCOMPARE(paused.count(), 1);
+        const QVector<double> held = keysOf(plot->graph(0));
+        const QCPRange heldRange = plot->xAxis->range();
+        QVERIFY(qAbs(held.last() - 10.0) < 1e-9);
+
+        QSignalSpy replots(plot, &QCustomPlot::afterReplot);
+        QSignalSpy ticks(item.get(), &CustomPlotItem::ticked);
+        stream(item.get(), 10010, 15000);
+        // Nothing redrawn, nothing moved; the page is still told of the stream.
+        QCOMPARE(replots.count(), 0);
+        QCOMPARE(keysOf(plot->graph(0)), held);
+        QCOMPARE(plot->xAxis->range().lower, heldRange.lower);
+        QCOMPARE(plot->xAxis->range().upper, heldRange.upper);
+        QVERIFY(ticks.count() > 100);
+
+        // Resumed, the chart shows the live window, samples of the pause included.
+        item->setPaused(false);
+        QCOMPARE(paused.count(), 2);
+        const QVector<double> live = keysOf(plot->graph(0));
+        QVERIFY(qAbs(live.last() - 15.0) < 1e-9);
+        QVERIFY2(live.first() >= 15.0 - CustomPlotItem::windowSeconds - 1e-9,
+            qPrintable(QString::number(live.first())));
+        QVERIFY(live.size() >= 799 && live.size() <= 801);
+        QCOMPARE(plot->graph(1)->data()->at(live.size() - 1)->value, -15.0);
+        QVERIFY(qAbs(plot->xAxis->range().upper - 15.0) < 1e-9);
+        QVERIFY(replots.count() >= 1);
+    }
+
+    void longPauseKeepsOnlyTheLiveWindowBehindIt()
+    {
+        auto item = makeItem({"A", "B"});
+        QCustomPlot *plot = item->customPlot();
+        stream(item.get(), 0, 2000);
+        item->setPaused(true);
+        const int held = plot->graph(0)->dataCount();
+        // A minute at 100 samples a second behind the held view.
+        stream(item.get(), 2010, 62000);
+        QCOMPARE(plot->graph(0)->dataCount(), held);
+        item->setPaused(false);
+        const QVector<double> live = keysOf(plot->graph(0));
+        QVERIFY(qAbs(live.last() - 62.0) < 1e-9);
+        QVERIFY(live.first() >= 62.0 - CustomPlotItem::windowSeconds - 1e-9);
+        QVERIFY(live.size() <= 801);
+    }
+
+    void pausedChartWithNoDataLeavesTheTickerIdle()
+    {
+        PlotTicker &ticker = PlotTicker::shared();
+        auto item = makeItem({"A"});
+        item->setData({1.0});
+        item->setPaused(true);
+        ticker.tick(); // takes in the point that woke it
+        ticker.tick(); // finds nothing new
+        QVERIFY(!ticker.isActive());
+        QSignalSpy replots(item->customPlot(), &QCustomPlot::afterReplot);
+        // Zooming draws once per gesture, and wakes nothing.
+        item->zoomAt(150, 100, 0.5);
+        QCOMPARE(replots.count(), 1);
+        QVERIFY(!ticker.isActive());
+    }
+
+    void zoomPanAndResetActOnlyOnAPausedChart()
+    {
+        auto item = makeItem({"A", "B"});
+        QCustomPlot *plot = item->customPlot();
+        stream(item.get(), 0, 8000);
+        tick(item.get());
+        const QCPRange live = plot->xAxis->range();
+        item->zoomAt(150, 100, 0.5);
+        item->panBy(40, 0);
+        QCOMPARE(plot->xAxis->range().lower, live.lower);
+        QCOMPARE(plot->xAxis->range().upper, live.upper);
+        QVERIFY(!item->zoomed());
+
+        item->setPaused(true);
+        const QCPRange full = plot->xAxis->range();
+        const QCPRange fullValues = plot->yAxis->range();
+        QSignalSpy zoomed(item.get(), &CustomPlotItem::zoomedChanged);
+        const double atPointer = plot->xAxis->pixelToCoord(150);
+        item->zoomAt(150, 100, 0.5);
+        QVERIFY(item->zoomed());
+        QCOMPARE(zoomed.count(), 1);
+        QVERIFY(qAbs(plot->xAxis->range().size() - full.size() / 2) < 1e-9);
+        // The time under the pointer stays under it.
+        QVERIFY(qAbs(plot->xAxis->pixelToCoord(150) - atPointer) < 1e-9);
+        QCOMPARE(plot->yAxis->range().lower, fullValues.lower);
+
+        item->zoomAt(150, 100, 0.5, true);
+        QVERIFY(qAbs(plot->yAxis->range().size() - fullValues.size() / 2) < 1e-9);
+
+        // Dragging right by a tenth of the plot area shows earlier times.
+        const QCPRange before = plot->xAxis->range();
+        const double tenth = plot->axisRect()->width() / 10.0;
+        item->panBy(tenth, 0);
+        QVERIFY(qAbs(plot->xAxis->range().lower - (before.lower - before.size() / 10)) < 1e-9);
+
+        item->resetView();
+        QVERIFY(!item->zoomed());
+        QCOMPARE(zoomed.count(), 2);
+        QVERIFY(qAbs(plot->xAxis->range().lower - full.lower) < 1e-9);
+        QVERIFY(qAbs(plot->xAxis->range().upper - full.upper) < 1e-9);
+        QVERIFY(qAbs(plot->yAxis->range().size() - fullValues.size()) < 1e-9);
+
+        // Resuming drops the zoom and follows the stream again.
+        item->zoomAt(150, 100, 0.25);
+        item->setPaused(false);
+        QVERIFY(!item->zoomed());
+        stream(item.get(), 8010, 9000);
+        tick(item.get());
+        QVERIFY(qAbs(plot->xAxis->range().upper - 9.0) < 1e-9);
+    }
+
+    void wheelAndDragZoomAndPanOnlyWhilePaused()
+    {
+        InputItem item;
+        item.setWidth(300);
+        item.setHeight(200);
+        item.setSignalNames({"A"});
+        QCustomPlot *plot = item.customPlot();
+        stream(&item, 0, 4000);
+        tick(&item);
+        const auto wheel = [&](int delta, Qt::KeyboardModifiers modifiers) {
+            QWheelEvent event(QPointF(150, 100), QPointF(150, 100), QPoint(), QPoint(0, delta),
+                Qt::NoButton, modifiers, Qt::NoScrollPhase, false);
+            item.wheelEvent(&event);
+            return event.isAccepted();
+        };
+
+        // Unpaused, the wheel is not the chart's.
+        const QCPRange live = plot->xAxis->range();
+        QVERIFY(!wheel(120, Qt::NoModifier));
+        QCOMPARE(plot->xAxis->range().size(), live.size());
+
+        item.setPaused(true);
+        const QCPRange full = plot->xAxis->range();
+        const QCPRange fullValues = plot->yAxis->range();
+        QVERIFY(wheel(120, Qt::NoModifier));
+        QVERIFY(plot->xAxis->range().size() < full.size() * 0.9);
+        QCOMPARE(plot->yAxis->range().size(), fullValues.size());
+        QVERIFY(wheel(120, Qt::ControlModifier));
+        QVERIFY(plot->yAxis->range().size() < fullValues.size() * 0.9);
+        // A notch back undoes a notch.
+        const double zoomedSize = plot->xAxis->range().size();
+        wheel(120, Qt::NoModifier);
+        wheel(-120, Qt::NoModifier);
+        QVERIFY(qAbs(plot->xAxis->range().size() - zoomedSize) < 1e-9);
+
+        // A drag pans and holds on to the pointer; a double-click resets.
+        const double lower = plot->xAxis->range().lower;
+        QMouseEvent press(QEvent::MouseButtonPress, QPointF(100, 100), Qt::LeftButton,
+            Qt::LeftButton, Qt::NoModifier);
+        item.mousePressEvent(&press);
+        QVERIFY(press.isAccepted());
+        QVERIFY(item.keepMouseGrab());
+        QMouseEvent move(
+            QEvent::MouseMove, QPointF(160, 100), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        item.mouseMoveEvent(&move);
+        QVERIFY(plot->xAxis->range().lower < lower);
+        QMouseEvent release(QEvent::MouseButtonRelease, QPointF(160, 100), Qt::LeftButton,
+            Qt::NoButton, Qt::NoModifier);
+        item.mouseReleaseEvent(&release);
+        QVERIFY(!item.keepMouseGrab());
+        // The paused chart keeps its gestures to itself: the plot gets none.
+        int forwarded = 0;
+        connect(plot, &QCustomPlot::mousePress, this, [&] { ++forwarded; });
+        QMouseEvent doubleClick(QEvent::MouseButtonDblClick, QPointF(160, 100), Qt::LeftButton,
+            Qt::LeftButton, Qt::NoModifier);
+        item.mouseDoubleClickEvent(&doubleClick);
+        QVERIFY(!item.zoomed());
+        QVERIFY(qAbs(plot->xAxis->range().lower - full.lower) < 1e-9);
+        QCoreApplication::processEvents();
+        QCOMPARE(forwarded, 0);
+    }
+
+    void valueAxisShowsWhatAndInWhichUnit_data()
+    {
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<QString>("unit");
+        QTest::addColumn<QString>("axis");
+        QTest::newRow("label and unit")
+            << "Acceleration" << QStringLiteral("m/s²") << QStringLiteral("Acceleration (m/s²)");
+        QTest::newRow("unit alone") << "" << QStringLiteral("°/s") << QStringLiteral("°/s");
+        QTest::newRow("no unit") << "Unit quaternion"
+                                 << ""
+                                 << "Unit quaternion";
+    }
+
+    void valueAxisShowsWhatAndInWhichUnit()
+    {
+        QFETCH(QString, label);
+        QFETCH(QString, unit);
+        QFETCH(QString, axis);
+        CustomPlotItem item;
+        // Set before the plot exists, as QML may; the plot made later shows them.
+        item.setValueLabel(label);
+        item.setUnit(unit);
+        item.setSignalNames({"A"});
+        QCOMPARE(item.customPlot()->yAxis->label(), axis);
+        // And a change reaches the plot there is.
+        item.setUnit(QStringLiteral("gauss"));
+        QVERIFY(item.customPlot()->yAxis->label().contains(QStringLiteral("gauss")));
+    }
+
+    void csvUnitsAreAscii_data()
+    {
+        QTest::addColumn<QString>("unit");
+        QTest::addColumn<QString>("column");
+        QTest::newRow("degrees") << QStringLiteral("°") << "deg";
+        QTest::newRow("degrees per second") << QStringLiteral("°/s") << "deg/s";
+        QTest::newRow("metres per second squared") << QStringLiteral("m/s²") << "m/s2";
+        QTest::newRow("degrees Celsius") << QStringLiteral("°C") << "C";
+        QTest::newRow("gauss") << "gauss"
+                               << "gauss";
+        QTest::newRow("none") << ""
+                              << "";
+    }
+
+    void csvUnitsAreAscii()
+    {
+        QFETCH(QString, unit);
+        QFETCH(QString, column);
+        QCOMPARE(CustomPlotItem::csvUnit(unit), column);
+    }
+
+    void csvHoldsTheShownRangeOnly()
+    {
+        auto item = makeItem({"Acc_X", "Acc_Y"});
+        item->setUnit(QStringLiteral("m/s²"));
+        const QList<QPair<int, QVariantList>> samples = {
+            {0, {1.5, -3.0}}, // the first sample starts the clock: time 0
+            {1000, {0.1, 2.25}},
+            {1500, {7.0}}, // a short list: the second curve has no sample here
+            {2000, {-0.5, 4.0}},
+            {8000, {9.0, 9.0}},
+        };
+        for (const auto &sample : samples) {
+            fakeNowMs = 1000 + sample.first;
+            item->setData(sample.second);
+        }
+        item->setPaused(true);
+        item->customPlot()->xAxis->setRange(0.5, 2.0);
+        QCOMPARE(QString::fromUtf8(item->visibleCsv()),
+            QStringLiteral("time_s,Acc_X_m/s2,Acc_Y_m/s2\n"
+                           "1.000,0.1,2.25\n"
+                           "1.500,7,\n"
+                           "2.000,-0.5,4\n"));
+    }
+
+    void exportsWriteFilesOrSayWhyNot()
+    {
+        auto item = makeItem({"A"}, 320, 180);
+        stream(item.get(), 0, 1000);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString png = dir.filePath(QStringLiteral("chart.png"));
+        QCOMPARE(item->savePng(png), QString());
+        QImageReader reader(png);
+        QCOMPARE(reader.format(), QByteArray("png"));
+        QCOMPARE(reader.size(), QSize(320, 180));
+
+        const QString csv = dir.filePath(QStringLiteral("chart.csv"));
+        QCOMPARE(item->saveCsv(csv), QString());
+        QFile file(csv);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), item->visibleCsv());
+        QVERIFY(item->visibleCsv().count('\n') > 50);
+
+        // Into a folder that is not there: nothing written, a reason given.
+        const QString missing = dir.filePath(QStringLiteral("no/such/folder/chart"));
+        QVERIFY(!item->savePng(missing + QStringLiteral(".png")).isEmpty());
+        QVERIFY(!item->saveCsv(missing + QStringLiteral(".csv")).isEmpty());
+        QVERIFY(!QFile::exists(missing + QStringLiteral(".png")));
     }
 
     void graphClickedEmitsSignal()

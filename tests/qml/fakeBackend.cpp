@@ -3,6 +3,7 @@
 
 #include "registertext.h"
 #include "registryitemmodel.h"
+#include "viewSettings.h"
 
 FakeBackend::FakeBackend(QObject *parent)
     : QObject(parent)
@@ -18,6 +19,12 @@ FakeBackend::FakeBackend(QObject *parent)
         new RegistryItemModel(this, 55, 2, QStringLiteral("ACC Offset X"), true,
             QStringLiteral("Accelerometer offset"), {}),
     };
+    m_viewSettings = new ViewSettings(m_settingsDir.filePath(QStringLiteral("settings.ini")), this);
+}
+
+QObject *FakeBackend::viewSettings() const
+{
+    return m_viewSettings;
 }
 
 void FakeBackend::reset()
@@ -35,6 +42,9 @@ void FakeBackend::reset()
     m_registerWriteError.clear();
     setDataProblem(QString());
     setRestoreOffers({});
+    // Each test starts as on a first run: nothing remembered.
+    m_viewSettings->storeWindow(QRect(), false);
+    m_viewSettings->setExportFolder(m_settingsDir.filePath(QStringLiteral("exports")));
     for (QObject *object : qAsConst(m_registers))
         static_cast<RegistryItemModel *>(object)->setDataFromModule(0);
 }

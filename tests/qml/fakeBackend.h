@@ -4,11 +4,13 @@
 #include <QObject>
 #include <QQuaternion>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QVariantList>
 #include <QVector3D>
 #include <QtDataVisualization/QScatter3DSeries>
 
 class RegistryItemModel;
+class ViewSettings;
 
 // Stands in for the backend in the QML tests: the same properties, signals and
 // slots the documents use, with every slot call recorded, and setters the
@@ -31,6 +33,8 @@ class FakeBackend : public QObject
     Q_PROPERTY(QString dataProblem READ dataProblem NOTIFY dataProblemChanged)
     Q_PROPERTY(QVariantList calibrationRestoreOffers READ calibrationRestoreOffers NOTIFY
             calibrationRestoreOffersChanged)
+    // The real settings object, on a file of the test's own.
+    Q_PROPERTY(QObject *viewSettings READ viewSettings CONSTANT)
 
 public:
     explicit FakeBackend(QObject *parent = nullptr);
@@ -47,6 +51,7 @@ public:
     QString registerWriteError() const { return m_registerWriteError; }
     QString dataProblem() const { return m_dataProblem; }
     QVariantList calibrationRestoreOffers() const { return m_restoreOffers; }
+    QObject *viewSettings() const;
 
     // Parses like the backend (same rules and reasons) and answers with a
     // read-back, like the module would; refuses read-only registers, text the
@@ -148,4 +153,6 @@ public:
 
 private:
     QObject m_moduleBackups;
+    QTemporaryDir m_settingsDir;
+    ViewSettings *m_viewSettings = nullptr;
 };

@@ -143,6 +143,37 @@ Item {
             compare(backEnd.callCount("requestChartData"), 4)
         }
 
+        function test_windowComesBackAsItWasClosed() {
+            backEnd.viewSettings.storeWindow(Qt.rect(30, 40, 1100, 700), false)
+            var root = createMain()
+            var window = root.appWindow.item
+            // Sized before it first shows.
+            compare(window.visible, false)
+            compare(window.width, 1100)
+            compare(window.height, 700)
+            tryCompare(window, "visible", true, 10000)
+            window.width = 1000
+            tryCompare(window, "width", 1000)
+            window.close()
+            tryCompare(window, "visible", false)
+            var stored = backEnd.viewSettings.storedWindowGeometry()
+            compare(stored.width, 1000)
+            compare(stored.height, 700)
+            compare(backEnd.viewSettings.storedWindowMaximized(), false)
+        }
+
+        function test_helpOverlayIsPartOfTheMainWindow() {
+            var root = createMain()
+            var window = root.appWindow.item
+            var host = findChild(window.contentItem, "helpOverlayHost")
+            verify(host)
+            compare(host.opened, false)
+            host.toggle()
+            tryCompare(host, "opened", true)
+            host.toggle()
+            tryCompare(host, "opened", false)
+        }
+
         function test_indicatorShowsRoundedPercent_data() {
             return [
                 { tag: "rounds up", value: 37.6, expected: "38%" },

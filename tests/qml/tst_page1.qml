@@ -53,12 +53,12 @@ Item {
             var page = makePage()
             compare(child(page, "rollText").text, "", "empty before any data")
             backEnd.setList("euler", [12.345, -0.04, -0.06])
-            compare(child(page, "rollText").text, "Roll:12.3")
-            compare(child(page, "pitchText").text, "Pitch:0")
-            compare(child(page, "yawText").text, "Yaw:-0.1")
+            compare(child(page, "rollText").text, "Roll:12.3°")
+            compare(child(page, "pitchText").text, "Pitch:0°")
+            compare(child(page, "yawText").text, "Yaw:-0.1°")
             backEnd.setList("euler", [NaN, 1, 2])
             compare(child(page, "rollText").text, "")
-            compare(child(page, "yawText").text, "Yaw:2")
+            compare(child(page, "yawText").text, "Yaw:2°")
         }
 
         function test_connectTogglesControls() {
@@ -216,6 +216,97 @@ Item {
             compare(accSpy.count, 1)
             compare(gyroSpy.count, 2)
             compare(magSpy.count, 1)
+        }
+
+        function test_chartsCarryTheUnitsOfTheDecoding() {
+            var page = makePage()
+            var expected = {
+                eulerCustomPlot: ["Angle", "°"],
+                quatCustomPlot: ["Unit quaternion", ""],
+                accCustomPlot: ["Acceleration", "m/s²"],
+                gyroCustomPlot: ["Angular rate", "°/s"],
+                magCustomPlot: ["Magnetic field", "gauss"]
+            }
+            for (var name in expected) {
+                var chart = child(page, name)
+                compare(chart.valueLabel, expected[name][0], name)
+                compare(chart.unit, expected[name][1], name)
+            }
+        }
+
+        Component {
+            id: fakeRegister
+            QtObject {
+                property string registerName: "Temperature"
+                property var data: 0
+                property bool updated: false
+            }
+        }
+
+        function test_temperatureShownOnceTheModuleSentIt() {
+            var page = makePage()
+            var readout = child(page, "temperatureText")
+            var temperature = createTemporaryObject(fakeRegister, testRoot)
+            var other = createTemporaryObject(fakeRegister, testRoot, { registerName: "Status" })
+            readout.registers = [other, temperature]
+            compare(readout.source, temperature)
+            compare(readout.text, "", "nothing before the module sent a value")
+            temperature.data = 31.42
+            temperature.updated = true
+            compare(readout.text, "Temperature:31.4 °C")
+            temperature.data = -5.06
+            compare(readout.text, "Temperature:-5.1 °C")
+            // A module without the register shows nothing rather than a guess.
+            readout.registers = [other]
+            compare(readout.text, "")
+        }
+
+        function test_clickOnAPausedChartDoesNotOpenCalibration() {
+            var page = makePage()
+            accSpy.target = page
+            gyroSpy.target = page
+            accSpy.clear(); gyroSpy.clear()
+            page.chartToolbar.paused = true
+            var acc = child(page, "accCustomPlot")
+            compare(acc.paused, true)
+            mouseClick(acc)
+            mouseClick(child(page, "gyroCustomPlot"))
+            compare(accSpy.count, 0)
+            compare(gyroSpy.count, 0)
+            // The wheel zooms it instead, and a double-click goes back.
+            backEnd.setList("acc", [1, 2, 3])
+            mouseWheel(acc, acc.width / 2, acc.height / 2, 0, 120)
+            compare(acc.zoomed, true)
+            compare(child(page, "eulerCustomPlot").zoomed, false, "only the chart under the pointer")
+            mouseDoubleClickSequence(acc)
+            compare(acc.zoomed, false)
+
+            page.chartToolbar.paused = false
+            mouseClick(acc)
+            compare(accSpy.count, 1)
+        }
+
+        function test_pauseButtonPausesEveryChart() {
+            var page = makePage()
+            var names = ["eulerCustomPlot", "quatCustomPlot", "accCustomPlot", "gyroCustomPlot",
+                         "magCustomPlot"]
+            var button = child(page, "pauseButton")
+            compare(button.text, "Pause")
+            mouseClick(button)
+            compare(button.text, "Resume")
+            for (var i = 0; i < names.length; ++i)
+                compare(child(page, names[i]).paused, true, names[i])
+            verify(child(page, "chartStatus").text.indexOf("Paused") === 0)
+            var reset = child(page, "resetViewButton")
+            compare(reset.enabled, false, "nothing to reset before a zoom")
+            var quat = child(page, "quatCustomPlot")
+            quat.zoomAt(10, 10, 0.5)
+            compare(reset.enabled, true)
+            mouseClick(reset)
+            compare(quat.zoomed, false)
+            mouseClick(button)
+            for (i = 0; i < names.length; ++i)
+                compare(child(page, names[i]).paused, false, names[i])
         }
 
         function test_chartsGetTheirCurveNames() {

@@ -29,6 +29,39 @@ Item {
             return loader.item
         }
 
+        // A map as long as the module's (61 registers) on a page of the given size.
+        function fullMapPage(width, height) {
+            var loader = createTemporaryObject(pageComponent, testRoot, { width: width, height: height })
+            var registers = []
+            for (var i = 0; i < 61; ++i)
+                registers.push(backEnd.registers[i % backEnd.registers.length])
+            loader.item.grid.model = registers
+            return loader.item
+        }
+
+        function test_registerMapUsesTheWidthOfAFullHdWindow() {
+            var grid = fullMapPage(1920, 1080).grid
+            compare(grid.count, 61)
+            // Every column on screen, and together they fill the page: the last
+            // register's cell ends near the right edge, not before it.
+            // (Laid out on the next polish, after the model arrived.)
+            function lastRight() {
+                var last = grid.itemAtIndex(60)
+                return last ? last.x + grid.cellWidth : -1
+            }
+            tryVerify(function () { return lastRight() > 0 && lastRight() <= grid.width }, 5000,
+                      "last cell ends at " + lastRight() + " in " + grid.width)
+            verify(lastRight() >= grid.width * 0.95, lastRight() + " in " + grid.width)
+            verify(grid.cellWidth >= 300)
+        }
+
+        function test_registerCellsKeepTheirWidthInASmallWindow() {
+            var grid = fullMapPage(1024, 768).grid
+            // Narrower cells would cut the names; the map scrolls sideways instead.
+            compare(grid.cellWidth, 300)
+            verify(grid.contentWidth > grid.width)
+        }
+
         // The delegate of the register at `address`.
         function cellOf(page, address) {
             var grid = page.grid
