@@ -5,6 +5,7 @@
 #include "durUzaBackend.h"
 
 #include "backendlog.h"
+#include "measurementdecoder.h"
 
 #include <QDebug>
 
@@ -21,11 +22,6 @@ int rowOf(int address)
     Q_ASSERT(row >= 0);
     return row;
 }
-
-// Raw counts per degree, and the offset in degrees of a raw 0. The reading is cut
-// (not rounded) to hundredths.
-constexpr double temperatureCountsPerDegree = 326.8;
-constexpr double temperatureOffset = 25.0;
 } // namespace
 
 const std::array<DurUzaBackend::BlockHandlerEntry, 22> DurUzaBackend::blockHandlerTable = {{
@@ -156,9 +152,8 @@ void DurUzaBackend::magUpdated(const quint8 *block)
 
 void DurUzaBackend::temperatureUpdated(const quint8 *block)
 {
-    const double raw = readI16(block);
-    const double celsius
-        = std::floor((raw / temperatureCountsPerDegree + temperatureOffset) * 100.0) / 100.0;
+    // Shared with the recording's CSV.
+    const double celsius = measurement::temperatureCelsius(block);
     m_rows[std::size_t(rowOf(Temperature.address))]->setDataFromModule(celsius);
 }
 
@@ -168,7 +163,7 @@ void DurUzaBackend::quaternionUpdated(const quint8 *block)
     float q[4];
     QVariantList values;
     for (int i = 0; i < 4; ++i) {
-        q[i] = float(readI16(block + 2 * i) / 1000.0);
+        q[i] = measurement::quaternionComponent(block + 2 * i); // shared with the CSV
         m_rows[std::size_t(firstRow + i)]->setDataFromModule(q[i]);
         values.append(q[i]);
     }
@@ -183,7 +178,7 @@ void DurUzaBackend::eulerUpdated(const quint8 *block)
     const int firstRow = rowOf(Euler.address);
     QVariantList values;
     for (int i = 0; i < 3; ++i) {
-        const float angle = float(readI16(block + 2 * i) / 100.0);
+        const float angle = measurement::eulerAngle(block + 2 * i); // shared with the CSV
         m_rows[std::size_t(firstRow + i)]->setDataFromModule(angle);
         values.append(angle);
     }

@@ -4,6 +4,7 @@
 #include "calibration.h"
 #include "calibrationrun.h"
 #include "fullscale.h"
+#include "recordingcontroller.h"
 
 #include "link/comshandler.h"
 #include "registermap.h"
@@ -318,4 +319,17 @@ private:
 
     RegisterObjects m_rows {};
     QList<QObject *> m_registerList;
+
+    // --- recording ---
+    // Record, Stop and what the running recording has written, for the live page.
+    Q_PROPERTY(QObject *recording READ recording CONSTANT)
+
+public:
+    RecordingController *recordingController() { return m_recording.get(); }
+    QObject *recording() { return m_recording.get(); }
+
+private:
+    // Last, so it goes first: it hands the link's last data to its files
+    // while the link still exists.
+    std::unique_ptr<RecordingController> m_recording = std::make_unique<RecordingController>(this);
 };
