@@ -6,6 +6,7 @@ import QtQuick.Scene3D 2.12
 import QtQuick.Window 2.12
 import QtGraphicalEffects 1.12
 import CustomPlot 1.0
+import "components"
 
 // Live data: port controls, the turning module with its roll/pitch/yaw
 // readout, and five charts. Three of the charts open their sensor's
@@ -146,6 +147,10 @@ Page {
             Layout.fillHeight: true
             text: "Connect"
             onClicked: pageRoot.toggleConnection()
+        }
+
+        RecordBar {
+            Layout.fillHeight: true
         }
 
         Button {

@@ -128,6 +128,13 @@ QtObject {
             AboutDialog {
                 id: aboutDialog
             }
+
+            // Record and Stop from every page, as the live page's button does.
+            Shortcut {
+                objectName: "recordShortcut"
+                sequence: "Ctrl+R"
+                onActivated: backEnd.recording.toggle()
+            }
         }
     }
 }
