@@ -356,8 +356,10 @@ printf '%s\n' "${rows[@]}" | awk -F'|' '
   BEGIN { print "| # | measure | figure | target | baseline / ratio | verdict |"; print "|---|---|---|---|---|---|" }
   { printf "| %s | %s | %s | %s | %s | %s |\n", $1, $2, $3, $4, $5, $6 }'
 echo
+if [ "$record_only" = 0 ]; then
 echo "Threads' CPU (s/s), throttled: $(kv "$app_throttled" thread_cpu)"
 echo "Threads' CPU (s/s), live page ($(kv "$cur_live" mode)): $(kv "$cur_live" thread_cpu)"
 echo "Threads' CPU (s/s), live page, baseline: $(kv "$base_live" thread_cpu)"
 echo "Threads' CPU (s/s), replot-per-sample: $(kv "$app_every" thread_cpu)"
+fi
 echo "Logs: $logs"

@@ -294,6 +294,9 @@ int main(int argc, char *argv[])
     RecordingController *recording = backend.recordingController();
     if (parser.isSet(recordOption)) {
         recording->setLocation(dir.path() + QStringLiteral("/recordings"));
+        // A shortcut of the window answers only while the window is active.
+        window->requestActivate();
+        QTest::qWaitForWindowActive(window);
         QTest::keyClick(window, Qt::Key_R, Qt::ControlModifier);
         if (!waitUntil([&] { return recording->isRecording(); }, 2000)) {
             std::fprintf(stderr, "Ctrl+R did not start a recording\n");

@@ -47,7 +47,7 @@ RowLayout {
         Layout.fillHeight: true
         Layout.minimumWidth: implicitWidth
         enabled: bar.recording !== null && bar.recording.state !== "stopping"
-        text: bar.active ? qsTr("\u25A0 Stop") : qsTr("\u25CF Record")
+        text: bar.active ? qsTr("Stop") : qsTr("Record")
         Material.foreground: bar.active ? "white" : "#ef5350"
         onClicked: bar.recording.toggle()
         ToolTip.visible: hovered

@@ -331,12 +331,12 @@ private slots:
         QVERIFY(backend->isConnected());
         auto *button = item(QStringLiteral("recordButton"));
         QVERIFY(button);
-        QCOMPARE(button->property("text").toString(), QStringLiteral("\u25CF Record"));
+        QCOMPARE(button->property("text").toString(), QStringLiteral("Record"));
         window->requestActivate();
         QVERIFY(QTest::qWaitForWindowActive(window));
         QTest::keyClick(window, Qt::Key_R, Qt::ControlModifier);
         QVERIFY(recording->isRecording());
-        QCOMPARE(button->property("text").toString(), QStringLiteral("\u25A0 Stop"));
+        QCOMPARE(button->property("text").toString(), QStringLiteral("Stop"));
         QTRY_VERIFY_WITH_TIMEOUT(recording->framesWritten() > 50, 10000);
         auto *status = item(QStringLiteral("recordStatus"));
         QVERIFY(status && status->isVisible());
@@ -356,7 +356,7 @@ private slots:
 
         click(button);
         QTRY_COMPARE_WITH_TIMEOUT(recording->state(), QStringLiteral("idle"), 10000);
-        QCOMPARE(button->property("text").toString(), QStringLiteral("\u25CF Record"));
+        QCOMPARE(button->property("text").toString(), QStringLiteral("Record"));
         QVERIFY(!status->isVisible());
         QVERIFY(recording->errorMessage().isEmpty());
 

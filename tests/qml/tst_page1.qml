@@ -231,11 +231,11 @@ Item {
             var page = makePage()
             var button = child(page, "recordButton")
             var status = child(page, "recordStatus")
-            compare(button.text, "\u25CF Record")
+            compare(button.text, "Record")
             compare(status.visible, false, "nothing to show before recording")
             mouseClick(button)
             compare(backEnd.recording.toggles(), 1)
-            compare(button.text, "\u25A0 Stop")
+            compare(button.text, "Stop")
             compare(status.visible, true)
             backEnd.recording.setStatus(65000, 20213, 2450000, false)
             compare(status.text, "1:05  20213 frames  2.5 MB")
@@ -243,7 +243,7 @@ Item {
             compare(status.text, "1:02:03  5 frames  812 kB  (waiting for data)")
             mouseClick(button)
             compare(backEnd.recording.toggles(), 2)
-            compare(button.text, "\u25CF Record")
+            compare(button.text, "Record")
             compare(status.visible, false)
         }
 
