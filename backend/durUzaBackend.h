@@ -11,6 +11,7 @@
 #include "modulerequests.h"
 #include "registerdecoder.h"
 #include "restoreoffers.h"
+#include "recordingcontroller.h"
 
 #include "link/comshandler.h"
 #include "registerobjects.h"
@@ -240,4 +241,16 @@ public:
 
 private:
     ViewSettings m_viewSettings;
+    // --- recording ---
+    // Record, Stop and what the running recording has written, for the live page.
+    Q_PROPERTY(QObject *recording READ recording CONSTANT)
+
+public:
+    RecordingController *recordingController() { return m_recording.get(); }
+    QObject *recording() { return m_recording.get(); }
+
+private:
+    // Last, so it goes first: it hands the link's last data to its files
+    // while the link still exists.
+    std::unique_ptr<RecordingController> m_recording = std::make_unique<RecordingController>(this);
 };

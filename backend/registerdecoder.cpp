@@ -5,6 +5,7 @@
 #include "registerdecoder.h"
 
 #include "backendlog.h"
+#include "measurementdecoder.h"
 
 #include <QDebug>
 
@@ -21,11 +22,6 @@ int rowOf(int address)
     Q_ASSERT(row >= 0);
     return row;
 }
-
-// Raw counts per degree, and the offset in degrees of a raw 0. The reading is cut
-// (not rounded) to hundredths.
-constexpr double temperatureCountsPerDegree = 326.8;
-constexpr double temperatureOffset = 25.0;
 
 // The debug lines carry the signature of the handler that has always written them.
 constexpr char sensorsRangeSignature[] = "void DurUzaBackend::sensorsRangeUpdated(const quint8*)";
@@ -170,9 +166,8 @@ void RegisterDecoder::magUpdated(const quint8 *block)
 
 void RegisterDecoder::temperatureUpdated(const quint8 *block)
 {
-    const double raw = readI16(block);
-    const double celsius
-        = std::floor((raw / temperatureCountsPerDegree + temperatureOffset) * 100.0) / 100.0;
+    // Shared with the recording's CSV.
+    const double celsius = measurement::temperatureCelsius(block);
     m_rows[std::size_t(rowOf(Temperature.address))]->setDataFromModule(celsius);
 }
 
@@ -181,7 +176,7 @@ void RegisterDecoder::quaternionUpdated(const quint8 *block)
     const int firstRow = rowOf(Quaternion.address);
     float q[4];
     for (int i = 0; i < 4; ++i) {
-        q[i] = float(readI16(block + 2 * i) / 1000.0);
+        q[i] = measurement::quaternionComponent(block + 2 * i); // shared with the CSV
         m_rows[std::size_t(firstRow + i)]->setDataFromModule(q[i]);
     }
     emit quaternionDecoded(QQuaternion(q[0], q[1], q[2], q[3]));
@@ -192,7 +187,7 @@ void RegisterDecoder::eulerUpdated(const quint8 *block)
     const int firstRow = rowOf(Euler.address);
     QVector3D angles;
     for (int i = 0; i < 3; ++i) {
-        const float angle = float(readI16(block + 2 * i) / 100.0);
+        const float angle = measurement::eulerAngle(block + 2 * i); // shared with the CSV
         m_rows[std::size_t(firstRow + i)]->setDataFromModule(angle);
         angles[i] = angle;
     }

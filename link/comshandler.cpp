@@ -97,6 +97,35 @@ void ComsHandler::feedReceived(const QByteArray &chunk)
         m_slave->queueReceived(chunk, m_protocol);
 }
 
+void ComsHandler::setReceiveTap(ReceiveTapHandler tap)
+{
+    if (tap) {
+        m_receiveTap = std::move(tap);
+        LinkLocker locker(&m_processThread->processLock());
+        m_protocol->setTapping(true, steadyNowNs());
+        return;
+    }
+    flushReceiveTap();
+    {
+        LinkLocker locker(&m_processThread->processLock());
+        m_protocol->setTapping(false);
+    }
+    m_receiveTap = nullptr;
+}
+
+void ComsHandler::flushReceiveTap()
+{
+    if (!m_receiveTap || !m_protocol->hasTapped())
+        return;
+    ReceiveTapBatch batch;
+    {
+        LinkLocker locker(&m_processThread->processLock());
+        batch = m_protocol->takeTapped();
+    }
+    if (!batch.isEmpty())
+        m_receiveTap(batch);
+}
+
 void ComsHandler::start(const QString &portName)
 {
     const quint64 attempt = m_attempt + 1;
@@ -131,14 +160,23 @@ void ComsHandler::process()
     // in sendFrame and must not hold up the processing thread.
     std::array<quint8, ComsProtocol::ImageSize> image;
     std::array<quint8, ComsProtocol::ImageSize> flags;
-    // Most passes of a slow trickle complete no frame: nothing to hand over.
-    if (!m_protocol->hasUpdatedFlags())
+    // Most passes of a slow trickle complete no frame: nothing to hand over
+    // (but to a recorder, which keeps every chunk).
+    if (!m_protocol->hasUpdatedFlags()) {
+        flushReceiveTap();
         return;
+    }
+    ReceiveTapBatch tapped;
     {
         LinkLocker locker(&m_processThread->processLock());
         std::copy_n(m_protocol->registerImage(), image.size(), image.begin());
         std::copy_n(m_protocol->updatedFlags(), flags.size(), flags.begin());
         m_protocol->clearUpdatedFlags();
+        // Recording: the same pass's chunks and frames, taken under the same lock.
+        if (m_receiveTap && m_protocol->hasTapped())
+            tapped = m_protocol->takeTapped();
     }
+    if (!tapped.isEmpty())
+        m_receiveTap(tapped);
     dispatchUpdatedBlocks(image.data(), flags.data(), m_blockHandler);
 }

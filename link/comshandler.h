@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "receivetap.h"
 #include "registermap.h"
 
 #include <QObject>
@@ -49,6 +50,15 @@ public:
     // them. Lets tests and tools drive the frame path without a port.
     void feedReceived(const QByteArray &chunk);
 
+    // For a recorder: while set, every chunk received and every data frame the
+    // cutter takes reach `tap` on this (the GUI) thread, in order, after the
+    // pass that kept them and with no lock held. Unsetting hands over what is
+    // left first.
+    using ReceiveTapHandler = std::function<void(ReceiveTapBatch &batch)>;
+    void setReceiveTap(ReceiveTapHandler tap);
+    // Hands over at once what the tap kept so far.
+    void flushReceiveTap();
+
 public slots:
     // Opens the port of that name, as listed when the user picked it. A name the
     // enumeration no longer lists (the device was unplugged) is not opened:
@@ -71,6 +81,7 @@ private:
     ComsProtocol *m_protocol;
     ComsSlave *m_slave;
     BlockHandler m_blockHandler;
+    ReceiveTapHandler m_receiveTap;
     // Numbers the starts: an error of an earlier attempt that arrives after a
     // newer start is only logged, so it cannot undo the newer connection.
     quint64 m_attempt = 0;

@@ -77,8 +77,44 @@ void ComsProtocol::appendReceived(const char *data, qint32 length)
         m_receiveBuffer.insert(m_receiveBuffer.end(), bytes, bytes + length);
 }
 
+void ComsProtocol::appendReceived(const QByteArray &chunk, qint64 receivedNs)
+{
+    appendReceived(chunk.constData(), chunk.size());
+    if (m_tap && !chunk.isEmpty()) {
+        m_tap->chunkAppended(receivedNs, chunk, m_streamBase + m_receiveBuffer.size());
+        m_tapPending.store(true, std::memory_order_release);
+    }
+}
+
+void ComsProtocol::setTapping(bool on, qint64 nowNs)
+{
+    if (!on) {
+        m_tap.reset();
+        m_tapPending.store(false, std::memory_order_release);
+        return;
+    }
+    if (m_tap)
+        return;
+    m_tap = std::make_unique<ReceiveTap>();
+    const std::size_t pending = m_receiveBuffer.size() - m_readOffset;
+    if (pending > 0) {
+        m_tap->chunkAppended(nowNs,
+            QByteArray(reinterpret_cast<const char *>(m_receiveBuffer.data() + m_readOffset),
+                int(pending)),
+            m_streamBase + m_receiveBuffer.size());
+        m_tapPending.store(true, std::memory_order_release);
+    }
+}
+
+ReceiveTapBatch ComsProtocol::takeTapped()
+{
+    m_tapPending.store(false, std::memory_order_release);
+    return m_tap ? m_tap->take() : ReceiveTapBatch {};
+}
+
 void ComsProtocol::beginConnection()
 {
+    m_streamBase += m_receiveBuffer.size();
     m_receiveBuffer.clear();
     m_readOffset = 0;
     m_incompletePasses = 0;
@@ -211,6 +247,11 @@ void ComsProtocol::extractFrames()
             if (available >= count + 3) {
                 if (m_frameObserver)
                     m_frameObserver(m_frameObserverContext, address, quint8(count), head + 3);
+                if (m_tap) {
+                    m_tap->frameCut(
+                        m_streamBase + m_readOffset + count + 3, address, head + 3, int(count));
+                    m_tapPending.store(true, std::memory_order_release);
+                }
                 storeFrame(address, head + 3, int(count));
                 dropPending(count + 3);
                 m_incompletePasses = 0;
@@ -233,12 +274,17 @@ void ComsProtocol::extractFrames()
         m_incompletePasses = 0;
     }
 
+    if (m_tap)
+        m_tap->consumedUpTo(m_streamBase + m_readOffset);
+
     // Compact once the consumed part outweighs the rest, so every byte is moved
     // a bounded number of times on average.
     if (m_readOffset == m_receiveBuffer.size()) {
+        m_streamBase += m_receiveBuffer.size();
         m_receiveBuffer.clear();
         m_readOffset = 0;
     } else if (m_readOffset > 0 && m_readOffset >= m_receiveBuffer.size() / 2) {
+        m_streamBase += m_readOffset;
         m_receiveBuffer.erase(
             m_receiveBuffer.begin(), m_receiveBuffer.begin() + std::ptrdiff_t(m_readOffset));
         m_readOffset = 0;

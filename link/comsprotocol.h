@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "receivetap.h"
 #include "registermap.h"
 
 #include <QByteArray>
@@ -9,6 +10,7 @@
 #include <array>
 #include <atomic>
 #include <deque>
+#include <memory>
 #include <vector>
 
 // Request frames, built whole: nothing shared between two requests.
@@ -31,7 +33,20 @@ public:
     ComsProtocol &operator=(const ComsProtocol &) = delete;
 
     void appendReceived(const char *data, qint32 length);
+    // The same, for a chunk received at `receivedNs` (steady clock): a tap,
+    // when on, keeps it.
+    void appendReceived(const QByteArray &chunk, qint64 receivedNs);
     void extractFrames();
+
+    // While on, every chunk appended and every data frame taken is kept for
+    // takeTapped(), for a recorder. Switching on keeps the bytes received
+    // before and not yet cut as a first chunk stamped `nowNs`, so that every
+    // frame taken afterwards is whole in the kept chunks. Off drops the rest.
+    void setTapping(bool on, qint64 nowNs = 0);
+    bool isTapping() const { return bool(m_tap); }
+    ReceiveTapBatch takeTapped();
+    // Readable without the processing lock, like hasUpdatedFlags().
+    bool hasTapped() const { return m_tapPending.load(std::memory_order_acquire); }
 
     // A connection starts: nothing received on an earlier one (bytes, pass
     // count, updated flags, awaited answers, streaming mode) counts any more.
@@ -124,4 +139,9 @@ private:
     Clock m_clock;
     FrameObserver m_frameObserver = nullptr;
     void *m_frameObserverContext = nullptr;
+    // Stream position of m_receiveBuffer[0]: bytes received on this link
+    // before it, cut or dropped.
+    quint64 m_streamBase = 0;
+    std::unique_ptr<ReceiveTap> m_tap;
+    std::atomic<bool> m_tapPending {false};
 };

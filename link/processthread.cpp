@@ -35,23 +35,25 @@ void ProcessThread::run()
         return;
 
     std::deque<QByteArray> chunks;
+    std::deque<qint64> receivedNs;
     quint64 epoch = 0;
     // One iteration is one pass of the frame cutter. The queue decides, under
     // its own lock, when the pass is the last one: a chunk pushed after that
     // decision starts a new run.
-    while (m_queue->takeAll(chunks, &epoch)) {
+    while (m_queue->takeAll(chunks, &epoch, &receivedNs)) {
         {
             // Appended under the lock too: a new connection clears the receive
             // buffer under it, and chunks of the old one taken just before must
             // not land behind that.
             LinkLocker locker(&m_processLock);
             if (epoch == m_queue->epoch()) {
-                for (const QByteArray &chunk : chunks)
-                    m_protocol->appendReceived(chunk.constData(), chunk.size());
+                for (std::size_t i = 0; i < chunks.size(); ++i)
+                    m_protocol->appendReceived(chunks[i], receivedNs[i]);
             }
             m_protocol->extractFrames();
         }
         chunks.clear();
+        receivedNs.clear();
         emit processFinished();
     }
 }

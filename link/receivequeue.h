@@ -16,9 +16,10 @@ public:
     // must start one.
     bool push(const QByteArray &chunk);
     // Moves every queued chunk into `out`, with the connection they belong to
-    // in `epoch`. When the queue is empty the pass counts as finished and false
-    // is returned.
-    bool takeAll(std::deque<QByteArray> &out, quint64 *epoch = nullptr);
+    // in `epoch` and, in `receivedNs`, the steady-clock time each was pushed.
+    // When the queue is empty the pass counts as finished and false is returned.
+    bool takeAll(std::deque<QByteArray> &out, quint64 *epoch = nullptr,
+        std::deque<qint64> *receivedNs = nullptr);
     // Drops the queued chunks and starts a new connection: chunks taken before
     // (and still on their way into the cutter) carry an older epoch.
     void clear();
@@ -28,6 +29,7 @@ public:
 private:
     mutable QMutex m_lock;
     std::deque<QByteArray> m_chunks;
+    std::deque<qint64> m_receivedNs; // one per chunk: recordings keep receive times
     bool m_passActive = false;
     quint64 m_epoch = 0;
 };

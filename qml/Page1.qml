@@ -158,6 +158,10 @@ Page {
             onClicked: pageRoot.toggleConnection()
         }
 
+        RecordBar {
+            Layout.fillHeight: true
+        }
+
         Button {
             id: resetButton
             objectName: "resetButton"

@@ -136,6 +136,13 @@ QtObject {
                 id: aboutDialog
             }
 
+            // Record and Stop from every page, as the live page's button does.
+            Shortcut {
+                objectName: "recordShortcut"
+                sequence: "Ctrl+R"
+                onActivated: backEnd.recording.toggle()
+            }
+
             HelpOverlay {
                 objectName: "helpOverlayHost"
             }

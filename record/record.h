@@ -220,8 +220,13 @@ public:
     void appendChunk(qint64 timeUs, const QByteArray &bytes);
     // Any thread. One decoded frame, one CSV row.
     void appendFrame(const MeasurementFrame &frame);
-    // Any thread. A note in the raw file, e.g. "port vanished".
+    // Any thread. A note in the raw file, e.g. "port vanished", stamped now or
+    // at `timeUs`.
     void noteGap(const QString &text);
+    void noteGap(qint64 timeUs, const QString &text);
+    // Any thread. The recording's time (µs since start(), never below 0) of a
+    // moment on the steady clock, given in nanoseconds since its epoch.
+    qint64 sinceStartUs(qint64 steadyNs) const;
 
     bool isRecording() const { return m_recording; }
     QString folder() const { return m_folder; }

@@ -265,6 +265,11 @@ qint64 Recorder::elapsedUs() const
     return m_queue->elapsedUs();
 }
 
+qint64 Recorder::sinceStartUs(qint64 steadyNs) const
+{
+    return std::max<qint64>(0, (steadyNs - m_queue->startNs.load()) / 1000);
+}
+
 void Recorder::appendChunk(const QByteArray &bytes)
 {
     appendChunk(m_queue->elapsedUs(), bytes);
@@ -288,9 +293,14 @@ void Recorder::appendFrame(const MeasurementFrame &frame)
 
 void Recorder::noteGap(const QString &text)
 {
+    noteGap(m_queue->elapsedUs(), text);
+}
+
+void Recorder::noteGap(qint64 timeUs, const QString &text)
+{
     if (!m_queue->accepting)
         return;
-    const qint64 now = m_queue->elapsedUs();
+    const qint64 now = timeUs;
     const QByteArray bytes = text.toUtf8();
     std::unique_lock lock(m_queue->mutex);
     m_queue->raw.push_back({RawRecordType::Note, now, bytes});

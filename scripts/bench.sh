@@ -14,6 +14,8 @@
 #                       on a shared machine disturbs them less; the table says so
 #   --no-baseline       skip the side-by-side runs against the baseline build
 #   --render-only       only section 6 (render modes and idle)
+#   --record-only       only section 7 (what recording costs at the line limit)
+#   --record-seconds N  seconds per phase of section 7 (default 10; three pairs of phases)
 #
 # Section 6 compares, side by side in one run, this build with the build of
 # BASELINE_REV (default df96bb9, the commit before the render modes), which is
@@ -34,6 +36,8 @@ startup_runs=5
 runner=()
 with_baseline=1
 render_only=0
+record_only=0
+record_seconds=10
 while [ $# -gt 0 ]; do
   case "$1" in
     --quick) frames=2000; app_seconds=10; app_warmup=5; memory_minutes=2; startup_runs=3 ;;
@@ -44,7 +48,9 @@ while [ $# -gt 0 ]; do
     --nice) runner=(nice -n -10) ;;
     --no-baseline) with_baseline=0 ;;
     --render-only) render_only=1 ;;
-    -h|--help) sed -n '2,25p' "$0"; exit 0 ;;
+    --record-only) record_only=1; with_baseline=0 ;;
+    --record-seconds) record_seconds=$2; shift ;;
+    -h|--help) sed -n '2,27p' "$0"; exit 0 ;;
     *) echo "bench.sh: unknown option $1" >&2; exit 2 ;;
   esac
   shift
@@ -60,7 +66,7 @@ if [ -f "$build_dir/CMakeCache.txt" ]; then
 else
   cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=Release "${launcher[@]}" >/dev/null
 fi
-cmake --build "$build_dir" -j "$(nproc)" --target bench_link bench_latency bench_plot bench_app velmar-imu velmar-sim >/dev/null
+cmake --build "$build_dir" -j "$(nproc)" --target bench_link bench_latency bench_plot bench_app bench_recordapp velmar-imu velmar-sim >/dev/null
 build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build_dir/CMakeCache.txt")
 logs=$build_dir/bench-logs
 mkdir -p "$logs"
@@ -83,13 +89,13 @@ else
   display=(xvfb-run -a -s "-screen 0 1280x1024x24")
 fi
 
-app_throttled=""; app_every=""; startup=""; memory=""; base_live2=""; cur_live2=""
+app_throttled=""; app_every=""; startup=""; memory=""; base_live2=""; cur_live2=""; record=""
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 started=$(date '+%Y-%m-%d %H:%M %Z')
 
 # --- measurements ------------------------------------------------------------
 
-if [ "$render_only" = 0 ]; then
+if [ "$render_only" = 0 ] && [ "$record_only" = 0 ]; then
 echo "bench.sh: cutter and dispatch throughput" >&2
 "${runner[@]}" "$build_dir/bench/link/bench_link" \
   --benchmark_filter='^(cleanMeasurementFrames|pureNoise|tenPassWait|measurementFramesOneByte)' \
@@ -146,6 +152,7 @@ app_bench() { # label bench_app [options...]
     2>"$logs/app-$label.log" | tee "$logs/app-$label.kv" || true
 }
 
+if [ "$record_only" = 0 ]; then
 echo "bench.sh: render modes and idle: live page on this build and the baseline, minimised, register page, not connected" >&2
 base_live=""; base_idle="?"
 if [ "$with_baseline" = 1 ]; then
@@ -164,7 +171,9 @@ if [ "$with_baseline" = 1 ]; then
   base_idle=$(idle_cpu "$baseline_src/build/app/velmar-imu" "$app_seconds" "$logs/idle-baseline.log")
 fi
 
-if [ "$render_only" = 0 ]; then
+fi
+
+if [ "$render_only" = 0 ] && [ "$record_only" = 0 ]; then
 echo "bench.sh: start-up of velmar-imu ($startup_runs runs)" >&2
 startup=$("${runner[@]}" "${display[@]}" "$build_dir/bench/app/bench_app" --kv --startup "$build_dir/app/velmar-imu" \
   --runs "$startup_runs" 2>"$logs/startup.log") || true
@@ -173,6 +182,12 @@ echo "bench.sh: resident set over $memory_minutes minutes of streaming" >&2
 memory=$("${runner[@]}" "${display[@]}" "$build_dir/bench/app/bench_app" --kv --memory-minutes "$memory_minutes" \
   --rss-baseline 60 2>"$logs/memory.log") || true
 
+fi
+
+if [ "$render_only" = 0 ]; then
+echo "bench.sh: recording at the line limit, 3 x (${record_seconds}s without, ${record_seconds}s with)" >&2
+record=$("${runner[@]}" "$build_dir/bench/record/bench_recordapp" --kv --seconds "$record_seconds" \
+  2>"$logs/record.log") || true
 fi
 
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
@@ -205,7 +220,7 @@ holds() { awk "BEGIN { exit !($1) }" 2>/dev/null && echo ok || echo MISSED; }
 rows=()
 row() { rows+=("$1|$2|$3|$4|$5|$6"); }
 
-if [ "$render_only" = 0 ]; then
+if [ "$render_only" = 0 ] && [ "$record_only" = 0 ]; then
 # 1. Throughput, MB/s (10^6 bytes) of CPU time, median of five repetitions.
 mbps() { calc '%.0f' "$(gb "$logs/throughput.csv" "$1_median" bytes_per_second) / 1e6"; }
 growth() {
@@ -293,6 +308,7 @@ row "5" "resident set, minute 1 to minute $memory_minutes" \
 
 fi
 
+if [ "$record_only" = 0 ]; then
 # 6. Render modes and idle, side by side with the baseline build.
 mode_of() { kv "$1" mode; }
 live_cpu=$(calc '%.3f' "($(kv "$cur_live" cpu_per_second) + $(kv "$cur_live2" cpu_per_second)) / 2")
@@ -320,6 +336,17 @@ row "6" "velmar-imu alone, not connected" "$cur_idle s/s" "<= 0.01 s/s" "baselin
 row "6" "live page, hardware mode forced (--render-mode full), for comparison" \
   "$(kv "$cur_full" cpu_per_second) s/s, $(kv "$cur_full" chart_paints_per_second) repaints/s, frames $(kv "$cur_full" frames_per_second)/s, longest stall $(kv "$cur_full" longest_stall_ms) ms" \
   "(no target here: on llvmpipe)" "-" "-"
+fi
+
+if [ "$render_only" = 0 ]; then
+# 7. Recording: link, backend and recorder without the interface, phases
+# without and with recording alternating in one run.
+row "7" "recording at the line limit: process CPU (link and backend, no interface), 3 x ${record_seconds} s each way" \
+  "$(kv "$record" recording_cpu_per_second) s/s recording, $(kv "$record" plain_cpu_per_second) s/s without" \
+  "<= 1.05x, no frame dropped" \
+  "ratio $(kv "$record" ratio); $(kv "$record" rows) rows ($(kv "$record" rows_per_second)/s), $(kv "$record" missing) missing, $(kv "$record" repeated) repeated" \
+  "$(holds "$(kv "$record" ratio) <= 1.05 && $(kv "$record" missing) == 0 && $(kv "$record" repeated) == 0 && $(kv "$record" rows) > 0")"
+fi
 
 echo
 echo "Velmar IMU benchmarks, $started; $build_type build in $build_dir${runner[*]:+; measurements run at ${runner[*]}}"
@@ -329,8 +356,10 @@ printf '%s\n' "${rows[@]}" | awk -F'|' '
   BEGIN { print "| # | measure | figure | target | baseline / ratio | verdict |"; print "|---|---|---|---|---|---|" }
   { printf "| %s | %s | %s | %s | %s | %s |\n", $1, $2, $3, $4, $5, $6 }'
 echo
+if [ "$record_only" = 0 ]; then
 echo "Threads' CPU (s/s), throttled: $(kv "$app_throttled" thread_cpu)"
 echo "Threads' CPU (s/s), live page ($(kv "$cur_live" mode)): $(kv "$cur_live" thread_cpu)"
 echo "Threads' CPU (s/s), live page, baseline: $(kv "$base_live" thread_cpu)"
 echo "Threads' CPU (s/s), replot-per-sample: $(kv "$app_every" thread_cpu)"
+fi
 echo "Logs: $logs"

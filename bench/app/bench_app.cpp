@@ -6,6 +6,7 @@
 //
 //   bench_app [--seconds 30] [--warmup 10] [--replot-every-sample] [--kv]
 //             [--render-mode auto|software|full] [--state live|minimised|registers|disconnected]
+//             [--record] [--screenshot file.png]
 //   bench_app --memory-minutes 10 [--rss-baseline 60]
 //   bench_app --startup <path to velmar-imu> [--runs 5]
 //
@@ -167,6 +168,8 @@ int main(int argc, char *argv[])
     const QCommandLineOption screenshotOption(QStringLiteral("screenshot"),
         QStringLiteral("Save the window as this PNG at the end of the measurement."),
         QStringLiteral("path"));
+    const QCommandLineOption recordOption(QStringLiteral("record"),
+        QStringLiteral("Record (Ctrl+R) into a temporary folder from the connect to the end."));
     const QCommandLineOption no3dOption(QStringLiteral("without-3d"),
         QStringLiteral("Diagnosis only: unload the 3D view, to see what it costs."));
     const QCommandLineOption noShadowOption(QStringLiteral("without-shadows"),
@@ -191,7 +194,7 @@ int main(int argc, char *argv[])
     const QCommandLineOption pauseZoomOption(QStringLiteral("pause-zoom"),
         QStringLiteral("Before the screenshot: pause the charts and zoom the main chart."));
     parser.addOptions({secondsOption, warmupOption, everySampleOption, memoryOption, baselineOption,
-        rateOption, simOption, startupOption, runsOption, screenshotOption, no3dOption,
+        rateOption, simOption, startupOption, runsOption, screenshotOption, recordOption, no3dOption,
         noShadowOption, strokedPolylinesOption, renderModeOption, stateOption, kvOption, sizeOption,
         pauseZoomOption});
     parser.process(app);
@@ -313,6 +316,18 @@ int main(int argc, char *argv[])
         QPointF(connectButton->width() / 2, connectButton->height() / 2));
     if (connecting)
         QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
+    RecordingController *recording = backend.recordingController();
+    if (parser.isSet(recordOption)) {
+        recording->setLocation(dir.path() + QStringLiteral("/recordings"));
+        // A shortcut of the window answers only while the window is active.
+        window->requestActivate();
+        QTest::qWaitForWindowActive(window);
+        QTest::keyClick(window, Qt::Key_R, Qt::ControlModifier);
+        if (!waitUntil([&] { return recording->isRecording(); }, 2000)) {
+            std::fprintf(stderr, "Ctrl+R did not start a recording\n");
+            return 1;
+        }
+    }
     if (state == QLatin1String("minimised"))
         window->showMinimized();
     if (state == QLatin1String("registers")) {
@@ -379,6 +394,13 @@ int main(int argc, char *argv[])
     }
     if (parser.isSet(screenshotOption))
         window->grabWindow().save(parser.value(screenshotOption));
+    if (recording->isRecording()) {
+        QTest::keyClick(window, Qt::Key_R, Qt::ControlModifier);
+        waitUntil([&] { return !recording->isRecording(); }, 10000);
+        std::fprintf(stderr, "recorded %lld frames, %lld bytes in %s%s%s\n",
+            recording->framesWritten(), recording->bytesWritten(), qPrintable(recording->folder()),
+            recording->errorMessage().isEmpty() ? "" : ": ", qPrintable(recording->errorMessage()));
+    }
     if (state == QLatin1String("minimised"))
         window->showNormal();
     if (connecting)

@@ -9,6 +9,7 @@ ListModel {
     ListElement { group: "Keyboard"; keys: "F5"; action: "Refresh the port list" }
     ListElement { group: "Keyboard"; keys: "Space"; action: "Pause or resume the charts" }
     ListElement { group: "Keyboard"; keys: "Ctrl+E"; action: "Export all five charts as PNG and CSV" }
+    ListElement { group: "Keyboard"; keys: "Ctrl+R"; action: "Start or stop recording (any page)" }
     ListElement { group: "Keyboard"; keys: "Ctrl+1"; action: "Live page" }
     ListElement { group: "Keyboard"; keys: "Ctrl+2"; action: "Register page" }
     ListElement { group: "Keyboard"; keys: "Esc"; action: "Close this help" }

@@ -313,6 +313,75 @@ private slots:
         QVERIFY(item(QStringLiteral("refreshButton"))->isVisible());
         QVERIFY(!backend->isConnected());
     }
+
+    void recordingGoesOnAcrossPagesAndCalibrations()
+    {
+        QStandardPaths::setTestModeEnabled(true); // the settings of this run only
+        QTemporaryDir recordings;
+        RecordingController *recording = backend->recordingController();
+        recording->setLocation(recordings.path());
+        // Connected again after the test before; last, as it leaves the window active.
+        showLivePage();
+        auto *combo = item(QStringLiteral("serialComboBox"));
+        combo->setProperty(
+            "currentIndex", combo->property("model").toStringList().indexOf(module->linkPath()));
+        click(item(QStringLiteral("connectButton")));
+        QVERIFY(backend->isConnected());
+        auto *button = item(QStringLiteral("recordButton"));
+        QVERIFY(button);
+        QCOMPARE(button->property("text").toString(), QStringLiteral("Record"));
+        window->requestActivate();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QTest::keyClick(window, Qt::Key_R, Qt::ControlModifier);
+        QVERIFY(recording->isRecording());
+        QCOMPARE(button->property("text").toString(), QStringLiteral("Stop"));
+        QTRY_VERIFY_WITH_TIMEOUT(recording->framesWritten() > 50, 10000);
+        auto *status = item(QStringLiteral("recordStatus"));
+        QVERIFY(status && status->isVisible());
+        QTRY_VERIFY(status->property("text").toString().contains(
+            QStringLiteral("%1 frames").arg(recording->framesWritten())));
+        saveScreenshot(QStringLiteral("recording"));
+
+        // Neither the register page nor a calibration stops it.
+        showPage(1);
+        qint64 frames = recording->framesWritten();
+        QTRY_VERIFY_WITH_TIMEOUT(recording->framesWritten() > frames + 50, 10000);
+        openAndLeaveCalibrationPage(QStringLiteral("gyroMouseArea"), QStringLiteral("gyroLoader"),
+            QStringLiteral("gyro-calibration-recording"));
+        frames = recording->framesWritten();
+        QTRY_VERIFY_WITH_TIMEOUT(recording->framesWritten() > frames + 50, 10000);
+        QVERIFY(recording->isRecording());
+
+        click(button);
+        QTRY_COMPARE_WITH_TIMEOUT(recording->state(), QStringLiteral("idle"), 10000);
+        QCOMPARE(button->property("text").toString(), QStringLiteral("Record"));
+        QVERIFY(!status->isVisible());
+        QVERIFY(recording->errorMessage().isEmpty());
+
+        // Whole rows, and while the gyroscope page had the module stream the
+        // accelerometer and gyroscope alone, rows of just those.
+        QFile csv(recording->folder() + QStringLiteral("/measurements.csv"));
+        QVERIFY(csv.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = csv.readAll().split('\n');
+        int whole = 0;
+        int accGyro = 0;
+        int rows = 0;
+        for (const QByteArray &line : lines.mid(1)) {
+            if (line.isEmpty())
+                continue;
+            ++rows;
+            const QList<QByteArray> cells = line.split(',');
+            QCOMPARE(cells.size(), 18);
+            const bool hasAcc = !cells[1].isEmpty() && !cells[4].isEmpty();
+            if (hasAcc && !cells[7].isEmpty() && !cells[17].isEmpty())
+                ++whole;
+            else if (hasAcc && cells[7].isEmpty() && cells[10].isEmpty() && cells[17].isEmpty())
+                ++accGyro;
+        }
+        QCOMPARE(qint64(rows), recording->framesWritten());
+        QVERIFY2(whole > 100 && accGyro > 10,
+            qPrintable(QStringLiteral("%1 whole, %2 acc+gyro").arg(whole).arg(accGyro)));
+    }
 };
 
 int main(int argc, char **argv)

@@ -47,6 +47,39 @@ void FakeBackend::reset()
     m_viewSettings->setExportFolder(m_settingsDir.filePath(QStringLiteral("exports")));
     for (QObject *object : qAsConst(m_registers))
         static_cast<RegistryItemModel *>(object)->setDataFromModule(0);
+    m_recording.reset();
+}
+
+void FakeRecording::reset()
+{
+    m_toggles = 0;
+    setRecording(false);
+    setStatus(0, 0, 0, false);
+    setError(QString());
+}
+
+void FakeRecording::setStatus(qint64 elapsedMs, qint64 frames, qint64 bytes, bool waiting)
+{
+    m_elapsedMs = elapsedMs;
+    m_frames = frames;
+    m_bytes = bytes;
+    m_waiting = waiting;
+    emit statusChanged();
+}
+
+void FakeRecording::setError(const QString &message)
+{
+    m_error = message;
+    emit errorMessageChanged();
+}
+
+void FakeRecording::setRecording(bool on)
+{
+    if (on == m_recording)
+        return;
+    m_recording = on;
+    m_folder = on ? m_location + QStringLiteral("/2026-12-08_07-00-00") : m_folder;
+    emit stateChanged();
 }
 
 void FakeBackend::setList(const QString &which, const QVariantList &values)

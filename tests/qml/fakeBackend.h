@@ -12,6 +12,63 @@
 class RegistryItemModel;
 class ViewSettings;
 
+// Stands in for the backend's recording controller: Record and Stop switch at
+// once, and the tests set what a recording has written and its faults.
+class FakeRecording : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(bool recording READ isRecording NOTIFY stateChanged)
+    Q_PROPERTY(QString state READ state NOTIFY stateChanged)
+    Q_PROPERTY(qint64 elapsedMs MEMBER m_elapsedMs NOTIFY statusChanged)
+    Q_PROPERTY(qint64 framesWritten MEMBER m_frames NOTIFY statusChanged)
+    Q_PROPERTY(qint64 bytesWritten MEMBER m_bytes NOTIFY statusChanged)
+    Q_PROPERTY(bool waitingForData MEMBER m_waiting NOTIFY statusChanged)
+    Q_PROPERTY(QString folder MEMBER m_folder NOTIFY stateChanged)
+    Q_PROPERTY(QString location MEMBER m_location NOTIFY stateChanged)
+    Q_PROPERTY(QString errorMessage MEMBER m_error NOTIFY errorMessageChanged)
+
+public:
+    using QObject::QObject;
+    bool isRecording() const { return m_recording; }
+    QString state() const
+    {
+        return m_recording ? QStringLiteral("recording") : QStringLiteral("idle");
+    }
+
+    Q_INVOKABLE void reset();
+    Q_INVOKABLE void setStatus(qint64 elapsedMs, qint64 frames, qint64 bytes, bool waiting);
+    Q_INVOKABLE void setError(const QString &message);
+    Q_INVOKABLE int toggles() const { return m_toggles; }
+
+public slots:
+    void start() { setRecording(true); }
+    void stop() { setRecording(false); }
+    void toggle()
+    {
+        ++m_toggles;
+        setRecording(!m_recording);
+    }
+    void clearError() { setError(QString()); }
+
+signals:
+    void stateChanged();
+    void statusChanged();
+    void errorMessageChanged();
+
+private:
+    void setRecording(bool on);
+
+    bool m_recording = false;
+    int m_toggles = 0;
+    qint64 m_elapsedMs = 0;
+    qint64 m_frames = 0;
+    qint64 m_bytes = 0;
+    bool m_waiting = false;
+    QString m_folder;
+    QString m_location = QStringLiteral("/home/user/Documents/Velmar IMU");
+    QString m_error;
+};
+
 // Stands in for the backend in the QML tests: the same properties, signals and
 // slots the documents use, with every slot call recorded, and setters the
 // tests use to play the module's part.
@@ -35,6 +92,7 @@ class FakeBackend : public QObject
             calibrationRestoreOffersChanged)
     // The real settings object, on a file of the test's own.
     Q_PROPERTY(QObject *viewSettings READ viewSettings CONSTANT)
+    Q_PROPERTY(QObject *recording READ recording CONSTANT)
 
 public:
     explicit FakeBackend(QObject *parent = nullptr);
@@ -52,6 +110,7 @@ public:
     QString dataProblem() const { return m_dataProblem; }
     QVariantList calibrationRestoreOffers() const { return m_restoreOffers; }
     QObject *viewSettings() const;
+    QObject *recording() { return &m_recording; }
 
     // Parses like the backend (same rules and reasons) and answers with a
     // read-back, like the module would; refuses read-only registers, text the
@@ -155,4 +214,5 @@ private:
     QObject m_moduleBackups;
     QTemporaryDir m_settingsDir;
     ViewSettings *m_viewSettings = nullptr;
+    FakeRecording m_recording;
 };

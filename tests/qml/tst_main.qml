@@ -69,6 +69,21 @@ Item {
             compare(visibleSpy.count, 1)
         }
 
+        function test_ctrlRRecordsFromEveryPage() {
+            var root = createMain()
+            var window = root.appWindow.item
+            tryCompare(window, "visible", true, 10000)
+            var shortcut = findChild(window, "recordShortcut") || findChild(window.contentItem, "recordShortcut")
+            verify(shortcut, "the shortcut exists")
+            compare(shortcut.sequence, "Ctrl+R")
+            compare(shortcut.context, Qt.WindowShortcut)
+            shortcut.activated()
+            compare(backEnd.recording.toggles(), 1)
+            compare(backEnd.recording.recording, true)
+            shortcut.activated()
+            compare(backEnd.recording.recording, false)
+        }
+
         function test_calibrationNavigation() {
             var root = createMain()
             var window = root.appWindow.item

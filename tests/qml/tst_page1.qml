@@ -317,5 +317,37 @@ Item {
             compare(child(page, "gyroCustomPlot").signalNames, ["Gyro_X", "Gyro_Y", "Gyro_Z"])
             compare(child(page, "magCustomPlot").signalNames, ["Mag_X", "Mag_Y", "Mag_Z"])
         }
-    }
+    
+        function test_recordButtonShowsWhatIsWritten() {
+            var page = makePage()
+            var button = child(page, "recordButton")
+            var status = child(page, "recordStatus")
+            compare(button.text, "Record")
+            compare(status.visible, false, "nothing to show before recording")
+            mouseClick(button)
+            compare(backEnd.recording.toggles(), 1)
+            compare(button.text, "Stop")
+            compare(status.visible, true)
+            backEnd.recording.setStatus(65000, 20213, 2450000, false)
+            compare(status.text, "1:05  20213 frames  2.5 MB")
+            backEnd.recording.setStatus(3723000, 5, 812000, true)
+            compare(status.text, "1:02:03  5 frames  812 kB  (waiting for data)")
+            mouseClick(button)
+            compare(backEnd.recording.toggles(), 2)
+            compare(button.text, "Record")
+            compare(status.visible, false)
+        }
+
+        function test_recordingFaultIsShownUntilDismissed() {
+            var page = makePage()
+            var message = "Recording stopped: cannot write \"/media/full/raw.velmarec\": No space left on device"
+            backEnd.recording.setError(message)
+            var label = child(page, "recordErrorLabel")
+            compare(label.text, message)
+            tryCompare(child(page, "recordError"), "opened", true)
+            mouseClick(child(page, "recordErrorDismiss"))
+            compare(backEnd.recording.errorMessage, "")
+            tryCompare(child(page, "recordError"), "visible", false)
+        }
+}
 }

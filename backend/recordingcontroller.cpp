@@ -1,0 +1,215 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "recordingcontroller.h"
+
+#include "backendlog.h"
+#include "durUzaBackend.h"
+
+#include "link/comshandler.h"
+#include "registercatalogue.h"
+#include "registryitemmodel.h"
+
+#include <QDir>
+
+#include <QSettings>
+#include <QStandardPaths>
+#include <algorithm>
+
+RecordingController::RecordingController(DurUzaBackend *backend)
+    : QObject(backend)
+    , m_backend(backend)
+{
+    connect(&m_recorder, &Recorder::recordingChanged, this, &RecordingController::stateChanged);
+    connect(&m_recorder, &Recorder::statusChanged, this, &RecordingController::statusChanged);
+    connect(&m_recorder, &Recorder::failed, this, &RecordingController::onFailed);
+    connect(&m_recorder, &Recorder::stopped, this, &RecordingController::onStopped);
+
+    ComsHandler *coms = backend->comsHandler();
+    connect(
+        coms, &ComsHandler::linkError, this, [this](const QString &port, const QString &reason) {
+            noteLost(QStringLiteral("port vanished: %1: %2").arg(port, reason));
+        });
+    connect(coms, &ComsHandler::linkClosed, this,
+        [this](const QString &port) { noteLost(QStringLiteral("port closed: %1").arg(port)); });
+    connect(coms, &ComsHandler::linkOpened, this, [this](const QString &port) {
+        // The backend forgets the ranges on Connect and reads them anew.
+        m_decoder.setFullScales(
+            {m_backend->accFullScale(), m_backend->gyroFullScale(), m_backend->magFullScale()});
+        // Noted with the first data from it, in the order of the receive times.
+        if (m_tapped)
+            m_openedPort = port;
+    });
+}
+
+RecordingController::~RecordingController()
+{
+    // What the link still holds goes in; the Recorder then closes its files whole.
+    untap();
+}
+
+QString RecordingController::defaultLocation()
+{
+    QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (documents.isEmpty())
+        documents = QDir::homePath();
+    return QDir(documents).filePath(QStringLiteral("Velmar IMU"));
+}
+
+QString RecordingController::state() const
+{
+    if (!m_recorder.isRecording())
+        return QStringLiteral("idle");
+    return m_stopping ? QStringLiteral("stopping") : QStringLiteral("recording");
+}
+
+QString RecordingController::location() const
+{
+    return QSettings().value(QLatin1String(locationKey), defaultLocation()).toString();
+}
+
+void RecordingController::setLocation(const QString &location)
+{
+    const QString cleaned = QDir::cleanPath(location);
+    if (cleaned.isEmpty() || cleaned == this->location())
+        return;
+    QSettings().setValue(QLatin1String(locationKey), cleaned);
+    emit locationChanged();
+}
+
+void RecordingController::start()
+{
+    if (m_recorder.isRecording())
+        return;
+    clearError();
+    const QString base = location();
+    QSettings settings;
+    if (!settings.contains(QLatin1String(locationKey)))
+        settings.setValue(QLatin1String(locationKey), base);
+
+    ComsHandler *coms = m_backend->comsHandler();
+    const std::array<quint8, RegisterMap::Size> image = coms->registerImageSnapshot();
+    RecordingInfo info;
+    info.deviceId = image[RegisterMap::DeviceId.address];
+    info.hardwareVersion = readU16(image.data() + RegisterMap::HardwareVersion.address);
+    info.softwareVersion = readU16(image.data() + RegisterMap::SoftwareVersion.address);
+    info.sensorsRange = image[RegisterMap::SensorsRange.address];
+    info.accFullScale = m_backend->accFullScale();
+    info.gyroFullScale = m_backend->gyroFullScale();
+    info.magFullScale = m_backend->magFullScale();
+    const auto *versionRow = qobject_cast<RegistryItemModel *>(
+        m_backend->registers().value(registerRowAt(RegisterMap::HardwareVersion.address)));
+    m_decoder.reset(image, versionRow ? versionRow->data().toInt() : 0,
+        {info.accFullScale, info.gyroFullScale, info.magFullScale});
+
+    m_stopping = false;
+    m_lastRawUs = m_lastRowUs = 0;
+    m_openedPort.clear();
+    setWaitingForData(false);
+    const QString folder = m_recorder.start(base, info);
+    if (folder.isEmpty())
+        return;
+    qCInfo(lcBackend) << "recording to" << folder;
+    coms->setReceiveTap([this](ReceiveTapBatch &batch) { onTapped(batch); });
+    m_tapped = true;
+    emit stateChanged();
+}
+
+void RecordingController::stop()
+{
+    if (!m_recorder.isRecording() || m_stopping)
+        return;
+    untap();
+    m_stopping = true;
+    m_recorder.stop();
+    emit stateChanged();
+}
+
+void RecordingController::toggle()
+{
+    if (m_recorder.isRecording())
+        stop();
+    else
+        start();
+}
+
+void RecordingController::clearError()
+{
+    setError(QString());
+}
+
+void RecordingController::untap()
+{
+    if (!m_tapped)
+        return;
+    m_tapped = false;
+    m_backend->comsHandler()->setReceiveTap(nullptr);
+}
+
+qint64 RecordingController::timeUs(qint64 steadyNs, qint64 *last)
+{
+    // Never before what is already in the file: a chunk received just before
+    // a loss may be handed over after its note.
+    *last = std::max(*last, m_recorder.sinceStartUs(steadyNs));
+    return *last;
+}
+
+void RecordingController::onTapped(ReceiveTapBatch &batch)
+{
+    if (!batch.chunks.empty() && m_waitingForData) {
+        const qint64 at = timeUs(batch.chunks.front().receivedNs, &m_lastRawUs);
+        if (!m_openedPort.isEmpty())
+            m_recorder.noteGap(at, QStringLiteral("port opened: %1").arg(m_openedPort));
+        m_recorder.noteGap(at, QStringLiteral("data resumed"));
+        setWaitingForData(false);
+    }
+    m_openedPort.clear();
+    for (const TappedChunk &chunk : batch.chunks)
+        m_recorder.appendChunk(timeUs(chunk.receivedNs, &m_lastRawUs), chunk.bytes);
+    MeasurementFrame row;
+    for (const TappedFrame &frame : batch.frames) {
+        if (!m_decoder.decode(frame.address, frame.data, &row))
+            continue;
+        row.timeUs = timeUs(frame.receivedNs, &m_lastRowUs);
+        m_recorder.appendFrame(row);
+    }
+}
+
+void RecordingController::noteLost(const QString &text)
+{
+    if (!m_tapped || m_waitingForData)
+        return;
+    // What arrived before the loss goes in before the note.
+    m_backend->comsHandler()->flushReceiveTap();
+    m_recorder.noteGap(timeUs(steadyNowNs(), &m_lastRawUs), text);
+    setWaitingForData(true);
+}
+
+void RecordingController::onFailed(const QString &message)
+{
+    qCWarning(lcBackend).noquote() << message;
+    untap();
+    setError(message);
+}
+
+void RecordingController::onStopped()
+{
+    untap();
+    m_stopping = false;
+    setWaitingForData(false);
+    emit stateChanged();
+}
+
+void RecordingController::setError(const QString &message)
+{
+    if (message == m_error)
+        return;
+    m_error = message;
+    emit errorMessageChanged();
+}
+
+void RecordingController::setWaitingForData(bool waiting)
+{
+    if (waiting == m_waitingForData)
+        return;
+    m_waitingForData = waiting;
+    emit waitingForDataChanged();
+}
