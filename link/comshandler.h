@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "linkcounters.h"
 #include "registermap.h"
 
 #include <QObject>
 #include <QString>
 
 #include <array>
+#include <atomic>
 #include <functional>
 
 class ComsProtocol;
@@ -49,6 +51,16 @@ public:
     // them. Lets tests and tools drive the frame path without a port.
     void feedReceived(const QByteArray &chunk);
 
+    // What the cutter has taken and dropped in this connection, copied under the
+    // processing lock; callable from the GUI thread at any time.
+    LinkCounters linkCounters() const;
+    // Until the next start(), write requests are dropped here (reads still go
+    // out): a module that reappears on its port is read, and known, before
+    // anything is written to it. Also holds back delayed writes of the
+    // connection that was lost.
+    void holdWrites();
+    bool writesHeld() const { return m_writesHeld.load(); }
+
 public slots:
     // Opens the port of that name, as listed when the user picked it. A name the
     // enumeration no longer lists (the device was unplugged) is not opened:
@@ -74,4 +86,5 @@ private:
     // Numbers the starts: an error of an earlier attempt that arrives after a
     // newer start is only logged, so it cannot undo the newer connection.
     quint64 m_attempt = 0;
+    std::atomic<bool> m_writesHeld {false};
 };
