@@ -2,6 +2,7 @@
 #include "durUzaBackend.h"
 
 #include "backendlog.h"
+#include "connectioncontroller.h"
 #include "portlist.h"
 
 #include "link/comsprotocol.h"
@@ -44,6 +45,8 @@ DurUzaBackend::DurUzaBackend(QObject *parent)
     for (RegistryItemModel *row : m_rows)
         m_registerList.append(row);
     watchCalibrationLink();
+    // --- status strip and ports --- last, so its link handlers run after ours.
+    m_connection = new ConnectionController(this);
 }
 
 // Members go in reverse order: the catalogue's objects with QObject, the link (which
@@ -91,6 +94,12 @@ void DurUzaBackend::onLinkError(const QString &portName, const QString &errorTex
     m_connected = false;
     clearDataProblem();
     emit connectionError(portName, errorText);
+}
+
+// --- status strip and ports ---
+QObject *DurUzaBackend::connection() const
+{
+    return m_connection;
 }
 
 void DurUzaBackend::setMagSctr3DSeries(QScatter3DSeries *magSctr3DSeries)

@@ -26,6 +26,8 @@
 #include <memory>
 #include <vector>
 
+class ConnectionController;
+
 // The one object behind the interface: port list and connection, request sequences,
 // decoding of the register blocks the link dispatches, live data for the charts and
 // the 3D view, and the calibration buttons. Everything runs on the GUI thread.
@@ -318,4 +320,19 @@ private:
 
     RegisterObjects m_rows {};
     QList<QObject *> m_registerList;
+
+    // --- status strip and ports ---
+    // The connection's figures for the status strip, and the port list as the
+    // port box shows it (backend/connectioncontroller.h).
+    Q_PROPERTY(QObject *connection READ connection CONSTANT)
+
+public:
+    QObject *connection() const;
+    ConnectionController *connectionController() const { return m_connection; }
+    // The port names behind the entries of the last availablePortsList(), entry
+    // for entry.
+    QStringList portNamesListed() const { return m_portNameCache; }
+
+private:
+    ConnectionController *m_connection = nullptr; // a QObject child
 };
