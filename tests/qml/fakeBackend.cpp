@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "fakeBackend.h"
 
+#include "fakeConnection.h"
+
 #include "registertext.h"
 #include "registryitemmodel.h"
 
@@ -18,6 +20,14 @@ FakeBackend::FakeBackend(QObject *parent)
         new RegistryItemModel(this, 55, 2, QStringLiteral("ACC Offset X"), true,
             QStringLiteral("Accelerometer offset"), {}),
     };
+    m_connection = new FakeConnection(this, [](const QObject *backend) {
+        return static_cast<const FakeBackend *>(backend)->availablePortsList();
+    });
+}
+
+QObject *FakeBackend::connection() const
+{
+    return m_connection;
 }
 
 void FakeBackend::reset()
@@ -37,6 +47,7 @@ void FakeBackend::reset()
     setRestoreOffers({});
     for (QObject *object : qAsConst(m_registers))
         static_cast<RegistryItemModel *>(object)->setDataFromModule(0);
+    m_connection->reset();
 }
 
 void FakeBackend::setList(const QString &which, const QVariantList &values)

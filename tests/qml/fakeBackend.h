@@ -8,6 +8,7 @@
 #include <QVector3D>
 #include <QtDataVisualization/QScatter3DSeries>
 
+class FakeConnection;
 class RegistryItemModel;
 
 // Stands in for the backend in the QML tests: the same properties, signals and
@@ -31,6 +32,8 @@ class FakeBackend : public QObject
     Q_PROPERTY(QString dataProblem READ dataProblem NOTIFY dataProblemChanged)
     Q_PROPERTY(QVariantList calibrationRestoreOffers READ calibrationRestoreOffers NOTIFY
             calibrationRestoreOffersChanged)
+    // --- status strip and ports ---
+    Q_PROPERTY(QObject *connection READ connection CONSTANT)
 
 public:
     explicit FakeBackend(QObject *parent = nullptr);
@@ -47,6 +50,7 @@ public:
     QString registerWriteError() const { return m_registerWriteError; }
     QString dataProblem() const { return m_dataProblem; }
     QVariantList calibrationRestoreOffers() const { return m_restoreOffers; }
+    QObject *connection() const;
 
     // Parses like the backend (same rules and reasons) and answers with a
     // read-back, like the module would; refuses read-only registers, text the
@@ -139,4 +143,5 @@ private:
     QVariantList m_restoreOffers;
     QStringList m_callNames;
     QList<QVariantList> m_callArguments;
+    FakeConnection *m_connection = nullptr;
 };
