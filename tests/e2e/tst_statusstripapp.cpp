@@ -10,6 +10,7 @@
 #include "durUzaBackend.h"
 #include "quicktree.h"
 #include "registryitemmodel.h"
+#include "renderPolicy.h"
 #include "sim/sim.h"
 
 #include "link/serialports.h"
@@ -101,6 +102,10 @@ private slots:
 
         qmlRegisterType<RegistryItemModel>("com.duruza.registryModel", 1, 0, "RegisterModel");
         qmlRegisterType<CustomPlotItem>("CustomPlot", 1, 0, "CustomPlotItem");
+        // As the application draws on Xvfb's software OpenGL: the painted box,
+        // not Qt 3D, which this test's stopping and restarting stream would
+        // unload and load again (once seen to hang the GUI thread under load).
+        RenderPolicy::shared().setSoftware(true);
         backend = std::make_unique<DurUzaBackend>();
         connection()->attachToApplication(std::make_unique<QSettings>(
             dir.filePath(QStringLiteral("velmar.ini")), QSettings::IniFormat));
