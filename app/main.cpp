@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "connectioncontroller.h"
 #include "customPlotItem.h"
 #include "durUzaBackend.h"
 #include "registryitemmodel.h"
@@ -10,7 +11,10 @@
 #include <QIcon>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
+#include <QSettings>
 #include <QUrl>
+
+#include <memory>
 
 int main(int argc, char *argv[])
 {
@@ -27,6 +31,15 @@ int main(int argc, char *argv[])
         QStringLiteral("Drawing mode: auto (from the OpenGL renderer), software (draw less, "
                        "for software OpenGL) or full."),
         QStringLiteral("mode"), QStringLiteral("auto")));
+    // --- status strip and ports ---
+    const QCommandLineOption portOption(QStringLiteral("port"),
+        QStringLiteral("Serial port to preselect: a name from the port list or a device path, "
+                       "listed even if the system does not enumerate it."),
+        QStringLiteral("path"));
+    parser.addOption(portOption);
+    const QCommandLineOption connectOption(QStringLiteral("connect"),
+        QStringLiteral("Connect to the preselected port as soon as the window is up."));
+    parser.addOption(connectOption);
     // Qt's own options are words after one dash; read letter by letter,
     // -reverse would ask for the version and -stylesheet for help.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -56,6 +69,13 @@ int main(int argc, char *argv[])
         return 2;
 
     DurUzaBackend backend;
+    // --- status strip and ports ---
+    ConnectionController *connection = backend.connectionController();
+    connection->attachToApplication(
+        std::make_unique<QSettings>(QStringLiteral("Velmar"), QStringLiteral("Velmar IMU")));
+    if (parser.isSet(portOption))
+        connection->preselectPort(parser.value(portOption));
+    connection->setConnectOnStart(parser.isSet(connectOption));
 
     qmlRegisterType<RegistryItemModel>("com.duruza.registryModel", 1, 0, "RegisterModel");
     qmlRegisterType<CustomPlotItem>("CustomPlot", 1, 0, "CustomPlotItem");

@@ -3,6 +3,7 @@
 
 #include "backendlog.h"
 #include "modulebackups.h"
+#include "connectioncontroller.h"
 #include "portlist.h"
 
 #include "link/comsprotocol.h"
@@ -54,6 +55,9 @@ DurUzaBackend::DurUzaBackend(QObject *parent)
         BackupStore::defaultFolder(), this);
     m_beforeCalibrationWrite
         = [this](const QString &trigger) { m_moduleBackups->backupBefore(trigger); };
+
+    // --- status strip and ports --- last, so its link handlers run after ours.
+    m_connection = new ConnectionController(this);
 }
 
 QObject *DurUzaBackend::moduleBackups() const
@@ -105,6 +109,12 @@ void DurUzaBackend::onLinkError(const QString &portName, const QString &errorTex
     m_connected = false;
     m_decoder.clearDataProblem();
     emit connectionError(portName, errorText);
+}
+
+// --- status strip and ports ---
+QObject *DurUzaBackend::connection() const
+{
+    return m_connection;
 }
 
 void DurUzaBackend::setMagSctr3DSeries(QScatter3DSeries *magSctr3DSeries)

@@ -35,6 +35,7 @@
 #include <vector>
 
 class ModuleBackups;
+class ConnectionController;
 
 // The one object behind the interface: port list and connection, request sequences,
 // decoding of the register blocks the link dispatches, live data for the charts and
@@ -253,4 +254,18 @@ private:
     // Last, so it goes first: it hands the link's last data to its files
     // while the link still exists.
     std::unique_ptr<RecordingController> m_recording = std::make_unique<RecordingController>(this);
+    // --- status strip and ports ---
+    // The connection's figures for the status strip, and the port list as the
+    // port box shows it (backend/connectioncontroller.h).
+    Q_PROPERTY(QObject *connection READ connection CONSTANT)
+
+public:
+    QObject *connection() const;
+    ConnectionController *connectionController() const { return m_connection; }
+    // The port names behind the entries of the last availablePortsList(), entry
+    // for entry.
+    QStringList portNamesListed() const { return m_portNameCache; }
+
+private:
+    ConnectionController *m_connection = nullptr; // a QObject child
 };

@@ -65,6 +65,10 @@ ComsProtocol *ComsHandler::protocol()
 
 void ComsHandler::sendFrame(const quint8 *data, quint8 length)
 {
+    if (m_writesHeld.load() && length >= 2 && data[0] == 0xAA && data[1] == 0x00) {
+        qCInfo(lcLink) << "write of" << length << "bytes held back: the module is not known yet";
+        return;
+    }
     {
         // Before the bytes can leave: an answer may come back at once.
         LinkLocker locker(&m_processThread->processLock());
@@ -128,6 +132,7 @@ void ComsHandler::flushReceiveTap()
 
 void ComsHandler::start(const QString &portName)
 {
+    m_writesHeld = false;
     const quint64 attempt = m_attempt + 1;
     const QList<SerialPortEntry> ports = enumerateSerialPorts();
     const bool listed = std::any_of(ports.cbegin(), ports.cend(),
@@ -147,6 +152,17 @@ void ComsHandler::start(const QString &portName)
     }
     if (m_slave->startSlave(portName, m_protocol, attempt))
         m_attempt = attempt;
+}
+
+LinkCounters ComsHandler::linkCounters() const
+{
+    LinkLocker locker(&m_processThread->processLock());
+    return m_protocol->counters();
+}
+
+void ComsHandler::holdWrites()
+{
+    m_writesHeld = true;
 }
 
 void ComsHandler::stop()

@@ -2,12 +2,14 @@
 #pragma once
 
 #include "receivetap.h"
+#include "linkcounters.h"
 #include "registermap.h"
 
 #include <QObject>
 #include <QString>
 
 #include <array>
+#include <atomic>
 #include <functional>
 
 class ComsProtocol;
@@ -58,6 +60,15 @@ public:
     void setReceiveTap(ReceiveTapHandler tap);
     // Hands over at once what the tap kept so far.
     void flushReceiveTap();
+    // What the cutter has taken and dropped in this connection, copied under the
+    // processing lock; callable from the GUI thread at any time.
+    LinkCounters linkCounters() const;
+    // Until the next start(), write requests are dropped here (reads still go
+    // out): a module that reappears on its port is read, and known, before
+    // anything is written to it. Also holds back delayed writes of the
+    // connection that was lost.
+    void holdWrites();
+    bool writesHeld() const { return m_writesHeld.load(); }
 
 public slots:
     // Opens the port of that name, as listed when the user picked it. A name the
@@ -85,4 +96,5 @@ private:
     // Numbers the starts: an error of an earlier attempt that arrives after a
     // newer start is only logged, so it cannot undo the newer connection.
     quint64 m_attempt = 0;
+    std::atomic<bool> m_writesHeld {false};
 };

@@ -69,6 +69,7 @@ void ComsProtocol::appendReceived(const char *data, qint32 length)
     if (length <= 0)
         return;
     const auto *bytes = reinterpret_cast<const quint8 *>(data);
+    m_counters.bytesReceived += quint64(length);
     // A slow port hands over single bytes, one processing pass each: keep
     // that case free of the range insert's bookkeeping.
     if (length == 1)
@@ -125,6 +126,7 @@ void ComsProtocol::beginConnection()
     m_previousMode = -1;
     m_control1Writes = 0;
     m_rejectedHeaders = 0;
+    m_counters = LinkCounters();
 }
 
 void ComsProtocol::noteRequestSent(const quint8 *frame, int length)
@@ -219,8 +221,10 @@ void ComsProtocol::extractFrames()
             ++m_readOffset;
         // The wait counts passes spent on one head. Noise-only chunks must not
         // use up the wait of a frame that starts after them.
-        if (m_readOffset != before)
+        if (m_readOffset != before) {
             m_incompletePasses = 0;
+            m_counters.noiseBytes += m_readOffset - before;
+        }
 
         const std::size_t available = end - m_readOffset;
         if (available == 0)
@@ -240,6 +244,7 @@ void ComsProtocol::extractFrames()
                 : Header::Streamed;
             if (header == Header::Noise) {
                 ++m_rejectedHeaders;
+                ++m_counters.noiseBytes;
                 dropPending(1);
                 m_incompletePasses = 0;
                 continue;
@@ -253,6 +258,8 @@ void ComsProtocol::extractFrames()
                     m_tapPending.store(true, std::memory_order_release);
                 }
                 storeFrame(address, head + 3, int(count));
+                ++m_counters.frames;
+                m_counters.frameBytes += count + 3;
                 dropPending(count + 3);
                 m_incompletePasses = 0;
                 if (header == Header::Answer)
@@ -262,6 +269,9 @@ void ComsProtocol::extractFrames()
         } else if (head[0] == StatusStart && available >= 2) {
             m_moduleStatus = head[1];
             qDebug() << "Module Status:" << int(m_moduleStatus);
+            ++m_counters.statusMessages;
+            m_counters.statusBytes += 2;
+            m_counters.lastStatus = m_moduleStatus;
             dropPending(2);
             m_incompletePasses = 0;
             continue;
@@ -270,6 +280,10 @@ void ComsProtocol::extractFrames()
         // Incomplete message at the head.
         if (passes <= passLimitFor(head, available))
             break;
+        // A message head given up: its first byte is noise from here on.
+        if (head[0] == DataFrameStart || head[0] == StatusStart)
+            ++m_counters.cutFrames;
+        ++m_counters.noiseBytes;
         dropPending(1);
         m_incompletePasses = 0;
     }
@@ -320,4 +334,13 @@ qint32 ComsProtocol::incompletePasses() const
 int ComsProtocol::pendingBytes() const
 {
     return int(m_receiveBuffer.size() - m_readOffset);
+}
+
+LinkCounters ComsProtocol::counters() const
+{
+    LinkCounters counters = m_counters;
+    counters.rejectedHeaders = m_rejectedHeaders;
+    counters.pendingBytes = quint64(pendingBytes());
+    counters.streamingMode = m_streamingMode;
+    return counters;
 }

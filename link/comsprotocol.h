@@ -2,6 +2,7 @@
 #pragma once
 
 #include "receivetap.h"
+#include "linkcounters.h"
 #include "registermap.h"
 
 #include <QByteArray>
@@ -100,6 +101,9 @@ public:
     // Received bytes not yet consumed by the cutter.
     int pendingBytes() const;
 
+    // What this connection has brought so far; reset by beginConnection.
+    LinkCounters counters() const;
+
 private:
     struct Awaited
     {
@@ -136,6 +140,7 @@ private:
     qint64 m_previousModeSince = 0;
     quint32 m_control1Writes = 0;
     quint64 m_rejectedHeaders = 0;
+    LinkCounters m_counters;
     Clock m_clock;
     FrameObserver m_frameObserver = nullptr;
     void *m_frameObserverContext = nullptr;

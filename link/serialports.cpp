@@ -1,7 +1,24 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "serialports.h"
 
+#include <QMutex>
+#include <QMutexLocker>
 #include <QSerialPortInfo>
+
+#include <algorithm>
+
+namespace {
+QMutex userPathsLock;
+QStringList userPaths;
+
+void appendPath(QList<SerialPortEntry> &ports, const QString &path)
+{
+    const bool listed = std::any_of(ports.cbegin(), ports.cend(),
+        [&](const SerialPortEntry &p) { return p.portName == path || p.systemLocation == path; });
+    if (!listed)
+        ports.append({path, QString(), path});
+}
+} // namespace
 
 QList<SerialPortEntry> enumerateSerialPorts()
 {
@@ -14,5 +31,19 @@ QList<SerialPortEntry> enumerateSerialPorts()
     const auto paths = extra.split(QLatin1Char(':'), Qt::SkipEmptyParts);
     for (const QString &path : paths)
         ports.append({path, QString(), path});
+    for (const QString &path : userPortPaths())
+        appendPath(ports, path);
     return ports;
+}
+
+void setUserPortPaths(const QStringList &paths)
+{
+    const QMutexLocker locker(&userPathsLock);
+    userPaths = paths;
+}
+
+QStringList userPortPaths()
+{
+    const QMutexLocker locker(&userPathsLock);
+    return userPaths;
 }

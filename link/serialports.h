@@ -3,6 +3,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 struct SerialPortEntry
 {
@@ -13,6 +14,12 @@ struct SerialPortEntry
 
 // The one port enumeration of the application: the system's serial ports, then
 // every path listed in VELMAR_EXTRA_PORTS (':'-separated), which is how a
-// pseudo-terminal or a simulator is reached. Extra entries carry the path as
-// name and location and an empty description.
+// pseudo-terminal or a simulator is reached, then the paths the user named
+// (setUserPortPaths). Extra and user entries carry the path as name and
+// location and an empty description; a user path already listed is not repeated.
 QList<SerialPortEntry> enumerateSerialPorts();
+
+// Paths the user named: typed into the port box or given on the command line.
+// Process-wide, like the environment variable; thread-safe.
+void setUserPortPaths(const QStringList &paths);
+QStringList userPortPaths();

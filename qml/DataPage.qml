@@ -60,6 +60,8 @@ Item {
         count: view.count
         currentIndex: view.currentIndex
         anchors.bottom: view.bottom
+        // --- status strip and ports --- above the live page's status strip
+        anchors.bottomMargin: view.currentIndex === 0 && firstPage.footer ? firstPage.footer.height : 0
         anchors.horizontalCenter: root.horizontalCenter
     }
 }

@@ -6,7 +6,7 @@ import QtQuick.Scene3D 2.12
 import QtQuick.Window 2.12
 import QtGraphicalEffects 1.12
 import CustomPlot 1.0
-import "components"
+import "components" // --- status strip and ports ---
 
 // Live data: port controls, the turning module with its roll/pitch/yaw
 // readout, and five charts. Three of the charts open their sensor's
@@ -79,9 +79,15 @@ Page {
     }
 
     function toggleConnection() {
+        // --- status strip and ports --- a typed path is listed and picked first.
+        if (!connectButton.isConnect && serialComboBox.editText !== serialComboBox.currentText
+                && !useTypedPort())
+            return
         // Without a port there is nothing to connect to; the banner says so.
         if (!connectButton.isConnect && (serialComboBox.count === 0 || serialComboBox.currentIndex < 0))
             return
+        if (!connectButton.isConnect) // --- status strip and ports ---
+            backEnd.connection.selectIndex(serialComboBox.currentIndex)
         connectionErrorText = ""
         backEnd.connectClicked(serialComboBox.currentIndex)
         setConnectedLook(!connectButton.isConnect)
@@ -90,9 +96,39 @@ Page {
     // The port list as the system has it now; not while connected, when the
     // list stands still.
     function refreshPorts() {
-        if (!connectButton.isConnect)
-            serialComboBox.model = backEnd.availablePortsList
+        if (refreshButton.visible)
+            refreshButton.clicked()
     }
+
+    // --- status strip and ports ---
+    // Lists and picks what was typed into the port box; false if there is no such device.
+    function useTypedPort() {
+        var index = backEnd.connection.usePath(serialComboBox.editText)
+        if (index >= 0)
+            serialComboBox.currentIndex = index
+        return index >= 0
+    }
+
+    footer: StatusStrip { }
+
+    Connections {
+        target: backEnd.connection
+        function onSelectedIndexChanged() {
+            serialComboBox.currentIndex = backEnd.connection.selectedIndex
+        }
+        // The same module came back on its port and is connected again.
+        function onReconnected(port) {
+            pageRoot.connectionErrorText = ""
+            pageRoot.setConnectedLook(true)
+        }
+    }
+
+    // --connect: pressed once, when the page is complete.
+    Item {
+        Component.onCompleted: if (backEnd.connection.takeConnectOnStart())
+                                   Qt.callLater(pageRoot.toggleConnection)
+    }
+    // --- end status strip and ports ---
 
     function statusText() {
         if (connectionErrorText !== "")
@@ -143,7 +179,13 @@ Page {
             Layout.fillWidth: true
             Layout.fillHeight: true
             Layout.preferredWidth: topRow.width / 3 * 2
-            model: backEnd.availablePortsList
+            // --- status strip and ports --- follows devices; keeps the pick by name;
+            // a path can be typed.
+            model: backEnd.connection.ports
+            editable: true
+            onActivated: backEnd.connection.selectIndex(index)
+            onModelChanged: currentIndex = backEnd.connection.selectedIndex
+            onAccepted: pageRoot.useTypedPort()
         }
 
         Button {
@@ -154,6 +196,8 @@ Page {
             property bool isConnect: false
             Layout.fillWidth: true
             Layout.fillHeight: true
+            // --- status strip and ports --- not while a returning module is being checked
+            enabled: !backEnd.connection.checkingModule
             text: "Connect"
             onClicked: pageRoot.toggleConnection()
         }
@@ -181,7 +225,7 @@ Page {
             Layout.fillHeight: true
             text: "Refresh"
             visible: !resetButton.visible
-            onClicked: serialComboBox.model = backEnd.availablePortsList
+            onClicked: backEnd.connection.refresh() // --- status strip and ports ---
         }
     }
 

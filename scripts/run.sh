@@ -4,7 +4,8 @@
 # simulated module, which it lists among the serial ports. The simulator stops
 # when the application exits.
 #
-#   ./scripts/run.sh            application + simulator
+#   ./scripts/run.sh            application + simulator, its port preselected
+#                               (add --connect to connect at once)
 #   ./scripts/run.sh --no-sim   application alone, for a real module
 #   ./scripts/run.sh --replay FILE
 #                               application + a raw recording (raw.velmarec of
@@ -86,6 +87,8 @@ else
 fi
 
 status=0
+# The simulated module is preselected, so that Connect reaches it; a --port
+# given to this script comes later and wins.
 VELMAR_EXTRA_PORTS="$link${VELMAR_EXTRA_PORTS:+:$VELMAR_EXTRA_PORTS}" \
-  "$app" ${app_args[@]+"${app_args[@]}"} || status=$?
+  "$app" --port "$link" ${app_args[@]+"${app_args[@]}"} || status=$?
 exit "$status"

@@ -106,6 +106,8 @@ private slots:
     void framesSentWhileAPortFailsToOpenAreDroppedWithTheError();
     void longPortPathOpensOrSaysWhy_data();
     void longPortPathOpensOrSaysWhy();
+    void heldWritesNeverReachTheLineUntilTheNextStart();
+    void countersFollowWhatTheLineBrings();
 };
 
 namespace {
@@ -412,6 +414,77 @@ void TestLinkPty::closingTheMasterReportsErrorThenClosed()
     handler.stop();
     QTest::qWait(0);
     QCOMPARE(events.size(), 3);
+}
+
+void TestLinkPty::heldWritesNeverReachTheLineUntilTheNextStart()
+{
+    PtyPair pty;
+    QVERIFY(pty.isOpen());
+    ComsHandler handler;
+    QSignalSpy opened(&handler, &ComsHandler::linkOpened);
+    startOn(handler, pty.path());
+    handler.holdWrites();
+    QVERIFY(handler.writesHeld());
+    const quint8 streaming = RegisterMap::StreamingAll;
+    const QByteArray write = writeRequest(RegisterMap::Control1.address, &streaming, 1);
+    const QByteArray read = readRequest(RegisterMap::DeviceId.address, 6);
+    // Sent while the port opens, and once it is open; a delayed write too.
+    send(handler, write);
+    send(handler, read);
+    QVERIFY(opened.wait(10000));
+    new DelayedWrite(
+        50, reinterpret_cast<const quint8 *>(write.constData()), write.size(), &handler, &handler);
+    send(handler, write);
+    send(handler, read);
+    QTRY_COMPARE_WITH_TIMEOUT(pty.received(), read + read, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(handler.findChildren<DelayedWrite *>().isEmpty(), 10000);
+    QCOMPARE(pty.received(), read + read);
+    // A held write does not count as sent: the cutter still knows no streaming mode.
+    QCOMPARE(handler.linkCounters().streamingMode, -1);
+
+    // The next start (the user's Connect) lets writes through again.
+    handler.start(pty.path());
+    QVERIFY(!handler.writesHeld());
+    send(handler, write);
+    QTRY_COMPARE_WITH_TIMEOUT(pty.received(), read + read + write, 10000);
+    QCOMPARE(handler.linkCounters().streamingMode, int(RegisterMap::StreamingAll));
+}
+
+void TestLinkPty::countersFollowWhatTheLineBrings()
+{
+    PtyPair pty;
+    QVERIFY(pty.isOpen());
+    ComsHandler handler;
+    QSignalSpy opened(&handler, &ComsHandler::linkOpened);
+    startOn(handler, pty.path());
+    QVERIFY(opened.wait(10000));
+    send(handler, readRequest(RegisterMap::DeviceId.address, 2));
+    QTRY_COMPARE_WITH_TIMEOUT(pty.received().size(), 4, 10000);
+
+    // Noise (3 bytes), the awaited answer, a header nobody asked for (the
+    // 4 bytes of a frame: noise too), a status message.
+    const QByteArray answer = bytes({0xBB, 0x00, 0x02, 0x5A, 0x00});
+    QTest::ignoreMessage(QtDebugMsg, "Module Status: 7");
+    pty.write(bytes({0x01, 0x02, 0x03}) + answer + bytes({0xBB, 0x40, 0x01, 0x11, 0xEE, 0x07}));
+    QTRY_COMPARE_WITH_TIMEOUT(handler.linkCounters().bytesReceived, quint64(14), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(handler.linkCounters().noiseBytes, quint64(7), 10000);
+    const LinkCounters counters = handler.linkCounters();
+    QCOMPARE(counters.frames, quint64(1));
+    QCOMPARE(counters.frameBytes, quint64(answer.size()));
+    QCOMPARE(counters.statusMessages, quint64(1));
+    QCOMPARE(counters.lastStatus, quint8(7));
+    QCOMPARE(counters.rejectedHeaders, quint64(1));
+    QCOMPARE(counters.pendingBytes, quint64(0));
+
+    // A new connection counts from nothing.
+    QSignalSpy closed(&handler, &ComsHandler::linkClosed);
+    handler.stop();
+    QVERIFY(closed.wait(10000));
+    opened.clear();
+    handler.start(pty.path());
+    QVERIFY(opened.wait(10000));
+    QCOMPARE(handler.linkCounters().bytesReceived, quint64(0));
+    QCOMPARE(handler.linkCounters().frames, quint64(0));
 }
 
 QTEST_GUILESS_MAIN(TestLinkPty)

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "fakeBackend.h"
 
+#include "fakeConnection.h"
+
 #include "registertext.h"
 #include "registryitemmodel.h"
 #include "viewSettings.h"
@@ -20,6 +22,14 @@ FakeBackend::FakeBackend(QObject *parent)
             QStringLiteral("Accelerometer offset"), {}),
     };
     m_viewSettings = new ViewSettings(m_settingsDir.filePath(QStringLiteral("settings.ini")), this);
+    m_connection = new FakeConnection(this, [](const QObject *backend) {
+        return static_cast<const FakeBackend *>(backend)->availablePortsList();
+    });
+}
+
+QObject *FakeBackend::connection() const
+{
+    return m_connection;
 }
 
 QObject *FakeBackend::viewSettings() const
@@ -48,6 +58,7 @@ void FakeBackend::reset()
     for (QObject *object : qAsConst(m_registers))
         static_cast<RegistryItemModel *>(object)->setDataFromModule(0);
     m_recording.reset();
+    m_connection->reset();
 }
 
 void FakeRecording::reset()

@@ -9,6 +9,7 @@
 #include <QVector3D>
 #include <QtDataVisualization/QScatter3DSeries>
 
+class FakeConnection;
 class RegistryItemModel;
 class ViewSettings;
 
@@ -93,6 +94,8 @@ class FakeBackend : public QObject
     // The real settings object, on a file of the test's own.
     Q_PROPERTY(QObject *viewSettings READ viewSettings CONSTANT)
     Q_PROPERTY(QObject *recording READ recording CONSTANT)
+    // --- status strip and ports ---
+    Q_PROPERTY(QObject *connection READ connection CONSTANT)
 
 public:
     explicit FakeBackend(QObject *parent = nullptr);
@@ -111,6 +114,7 @@ public:
     QVariantList calibrationRestoreOffers() const { return m_restoreOffers; }
     QObject *viewSettings() const;
     QObject *recording() { return &m_recording; }
+    QObject *connection() const;
 
     // Parses like the backend (same rules and reasons) and answers with a
     // read-back, like the module would; refuses read-only registers, text the
@@ -215,4 +219,5 @@ private:
     QTemporaryDir m_settingsDir;
     ViewSettings *m_viewSettings = nullptr;
     FakeRecording m_recording;
+    FakeConnection *m_connection = nullptr;
 };
