@@ -80,6 +80,8 @@ void DurUzaBackend::accCalButton()
 
 void DurUzaBackend::accCalibrationSample(float x, float y, float z)
 {
+    // guidance: the face up now, and a wrong one named at once
+    m_guide->accSample(m_accCalStage, m_calRuns[std::size_t(CalSensor::Acc)].active, x, y, z);
     if (!m_calRuns[std::size_t(CalSensor::Acc)].active)
         return;
     if (!m_calRuns[std::size_t(CalSensor::Acc)].resetSent) {
@@ -93,6 +95,14 @@ void DurUzaBackend::accCalibrationSample(float x, float y, float z)
     if (stage < 1 || stage > 2 * accPositions - 1 || stage % 2 == 0)
         return;
     const float sample[3] = {x, y, z};
+    // guidance: a position is gathered only while its face holds steady; a
+    // sample off it starts the position's average again
+    if (m_accSampleCount >= settlingSamples
+        && !m_guide->accPositionSample((stage - 1) / 2, x, y, z)) {
+        m_accSampleCount = settlingSamples;
+        std::fill_n(m_accPositionSums.begin() + 3 * ((stage - 1) / 2), 3, 0.0f);
+        return;
+    }
     gatherAccCalData((stage - 1) / 2, sample);
     if (m_accCalStage == 2 * accPositions)
         finishAccCalibration();
@@ -138,7 +148,16 @@ void DurUzaBackend::finishAccCalibration()
             CalSensor::Acc, tr("Calibration failed: no valid result. Previous calibration kept."));
         return;
     }
-    finishCalRun(CalSensor::Acc, block, m_calibration.get_ACC_CAL_QUALITY());
+    // guidance: scored on what the fit cannot absorb; poses far off are refused
+    QString refusal;
+    const int quality
+        = m_guide->accResult(means, m_calibration, m_calibration.get_ACC_CAL_QUALITY(),
+            m_calRuns[std::size_t(CalSensor::Acc)].saved, block, &refusal);
+    if (!refusal.isEmpty()) {
+        failCalRun(CalSensor::Acc, refusal);
+        return;
+    }
+    finishCalRun(CalSensor::Acc, block, quality);
 }
 
 // ---- Gyroscope: a period at rest ---------------------------------------------
@@ -189,7 +208,16 @@ void DurUzaBackend::finishGyroCalibration()
             CalSensor::Gyro, tr("Calibration failed: no valid result. Previous calibration kept."));
         return;
     }
-    finishCalRun(CalSensor::Gyro, offsets, int(m_calibration.get_GYRO_CAL_QUALITY()));
+    // guidance: a module turned during the rest period is refused
+    QString refusal;
+    const int quality
+        = m_guide->gyroResult(m_gyroCalSamples, int(m_calibration.get_GYRO_CAL_QUALITY()),
+            m_calRuns[std::size_t(CalSensor::Gyro)].saved, offsets, &refusal);
+    if (!refusal.isEmpty()) {
+        failCalRun(CalSensor::Gyro, refusal);
+        return;
+    }
+    finishCalRun(CalSensor::Gyro, offsets, quality);
 }
 
 // ---- Magnetometer: a cloud of points while the module turns ------------------
@@ -204,6 +232,7 @@ void DurUzaBackend::magCalButton()
         stopCalProcedure(CalSensor::Mag);
         beginCalRun(CalSensor::Mag);
         m_magCalStage = 0;
+        m_guide->magRunStarted(); // guidance: a fresh coverage map
     } else if (m_magCalStage == 2) {
         // The fit runs with the next sample; a further press must not skip it.
         qCInfo(lcBackend) << "magnetometer fit already due; press ignored";
@@ -254,6 +283,7 @@ void DurUzaBackend::gatherMagPoint(float x, float y, float z)
             return;
     }
     m_magCalSamples.emplace_back(x, y, z, 0.0f);
+    m_guide->magPointKept(x, y, z); // guidance: onto the coverage map
     m_gatheredPointArray->append(QScatterDataItem(QVector3D(x, y, z)));
     if (m_magSctr3DSeries && m_gatheredPointArray->size() > magSeriesThreshold) {
         m_magSctr3DSeries->dataProxy()->resetArray(new QScatterDataArray(*m_gatheredPointArray));
@@ -273,9 +303,15 @@ void DurUzaBackend::fitMagCalibration()
     const std::vector<QVector4D> points = m_magCalSamples;
     QString problem = magCloudProblem(points);
     Calibration::ParamBlock block {};
+    int quality = 0;
     if (problem.isEmpty()) {
         m_calibration.setMagCalParamMthd4(points);
         block = m_calibration.get_MAG_CAL_PARAM();
+        // guidance: the four fits compared; the chosen one (by default the
+        // lowest spread) is what is written
+        quality = m_guide->magResult(points, m_calRuns[std::size_t(CalSensor::Mag)].saved, &block,
+            int(m_calibration.get_MAG_CAL_QUALITY()));
+        m_calibration.load_MAG_CAL_PARAM(block.data(), block.data() + 3);
         if (!Calibration::isFiniteBlock(block))
             problem = tr("Calibration failed: no valid result. Previous calibration kept.");
         else
@@ -286,5 +322,5 @@ void DurUzaBackend::fitMagCalibration()
         failCalRun(CalSensor::Mag, problem);
         return;
     }
-    finishCalRun(CalSensor::Mag, block, int(m_calibration.get_MAG_CAL_QUALITY()));
+    finishCalRun(CalSensor::Mag, block, quality);
 }

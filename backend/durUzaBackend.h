@@ -2,6 +2,7 @@
 #pragma once
 
 #include "calibration.h"
+#include "calibrationguide.h"
 #include "calibrationrun.h"
 #include "fullscale.h"
 
@@ -318,4 +319,17 @@ private:
 
     RegisterObjects m_rows {};
     QList<QObject *> m_registerList;
+
+    // --- calibration guidance ---
+    // Coverage, face up, fit choice, honest checks and reports for the pages
+    // (calibrationguide.h); the procedures call it at lines marked "guidance".
+    Q_PROPERTY(QObject *calibrationGuide READ calibrationGuide CONSTANT)
+
+public:
+    QObject *calibrationGuide() const { return m_guide; }
+    CalibrationGuide *guide() const { return m_guide; }
+
+private:
+    // A child of the backend; made last, after the register objects.
+    CalibrationGuide *m_guide = new CalibrationGuide(this);
 };
