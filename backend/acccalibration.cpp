@@ -6,8 +6,11 @@
 
 #include "backendlog.h"
 #include "calibrationchecks.h"
+#include "calibrationguide.h"
 
 #include <QDebug>
+
+#include <algorithm>
 
 namespace {
 
@@ -88,6 +91,9 @@ void AccCalibration::button()
 
 void AccCalibration::sample(const QVector3D &v)
 {
+    // guidance: the face up now, and a wrong one named at once
+    if (guide())
+        guide()->accSample(stageNumber(), isRunning(), v.x(), v.y(), v.z());
     if (!isRunning())
         return;
     // The first sample of the run sends the reset, also when the first
@@ -97,6 +103,14 @@ void AccCalibration::sample(const QVector3D &v)
     if (m_stage != Stage::Gathering)
         return;
     const float sample[3] = {v.x(), v.y(), v.z()};
+    // guidance: a position is gathered only while its face holds steady; a
+    // sample off it starts the position's average again
+    if (guide() && m_sampleCount >= settlingSamples
+        && !guide()->accPositionSample(m_position, v.x(), v.y(), v.z())) {
+        m_sampleCount = settlingSamples;
+        std::fill_n(m_positionSums.begin() + 3 * m_position, 3, 0.0f);
+        return;
+    }
     gather(sample);
     if (m_stage == Stage::Finishing)
         finish();
@@ -141,5 +155,15 @@ void AccCalibration::finish()
         failRun(tr("Calibration failed: no valid result. Previous calibration kept."));
         return;
     }
-    finishRun(block, maths.get_ACC_CAL_QUALITY());
+    // guidance: scored on what the fit cannot absorb; poses far off are refused
+    int quality = maths.get_ACC_CAL_QUALITY();
+    if (guide()) {
+        QString refusal;
+        quality = guide()->accResult(means, maths, quality, savedParams(), block, &refusal);
+        if (!refusal.isEmpty()) {
+            failRun(refusal);
+            return;
+        }
+    }
+    finishRun(block, quality);
 }

@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <functional>
 
+class CalibrationGuide;
 class ModuleIdentity;
 class ModuleRequests;
 class RestoreOffers;
@@ -27,6 +28,8 @@ struct CalibrationServices
     Calibration &calibration;
     // Called with what triggers it right before a run's first write, when set.
     const std::function<void(const QString &trigger)> *beforeFirstWrite = nullptr;
+    // What the pages show around the procedures; the procedures report to it, when set.
+    CalibrationGuide *guide = nullptr;
 };
 
 // One calibration procedure and what keeps the module's parameters safe around it.
@@ -86,6 +89,9 @@ protected:
     void finishRun(const Calibration::ParamBlock &block, int quality);
     void failRun(const QString &message);
     Calibration &calibration() const { return m_services.calibration; }
+    CalibrationGuide *guide() const { return m_services.guide; }
+    // What the module held before this run's reset.
+    const CalSavedParams &savedParams() const { return m_run.saved; }
 
     // The reset is out: the sample that asked for it (or, after the module answered
     // the read of its parameters, the one that asked for that read) counts as the first.

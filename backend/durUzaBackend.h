@@ -3,15 +3,16 @@
 
 #include "acccalibration.h"
 #include "calibration.h"
+#include "calibrationguide.h"
 #include "gyrocalibration.h"
 #include "livedata.h"
 #include "magcalibration.h"
 #include "magscatter.h"
 #include "moduleidentity.h"
 #include "modulerequests.h"
+#include "recordingcontroller.h"
 #include "registerdecoder.h"
 #include "restoreoffers.h"
-#include "recordingcontroller.h"
 
 #include "link/comshandler.h"
 #include "registerobjects.h"
@@ -213,8 +214,11 @@ private:
     RestoreOffers m_offers;
     // Called right before a calibration run's first write (backups hang on it).
     std::function<void(const QString &trigger)> m_beforeCalibrationWrite;
-    CalibrationServices m_calServices {
-        m_requests, m_rows, m_identity, m_offers, m_calibration, &m_beforeCalibrationWrite};
+    // Coverage, face up, fit choice, honest checks and reports for the pages
+    // (calibrationguide.h); the procedures call it at lines marked "guidance".
+    CalibrationGuide *m_guide = new CalibrationGuide(this);
+    CalibrationServices m_calServices {m_requests, m_rows, m_identity, m_offers, m_calibration,
+        &m_beforeCalibrationWrite, m_guide};
     AccCalibration m_accCal {m_calServices};
     GyroCalibration m_gyroCal {m_calServices};
     MagCalibration m_magCal {m_calServices, m_magScatter};
@@ -268,4 +272,12 @@ public:
 
 private:
     ConnectionController *m_connection = nullptr; // a QObject child
+    // --- calibration guidance ---
+    // Coverage, face up, fit choice, honest checks and reports for the pages
+    // (calibrationguide.h); the procedures call it at lines marked "guidance".
+    Q_PROPERTY(QObject *calibrationGuide READ calibrationGuide CONSTANT)
+
+public:
+    QObject *calibrationGuide() const { return m_guide; }
+    CalibrationGuide *guide() const { return m_guide; }
 };

@@ -4,6 +4,7 @@
 #include "gyrocalibration.h"
 
 #include "backendlog.h"
+#include "calibrationguide.h"
 
 #include <QDebug>
 
@@ -73,5 +74,15 @@ void GyroCalibration::finish()
         failRun(tr("Calibration failed: no valid result. Previous calibration kept."));
         return;
     }
-    finishRun(offsets, int(maths.get_GYRO_CAL_QUALITY()));
+    // guidance: a module turned during the rest period is refused
+    int quality = int(maths.get_GYRO_CAL_QUALITY());
+    if (guide()) {
+        QString refusal;
+        quality = guide()->gyroResult(m_samples, quality, savedParams(), offsets, &refusal);
+        if (!refusal.isEmpty()) {
+            failRun(refusal);
+            return;
+        }
+    }
+    finishRun(offsets, quality);
 }

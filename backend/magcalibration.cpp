@@ -6,6 +6,7 @@
 
 #include "backendlog.h"
 #include "calibrationchecks.h"
+#include "calibrationguide.h"
 #include "magscatter.h"
 
 #include <QDebug>
@@ -67,6 +68,8 @@ void MagCalibration::button()
     case Stage::Idle:
         startRun();
         m_stage = Stage::Armed;
+        if (guide())
+            guide()->magRunStarted(); // guidance: a fresh coverage map
         break;
     case Stage::Armed:
         m_stage = Stage::Gathering;
@@ -114,6 +117,8 @@ void MagCalibration::gatherPoint(const QVector3D &point)
             return;
     }
     m_samples.emplace_back(x, y, z, 0.0f);
+    if (guide())
+        guide()->magPointKept(x, y, z); // guidance: onto the coverage map
     if (m_scatter.addGathered(point))
         qDebug() << "Cal Stage" << stageNumber();
 }
@@ -123,10 +128,18 @@ void MagCalibration::fit()
     const std::vector<QVector4D> points = m_samples;
     QString problem = magCloudProblem(points);
     Calibration::ParamBlock block {};
+    int quality = 0;
     Calibration &maths = calibration();
     if (problem.isEmpty()) {
         maths.setMagCalParamMthd4(points);
         block = maths.get_MAG_CAL_PARAM();
+        quality = int(maths.get_MAG_CAL_QUALITY());
+        // guidance: the four fits compared; the chosen one (by default the
+        // lowest spread) is what is written
+        if (guide()) {
+            quality = guide()->magResult(points, savedParams(), &block, quality);
+            maths.load_MAG_CAL_PARAM(block.data(), block.data() + 3);
+        }
         if (!Calibration::isFiniteBlock(block))
             problem = tr("Calibration failed: no valid result. Previous calibration kept.");
         else
@@ -137,5 +150,5 @@ void MagCalibration::fit()
         failRun(problem);
         return;
     }
-    finishRun(block, int(maths.get_MAG_CAL_QUALITY()));
+    finishRun(block, quality);
 }

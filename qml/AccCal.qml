@@ -8,6 +8,12 @@ import "components"
 CalibrationPage {
     id: root
     sensor: "accelerometer"
+    // The face up now, and a wrong one named at once; positions are gathered
+    // only while their face holds steady.
+    sidePanelWidth: Math.min(300, width * 0.3)
+    sidePanel: AccFacePanel { anchors.fill: parent }
+    Component.onCompleted: if (backEnd.calibrationGuide) backEnd.calibrationGuide.holdPositions = true
+    Component.onDestruction: if (backEnd.calibrationGuide) backEnd.calibrationGuide.holdPositions = false
 
     sensorView: ChartStrip {
         signalNames: ["AccX", "AccY", "AccZ"]

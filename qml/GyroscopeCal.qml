@@ -7,6 +7,9 @@ import "components"
 CalibrationPage {
     id: root
     sensor: "gyroscope"
+    // A turn found in the rest period, and the run's report.
+    sidePanelWidth: Math.min(240, width * 0.25)
+    sidePanel: GyroGuidePanel { anchors.fill: parent }
 
     sensorView: ChartStrip {
         signalNames: ["GyroX", "GyroY", "GyroZ"]

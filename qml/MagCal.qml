@@ -9,6 +9,9 @@ import "components"
 CalibrationPage {
     id: root
     sensor: "magnetometer"
+    // Coverage, hint, live figures and the fits, beside the scatter.
+    sidePanelWidth: Math.min(380, width * 0.38)
+    sidePanel: MagGuidePanel { anchors.fill: parent }
 
     sensorView: Scatter3D {
         id: scatterGraph

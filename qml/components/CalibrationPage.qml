@@ -27,6 +27,10 @@ Item {
 
     // What the page shows above the buttons: its chart, or the scatter.
     property alias sensorView: viewArea.data
+    // Guidance beside the sensor view (coverage, face up, reports), as wide as
+    // sidePanelWidth; a page without it keeps the whole width for its view.
+    property alias sidePanel: sideArea.data
+    property real sidePanelWidth: 0
     property alias banner: hintBanner
     property alias buttonBack: buttons.backButton
     property alias buttonStart: buttons.startButton
@@ -112,7 +116,16 @@ Item {
         anchors.top: parent.top
         anchors.bottom: buttons.top
         anchors.left: parent.left
+        anchors.right: sideArea.left
+    }
+
+    Item {
+        id: sideArea
+        objectName: "sideArea"
+        anchors.top: parent.top
+        anchors.bottom: buttons.top
         anchors.right: parent.right
+        width: root.sidePanelWidth
     }
 
     BackStartRow {

@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QVariantList>
+#include <QVariantMap>
 #include <QVector3D>
 #include <QtDataVisualization/QScatter3DSeries>
 
@@ -70,6 +71,71 @@ private:
     QString m_error;
 };
 
+// Stands in for the backend's calibrationGuide: the properties the pages bind
+// to, settable by the tests, and the calls it takes recorded.
+class FakeCalibrationGuide : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(bool magGathering MEMBER magGathering NOTIFY magChanged)
+    Q_PROPERTY(int magPoints MEMBER magPoints NOTIFY magChanged)
+    Q_PROPERTY(double magCoverage MEMBER magCoverage NOTIFY magChanged)
+    Q_PROPERTY(double magUncovered MEMBER magUncovered NOTIFY magChanged)
+    Q_PROPERTY(QVariantList coverageCells MEMBER coverageCells NOTIFY magChanged)
+    Q_PROPERTY(QString magHint MEMBER magHint NOTIFY magChanged)
+    Q_PROPERTY(double magSpread MEMBER magSpread NOTIFY magChanged)
+    Q_PROPERTY(double magDrift MEMBER magDrift NOTIFY magChanged)
+    Q_PROPERTY(bool magGoodEnough MEMBER magGoodEnough NOTIFY magChanged)
+    Q_PROPERTY(QString magVerdict MEMBER magVerdict NOTIFY magChanged)
+    Q_PROPERTY(QVariantList magFits MEMBER magFits NOTIFY magChanged)
+    Q_PROPERTY(int magChosenFit MEMBER magChosenFit NOTIFY magChanged)
+    Q_PROPERTY(QString faceUp MEMBER faceUp NOTIFY accChanged)
+    Q_PROPERTY(QString expectedFace MEMBER expectedFace NOTIFY accChanged)
+    Q_PROPERTY(QString faceProblem MEMBER faceProblem NOTIFY accChanged)
+    Q_PROPERTY(QString accVerdict MEMBER accVerdict NOTIFY accChanged)
+    Q_PROPERTY(bool holdPositions MEMBER holdPositions NOTIFY holdPositionsChanged)
+    Q_PROPERTY(QString gyroVerdict MEMBER gyroVerdict NOTIFY gyroChanged)
+    Q_PROPERTY(QVariantMap reports MEMBER reports NOTIFY reportsChanged)
+
+public:
+    using QObject::QObject;
+    Q_INVOKABLE void chooseMagFit(int index)
+    {
+        magChosenFit = index;
+        emit magChanged();
+    }
+    Q_INVOKABLE QString reportText(const QString &sensor) const
+    {
+        return reports.value(sensor).toString();
+    }
+
+    bool magGathering = false;
+    int magPoints = 0;
+    double magCoverage = 0;
+    double magUncovered = 100;
+    QVariantList coverageCells;
+    QString magHint;
+    double magSpread = -1;
+    double magDrift = -1;
+    bool magGoodEnough = false;
+    QString magVerdict;
+    QVariantList magFits;
+    int magChosenFit = -1;
+    QString faceUp;
+    QString expectedFace;
+    QString faceProblem;
+    QString accVerdict;
+    bool holdPositions = false;
+    QString gyroVerdict;
+    QVariantMap reports;
+
+signals:
+    void magChanged();
+    void accChanged();
+    void holdPositionsChanged();
+    void gyroChanged();
+    void reportsChanged();
+};
+
 // Stands in for the backend in the QML tests: the same properties, signals and
 // slots the documents use, with every slot call recorded, and setters the
 // tests use to play the module's part.
@@ -96,6 +162,8 @@ class FakeBackend : public QObject
     Q_PROPERTY(QObject *recording READ recording CONSTANT)
     // --- status strip and ports ---
     Q_PROPERTY(QObject *connection READ connection CONSTANT)
+    // The calibration pages' guidance.
+    Q_PROPERTY(QObject *calibrationGuide READ calibrationGuide CONSTANT)
 
 public:
     explicit FakeBackend(QObject *parent = nullptr);
@@ -115,6 +183,7 @@ public:
     QObject *viewSettings() const;
     QObject *recording() { return &m_recording; }
     QObject *connection() const;
+    QObject *calibrationGuide() const { return m_guide; }
 
     // Parses like the backend (same rules and reasons) and answers with a
     // read-back, like the module would; refuses read-only registers, text the
@@ -206,6 +275,7 @@ private:
     QString m_dataProblem;
     QVariantList m_restoreOffers;
     QStringList m_callNames;
+    FakeCalibrationGuide *m_guide = new FakeCalibrationGuide(this);
     QList<QVariantList> m_callArguments;
 
     // --- module files: no document uses the backups yet; present so that the

@@ -89,6 +89,42 @@ Item {
             return item
         }
 
+        // The guidance beside the sensor views binds to the backend's
+        // calibrationGuide, and the fit the user clicks goes back to it.
+        function test_guidancePanelsFollowTheGuide() {
+            var guide = backEnd.calibrationGuide
+            guide.faceUp = "X-Up"
+            guide.faceProblem = "This is X-Up; place the module with Z-Up."
+            var acc = makePage(accComponent)
+            compare(guide.holdPositions, true, "the page gathers only steady positions")
+            compare(child(acc, "faceUpText").text, "X-Up")
+            compare(child(acc, "faceProblemText").text, "This is X-Up; place the module with Z-Up.")
+            guide.faceProblem = ""
+            compare(child(acc, "faceProblemText").text, "")
+
+            var mag = makePage(magComponent)
+            guide.magCoverage = 42
+            guide.magHint = "Turn the +Y face towards the floor."
+            guide.magFits = [
+                { name: "Method 4", valid: true, spread: 0.5, best: false },
+                { name: "Method 1", valid: true, spread: 0.3, best: true },
+                { name: "Method 2", valid: true, spread: 1.2, best: false },
+                { name: "Method 3", valid: false, spread: -1, best: false }
+            ]
+            guide.magChosenFit = 1
+            compare(child(mag, "coverageText").text, "Covered: 42%")
+            compare(child(mag, "magHintText").text, "Turn the +Y face towards the floor.")
+            compare(child(mag, "fitChoice1").checked, true)
+            compare(child(mag, "fitChoice3").enabled, false)
+            mouseClick(child(mag, "fitChoice2"))
+            compare(guide.magChosenFit, 2)
+            var side = child(mag, "sideArea")
+            verify(side.width > 0, "the panel stands beside the scatter")
+            compare(child(mag, "reportButton").enabled, false)
+            guide.magFits = []
+            guide.magChosenFit = -1
+        }
+
         function test_accelerometerFullRun() {
             var page = makePage(accComponent)
             var start = child(page, "buttonStart")

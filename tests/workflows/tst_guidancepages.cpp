@@ -1,0 +1,201 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The guidance on the calibration pages (the real documents from the
+// resources, on the real backend fed through its link objects): the coverage
+// map beside the magnetometer scatter, a wrong face named on the accelerometer
+// page, and a run's report opened from its page. Screenshots go to
+// screenshots/guide-*.png next to this executable.
+#include "quicktree.h"
+#include "workflowrig.h"
+
+#include "customPlotItem.h"
+
+#include <QDir>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace workflowtest;
+using quicktree::findNamed;
+
+class GuidancePagesTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void magPageShowsCoverageBesideTheScatter();
+    void accPageNamesAWrongFace();
+    void reportOpensFromThePage();
+};
+
+namespace {
+
+constexpr float g = 9.79426f;
+
+class PageHost
+{
+public:
+    explicit PageHost(const QString &document)
+    {
+        rig.backend.guide()->setReportFolder(reports.path());
+        engine.rootContext()->setContextProperty(QStringLiteral("backEnd"), &rig.backend);
+        engine.load(QUrl::fromLocalFile(QStringLiteral(PAGE_HOST)));
+        if (engine.rootObjects().isEmpty())
+            return;
+        window = qobject_cast<QQuickWindow *>(engine.rootObjects().first());
+        loader = window->property("pageLoader").value<QObject *>();
+        window->setProperty("pageSource", QUrl(QStringLiteral("qrc:/") + document));
+        loader->setProperty("active", true);
+        page = loader->property("item").value<QQuickItem *>();
+    }
+
+    bool ready()
+    {
+        if (!page || !QTest::qWaitForWindowExposed(window))
+            return false;
+        QObject *stack = window->property("stack").value<QObject *>();
+        QSignalSpy busyChanged(stack, SIGNAL(busyChanged()));
+        while (stack->property("busy").toBool()) {
+            if (!busyChanged.wait(5000))
+                return false;
+        }
+        return true;
+    }
+    QQuickItem *item(const QString &name) const
+    {
+        return qobject_cast<QQuickItem *>(findNamed(page, name));
+    }
+    QString text(const QString &name) const { return item(name)->property("text").toString(); }
+    void click(QQuickItem *target)
+    {
+        QVERIFY(target);
+        const QPointF centre
+            = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
+        QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
+    }
+    void click(const QString &name) { click(item(name)); }
+    void screenshot(const QString &name)
+    {
+        // Past the fade of the hint banner, so the page itself shows.
+        QTRY_COMPARE_WITH_TIMEOUT(
+            item(QStringLiteral("hintRect"))->property("opacity").toReal(), 0.0, 8000);
+        QDir dir(QCoreApplication::applicationDirPath());
+        QVERIFY(dir.mkpath(QStringLiteral("screenshots")));
+        const QImage image = window->grabWindow();
+        QVERIFY(!image.isNull());
+        QVERIFY(image.save(dir.filePath(QStringLiteral("screenshots/%1.png").arg(name))));
+    }
+
+    QTemporaryDir reports;
+    Rig rig;
+    QQmlApplicationEngine engine;
+    QQuickWindow *window = nullptr;
+    QObject *loader = nullptr;
+    QQuickItem *page = nullptr;
+};
+
+} // namespace
+
+void GuidancePagesTest::initTestCase()
+{
+    qmlRegisterType<CustomPlotItem>("CustomPlot", 1, 0, "CustomPlotItem");
+}
+
+void GuidancePagesTest::magPageShowsCoverageBesideTheScatter()
+{
+    PageHost host(QStringLiteral("MagCal.qml"));
+    QVERIFY(host.ready());
+    host.page->setProperty("noDataTimeout", 60000);
+    CalibrationGuide &guide = *host.rig.backend.guide();
+    host.click("buttonStart");
+    host.rig.mag(QVector3D(0.6f, -0.1f, 0.2f), 10);
+    const QVector3D centre(0.1f, -0.05f, 0.2f);
+    // Turned so far through the upper half and a little beyond.
+    for (const QVector3D &p : ellipsoidPoints(400, centre, QVector3D(0.5f, 0.45f, 0.55f))) {
+        if (p.z() > centre.z() - 0.15f)
+            host.rig.mag(p);
+    }
+    guide.refreshMag();
+    const int covered = qRound(guide.magCoverage());
+    QVERIFY(covered > 50 && covered < 80);
+    QCOMPARE(host.text("coverageText"), QStringLiteral("Covered: %1%").arg(covered));
+    QCOMPARE(host.text("magHintText"), QStringLiteral("Turn the -Z face towards the floor."));
+    QVERIFY(host.text("magVerdictText").startsWith(QStringLiteral("Not good enough yet:")));
+    QVERIFY(host.text("magFiguresText").contains(QStringLiteral("Field spread: 0.0")));
+    // Beside the scatter, not over it.
+    QQuickItem *scatter = host.item("scatterGraph");
+    QQuickItem *panel = host.item("magGuidePanel");
+    QVERIFY(scatter && panel && panel->isVisible());
+    QVERIFY(scatter->mapToScene(QPointF(scatter->width(), 0)).x()
+        <= panel->mapToScene(QPointF(0, 0)).x() + 0.5);
+    QVERIFY(scatter->width() > panel->width());
+    QVERIFY(host.item("coverageMap")->height() > 50);
+    // The user picks the bounding box over the best fit.
+    const QVariantList fits = guide.magFits();
+    QCOMPARE(fits.size(), 4);
+    QVERIFY(fits[guide.magChosenFit()].toMap()[QStringLiteral("best")].toBool());
+    QQuickItem *box = host.item("fitChoice2");
+    QVERIFY(box);
+    host.click(box);
+    QCOMPARE(guide.magChosenFit(), 2);
+    QVERIFY(box->property("checked").toBool());
+    host.screenshot(QStringLiteral("guide-mag-midrun"));
+}
+
+void GuidancePagesTest::accPageNamesAWrongFace()
+{
+    PageHost host(QStringLiteral("AccCal.qml"));
+    QVERIFY(host.ready());
+    host.page->setProperty("noDataTimeout", 60000);
+    CalibrationGuide &guide = *host.rig.backend.guide();
+    QVERIFY(guide.holdPositions());
+    const auto positions = idealPositions(g);
+    host.click("buttonStart");
+    host.rig.acc(positions[0], 10);
+    QCOMPARE(host.text("faceUpText"), QStringLiteral("Z-Up"));
+    QVERIFY(host.text("faceProblemText").isEmpty());
+    host.click("buttonStart"); // Ready: Z-Up
+    host.rig.acc(positions[0], 110);
+    QCOMPARE(host.page->property("calState").toInt(), 3);
+    host.click("buttonStart"); // Ready: Z-Down, but the module stays Z-Up
+    host.rig.acc(positions[0], 10);
+    QCOMPARE(host.text("faceProblemText"),
+        QStringLiteral("This is Z-Up; place the module with Z-Down."));
+    QCOMPARE(host.page->property("calState").toInt(), 4);
+    host.rig.acc(positions[0], 40); // the chart shows the module as it lies
+    host.screenshot(QStringLiteral("guide-acc-wrongface"));
+    host.rig.acc(positions[1], 10);
+    QVERIFY(host.text("faceProblemText").isEmpty());
+    QCOMPARE(host.text("faceUpText"), QStringLiteral("Z-Down"));
+    // Leaving the page lets the bare procedure gather as before.
+    host.loader->setProperty("active", false);
+    QVERIFY(!guide.holdPositions());
+}
+
+void GuidancePagesTest::reportOpensFromThePage()
+{
+    PageHost host(QStringLiteral("GyroscopeCal.qml"));
+    QVERIFY(host.ready());
+    QQuickItem *button = host.item("reportButton");
+    QVERIFY(button);
+    QVERIFY(!button->isEnabled());
+    host.click("buttonStart");
+    host.click("buttonStart");
+    host.rig.gyro(QVector3D(0.5f, 0, 0), 210);
+    host.rig.answerReads();
+    QCOMPARE(host.page->property("calState").toInt(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(button->isEnabled(), 5000);
+    host.click(button);
+    QObject *text = findNamed(host.window->contentItem(), "reportText");
+    QVERIFY(text);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        text->property("text").toString().startsWith(QStringLiteral("gyroscope calibration, ")),
+        5000);
+    QVERIFY(text->property("text").toString().contains(QStringLiteral("Outcome: written")));
+}
+
+QTEST_MAIN(GuidancePagesTest)
+#include "tst_guidancepages.moc"
