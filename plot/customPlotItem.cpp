@@ -2,6 +2,7 @@
 #include "customPlotItem.h"
 
 #include "boxView.h"
+#include "graphSlot.h"
 #include "plotClock.h"
 #include "plotTicker.h"
 #include "renderPolicy.h"
@@ -58,6 +59,7 @@ void registerRenderPolicy()
 {
     qmlRegisterSingletonInstance("CustomPlot", 1, 0, "RenderPolicy", &RenderPolicy::shared());
     qmlRegisterType<BoxView>("CustomPlot", 1, 0, "BoxView");
+    qmlRegisterType<GraphSlot>("CustomPlot", 1, 0, "GraphSlot");
 }
 
 // One wheel notch zooms by this much; a notch back undoes it.

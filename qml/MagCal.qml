@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 import QtQuick 2.12
-import QtDataVisualization 1.2
+import CustomPlot 1.0
 import "components"
 
 // Magnetometer calibration: the user turns the module while the backend
@@ -13,36 +13,18 @@ CalibrationPage {
     sidePanelWidth: Math.min(380, width * 0.38)
     sidePanel: MagGuidePanel { anchors.fill: parent }
 
-    sensorView: Scatter3D {
-        id: scatterGraph
-        objectName: "scatterGraph"
+    // The window's one cloud graph (MagScatter.qml), lent to this visit: a
+    // graph made per visit kept about 11 MB of its offscreen drawing each time.
+    sensorView: GraphSlot {
+        id: scatterSlot
+        objectName: "scatterSlot"
         anchors.fill: parent
-        shadowQuality: AbstractGraph3D.ShadowQualitySoftLow
-        // Drawn through the default offscreen buffer, which leaves about 11 MB
-        // behind per visit. Drawing straight onto the window avoided that, but
-        // the graph then draws on the render thread and crashed now and then as
-        // the page went (a null read inside the graph's render slot).
-        axisX: ValueAxis3D { autoAdjustRange: true }
-        axisY: ValueAxis3D { autoAdjustRange: true }
-        axisZ: ValueAxis3D { autoAdjustRange: true }
-
-        Scatter3DSeries {
-            id: scatterSeries
-            itemLabelFormat: "Mag Data: X:@xLabel Y:@yLabel Z:@zLabel"
-            itemSize: 0.2
-            meshSmooth: true
-            mesh: Abstract3DSeries.MeshSphere
-            Component.onCompleted: backEnd.setMagSctr3DSeries(scatterSeries)
-        }
-
-        Scatter3DSeries {
-            id: scatterSeries2
-            itemLabelFormat: "Mag Data: X:@xLabel Y:@yLabel Z:@zLabel"
-            itemSize: 0.2
-            meshSmooth: true
-            mesh: Abstract3DSeries.MeshSphere
-            baseColor: "#dd1111"
-            Component.onCompleted: backEnd.setMagSctr3DSeries2(scatterSeries2)
+        source: "qrc:/MagScatter.qml"
+        onGraphChanged: {
+            if (graph) {
+                backEnd.setMagSctr3DSeries(graph.gathered)
+                backEnd.setMagSctr3DSeries2(graph.latest)
+            }
         }
     }
 
@@ -77,23 +59,5 @@ CalibrationPage {
         function onMagDataListChanged() {
             root.sampleArrived()
         }
-    }
-
-    Camera3D {
-        id: camera
-        yRotation: 45
-        Component.onCompleted: scatterGraph.scene.activeCamera = camera
-    }
-
-    // One turn around the cloud every 36 seconds.
-    NumberAnimation {
-        target: camera
-        property: "xRotation"
-        from: 0
-        to: 360
-        duration: 36000
-        easing.type: Easing.Linear
-        loops: Animation.Infinite
-        running: true
     }
 }

@@ -26,9 +26,72 @@ Page {
         }
     }
 
+    // Shows what arrives in the cells (value and flash) at most once per
+    // interval. At the line limit a value arrives every few milliseconds, and
+    // a frame for each, with a 500 ms fade animation per cell, kept the window
+    // drawing at its full rate (about 74 frames a second, over a core on
+    // software OpenGL). What arrives while nothing is showing shows at once;
+    // what follows waits for the next tick, which also steps the fades.
+    Timer {
+        id: arrivalClock
+        objectName: "arrivalClock"
+
+        // What the fades are measured against: the time of the last tick, or
+        // of the arrival that woke the clock.
+        property double now: 0
+        readonly property int fadeMs: 500
+        // Arrivals show at once until the event loop turns: one burst, one frame.
+        property bool burstOpen: false
+        property double lastShown: 0
+        property var pending: []
+
+        interval: 50
+        repeat: true
+
+        function arrived(cell) {
+            if (!running) {
+                now = Date.now()
+                burstOpen = true
+                Qt.callLater(closeBurst)
+                start()
+            }
+            if (burstOpen) {
+                lastShown = now
+                cell.showArrival(now)
+            } else if (!cell.arrivalPending) {
+                cell.arrivalPending = true
+                pending.push(cell)
+            }
+        }
+
+        function closeBurst() {
+            burstOpen = false
+        }
+
+        onTriggered: {
+            var tick = Date.now()
+            var cells = pending
+            pending = []
+            // Flashes first, then the time: each fade moves once per tick.
+            for (var i = 0; i < cells.length; ++i) {
+                // A cell scrolled away or detached with the model is gone.
+                if (cells[i]) {
+                    cells[i].arrivalPending = false
+                    cells[i].showArrival(tick)
+                }
+            }
+            now = tick
+            if (cells.length > 0)
+                lastShown = now
+            else if (now - lastShown >= fadeMs)
+                stop()
+        }
+    }
+
     GridView {
         id: grid
         objectName: "registerGrid"
+        property var arrivalClock: arrivalClock
         anchors.fill: parent
         anchors.margins: 20
         antialiasing: true

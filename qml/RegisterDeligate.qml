@@ -5,8 +5,9 @@ import QtQuick.Controls.Material 2.12
 import QtQuick.Layouts 1.12
 
 // One register cell: address, name, choices and value. Flashes green when a
-// value arrives from the module. A writable value is sent with Enter; text
-// that the register cannot take is marked red and nothing is sent.
+// value arrives from the module (on the register page's clock). A writable
+// value is sent with Enter; text that the register cannot take is marked red
+// and nothing is sent.
 Rectangle {
     id: root0
 
@@ -15,6 +16,13 @@ Rectangle {
     property bool invalidInput: false
     // Why the backend refused it.
     property string refusalText: ""
+
+    // The register page's clock, which shows arrivals at a capped rate.
+    readonly property var arrivalClock: GridView.view ? GridView.view.arrivalClock : null
+    // An arrival waits for the clock's next tick.
+    property bool arrivalPending: false
+    // When the last arrival was shown, on the clock's time.
+    property double flashStart: -1e12
 
     color: Qt.rgba(0, 0, 0, 0)
 
@@ -83,6 +91,16 @@ Rectangle {
     onRootModelDataChanged: showModuleValue()
     Component.onCompleted: showModuleValue()
 
+    // The last arrival, as the clock shows it at `time`: a flash, and the
+    // value unless one is being typed.
+    function showArrival(time) {
+        flashStart = time
+        if (!valueText.activeFocus) {
+            invalidInput = false
+            showModuleValue()
+        }
+    }
+
     function commitEdit() {
         if (!rootModelData || !rootModelData.writeAccess)
             return
@@ -102,7 +120,13 @@ Rectangle {
         id: root
         objectName: "cellBackground"
 
-        property real alpha: 0
+        // Green from an arrival, fading out on the clock's ticks.
+        readonly property real alpha: {
+            if (!root0.arrivalClock)
+                return 0
+            var age = root0.arrivalClock.now - root0.flashStart
+            return Math.max(0, Math.min(1, 1 - age / root0.arrivalClock.fadeMs))
+        }
 
         anchors.fill: parent
         color: Qt.hsva(0.3, 1, 1, alpha)
@@ -216,27 +240,15 @@ Rectangle {
                 }
             }
         }
-
-        NumberAnimation {
-            id: opcAnimation
-            target: root
-            property: "alpha"
-            to: 0
-            duration: 500
-            easing.type: Easing.Linear
-        }
     }
 
     Connections {
         target: root0.rootModelData
         function onDataChanged() {
-            root.alpha = 1
-            opcAnimation.restart()
-            // A value being typed is kept; anything else shows the new value.
-            if (!valueText.activeFocus) {
-                root0.invalidInput = false
-                root0.showModuleValue()
-            }
+            if (root0.arrivalClock)
+                root0.arrivalClock.arrived(root0)
+            else
+                root0.showArrival(0)
         }
     }
 }

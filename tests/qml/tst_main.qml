@@ -154,7 +154,7 @@ Item {
             findChild(magLoader.item, "buttonBack").clicked()
             tryCompare(stack, "busy", false, 2000)
             dataPage.magClicked()
-            compare(backEnd.callCount("setMagSctr3DSeries"), 2, "a new page hands over new series")
+            compare(backEnd.callCount("setMagSctr3DSeries"), 2, "each visit hands the series over")
             compare(backEnd.callCount("requestChartData"), 4)
         }
 

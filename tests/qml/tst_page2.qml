@@ -14,6 +14,26 @@ Item {
         Loader { source: "qrc:/Page2.qml"; width: 1024; height: 720 }
     }
 
+    // A module streaming into one register: `count` values, one per pass of
+    // the event loop.
+    Component {
+        id: streamComponent
+        Timer {
+            property int address: 10
+            property int count: 100
+            property int sent: 0
+            interval: 2
+            repeat: true
+            running: true
+            onTriggered: {
+                ++sent
+                backEnd.setRegisterFromModule(address, sent)
+                if (sent === count)
+                    stop()
+            }
+        }
+    }
+
     TestCase {
         name: "Page2"
         when: windowShown
@@ -162,6 +182,35 @@ Item {
             tryCompare(background, "alpha", 0, 2000)
             backEnd.setRegisterFromModule(10, 7)
             verify(background.alpha > 0.5)
+        }
+
+        // At the line limit values arrive every few milliseconds: the page shows
+        // them, flash and value, at most once per tick of its clock (plus the
+        // arrival that woke it), so the window draws at that rate, not at its
+        // full one. The last value shows, and the clock stops once the flash
+        // has faded.
+        function test_streamShowsAtTheClocksRate() {
+            var page = makePage()
+            var cell = cellOf(page, 10)
+            var field = findChild(cell, "valueText")
+            var background = findChild(cell, "cellBackground")
+            var clock = findChild(page, "arrivalClock")
+            verify(clock, "the page has a clock for arrivals")
+            tryCompare(clock, "running", false)
+            var texts = 0
+            var alphas = 0
+            field.textChanged.connect(function() { ++texts })
+            background.alphaChanged.connect(function() { ++alphas })
+
+            var started = Date.now()
+            var stream = createTemporaryObject(streamComponent, testRoot)
+            tryCompare(stream, "running", false, 10000)
+            var ticks = Math.ceil((Date.now() - started) / clock.interval)
+            verify(texts <= ticks + 2, texts + " values shown in " + ticks + " ticks")
+            verify(alphas <= ticks + 2, alphas + " flash steps in " + ticks + " ticks")
+            tryCompare(field, "text", "0x64")
+            tryCompare(clock, "running", false, 5000)
+            compare(background.alpha, 0)
         }
 
         function test_readButtonsRequestFromModule() {
