@@ -261,7 +261,7 @@ bool ConnectionController::portPresent(const QString &name) const
 void ConnectionController::onLinkOpened(const QString &port)
 {
     m_openPort = port;
-    m_identity = ModuleIdentity();
+    m_identity = SeenModule();
     m_figures.begin(now());
     m_lastFrameClock = QTime::currentTime();
     m_lastStatusClock = QTime();
@@ -341,7 +341,7 @@ void ConnectionController::lookForLostPort()
 void ConnectionController::startCheck()
 {
     setState(State::Checking);
-    m_identity = ModuleIdentity();
+    m_identity = SeenModule();
     qCInfo(lcBackend) << m_lostPort << "is back: reading its identity before anything is written";
     setNotice(tr("%1 is back: reading which module it is before anything is written to it.")
                   .arg(m_lostPort),

@@ -103,7 +103,7 @@ public:
     // The link's counters are being sampled: only while a link is open.
     bool isSampling() const { return m_sampleTimer.isActive(); }
     // The identity read in the current (or last) connection.
-    ModuleIdentity identity() const { return m_identity; }
+    SeenModule identity() const { return m_identity; }
 
     // Enumerates the ports again; the selection stays on the port it named.
     Q_INVOKABLE void refresh();
@@ -195,9 +195,9 @@ private:
     QString m_notice;
     bool m_noticeIsWarning = false;
 
-    ModuleIdentity m_identity;
+    SeenModule m_identity;
     // The module that was lost, and where; what a returning module must match.
-    ModuleIdentity m_lostIdentity;
+    SeenModule m_lostIdentity;
     QString m_lostPort;
     State m_state = State::Idle;
     QTimer m_identityTimer;

@@ -82,7 +82,7 @@ bool isStreamingMode(int control1)
     return false;
 }
 
-QString identityText(const ModuleIdentity &identity)
+QString identityText(const SeenModule &identity)
 {
     const auto part
         = [](int value, const QString &shown) { return value < 0 ? QStringLiteral("?") : shown; };

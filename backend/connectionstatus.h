@@ -13,19 +13,19 @@
 
 // "Device ID", "Hardware Version" and "Software Version" as read from the
 // module in one connection; -1 for a value not read yet.
-struct ModuleIdentity
+struct SeenModule
 {
     int deviceId = -1;
     int hardwareVersion = -1;
     int softwareVersion = -1;
 
     bool complete() const { return deviceId >= 0 && hardwareVersion >= 0 && softwareVersion >= 0; }
-    bool operator==(const ModuleIdentity &other) const
+    bool operator==(const SeenModule &other) const
     {
         return deviceId == other.deviceId && hardwareVersion == other.hardwareVersion
             && softwareVersion == other.softwareVersion;
     }
-    bool operator!=(const ModuleIdentity &other) const { return !(*this == other); }
+    bool operator!=(const SeenModule &other) const { return !(*this == other); }
 };
 
 // The moving figures of one connection, worked out from the link's counters
@@ -79,7 +79,7 @@ private:
 bool isStreamingMode(int control1);
 
 // "ID 0x5A · HW 1442 · SW 210"; a value not read yet shows as "?".
-QString identityText(const ModuleIdentity &identity);
+QString identityText(const SeenModule &identity);
 // "Acc ±20 m/s² · Gyro ±250 °/s · Mag ±2" from the decoded full scales; a
 // range not decoded shows as "?"; empty when none is.
 QString rangesText(const FullScales &scales);

@@ -190,7 +190,7 @@ void TestConnectionStatus::identityText()
     QFETCH(int, hardware);
     QFETCH(int, software);
     QFETCH(QString, text);
-    const ModuleIdentity identity {deviceId, hardware, software};
+    const SeenModule identity {deviceId, hardware, software};
     QCOMPARE(::identityText(identity), text);
     QCOMPARE(identity.complete(), hardware >= 0);
 }
