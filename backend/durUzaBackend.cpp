@@ -2,8 +2,8 @@
 #include "durUzaBackend.h"
 
 #include "backendlog.h"
-#include "modulebackups.h"
 #include "connectioncontroller.h"
+#include "modulebackups.h"
 #include "portlist.h"
 
 #include "link/comsprotocol.h"

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "receivetap.h"
 #include "linkcounters.h"
+#include "receivetap.h"
 #include "registermap.h"
 
 #include <QObject>

@@ -194,9 +194,9 @@ int main(int argc, char *argv[])
     const QCommandLineOption pauseZoomOption(QStringLiteral("pause-zoom"),
         QStringLiteral("Before the screenshot: pause the charts and zoom the main chart."));
     parser.addOptions({secondsOption, warmupOption, everySampleOption, memoryOption, baselineOption,
-        rateOption, simOption, startupOption, runsOption, screenshotOption, recordOption, no3dOption,
-        noShadowOption, strokedPolylinesOption, renderModeOption, stateOption, kvOption, sizeOption,
-        pauseZoomOption});
+        rateOption, simOption, startupOption, runsOption, screenshotOption, recordOption,
+        no3dOption, noShadowOption, strokedPolylinesOption, renderModeOption, stateOption, kvOption,
+        sizeOption, pauseZoomOption});
     parser.process(app);
     const QString state = parser.value(stateOption);
     if (!QStringList {"live", "minimised", "registers", "disconnected"}.contains(state)) {
