@@ -8,7 +8,9 @@
 #include "registercatalogue.h"
 #include "registryitemmodel.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QFileDialog>
 
 #include <QSettings>
 #include <QStandardPaths>
@@ -73,6 +75,18 @@ void RecordingController::setLocation(const QString &location)
         return;
     QSettings().setValue(QLatin1String(locationKey), cleaned);
     emit locationChanged();
+}
+
+bool RecordingController::chooseLocation()
+{
+    if (m_recorder.isRecording() || !qobject_cast<QApplication *>(QCoreApplication::instance()))
+        return false;
+    const QString chosen
+        = QFileDialog::getExistingDirectory(nullptr, tr("Folder for recordings"), location());
+    if (chosen.isEmpty())
+        return false;
+    setLocation(chosen);
+    return true;
 }
 
 void RecordingController::start()

@@ -53,6 +53,9 @@ public:
     // Remembered: the first recording keeps the default, a choice replaces it.
     QString location() const;
     void setLocation(const QString &location);
+    // Asks the user for the place of new recordings (a folder dialog, so only in an
+    // application with widgets); false when nothing was chosen.
+    Q_INVOKABLE bool chooseLocation();
     QString errorMessage() const { return m_error; }
 
     Recorder *recorder() { return &m_recorder; }

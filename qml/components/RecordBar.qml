@@ -56,6 +56,21 @@ RowLayout {
                       ? qsTr("Recordings go to %1 (Ctrl+R)").arg(bar.recording.location) : ""
     }
 
+    // Where recordings go: chosen once, remembered.
+    ToolButton {
+        objectName: "recordLocationButton"
+        Layout.fillHeight: true
+        visible: !bar.active
+        enabled: bar.recording !== null
+        text: "\u2026"
+        onClicked: bar.recording.chooseLocation()
+        ToolTip.visible: hovered
+        ToolTip.delay: 600
+        ToolTip.text: bar.recording
+                      ? qsTr("Choose where recordings go (now %1)").arg(bar.recording.location)
+                      : ""
+    }
+
     Label {
         id: statusLabel
         objectName: "recordStatus"

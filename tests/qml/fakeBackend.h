@@ -51,6 +51,8 @@ public slots:
         setRecording(!m_recording);
     }
     void clearError() { setError(QString()); }
+    // The real one opens a folder dialog; here nothing is chosen.
+    bool chooseLocation() { return false; }
 
 signals:
     void stateChanged();
