@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 import QtQuick 2.12
+import QtQml 2.15
 import QtQuick.Controls 2.12
 import "components"
 
@@ -27,12 +28,25 @@ Item {
             // nothing: its charts stop replotting and its 3D view unloads.
             // It shows again as soon as a swipe towards it starts.
             visible: SwipeView.isCurrentItem || view.contentItem.moving
-            boxRot: backEnd.qQuat
-            eulerCustomPlot.data: backEnd.eulerDataList
-            quatCustomPlot.data: backEnd.quatDataList
-            accCustomPlot.data: backEnd.accDataList
-            magCustomPlot.data: backEnd.magDataList
-            gyroCustomPlot.data: backEnd.gyroDataList
+            // Only while the page can be seen: minimised, nothing reads it, and
+            // on showing again the binding takes the latest orientation.
+            Binding on boxRot {
+                value: backEnd.qQuat
+                when: firstPage.liveShown
+                restoreMode: Binding.RestoreNone
+            }
+            // Fed in C++ rather than by bindings: every sample, shown or not,
+            // without a trip through JavaScript.
+            eulerCustomPlot.source: backEnd
+            eulerCustomPlot.sourceProperty: "eulerDataList"
+            quatCustomPlot.source: backEnd
+            quatCustomPlot.sourceProperty: "quatDataList"
+            accCustomPlot.source: backEnd
+            accCustomPlot.sourceProperty: "accDataList"
+            magCustomPlot.source: backEnd
+            magCustomPlot.sourceProperty: "magDataList"
+            gyroCustomPlot.source: backEnd
+            gyroCustomPlot.sourceProperty: "gyroDataList"
             onGyroClicked: root.gyroClicked()
             onAccClicked: root.accClicked()
             onMagClicked: root.magClicked()

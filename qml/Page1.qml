@@ -104,7 +104,8 @@ Page {
 
     Connections {
         target: backEnd
-        enabled: !RenderPolicy.software
+        // Not while the page cannot be seen: showing again catches up.
+        enabled: !RenderPolicy.software && pageRoot.liveShown
         function onEulerDataListChanged() {
             pageRoot.showSample(true)
         }
