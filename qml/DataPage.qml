@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 import QtQuick 2.12
-import QtQml 2.15
 import QtQuick.Controls 2.12
 import "components"
 
@@ -28,13 +27,9 @@ Item {
             // nothing: its charts stop replotting and its 3D view unloads.
             // It shows again as soon as a swipe towards it starts.
             visible: SwipeView.isCurrentItem || view.contentItem.moving
-            // Only while the page can be seen: minimised, nothing reads it, and
-            // on showing again the binding takes the latest orientation.
-            Binding on boxRot {
-                value: backEnd.qQuat
-                when: firstPage.liveShown
-                restoreMode: Binding.RestoreNone
-            }
+            // Only while the page can be seen (see the Connections below): a
+            // binding would run for every sample, minimised or not.
+            onLiveShownChanged: if (liveShown) boxRot = backEnd.qQuat
             // Fed in C++ rather than by bindings: every sample, shown or not,
             // without a trip through JavaScript.
             eulerCustomPlot.source: backEnd
@@ -59,6 +54,14 @@ Item {
             // flash is an animation that keeps the window drawing.
             visible: SwipeView.isCurrentItem || view.contentItem.moving
             grid.model: visible ? backEnd.registers : null
+        }
+    }
+
+    Connections {
+        target: backEnd
+        enabled: firstPage.liveShown
+        function onQQuatChanged() {
+            firstPage.boxRot = backEnd.qQuat
         }
     }
 
