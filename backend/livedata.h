@@ -7,8 +7,10 @@
 #include <QVector3D>
 
 // The latest sample of each live quantity, as the charts and the 3D view bind to
-// it. Each list holds only the latest sample and is replaced as a whole, its change
-// signal once per sample; the charts keep their own history. GUI thread only.
+// it. Each list holds only the latest sample, its change signal once per sample;
+// the charts keep their own history. The lists are built when read, not when a
+// sample arrives: with the window minimised most samples are never read as
+// lists. Empty before the first sample. GUI thread only.
 class LiveData : public QObject
 {
     Q_OBJECT
@@ -17,11 +19,11 @@ public:
     explicit LiveData(QObject *parent = nullptr);
 
     QQuaternion qQuat() const { return m_qQuat; }
-    QVariantList quatDataList() const { return m_quatDataList; }
-    QVariantList eulerDataList() const { return m_eulerDataList; }
-    QVariantList accDataList() const { return m_accDataList; }
-    QVariantList gyroDataList() const { return m_gyroDataList; }
-    QVariantList magDataList() const { return m_magDataList; }
+    QVariantList quatDataList() const;
+    QVariantList eulerDataList() const;
+    QVariantList accDataList() const;
+    QVariantList gyroDataList() const;
+    QVariantList magDataList() const;
     QVector3D magVect3() const { return m_magVect3; }
 
     void setAcc(const QVector3D &sample);
@@ -40,11 +42,13 @@ signals:
     void magVect3Changed();
 
 private:
+    enum Received { Acc = 1, Gyro = 2, Mag = 4, Quat = 8, Euler = 16 };
+
     QVector3D m_magVect3;
-    QVariantList m_quatDataList;
-    QVariantList m_eulerDataList;
-    QVariantList m_accDataList;
-    QVariantList m_gyroDataList;
-    QVariantList m_magDataList;
+    QVector3D m_acc;
+    QVector3D m_gyro;
+    QVector3D m_euler;
     QQuaternion m_qQuat;
+    // Which quantities have had a sample (Received flags).
+    int m_received = 0;
 };

@@ -184,6 +184,49 @@ void CustomPlotItem::setData(const QVariantList &data)
         refreshPlot(key);
 }
 
+void CustomPlotItem::setSource(QObject *source)
+{
+    if (source == m_source)
+        return;
+    m_source = source;
+    connectSource();
+    emit sourceChanged();
+}
+
+void CustomPlotItem::setSourceProperty(const QString &name)
+{
+    if (name == m_sourceProperty)
+        return;
+    m_sourceProperty = name;
+    connectSource();
+    emit sourceChanged();
+}
+
+void CustomPlotItem::connectSource()
+{
+    disconnect(m_sourceConnection);
+    m_sourceMeta = QMetaProperty();
+    if (!m_source || m_sourceProperty.isEmpty())
+        return;
+    const QMetaObject *meta = m_source->metaObject();
+    const int index = meta->indexOfProperty(m_sourceProperty.toLatin1().constData());
+    if (index < 0 || !meta->property(index).hasNotifySignal()) {
+        qWarning() << "CustomPlotItem: no list property with a change signal named"
+                   << m_sourceProperty << "on" << m_source;
+        return;
+    }
+    m_sourceMeta = meta->property(index);
+    const int slot = metaObject()->indexOfSlot("takeSourceSample()");
+    m_sourceConnection
+        = QMetaObject::connect(m_source, m_sourceMeta.notifySignalIndex(), this, slot);
+}
+
+void CustomPlotItem::takeSourceSample()
+{
+    if (m_source)
+        setData(m_sourceMeta.read(m_source).toList());
+}
+
 void CustomPlotItem::trimLive(double key)
 {
     for (const auto &points : qAsConst(m_live))

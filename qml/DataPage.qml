@@ -27,12 +27,21 @@ Item {
             // nothing: its charts stop replotting and its 3D view unloads.
             // It shows again as soon as a swipe towards it starts.
             visible: SwipeView.isCurrentItem || view.contentItem.moving
-            boxRot: backEnd.qQuat
-            eulerCustomPlot.data: backEnd.eulerDataList
-            quatCustomPlot.data: backEnd.quatDataList
-            accCustomPlot.data: backEnd.accDataList
-            magCustomPlot.data: backEnd.magDataList
-            gyroCustomPlot.data: backEnd.gyroDataList
+            // Only while the page can be seen (see the Connections below): a
+            // binding would run for every sample, minimised or not.
+            onLiveShownChanged: if (liveShown) boxRot = backEnd.qQuat
+            // Fed in C++ rather than by bindings: every sample, shown or not,
+            // without a trip through JavaScript.
+            eulerCustomPlot.source: backEnd
+            eulerCustomPlot.sourceProperty: "eulerDataList"
+            quatCustomPlot.source: backEnd
+            quatCustomPlot.sourceProperty: "quatDataList"
+            accCustomPlot.source: backEnd
+            accCustomPlot.sourceProperty: "accDataList"
+            magCustomPlot.source: backEnd
+            magCustomPlot.sourceProperty: "magDataList"
+            gyroCustomPlot.source: backEnd
+            gyroCustomPlot.sourceProperty: "gyroDataList"
             onGyroClicked: root.gyroClicked()
             onAccClicked: root.accClicked()
             onMagClicked: root.magClicked()
@@ -45,6 +54,14 @@ Item {
             // flash is an animation that keeps the window drawing.
             visible: SwipeView.isCurrentItem || view.contentItem.moving
             grid.model: visible ? backEnd.registers : null
+        }
+    }
+
+    Connections {
+        target: backEnd
+        enabled: firstPage.liveShown
+        function onQQuatChanged() {
+            firstPage.boxRot = backEnd.qQuat
         }
     }
 

@@ -23,7 +23,9 @@ Page {
     property alias chartToolbar: chartToolbar
     // The 3D view lives only while this page is shown (see scene3dLoader), so
     // these are plain properties that the view binds to, not aliases into it.
-    readonly property var ahrsAuxVect: backEnd.magVect3
+    // Not followed while the page cannot be seen, so that hidden it costs
+    // nothing per sample; it catches up on showing.
+    readonly property var ahrsAuxVect: liveShown ? backEnd.magVect3 : Qt.vector3d(0, 0, 0)
     property quaternion boxRot: Qt.quaternion(1, 0, 0, 0)
 
     // What the 3D box and the roll/pitch/yaw readout show. On hardware OpenGL
@@ -140,7 +142,8 @@ Page {
 
     Connections {
         target: backEnd
-        enabled: !RenderPolicy.software
+        // Not while the page cannot be seen: showing again catches up.
+        enabled: !RenderPolicy.software && pageRoot.liveShown
         function onEulerDataListChanged() {
             pageRoot.showSample(true)
         }
@@ -315,6 +318,8 @@ Page {
                 TemperatureReadout {
                     id: temperatureText
                     objectName: "temperatureText"
+                    // Unseen, the readout does not follow each sample.
+                    registers: pageRoot.liveShown ? backEnd.registers : null
                     color: Qt.rgba(83 / 255, 81 / 255, 84 / 255, 1)
                     font.pointSize: Math.max(1, parent.height / 20)
                     Layout.minimumHeight: parent.height / 9

@@ -14,6 +14,28 @@
 
 #include <memory>
 
+// Stands in for the backend: one list property with a change signal per sample.
+class SampleSource : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QVariantList samples READ samples NOTIFY samplesChanged)
+    Q_PROPERTY(QVariantList silent READ samples CONSTANT)
+
+public:
+    QVariantList samples() const { return m_samples; }
+    void push(const QVariantList &values)
+    {
+        m_samples = values;
+        emit samplesChanged();
+    }
+
+signals:
+    void samplesChanged();
+
+private:
+    QVariantList m_samples;
+};
+
 class TestCustomPlotItem : public QObject
 {
     Q_OBJECT
@@ -212,6 +234,66 @@ private slots:
         QCOMPARE(replots.count(), 1);
         QVERIFY(
             keysOf(item->customPlot()->graph(0)).first() >= 20.0 - CustomPlotItem::windowSeconds);
+    }
+
+    // Fed by its source rather than a binding, a hidden chart still takes every
+    // sample, and shown again draws the last 8 s of them.
+    void sourceFeedsEverySampleWhileHiddenAndShowsTheWindowAgain()
+    {
+        SampleSource source;
+        auto item = makeItem({"A", "B"});
+        QVERIFY(item->setProperty("source", QVariant::fromValue<QObject *>(&source)));
+        QVERIFY(item->setProperty("sourceProperty", QStringLiteral("samples")));
+        QSignalSpy replots(item->customPlot(), &QCustomPlot::afterReplot);
+        item->setVisible(false);
+        // 20 s at 100 samples a second while hidden.
+        for (int step = 0; step <= 2000; ++step) {
+            fakeNowMs = 1000 + step * 10;
+            source.push({step, -step});
+            if (step % 5 == 0)
+                PlotTicker::shared().tick();
+        }
+        QCOMPARE(replots.count(), 0);
+        QCOMPARE(item->lastData(), (QVariantList {2000, -2000}));
+
+        item->setVisible(true);
+        PlotTicker::shared().tick();
+        QCOMPARE(replots.count(), 1);
+        for (int curve = 0; curve < 2; ++curve) {
+            const QCPGraph *graph = item->customPlot()->graph(curve);
+            const QVector<double> keys = keysOf(item->customPlot()->graph(curve));
+            // Every sample of the last 8 s, none missing, none older.
+            QCOMPARE(keys.size(), 801);
+            QVERIFY2(qAbs(keys.first() - 12.0) < 1e-6, qPrintable(QString::number(keys.first())));
+            QCOMPARE(graph->data()->constBegin()->value, curve == 0 ? 1200.0 : -1200.0);
+            QCOMPARE((graph->data()->constEnd() - 1)->value, curve == 0 ? 2000.0 : -2000.0);
+        }
+    }
+
+    void sourceCanBeReplacedAndNeedsAChangeSignal()
+    {
+        SampleSource first;
+        SampleSource second;
+        auto item = makeItem({"A"});
+        item->setSourceProperty(QStringLiteral("samples"));
+        item->setSource(&first);
+        fakeNowMs = 1000;
+        first.push({1.0});
+        item->setSource(&second);
+        fakeNowMs = 1010;
+        first.push({2.0}); // no longer listened to
+        fakeNowMs = 1020;
+        second.push({3.0});
+        QCOMPARE(keysOf(item->customPlot()->graph(0)).size(), 2);
+        QCOMPARE(item->lastData(), (QVariantList {3.0}));
+
+        // A property without a change signal feeds nothing, and says so.
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("no list property.*silent"));
+        item->setSourceProperty(QStringLiteral("silent"));
+        fakeNowMs = 1030;
+        second.push({4.0});
+        QCOMPARE(keysOf(item->customPlot()->graph(0)).size(), 2);
+        QCOMPARE(item->lastData(), (QVariantList {3.0}));
     }
 
     void chartInMinimisedWindowDoesNotReplot()
