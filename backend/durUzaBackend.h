@@ -35,6 +35,7 @@
 #include <vector>
 
 class ModuleBackups;
+class ModuleFiles;
 
 // The one object behind the interface: port list and connection, request sequences,
 // decoding of the register blocks the link dispatches, live data for the charts and
@@ -253,4 +254,13 @@ private:
     // Last, so it goes first: it hands the link's last data to its files
     // while the link still exists.
     std::unique_ptr<RecordingController> m_recording = std::make_unique<RecordingController>(this);
+    // --- module files: Export and Import on the register page ---
+    Q_PROPERTY(QObject *moduleFiles READ moduleFiles CONSTANT)
+
+public:
+    QObject *moduleFiles() const;
+    ModuleFiles *files() const { return m_moduleFiles; }
+
+private:
+    ModuleFiles *m_moduleFiles = nullptr; // a child, made by the constructor
 };
