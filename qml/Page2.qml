@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 import QtQuick 2.12
 import QtQuick.Controls 2.12
+import "components"
 
 // The module's register map: one cell per register, filled column by column.
 Page {
@@ -22,6 +23,31 @@ Page {
                 objectName: "readChartDataButton"
                 text: "Read Chart Data"
                 onClicked: backEnd.requestChartData()
+            }
+
+            // Module files: Export saves what the module answers now.
+            ToolButton {
+                objectName: "exportButton"
+                text: qsTr("Export")
+                enabled: !backEnd.moduleFiles.busy
+                onClicked: backEnd.moduleFiles.exportModule()
+            }
+            ToolButton {
+                objectName: "importButton"
+                text: qsTr("Import...")
+                onClicked: importDialog.open()
+            }
+            ToolButton {
+                objectName: "backupsButton"
+                text: qsTr("Backups...")
+                onClicked: backupsDialog.open()
+            }
+            Label {
+                objectName: "moduleFilesStatus"
+                height: parent.height
+                verticalAlignment: Text.AlignVCenter
+                text: importDialog.opened ? "" : backEnd.moduleFiles.status
+                color: backEnd.moduleFiles.failed ? "#c62828" : palette.windowText
             }
         }
     }
@@ -46,4 +72,7 @@ Page {
             height: grid.cellHeight * 0.95
         }
     }
+
+    ModuleImportDialog { id: importDialog }
+    BackupsDialog { id: backupsDialog }
 }
