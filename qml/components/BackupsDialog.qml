@@ -19,7 +19,7 @@ Dialog {
     focus: true
     x: parent ? (parent.width - width) / 2 : 0
     y: parent ? (parent.height - height) / 2 : 0
-    width: parent ? Math.min(760, parent.width - 20) : 760
+    width: parent ? Math.min(900, parent.width - 20) : 900
     height: parent ? Math.min(520, parent.height - 20) : 520
 
     onOpened: backups.refresh()
@@ -48,8 +48,8 @@ Dialog {
         RowLayout {
             Layout.fillWidth: true
             visible: list.count > 0
-            Label { text: qsTr("Date"); Layout.preferredWidth: 170; font.bold: true }
-            Label { text: qsTr("Module"); Layout.preferredWidth: 270; font.bold: true }
+            Label { text: qsTr("Date"); Layout.preferredWidth: 160; font.bold: true }
+            Label { text: qsTr("Module"); Layout.preferredWidth: 300; font.bold: true }
             Label { text: qsTr("Taken"); Layout.fillWidth: true; font.bold: true }
         }
         ListView {
@@ -63,8 +63,8 @@ Dialog {
             delegate: RowLayout {
                 width: list.width
                 height: 40
-                Label { text: modelData.savedAt; Layout.preferredWidth: 170 }
-                Label { text: modelData.module; Layout.preferredWidth: 270; elide: Text.ElideRight }
+                Label { text: modelData.savedAt; Layout.preferredWidth: 160 }
+                Label { text: modelData.module; Layout.preferredWidth: 300; elide: Text.ElideRight }
                 Label { text: modelData.trigger; Layout.fillWidth: true; elide: Text.ElideRight }
                 Button {
                     objectName: "restoreButton_" + index

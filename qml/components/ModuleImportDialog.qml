@@ -41,7 +41,7 @@ Dialog {
     focus: true
     x: parent ? (parent.width - width) / 2 : 0
     y: parent ? (parent.height - height) / 2 : 0
-    width: parent ? Math.min(860, parent.width - 20) : 860
+    width: parent ? Math.min(900, parent.width - 20) : 900
     height: parent ? Math.min(680, parent.height - 20) : 680
 
     onOpened: folderFiles = files.filesInFolder()
@@ -134,9 +134,9 @@ Dialog {
             Layout.fillWidth: true
             visible: table.count > 0
             Label { text: qsTr("Write"); Layout.preferredWidth: 56; font.bold: true }
-            Label { text: qsTr("Register"); Layout.preferredWidth: 200; font.bold: true }
-            Label { text: qsTr("In the file"); Layout.preferredWidth: 150; font.bold: true }
-            Label { text: qsTr("Module now"); Layout.preferredWidth: 150; font.bold: true }
+            Label { text: qsTr("Register"); Layout.preferredWidth: 290; font.bold: true }
+            Label { text: qsTr("In the file"); Layout.preferredWidth: 130; font.bold: true }
+            Label { text: qsTr("Module now"); Layout.preferredWidth: 130; font.bold: true }
             Label { text: qsTr("After writing"); Layout.fillWidth: true; font.bold: true }
         }
         ListView {
@@ -159,18 +159,18 @@ Dialog {
                     onToggled: dialog.setChosen(modelData.group, checked)
                 }
                 Label {
-                    Layout.preferredWidth: 200
+                    Layout.preferredWidth: 290
                     elide: Text.ElideRight
                     text: modelData.group !== modelData.name
                           ? modelData.name + "  (" + modelData.group + ")" : modelData.name
                 }
                 Label {
-                    Layout.preferredWidth: 150
+                    Layout.preferredWidth: 130
                     text: modelData.fileText
                     font.bold: modelData.differs
                 }
                 Label {
-                    Layout.preferredWidth: 150
+                    Layout.preferredWidth: 130
                     text: modelData.moduleText
                     font.bold: modelData.differs
                 }
