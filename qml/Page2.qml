@@ -27,7 +27,7 @@ Page {
 
             // Module files: Export saves what the module answers now.
             ToolButton {
-                objectName: "exportButton"
+                objectName: "moduleExportButton"
                 text: qsTr("Export")
                 enabled: !backEnd.moduleFiles.busy
                 onClicked: backEnd.moduleFiles.exportModule()
@@ -42,14 +42,18 @@ Page {
                 text: qsTr("Backups...")
                 onClicked: backupsDialog.open()
             }
-            Label {
-                objectName: "moduleFilesStatus"
-                height: parent.height
-                verticalAlignment: Text.AlignVCenter
-                text: importDialog.opened ? "" : backEnd.moduleFiles.status
-                color: backEnd.moduleFiles.failed ? "#c62828" : palette.windowText
-            }
         }
+    }
+
+    // What the last Export or Import did; under the map, not in the tool bar,
+    // whose flow a long line would keep re-laying.
+    footer: Label {
+        objectName: "moduleFilesStatus"
+        visible: text.length > 0
+        padding: 6
+        elide: Text.ElideMiddle
+        text: importDialog.opened ? "" : backEnd.moduleFiles.status
+        color: backEnd.moduleFiles.failed ? "#c62828" : palette.windowText
     }
 
     GridView {

@@ -60,7 +60,7 @@ Item {
         function test_exportAsksTheBackendAndSaysWhereTheFileWent() {
             var page = makePage()
             var files = backEnd.moduleFiles
-            mouseClick(child(page, "exportButton"))
+            mouseClick(child(page, "moduleExportButton"))
             compare(files.calls(), ["exportModule"])
             files.setStatus("Saved the module's settings as /home/user/Documents/Velmar IMU/x.json",
                             false, false)
@@ -68,7 +68,7 @@ Item {
                     "Saved the module's settings as /home/user/Documents/Velmar IMU/x.json")
             // While the module is being read, a second Export waits.
             files.setStatus("", false, true)
-            compare(child(page, "exportButton").enabled, false)
+            compare(child(page, "moduleExportButton").enabled, false)
         }
 
         function test_importTableChoosesBlocksAsWholesAndWritesTheChoice() {
