@@ -4,6 +4,7 @@
 #include "backendlog.h"
 #include "connectioncontroller.h"
 #include "modulebackups.h"
+#include "modulefiles.h"
 #include "portlist.h"
 
 #include "link/comsprotocol.h"
@@ -55,9 +56,23 @@ DurUzaBackend::DurUzaBackend(QObject *parent)
         BackupStore::defaultFolder(), this);
     m_beforeCalibrationWrite
         = [this](const QString &trigger) { m_moduleBackups->backupBefore(trigger); };
+    // --- module files: Export and Import read the module afresh ---
+    m_moduleFiles = new ModuleFiles(
+        [this](ModuleFiles::Image *image) {
+            if (!m_connected || !m_identity.current().known)
+                return false;
+            *image = m_coms.registerImageSnapshot();
+            return true;
+        },
+        [this](const QByteArray &frame) { m_requests.sendNow(frame); }, this);
 
     // --- status strip and ports --- last, so its link handlers run after ours.
     m_connection = new ConnectionController(this);
+}
+
+QObject *DurUzaBackend::moduleFiles() const
+{
+    return m_moduleFiles;
 }
 
 QObject *DurUzaBackend::moduleBackups() const
@@ -147,6 +162,7 @@ const char *DurUzaBackend::blockHandlerName(int blockIndex)
 void DurUzaBackend::dispatchBlock(int blockIndex, const quint8 *block)
 {
     m_decoder.decode(blockIndex, block);
+    m_moduleFiles->blockAnswered(blockIndex); // module files hook: a fresh answer arrived
 }
 
 // A decoded sample goes to the charts first, then to its sensor's calibration.

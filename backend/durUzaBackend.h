@@ -37,6 +37,7 @@
 
 class ModuleBackups;
 class ConnectionController;
+class ModuleFiles;
 
 // The one object behind the interface: port list and connection, request sequences,
 // decoding of the register blocks the link dispatches, live data for the charts and
@@ -280,4 +281,13 @@ private:
 public:
     QObject *calibrationGuide() const { return m_guide; }
     CalibrationGuide *guide() const { return m_guide; }
+    // --- module files: Export and Import on the register page ---
+    Q_PROPERTY(QObject *moduleFiles READ moduleFiles CONSTANT)
+
+public:
+    QObject *moduleFiles() const;
+    ModuleFiles *files() const { return m_moduleFiles; }
+
+private:
+    ModuleFiles *m_moduleFiles = nullptr; // a child, made by the constructor
 };

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 import QtQuick 2.12
 import QtQuick.Controls 2.12
+import "components"
 
 // The module's register map: one cell per register, filled column by column.
 Page {
@@ -22,6 +23,24 @@ Page {
                 objectName: "readChartDataButton"
                 text: "Read Chart Data"
                 onClicked: backEnd.requestChartData()
+            }
+
+            // Module files: Export saves what the module answers now.
+            ToolButton {
+                objectName: "moduleExportButton"
+                text: qsTr("Export")
+                enabled: !backEnd.moduleFiles.busy
+                onClicked: backEnd.moduleFiles.exportModule()
+            }
+            ToolButton {
+                objectName: "importButton"
+                text: qsTr("Import...")
+                onClicked: importDialog.open()
+            }
+            ToolButton {
+                objectName: "backupsButton"
+                text: qsTr("Backups...")
+                onClicked: backupsDialog.open()
             }
         }
     }
@@ -88,6 +107,17 @@ Page {
         }
     }
 
+    // What the last Export or Import did; under the map, not in the tool bar,
+    // whose flow a long line would keep re-laying.
+    footer: Label {
+        objectName: "moduleFilesStatus"
+        visible: text.length > 0
+        padding: 6
+        elide: Text.ElideMiddle
+        text: importDialog.opened ? "" : backEnd.moduleFiles.status
+        color: backEnd.moduleFiles.failed ? "#c62828" : palette.windowText
+    }
+
     GridView {
         id: grid
         objectName: "registerGrid"
@@ -109,4 +139,7 @@ Page {
             height: grid.cellHeight * 0.95
         }
     }
+
+    ModuleImportDialog { id: importDialog }
+    BackupsDialog { id: backupsDialog }
 }

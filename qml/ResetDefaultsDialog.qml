@@ -3,7 +3,8 @@ import QtQuick 2.12
 import QtQuick.Controls 2.12
 
 // Asks before the factory reset: it rewrites every writable register, the
-// three sensors' calibrations among them, and cannot be taken back.
+// three sensors' calibrations among them, and cannot be taken back but from
+// the backup the backend saves right before.
 Dialog {
     id: dialog
     objectName: "resetDefaultsDialog"
@@ -27,7 +28,9 @@ Dialog {
                    + "This erases the three calibrations (accelerometer, gyroscope and "
                    + "magnetometer) and sets the other writable registers (Control1, Control2, "
                    + "Sensors Range and ACC_MAG_EFF) back to their defaults. "
-                   + "It cannot be undone.")
+                   + "The module cannot undo it.\n\n"
+                   + "A backup of the three calibrations and the other writable registers is "
+                   + "saved first; Backups on the register page restores it.")
     }
 
     footer: DialogButtonBox {

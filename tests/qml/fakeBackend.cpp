@@ -59,6 +59,51 @@ void FakeBackend::reset()
         static_cast<RegistryItemModel *>(object)->setDataFromModule(0);
     m_recording.reset();
     m_connection->reset();
+    m_moduleBackups.reset();
+    m_moduleFiles.reset();
+}
+
+void FakeModuleBackups::reset()
+{
+    m_restored.clear();
+    m_refreshes = 0;
+    m_lastError.clear();
+    setBackups({});
+    emit lastErrorChanged();
+}
+
+void FakeModuleBackups::setBackups(const QVariantList &list)
+{
+    m_backups = list;
+    emit backupsChanged();
+}
+
+void FakeModuleFiles::reset()
+{
+    m_calls.clear();
+    m_lastArguments.clear();
+    m_files.clear();
+    m_busy = false;
+    m_status.clear();
+    m_failed = false;
+    m_importPath.clear();
+    m_rows.clear();
+    emit stateChanged();
+}
+
+void FakeModuleFiles::setRows(const QString &path, const QVariantList &rows)
+{
+    m_importPath = path;
+    m_rows = rows;
+    emit stateChanged();
+}
+
+void FakeModuleFiles::setStatus(const QString &status, bool failed, bool busy)
+{
+    m_status = status;
+    m_failed = failed;
+    m_busy = busy;
+    emit stateChanged();
 }
 
 void FakeRecording::reset()

@@ -138,6 +138,100 @@ signals:
     void reportsChanged();
 };
 
+// Stands in for the backend's module backups: the list is what the test sets,
+// and Restore only records which file it was asked for.
+class FakeModuleBackups : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QVariantList backups MEMBER m_backups NOTIFY backupsChanged)
+    Q_PROPERTY(QString folder MEMBER m_folder CONSTANT)
+    Q_PROPERTY(QString lastError MEMBER m_lastError NOTIFY lastErrorChanged)
+
+public:
+    using QObject::QObject;
+    Q_INVOKABLE void refresh() { ++m_refreshes; }
+    Q_INVOKABLE bool restore(const QString &path)
+    {
+        m_restored.append(path);
+        return true;
+    }
+
+    // Test controls.
+    Q_INVOKABLE void reset();
+    Q_INVOKABLE void setBackups(const QVariantList &list);
+    Q_INVOKABLE QStringList restored() const { return m_restored; }
+
+signals:
+    void backupsChanged();
+    void lastErrorChanged();
+
+private:
+    QVariantList m_backups;
+    QString m_folder = QStringLiteral("/home/user/.local/share/Velmar/Velmar IMU/backups");
+    QString m_lastError;
+    QStringList m_restored;
+    int m_refreshes = 0;
+};
+
+// Stands in for Export and Import: each call is recorded, and the test plays
+// the module's answers with setRows and setStatus.
+class FakeModuleFiles : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QString folder MEMBER m_folder NOTIFY folderChanged)
+    Q_PROPERTY(bool busy MEMBER m_busy NOTIFY stateChanged)
+    Q_PROPERTY(QString status MEMBER m_status NOTIFY stateChanged)
+    Q_PROPERTY(bool failed MEMBER m_failed NOTIFY stateChanged)
+    Q_PROPERTY(QString importPath MEMBER m_importPath NOTIFY stateChanged)
+    Q_PROPERTY(QString importModule MEMBER m_importModule NOTIFY stateChanged)
+    Q_PROPERTY(QVariantList importRows MEMBER m_rows NOTIFY stateChanged)
+
+public:
+    using QObject::QObject;
+    Q_INVOKABLE bool exportModule() { return record(QStringLiteral("exportModule"), {}); }
+    Q_INVOKABLE QStringList filesInFolder() const { return m_files; }
+    Q_INVOKABLE bool openImport(const QString &path)
+    {
+        return record(QStringLiteral("openImport"), {path});
+    }
+    Q_INVOKABLE bool writeChosen(const QStringList &names)
+    {
+        return record(QStringLiteral("writeChosen"), {names});
+    }
+    Q_INVOKABLE void closeImport() { record(QStringLiteral("closeImport"), {}); }
+
+    // Test controls.
+    Q_INVOKABLE void reset();
+    Q_INVOKABLE void setFiles(const QStringList &files) { m_files = files; }
+    Q_INVOKABLE void setRows(const QString &path, const QVariantList &rows);
+    Q_INVOKABLE void setStatus(const QString &status, bool failed, bool busy);
+    Q_INVOKABLE QStringList calls() const { return m_calls; }
+    Q_INVOKABLE QVariantList lastArguments() const { return m_lastArguments; }
+
+signals:
+    void folderChanged();
+    void stateChanged();
+
+private:
+    bool record(const QString &name, const QVariantList &arguments)
+    {
+        m_calls.append(name);
+        m_lastArguments = arguments;
+        return true;
+    }
+
+    QString m_folder = QStringLiteral("/home/user/Documents/Velmar IMU");
+    bool m_busy = false;
+    QString m_status;
+    bool m_failed = false;
+    QString m_importPath;
+    QString m_importModule = QStringLiteral("device 0x5A, hardware 1442, software 210");
+    QVariantList m_rows;
+    QStringList m_files;
+    QStringList m_calls;
+    QVariantList m_lastArguments;
+};
+
 // Stands in for the backend in the QML tests: the same properties, signals and
 // slots the documents use, with every slot call recorded, and setters the
 // tests use to play the module's part.
@@ -280,14 +374,16 @@ private:
     FakeCalibrationGuide *m_guide = new FakeCalibrationGuide(this);
     QList<QVariantList> m_callArguments;
 
-    // --- module files: no document uses the backups yet; present so that the
-    // property the real backend has resolves here too ---
+    // --- module files: the backups list and Export/Import of the register page ---
     Q_PROPERTY(QObject *moduleBackups READ moduleBackups CONSTANT)
+    Q_PROPERTY(QObject *moduleFiles READ moduleFiles CONSTANT)
 public:
     QObject *moduleBackups() { return &m_moduleBackups; }
+    QObject *moduleFiles() { return &m_moduleFiles; }
 
 private:
-    QObject m_moduleBackups;
+    FakeModuleBackups m_moduleBackups;
+    FakeModuleFiles m_moduleFiles;
     QTemporaryDir m_settingsDir;
     ViewSettings *m_viewSettings = nullptr;
     FakeRecording m_recording;

@@ -167,7 +167,8 @@ Item {
             var text = dialog.contentItem.text
             compare(dialog.contentItem.objectName, "resetDefaultsText")
             var mentioned = ["accelerometer", "gyroscope", "magnetometer", "calibrations",
-                             "other writable registers"]
+                             "other writable registers", "backup", "saved first",
+                             "Backups on the register page"]
             for (var i = 0; i < mentioned.length; ++i)
                 verify(text.indexOf(mentioned[i]) >= 0, mentioned[i] + " in: " + text)
 

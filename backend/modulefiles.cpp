@@ -1,0 +1,304 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "modulefiles.h"
+
+#include "backendlog.h"
+
+#include "link/comsprotocol.h"
+#include "link/registerblocks.h"
+#include "velmar_version.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QVariantMap>
+
+#include <cstring>
+
+namespace {
+constexpr const char *folderKey = "moduleFiles/folder";
+// A module answers a read within a few frames; a silent one must not leave
+// the page waiting for ever.
+constexpr int answerTimeoutMs = 3000;
+
+ModuleFileIdentity identityOf(const ModuleFiles::Image &image)
+{
+    using namespace RegisterMap;
+    return {image[DeviceId.address], readU16(&image[HardwareVersion.address]),
+        readU16(&image[SoftwareVersion.address])};
+}
+
+// The blocks a read of the writable stretch updates.
+std::bitset<32> writableBlocks()
+{
+    std::bitset<32> blocks;
+    for (std::size_t i = 0; i < registerBlocks.size(); ++i) {
+        if (registerBlocks[i].start >= RegisterMap::Writable.address)
+            blocks.set(i);
+    }
+    return blocks;
+}
+
+// The calibration block a row belongs to, or the row's own name.
+QString groupOf(int row)
+{
+    for (CalibrationBlock block : {CalibrationBlock::Accelerometer, CalibrationBlock::Gyroscope,
+             CalibrationBlock::Magnetometer}) {
+        const QString name = QLatin1String(calibrationBlockName(block));
+        if (rowsNamed(name).contains(row))
+            return name;
+    }
+    return QLatin1String(registerCatalogue[std::size_t(row)].name);
+}
+} // namespace
+
+ModuleFiles::ModuleFiles(ImageSource image, FrameSender send, QObject *parent)
+    : QObject(parent)
+    , m_image(std::move(image))
+    , m_send(std::move(send))
+    , m_folder(QSettings().value(QLatin1String(folderKey), defaultFolder()).toString())
+{
+    m_timeout.setSingleShot(true);
+    m_timeout.setInterval(answerTimeoutMs);
+    connect(&m_timeout, &QTimer::timeout, this, [this] {
+        m_step = Step::Idle;
+        setStatus(tr("The module did not answer the read: nothing was saved or written."), true);
+    });
+}
+
+QString ModuleFiles::defaultFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)
+        + QStringLiteral("/Velmar IMU");
+}
+
+void ModuleFiles::setFolder(const QString &folder)
+{
+    const QString cleaned = QDir::cleanPath(folder.trimmed());
+    if (cleaned.isEmpty() || cleaned == m_folder)
+        return;
+    m_folder = cleaned;
+    QSettings().setValue(QLatin1String(folderKey), m_folder);
+    emit folderChanged();
+}
+
+void ModuleFiles::setStatus(const QString &text, bool failed)
+{
+    if (failed)
+        qCWarning(lcBackend) << text;
+    m_status = text;
+    m_failed = failed;
+    emit stateChanged();
+}
+
+void ModuleFiles::askFresh(Step step)
+{
+    m_step = step;
+    m_waiting = writableBlocks();
+    m_send(readRequest(RegisterMap::Writable));
+    m_timeout.start();
+    emit stateChanged();
+}
+
+void ModuleFiles::blockAnswered(int blockIndex)
+{
+    if (m_step == Step::Idle || blockIndex < 0 || blockIndex >= int(m_waiting.size()))
+        return;
+    m_waiting.reset(std::size_t(blockIndex));
+    if (m_waiting.none())
+        answered();
+}
+
+void ModuleFiles::answered()
+{
+    m_timeout.stop();
+    const Step step = m_step;
+    m_step = Step::Idle;
+    Image image {};
+    if (!m_image(&image)) {
+        setStatus(tr("The connection closed before the module answered."), true);
+        return;
+    }
+    switch (step) {
+    case Step::Export:
+        finishExport(image);
+        break;
+    case Step::Compare:
+        finishCompare(image);
+        break;
+    case Step::ReadBack:
+        finishReadBack(image);
+        break;
+    case Step::Idle:
+        break;
+    }
+}
+
+bool ModuleFiles::exportModule()
+{
+    Image image {};
+    if (busy())
+        return false;
+    if (!m_image(&image)) {
+        setStatus(tr("Export needs a connected module."), true);
+        return false;
+    }
+    askFresh(Step::Export);
+    return true;
+}
+
+void ModuleFiles::finishExport(const Image &image)
+{
+    const ModuleFileIdentity identity = identityOf(image);
+    ModuleFile file = ModuleFile::fromImage(image.data(), identity);
+    file.application = QStringLiteral("velmar-imu " VELMAR_VERSION);
+    file.trigger = QStringLiteral("export");
+    file.savedAt = QDateTime::currentDateTimeUtc();
+    const QString name
+        = QStringLiteral("velmar-0x%1-hw%2-%3.json")
+              .arg(identity.deviceId, 2, 16, QLatin1Char('0'))
+              .arg(identity.hardwareVersion)
+              .arg(file.savedAt.toLocalTime().toString(QStringLiteral("yyyy-MM-dd-HHmmss")));
+    const QString path = QDir(m_folder).filePath(name);
+    QSaveFile out(path);
+    if (!QDir().mkpath(m_folder) || !out.open(QIODevice::WriteOnly)
+        || out.write(writeModuleFile(file)) < 0 || !out.commit()) {
+        setStatus(tr("Export failed: cannot write %1 (%2).").arg(path, out.errorString()), true);
+        return;
+    }
+    setStatus(tr("Saved the module's settings as %1").arg(QDir::toNativeSeparators(path)), false);
+    emit exported(path);
+}
+
+QStringList ModuleFiles::filesInFolder() const
+{
+    return QDir(m_folder).entryList(
+        {QStringLiteral("*.json")}, QDir::Files | QDir::Readable, QDir::Time);
+}
+
+void ModuleFiles::closeImport()
+{
+    m_importPath.clear();
+    m_file = ModuleFile();
+    m_rows.clear();
+    m_written.reset();
+    emit stateChanged();
+}
+
+bool ModuleFiles::openImport(const QString &path)
+{
+    if (busy())
+        return false;
+    closeImport();
+    const QString whole = QFileInfo(path.trimmed()).isAbsolute()
+        ? path.trimmed()
+        : QDir(m_folder).filePath(path.trimmed());
+    Image image {};
+    if (!m_image(&image)) {
+        setStatus(tr("Import needs a connected module."), true);
+        return false;
+    }
+    const ModuleFileReading reading = readModuleFile(whole);
+    QString refusal
+        = reading.ok ? compatibilityRefusal(reading.file, identityOf(image)) : reading.refusal;
+    if (!refusal.isEmpty()) {
+        setStatus(tr("%1 refused: %2").arg(QFileInfo(whole).fileName(), refusal), true);
+        return false;
+    }
+    m_importPath = whole;
+    m_file = reading.file;
+    setStatus(tr("Reading what the module holds now..."), false);
+    askFresh(Step::Compare);
+    return true;
+}
+
+void ModuleFiles::finishCompare(const Image &image)
+{
+    m_rows.clear();
+    for (const RegisterComparison &c : compareWithImage(m_file, image.data())) {
+        m_rows.append(QVariantMap {{QStringLiteral("row"), c.row}, {QStringLiteral("name"), c.name},
+            {QStringLiteral("group"), groupOf(c.row)}, {QStringLiteral("fileText"), c.fileText},
+            {QStringLiteral("moduleText"), c.moduleText}, {QStringLiteral("differs"), c.differs},
+            {QStringLiteral("written"), false}, {QStringLiteral("afterText"), QString()},
+            {QStringLiteral("mismatch"), false}});
+    }
+    setStatus(tr("Choose the registers to write."), false);
+}
+
+bool ModuleFiles::writeChosen(const QStringList &names)
+{
+    if (busy() || m_importPath.isEmpty() || m_rows.isEmpty())
+        return false;
+    Image image {};
+    if (!m_image(&image)) {
+        setStatus(tr("Import needs a connected module."), true);
+        return false;
+    }
+    // Re-checked: the module on the line may have changed since the file was opened.
+    const QString incompatible = compatibilityRefusal(m_file, identityOf(image));
+    if (!incompatible.isEmpty()) {
+        setStatus(tr("Import refused: %1").arg(incompatible), true);
+        return false;
+    }
+    std::bitset<registerCount> chosen;
+    for (const QString &name : names) {
+        for (int row : rowsNamed(name)) {
+            // A calibration register stands for its whole block.
+            for (int member : rowsNamed(groupOf(row))) {
+                if (m_file.has(member))
+                    chosen.set(std::size_t(member));
+            }
+        }
+    }
+    if (chosen.none()) {
+        setStatus(tr("Nothing chosen: nothing was written."), true);
+        return false;
+    }
+    for (int row = 0; row < registerCount;) {
+        if (!chosen.test(std::size_t(row))) {
+            ++row;
+            continue;
+        }
+        const int first = row;
+        while (row < registerCount && chosen.test(std::size_t(row)))
+            ++row;
+        const RegisterInfo &last = registerCatalogue[std::size_t(row - 1)];
+        const int start = registerCatalogue[std::size_t(first)].address;
+        const int end = last.address + byteWidth(last.width);
+        m_send(writeRequest(quint8(start), m_file.bytesOf(first), quint8(end - start)));
+    }
+    m_written = chosen;
+    setStatus(tr("Written; reading back..."), false);
+    askFresh(Step::ReadBack);
+    return true;
+}
+
+void ModuleFiles::finishReadBack(const Image &image)
+{
+    int mismatches = 0;
+    for (QVariant &entry : m_rows) {
+        QVariantMap map = entry.toMap();
+        const int row = map.value(QStringLiteral("row")).toInt();
+        const RegisterInfo &info = registerCatalogue[std::size_t(row)];
+        const bool written = m_written.test(std::size_t(row));
+        const QString now = registerValueText(row, &image[info.address]);
+        const bool mismatch = written
+            && std::memcmp(&image[info.address], m_file.bytesOf(row), byteWidth(info.width)) != 0;
+        mismatches += mismatch ? 1 : 0;
+        map[QStringLiteral("written")] = written;
+        map[QStringLiteral("afterText")] = now;
+        map[QStringLiteral("mismatch")] = mismatch;
+        entry = map;
+    }
+    if (mismatches)
+        setStatus(
+            tr("Written, but the module holds %n register(s) differently.", nullptr, mismatches),
+            true);
+    else
+        setStatus(tr("Written and read back: the module holds %n register(s) as in the file.",
+                      nullptr, int(m_written.count())),
+            false);
+}

@@ -1,0 +1,297 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Export and Import on the register page against the simulated module on a
+// pseudo-terminal: Export saves what the module answers now, Import writes
+// only the chosen registers and reads them back, and a refused file writes
+// nothing (the simulator's request log shows every write it received).
+#include "backendtestsupport.h"
+#include "modulefiles.h"
+
+#include "sim/modulesimulator.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+#include <set>
+
+using namespace backendtest;
+
+namespace {
+std::vector<SimRequest> writesOf(const std::vector<SimRequest> &log, std::size_t from = 0)
+{
+    std::vector<SimRequest> writes;
+    for (std::size_t i = from; i < log.size(); ++i) {
+        if (log[i].write)
+            writes.push_back(log[i]);
+    }
+    return writes;
+}
+
+// The file's text with one register's value replaced.
+QByteArray withRegister(const QByteArray &text, const QString &name, const QJsonValue &value)
+{
+    QJsonObject root = QJsonDocument::fromJson(text).object();
+    QJsonObject registers = root.value(QStringLiteral("registers")).toObject();
+    registers.insert(name, value);
+    root.insert(QStringLiteral("registers"), registers);
+    return QJsonDocument(root).toJson();
+}
+
+QVariantMap rowNamed(const QVariantList &rows, const QString &name)
+{
+    for (const QVariant &row : rows) {
+        if (row.toMap().value(QStringLiteral("name")).toString() == name)
+            return row.toMap();
+    }
+    return {};
+}
+} // namespace
+
+class TestModuleFiles : public QObject
+{
+    Q_OBJECT
+
+private:
+    void connect(DurUzaBackend &backend)
+    {
+        const QStringList ports = backend.availablePortsList();
+        const int index = ports.indexOf(m_sim->slavePath());
+        QVERIFY(index >= 0);
+        backend.connectClicked(index);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            registerNamed(backend, QStringLiteral("Hardware Version"))->data(), QVariant(1442),
+            15000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            registerNamed(backend, QStringLiteral("ACC_MAG_EFF"))->data(), QVariant(0x0A), 15000);
+    }
+    void edit(
+        DurUzaBackend &backend, const QString &name, const QString &text, const QVariant &held)
+    {
+        RegistryItemModel *row = registerNamed(backend, name);
+        QVERIFY(backend.writeRegisterText(row->address(), text));
+        QTRY_COMPARE_WITH_TIMEOUT(row->data(), held, 10000);
+    }
+    // Writes a module file for `image` into the test folder.
+    QString fileOf(const std::array<quint8, 176> &image, const QString &name, int hardware = 1442)
+    {
+        const QString path = m_home->filePath(name);
+        QFile out(path);
+        if (!out.open(QIODevice::WriteOnly))
+            return {};
+        out.write(writeModuleFile(ModuleFile::fromImage(image.data(), {0x5A, hardware, 210})));
+        return path;
+    }
+    QString textFile(const QString &name, const QByteArray &text)
+    {
+        const QString path = m_home->filePath(name);
+        QFile out(path);
+        if (!out.open(QIODevice::WriteOnly))
+            return {};
+        out.write(text);
+        return path;
+    }
+
+    std::unique_ptr<QTemporaryDir> m_home;
+    std::unique_ptr<ModuleSimulator> m_sim;
+
+private slots:
+    void init()
+    {
+        m_home = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_home->isValid());
+        qputenv("XDG_DATA_HOME", m_home->path().toLocal8Bit());
+        qputenv("XDG_CONFIG_HOME", m_home->path().toLocal8Bit());
+        m_sim = std::make_unique<ModuleSimulator>();
+        QVERIFY(m_sim->start());
+        qputenv("VELMAR_EXTRA_PORTS", m_sim->slavePath().toLocal8Bit());
+    }
+    void cleanup()
+    {
+        m_sim.reset();
+        m_home.reset();
+    }
+
+    void exportSavesWhatTheModuleAnswersNow()
+    {
+        DurUzaBackend backend;
+        ModuleFiles *files = backend.files();
+        QCOMPARE(backend.moduleFiles(), static_cast<QObject *>(files));
+        files->setFolder(m_home->filePath(QStringLiteral("exports")));
+        QVERIFY(!files->exportModule()); // not connected
+        QVERIFY(files->failed());
+
+        connect(backend);
+        edit(backend, QStringLiteral("MAG  Offset X"), QStringLiteral("0.5"), QVariant(0.5f));
+        // Changed behind the application's back: the page's image is now stale.
+        m_sim->setSensorsRange(0x05);
+        const std::size_t logBefore = m_sim->requests().size();
+        QSignalSpy exported(files, &ModuleFiles::exported);
+        QVERIFY(files->exportModule());
+        QVERIFY(files->busy());
+        QVERIFY(exported.wait(10000));
+        const QString path = exported.first().first().toString();
+        QVERIFY2(path.startsWith(files->folder() + QStringLiteral("/velmar-0x5a-hw1442-")),
+            qPrintable(path));
+        QVERIFY(files->status().contains(QFileInfo(path).fileName()));
+        QVERIFY(!files->failed());
+        // A read of the whole writable stretch went out for it.
+        bool readSent = false;
+        const auto log = m_sim->requests();
+        for (std::size_t i = logBefore; i < log.size(); ++i)
+            readSent |= !log[i].write && log[i].address == 52 && log[i].count == 124;
+        QVERIFY(readSent);
+        const ModuleFileReading saved = readModuleFile(path);
+        QVERIFY2(saved.ok, qPrintable(saved.refusal));
+        QCOMPARE(saved.file.trigger, QStringLiteral("export"));
+        QCOMPARE(saved.file.identity.hardwareVersion, 1442);
+        const auto image = m_sim->registerImage();
+        QVERIFY(
+            std::equal(saved.file.writable.begin(), saved.file.writable.end(), image.begin() + 52));
+        QCOMPARE(int(saved.file.writable[54 - 52]), 0x05);
+        QCOMPARE(files->filesInFolder(), QStringList {QFileInfo(path).fileName()});
+    }
+
+    void importWritesExactlyTheChosenRowsAndReadsThemBack()
+    {
+        DurUzaBackend backend;
+        ModuleFiles *files = backend.files();
+        files->setFolder(m_home->path());
+        connect(backend);
+        auto wanted = m_sim->registerImage();
+        writeF32(&wanted[111], 0.25f); // Gyroscope Offset Z
+        wanted[53] = 0x21; // Control2
+        writeF32(&wanted[127], 0.75f); // MAG  Offset X
+        fileOf(wanted, QStringLiteral("wanted.json"));
+        QVERIFY(files->openImport(QStringLiteral("wanted.json"))); // a name in the folder
+        QTRY_VERIFY_WITH_TIMEOUT(!files->busy() && !files->importRows().isEmpty(), 10000);
+        const QVariantList rows = files->importRows();
+        const QVariantMap control2 = rowNamed(rows, QStringLiteral("Control2"));
+        QCOMPARE(control2.value(QStringLiteral("fileText")).toString(), QStringLiteral("0x21"));
+        QCOMPARE(control2.value(QStringLiteral("moduleText")).toString(), QStringLiteral("0x00"));
+        QVERIFY(control2.value(QStringLiteral("differs")).toBool());
+        QCOMPARE(rowNamed(rows, QStringLiteral("Gyroscope Offset Z"))
+                     .value(QStringLiteral("group"))
+                     .toString(),
+            QStringLiteral("gyroscope"));
+        QVERIFY(
+            !rowNamed(rows, QStringLiteral("Control1")).value(QStringLiteral("differs")).toBool());
+
+        // Control2 and the gyroscope block, chosen by one of its registers; not the magnetometer.
+        const std::size_t logBefore = m_sim->requests().size();
+        QVERIFY(
+            files->writeChosen({QStringLiteral("Control2"), QStringLiteral("Gyroscope Offset Z")}));
+        QTRY_VERIFY_WITH_TIMEOUT(!files->busy(), 10000);
+        QVERIFY2(!files->failed(), qPrintable(files->status()));
+        std::set<int> written;
+        for (const SimRequest &w : writesOf(m_sim->requests(), logBefore)) {
+            for (int a = w.address; a < w.address + w.count; ++a)
+                written.insert(a);
+        }
+        std::set<int> expected {53};
+        for (int a = 103; a < 115; ++a) // the gyroscope offsets
+            expected.insert(a);
+        QCOMPARE(written, expected);
+        const auto now = m_sim->registerImage();
+        QCOMPARE(int(now[53]), 0x21);
+        QCOMPARE(readF32(&now[111]), 0.25f);
+        QCOMPARE(readF32(&now[127]), 0.0f); // not chosen, not written
+        const QVariantList after = files->importRows();
+        const QVariantMap gz = rowNamed(after, QStringLiteral("Gyroscope Offset Z"));
+        QVERIFY(gz.value(QStringLiteral("written")).toBool());
+        QCOMPARE(gz.value(QStringLiteral("afterText")).toString(), QStringLiteral("0.25"));
+        QVERIFY(!gz.value(QStringLiteral("mismatch")).toBool());
+        const QVariantMap mx = rowNamed(after, QStringLiteral("MAG  Offset X"));
+        QVERIFY(!mx.value(QStringLiteral("written")).toBool());
+        QCOMPARE(mx.value(QStringLiteral("afterText")).toString(), QStringLiteral("0"));
+    }
+
+    void aWriteTheModuleDoesNotTakeIsMarked()
+    {
+        DurUzaBackend backend;
+        ModuleFiles *files = backend.files();
+        connect(backend);
+        auto wanted = m_sim->registerImage();
+        wanted[53] = 0x21;
+        writeF32(&wanted[127], 0.75f);
+        QVERIFY(files->openImport(fileOf(wanted, QStringLiteral("w.json"))));
+        QTRY_VERIFY_WITH_TIMEOUT(!files->busy() && !files->importRows().isEmpty(), 10000);
+        m_sim->setIgnoredWrites(53, 1);
+        QVERIFY(files->writeChosen({QStringLiteral("Control2"), QStringLiteral("magnetometer")}));
+        QTRY_VERIFY_WITH_TIMEOUT(!files->busy(), 10000);
+        QVERIFY(files->failed());
+        QVERIFY2(
+            files->status().contains(QLatin1String("1 register")), qPrintable(files->status()));
+        const QVariantList after = files->importRows();
+        QVERIFY(
+            rowNamed(after, QStringLiteral("Control2")).value(QStringLiteral("mismatch")).toBool());
+        QVERIFY(!rowNamed(after, QStringLiteral("MAG  Offset X"))
+                     .value(QStringLiteral("mismatch"))
+                     .toBool());
+        QCOMPARE(readF32(&m_sim->registerImage()[127]), 0.75f);
+    }
+
+    void refusedFilesWriteNothing_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("other hardware") << "hardware"
+                                        << "hardware version 2542";
+        QTest::newRow("malformed") << "malformed"
+                                   << "not valid JSON";
+        QTest::newRow("out of range") << "range"
+                                      << "Control2";
+        QTest::newRow("not finite") << "nan"
+                                    << "MAG  Offset X";
+        QTest::newRow("missing") << "missing"
+                                 << "cannot read";
+    }
+    void refusedFilesWriteNothing()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, reason);
+        DurUzaBackend backend;
+        ModuleFiles *files = backend.files();
+        connect(backend);
+        auto image = m_sim->registerImage();
+        image[53] = 0x21;
+        QString path;
+        const QByteArray good
+            = writeModuleFile(ModuleFile::fromImage(image.data(), {0x5A, 1442, 210}));
+        if (kind == QLatin1String("hardware"))
+            path = fileOf(image, QStringLiteral("f.json"), 2542);
+        else if (kind == QLatin1String("malformed"))
+            path = textFile(QStringLiteral("f.json"), good.left(good.size() / 2));
+        else if (kind == QLatin1String("range"))
+            path = textFile(QStringLiteral("f.json"),
+                withRegister(good, QStringLiteral("Control2"), QJsonValue(300)));
+        else if (kind == QLatin1String("nan"))
+            path = textFile(QStringLiteral("f.json"),
+                withRegister(
+                    good, QStringLiteral("MAG  Offset X"), QJsonValue(QStringLiteral("nan"))));
+        else
+            path = m_home->filePath(QStringLiteral("none.json"));
+        QVERIFY(!path.isEmpty());
+        const std::size_t logBefore = m_sim->requests().size();
+        QVERIFY(!files->openImport(path));
+        QVERIFY(files->failed());
+        QVERIFY2(files->status().contains(QLatin1String("refused")), qPrintable(files->status()));
+        QVERIFY2(files->status().contains(reason), qPrintable(files->status()));
+        QVERIFY(files->importRows().isEmpty());
+        QVERIFY(!files->writeChosen({QStringLiteral("Control2")}));
+        // A read after the refusal (Export's) is answered; before and around it
+        // the module received not one write.
+        files->setFolder(m_home->filePath(QStringLiteral("exports")));
+        QSignalSpy exported(files, &ModuleFiles::exported);
+        QVERIFY(files->exportModule());
+        QVERIFY(exported.wait(10000));
+        QVERIFY(m_sim->requests().size() > logBefore);
+        QVERIFY(writesOf(m_sim->requests(), logBefore).empty());
+        QCOMPARE(int(m_sim->registerImage()[53]), 0x00);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestModuleFiles)
+#include "tst_modulefiles.moc"
