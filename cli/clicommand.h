@@ -31,7 +31,7 @@ enum Option : unsigned {
     OptSamples = 64,
 };
 
-struct CommandSpec
+struct CommandEntry
 {
     const char *name;
     const char *synopsis;
@@ -61,8 +61,8 @@ int registerArgument(const QString &text, QString *why);
 class Command
 {
 public:
-    Command(const CommandSpec &spec, const QCommandLineParser &parser, int timeoutMs)
-        : m_spec(spec)
+    Command(const CommandEntry &entry, const QCommandLineParser &parser, int timeoutMs)
+        : m_entry(entry)
         , m_parser(parser)
         , m_json(parser.isSet(QStringLiteral("json")))
         , m_link(timeoutMs)
@@ -94,7 +94,7 @@ private:
     QString backupBeforeWrite(const RegisterImage &image, const ModuleFileIdentity &identity,
         const QString &trigger, int *status);
 
-    const CommandSpec &m_spec;
+    const CommandEntry &m_entry;
     const QCommandLineParser &m_parser;
     bool m_json;
     ModuleLink m_link;

@@ -353,7 +353,7 @@ int Command::backups()
 
 int Command::run()
 {
-    const QString name = QLatin1String(m_spec.name);
+    const QString name = QLatin1String(m_entry.name);
     if (name == QLatin1String("ports"))
         return ports();
     if (name == QLatin1String("info"))

@@ -10,7 +10,7 @@
 namespace Cli {
 namespace {
 
-const CommandSpec commandSpecs[] = {
+const CommandEntry commandEntries[] = {
     {"ports", "ports [--json]", "List the serial ports (name, description, device).", 0, OptJson},
     {"info", "info PORT [--json]",
         "Identity, status, sensor ranges and full scales, streaming mode.", 1,
@@ -50,34 +50,34 @@ const CommandSpec commandSpecs[] = {
         1, OptSeconds | OptCsv | OptTimeout | OptJson},
 };
 
-const CommandSpec *findCommand(const QString &name)
+const CommandEntry *findCommand(const QString &name)
 {
-    for (const CommandSpec &spec : commandSpecs) {
-        if (name == QLatin1String(spec.name))
-            return &spec;
+    for (const CommandEntry &entry : commandEntries) {
+        if (name == QLatin1String(entry.name))
+            return &entry;
     }
     return nullptr;
 }
 
-QString commandHelp(const CommandSpec &spec)
+QString commandHelp(const CommandEntry &entry)
 {
     QString text = QStringLiteral("Usage: velmar-cli %1\n\n%2\n")
-                       .arg(QLatin1String(spec.synopsis), QLatin1String(spec.summary));
+                       .arg(QLatin1String(entry.synopsis), QLatin1String(entry.summary));
     text += QStringLiteral("\nOptions:\n");
-    if (spec.options & OptJson)
+    if (entry.options & OptJson)
         text += QStringLiteral("  --json            Print one JSON document for scripts.\n");
-    if (spec.options & OptTimeout)
+    if (entry.options & OptTimeout)
         text += QStringLiteral(
             "  --timeout <ms>    Wait this long for each answer (default 2000).\n");
-    if (spec.options & OptOnly)
+    if (entry.options & OptOnly)
         text += QStringLiteral("  --only <list>     Write only these registers or blocks.\n");
-    if (spec.options & OptWrite)
+    if (entry.options & OptWrite)
         text += QStringLiteral("  --write           Write the offsets (after a backup).\n");
-    if (spec.options & OptSamples)
+    if (entry.options & OptSamples)
         text += QStringLiteral("  --samples <n>     Samples at rest, 10 ms apart (default 200).\n");
-    if (spec.options & OptSeconds)
+    if (entry.options & OptSeconds)
         text += QStringLiteral("  --seconds <n>     How long to record.\n");
-    if (spec.options & OptCsv)
+    if (entry.options & OptCsv)
         text += QStringLiteral("  --csv <file>      Where to write the CSV.\n");
     text += QStringLiteral("  -h, --help        Show this help.\n");
     return text;
@@ -94,8 +94,8 @@ QString cliHelpText()
         "Usage: velmar-cli COMMAND [ARGUMENTS] [OPTIONS]\n"
         "A Velmar IMU module from the command line, through the application's own link.\n"
         "PORT is a port as 'velmar-cli ports' lists it or a device path.\n\nCommands:\n");
-    for (const CommandSpec &spec : commandSpecs)
-        text += QStringLiteral("  %1\n").arg(QLatin1String(spec.synopsis));
+    for (const CommandEntry &entry : commandEntries)
+        text += QStringLiteral("  %1\n").arg(QLatin1String(entry.synopsis));
     text += QStringLiteral(
         "\n'velmar-cli COMMAND --help' describes a command.\n\nOptions:\n"
         "  --json            Print one JSON document for scripts.\n"
@@ -130,8 +130,8 @@ int runCliCommand(const QStringList &arguments)
         out() << "velmar-cli " VELMAR_VERSION "\n";
         return CliExit::Ok;
     }
-    const CommandSpec *spec = findCommand(first);
-    if (!spec)
+    const CommandEntry *entry = findCommand(first);
+    if (!entry)
         return fail(CliExit::Usage, first,
             QStringLiteral("unknown command (velmar-cli --help lists them)"));
 
@@ -139,19 +139,19 @@ int runCliCommand(const QStringList &arguments)
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QString());
     parser.addOption(help);
-    if (spec->options & OptJson)
+    if (entry->options & OptJson)
         parser.addOption({QStringLiteral("json"), QString()});
-    if (spec->options & OptTimeout)
+    if (entry->options & OptTimeout)
         parser.addOption({QStringLiteral("timeout"), QString(), QStringLiteral("ms")});
-    if (spec->options & OptOnly)
+    if (entry->options & OptOnly)
         parser.addOption({QStringLiteral("only"), QString(), QStringLiteral("list")});
-    if (spec->options & OptWrite)
+    if (entry->options & OptWrite)
         parser.addOption({QStringLiteral("write"), QString()});
-    if (spec->options & OptSamples)
+    if (entry->options & OptSamples)
         parser.addOption({QStringLiteral("samples"), QString(), QStringLiteral("n")});
-    if (spec->options & OptSeconds)
+    if (entry->options & OptSeconds)
         parser.addOption({QStringLiteral("seconds"), QString(), QStringLiteral("n")});
-    if (spec->options & OptCsv)
+    if (entry->options & OptCsv)
         parser.addOption({QStringLiteral("csv"), QString(), QStringLiteral("file")});
     QStringList withProgram = arguments.mid(1);
     static const QRegularExpression negativeNumber(QStringLiteral("^-(\\d|\\.\\d)"));
@@ -161,17 +161,17 @@ int runCliCommand(const QStringList &arguments)
     }
     withProgram.prepend(QStringLiteral("velmar-cli"));
     const QString usage = QStringLiteral("usage: velmar-cli %1 (velmar-cli %2 --help)")
-                              .arg(QLatin1String(spec->synopsis), QLatin1String(spec->name));
+                              .arg(QLatin1String(entry->synopsis), QLatin1String(entry->name));
     if (!parser.parse(withProgram))
         return fail(CliExit::Usage, first, parser.errorText() + QStringLiteral("; ") + usage);
     if (parser.isSet(help)) {
-        out() << commandHelp(*spec);
+        out() << commandHelp(*entry);
         return CliExit::Ok;
     }
-    if (parser.positionalArguments().size() != spec->positional)
+    if (parser.positionalArguments().size() != entry->positional)
         return fail(CliExit::Usage, first,
             QStringLiteral("%1 argument(s) needed, %2 given; %3")
-                .arg(spec->positional)
+                .arg(entry->positional)
                 .arg(parser.positionalArguments().size())
                 .arg(usage));
     int timeoutMs = defaultTimeoutMs;
@@ -182,6 +182,6 @@ int runCliCommand(const QStringList &arguments)
             return fail(CliExit::Usage, first,
                 QStringLiteral("--timeout takes milliseconds from 1 to 600000"));
     }
-    Command command(*spec, parser, timeoutMs);
+    Command command(*entry, parser, timeoutMs);
     return command.run();
 }
