@@ -7,7 +7,7 @@
 #include "modulerequests.h"
 #include "restoreoffers.h"
 
-#include "link/comsprotocol.h"
+#include "comsprotocol.h"
 
 #include <QDebug>
 

@@ -6,9 +6,9 @@
 #include "portwatcher.h"
 #include "registryitemmodel.h"
 
-#include "link/comshandler.h"
-#include "link/comsprotocol.h"
-#include "link/serialports.h"
+#include "comshandler.h"
+#include "comsprotocol.h"
+#include "serialports.h"
 
 #include <QFileInfo>
 #include <QSettings>

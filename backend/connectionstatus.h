@@ -3,7 +3,7 @@
 
 #include "fullscale.h"
 
-#include "link/linkcounters.h"
+#include "linkcounters.h"
 
 #include <QString>
 #include <QTime>

@@ -7,10 +7,10 @@
 #include "modulefiles.h"
 #include "portlist.h"
 
-#include "link/comsprotocol.h"
-#include "link/registerblocks.h"
-#include "link/serialports.h"
+#include "comsprotocol.h"
+#include "registerblocks.h"
 #include "registertext.h"
+#include "serialports.h"
 
 #include <QDebug>
 

@@ -14,7 +14,7 @@
 #include "registerdecoder.h"
 #include "restoreoffers.h"
 
-#include "link/comshandler.h"
+#include "comshandler.h"
 #include "registerobjects.h"
 #include "viewSettings.h"
 

@@ -3,7 +3,7 @@
 
 #include "fullscale.h"
 
-#include "record/record.h"
+#include "record.h"
 #include "registermap.h"
 
 #include <QByteArray>

@@ -3,7 +3,7 @@
 
 #include "backendlog.h"
 
-#include "link/comsprotocol.h"
+#include "comsprotocol.h"
 #include "velmar_version.h"
 
 #include <QVariantMap>

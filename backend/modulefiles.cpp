@@ -3,8 +3,8 @@
 
 #include "backendlog.h"
 
-#include "link/comsprotocol.h"
-#include "link/registerblocks.h"
+#include "comsprotocol.h"
+#include "registerblocks.h"
 #include "velmar_version.h"
 
 #include <QDateTime>

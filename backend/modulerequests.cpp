@@ -3,9 +3,9 @@
 // buttons and pages, the factory reset, and single-register edits.
 #include "modulerequests.h"
 
-#include "link/comshandler.h"
-#include "link/comsprotocol.h"
-#include "link/delayedwrite.h"
+#include "comshandler.h"
+#include "comsprotocol.h"
+#include "delayedwrite.h"
 #include "registercatalogue.h"
 
 #include <QByteArray>

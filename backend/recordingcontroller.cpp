@@ -4,7 +4,7 @@
 #include "backendlog.h"
 #include "durUzaBackend.h"
 
-#include "link/comshandler.h"
+#include "comshandler.h"
 #include "registercatalogue.h"
 #include "registryitemmodel.h"
 

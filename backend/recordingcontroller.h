@@ -3,7 +3,7 @@
 
 #include "measurementdecoder.h"
 
-#include "record/record.h"
+#include "record.h"
 
 #include <QObject>
 #include <QString>

@@ -7,7 +7,7 @@
 #include "backupstore.h"
 #include "registertext.h"
 
-#include "link/serialports.h"
+#include "serialports.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

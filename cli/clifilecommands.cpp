@@ -7,8 +7,8 @@
 #include "backupstore.h"
 
 #include "calibration.h"
-#include "record/record.h"
-#include "sim/recordingcsv.h"
+#include "record.h"
+#include "recordingcsv.h"
 #include "velmar_version.h"
 
 #include <QDeadlineTimer>

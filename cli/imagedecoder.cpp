@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "imagedecoder.h"
 
-#include "backend/durUzaBackend.h"
+#include "durUzaBackend.h"
 #include "registercatalogue.h"
 #include "registryitemmodel.h"
 

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "modulelink.h"
 
-#include "link/comsprotocol.h"
-#include "link/serialports.h"
+#include "comsprotocol.h"
+#include "serialports.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

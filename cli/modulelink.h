@@ -4,7 +4,7 @@
 #include "modulefile.h"
 #include "registermap.h"
 
-#include "link/comshandler.h"
+#include "comshandler.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>

@@ -28,10 +28,10 @@
 
 #include "cuttermodel.h"
 
+#include "comshandler.h"
+#include "comsprotocol.h"
 #include "durUzaBackend.h"
-#include "link/comshandler.h"
-#include "link/comsprotocol.h"
-#include "link/registerblocks.h"
+#include "registerblocks.h"
 #include "registercatalogue.h"
 #include "registryitemmodel.h"
 

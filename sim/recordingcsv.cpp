@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "recordingcsv.h"
 
-#include "backend/durUzaBackend.h"
-#include "link/comsprotocol.h"
-#include "record/record.h"
+#include "comsprotocol.h"
+#include "durUzaBackend.h"
+#include "record.h"
 #include "registercatalogue.h"
 #include "registryitemmodel.h"
 

@@ -5,7 +5,7 @@
 #include "requestparser.h"
 #include "simmodule.h"
 
-#include "link/comsprotocol.h"
+#include "comsprotocol.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "record/record.h"
+#include "record.h"
 
 #include <QString>
 

@@ -12,7 +12,7 @@
 // far the number moved between two signals: 1 when every frame is handed over
 // on its own, more when bytes pile up before a pass runs.
 #include "durUzaBackend.h"
-#include "sim/sim.h"
+#include "sim.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

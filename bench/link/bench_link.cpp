@@ -3,7 +3,7 @@
 // over a pseudo-terminal.
 //
 //   cmake --build <build> --target bench_link && <build>/bench/link/bench_link
-#include "link/link.h"
+#include "link.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -11,7 +11,7 @@
 // and on (a connection streaming in mode 11): false frames taken per million
 // noise bytes, how many of them wrote outside the streamed block (the sensor
 // range, the calibration mirrors...), and streamed frames lost.
-#include "link/comsprotocol.h"
+#include "comsprotocol.h"
 
 #include <QByteArray>
 #include <QCoreApplication>

@@ -6,7 +6,7 @@
 // the writer drains when it is flooded.
 //
 // bench_record [seconds] [folder]   (defaults: 10 s, a temporary folder)
-#include "record/record.h"
+#include "record.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -11,9 +11,9 @@
 //
 // Without the interface: its drawing costs the same either way and would
 // only hide the recording's share.
-#include "backend/durUzaBackend.h"
-#include "backend/recordingcontroller.h"
-#include "record/record.h"
+#include "durUzaBackend.h"
+#include "record.h"
+#include "recordingcontroller.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

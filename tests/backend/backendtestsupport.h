@@ -3,8 +3,8 @@
 
 #include "durUzaBackend.h"
 
-#include "link/comshandler.h"
-#include "link/comsprotocol.h"
+#include "comshandler.h"
+#include "comsprotocol.h"
 
 #include <QByteArray>
 #include <QList>

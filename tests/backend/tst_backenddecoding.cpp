@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "backendtestsupport.h"
 
-#include "link/registerblocks.h"
+#include "registerblocks.h"
 
 #include <QMetaMethod>
 #include <QRegularExpression>

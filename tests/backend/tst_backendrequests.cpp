@@ -3,7 +3,7 @@
 
 #include "portlist.h"
 
-#include "link/serialports.h"
+#include "serialports.h"
 
 #include <QElapsedTimer>
 #include <QtTest>

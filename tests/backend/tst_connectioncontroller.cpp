@@ -8,9 +8,9 @@
 #include "durUzaBackend.h"
 #include "portwatcher.h"
 
-#include "link/comshandler.h"
-#include "link/serialports.h"
-#include "sim/sim.h"
+#include "comshandler.h"
+#include "serialports.h"
+#include "sim.h"
 
 #include <QFile>
 #include <QSettings>

@@ -5,7 +5,7 @@
 #include "backendtestsupport.h"
 #include "modulebackups.h"
 
-#include "sim/modulesimulator.h"
+#include "modulesimulator.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>

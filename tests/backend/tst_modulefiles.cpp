@@ -6,7 +6,7 @@
 #include "backendtestsupport.h"
 #include "modulefiles.h"
 
-#include "sim/modulesimulator.h"
+#include "modulesimulator.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

@@ -9,7 +9,7 @@
 #include "maggatherguide.h"
 #include "spherecoverage.h"
 
-#include "sim/sensormodel.h"
+#include "sensormodel.h"
 
 #include <QtTest>
 

@@ -3,7 +3,7 @@
 // pseudo-terminal: every command, every exit status, and the refusals, which
 // the simulator's request log shows to have sent nothing.
 #include "modulefile.h"
-#include "sim/modulesimulator.h"
+#include "modulesimulator.h"
 
 #include <QDir>
 #include <QFile>

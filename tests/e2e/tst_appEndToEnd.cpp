@@ -10,7 +10,7 @@
 #include "modulefiles.h"
 #include "quicktree.h"
 #include "registryitemmodel.h"
-#include "sim/sim.h"
+#include "sim.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The real executable with --port and --connect against the simulated module:
 // it connects by itself to the port named, and keeps it as the last port used.
-#include "sim/sim.h"
+#include "sim.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>

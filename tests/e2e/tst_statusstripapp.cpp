@@ -11,9 +11,9 @@
 #include "quicktree.h"
 #include "registryitemmodel.h"
 #include "renderPolicy.h"
-#include "sim/sim.h"
+#include "sim.h"
 
-#include "link/serialports.h"
+#include "serialports.h"
 
 #include <QApplication>
 #include <QDir>

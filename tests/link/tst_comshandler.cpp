@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Processing thread and dispatch pass of the link controller, driven without a
 // port through feedReceived; port enumeration and bad start indexes.
-#include "link/link.h"
+#include "link.h"
 
 #include <QtTest>
 

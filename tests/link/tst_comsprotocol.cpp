@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Frame cutter, register image and request building of the wire protocol.
-#include "link/comsprotocol.h"
-#include "link/registerblocks.h"
+#include "comsprotocol.h"
+#include "registerblocks.h"
 
 #include <QtTest>
 

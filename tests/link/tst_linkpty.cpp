@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The link over a real pseudo-terminal, reached through VELMAR_EXTRA_PORTS.
-#include "link/link.h"
+#include "link.h"
 
 #include <QtTest>
 

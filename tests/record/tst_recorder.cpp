@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The Recorder on its writing thread: order, flushing, and the fault cases.
-#include "record/record.h"
+#include "record.h"
 
 #include <QProcess>
 #include <QSignalSpy>

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The raw recording format and the CSV rows, without the writing thread.
-#include "record/record.h"
+#include "record.h"
 
 #include <QBuffer>
 #include <QLocale>

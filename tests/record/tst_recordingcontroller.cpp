@@ -4,10 +4,10 @@
 // backend decodes that frame, the location is remembered, and faults leave a
 // message and whole files. Fed through the link's own processing thread.
 
-#include "backend/durUzaBackend.h"
-#include "backend/recordingcontroller.h"
-#include "record/record.h"
-#include "sim/recordingcsv.h"
+#include "durUzaBackend.h"
+#include "record.h"
+#include "recordingcontroller.h"
+#include "recordingcsv.h"
 
 #include <QFile>
 #include <QRandomGenerator>

@@ -9,13 +9,13 @@
 // VELMAR_RECORD_E2E_SECONDS sets the length of the line-limit recording
 // (default 10; the full check is 60).
 
-#include "backend/durUzaBackend.h"
-#include "backend/recordingcontroller.h"
-#include "record/record.h"
+#include "durUzaBackend.h"
+#include "record.h"
+#include "recordingcontroller.h"
+#include "recordingcsv.h"
 #include "registercatalogue.h"
 #include "registryitemmodel.h"
-#include "sim/recordingcsv.h"
-#include "sim/sim.h"
+#include "sim.h"
 
 #include <QFile>
 #include <QHash>

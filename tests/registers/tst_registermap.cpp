@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "link/comsprotocol.h"
-#include "link/registerblocks.h"
+#include "comsprotocol.h"
+#include "registerblocks.h"
 #include "registercatalogue.h"
 #include "registermap.h"
 

@@ -24,13 +24,13 @@
 
 #include "soakprobe.h"
 
-#include "sim/sim.h"
+#include "sim.h"
 
 #include <durUzaBackend.h>
 #include <registryitemmodel.h>
 
-#include "link/comshandler.h"
-#include "link/comsprotocol.h"
+#include "comshandler.h"
+#include "comsprotocol.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -4,12 +4,12 @@
 // port another process holds, fast connect/disconnect cycles with delayed
 // writes pending, Connect with no port selected, and requests while no link is up.
 
-#include "sim/sim.h"
+#include "sim.h"
 
 #include <durUzaBackend.h>
 
-#include "link/comshandler.h"
-#include "link/delayedwrite.h"
+#include "comshandler.h"
+#include "delayedwrite.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -4,8 +4,8 @@
 // Raw recordings made from the simulated module's own frames, for the replay
 // and CSV tests.
 
-#include "record/record.h"
-#include "sim/simmodule.h"
+#include "record.h"
+#include "simmodule.h"
 
 #include <QByteArray>
 #include <QFile>

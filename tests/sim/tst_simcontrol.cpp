@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The control language of velmar-sim, run against an idle simulator.
 
-#include "sim/sim.h"
+#include "sim.h"
 
 #include <QtTest>
 

@@ -2,9 +2,9 @@
 // The real link and backend against the simulated module through a
 // pseudo-terminal, as the application runs them.
 
-#include "sim/sim.h"
+#include "sim.h"
 
-#include "link/comsprotocol.h"
+#include "comsprotocol.h"
 #include <durUzaBackend.h>
 #include <registercatalogue.h>
 

@@ -2,8 +2,8 @@
 // The simulator's receive and transmit sides without a terminal: request
 // cutting, and the line faults and pacing of what it sends.
 
-#include "sim/outputline.h"
-#include "sim/requestparser.h"
+#include "outputline.h"
+#include "requestparser.h"
 
 #include <QtTest>
 

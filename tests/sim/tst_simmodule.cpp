@@ -2,7 +2,7 @@
 // The simulated module without I/O: register map, requests, streaming frames,
 // full scales and the sensor model.
 
-#include "sim/sim.h"
+#include "sim.h"
 
 #include <registercatalogue.h>
 

@@ -2,7 +2,7 @@
 // The simulator through its pseudo-terminal, as a serial client sees it.
 
 #include "ptyclient.h"
-#include "sim/sim.h"
+#include "sim.h"
 
 #include <registercatalogue.h>
 

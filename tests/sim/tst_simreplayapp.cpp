@@ -6,10 +6,10 @@
 #include "backendcsv.h"
 #include "replayfixture.h"
 
-#include "backend/durUzaBackend.h"
+#include "durUzaBackend.h"
+#include "recordingcsv.h"
 #include "registercatalogue.h"
 #include "registryitemmodel.h"
-#include "sim/recordingcsv.h"
 
 #include <QProcess>
 #include <QSet>

@@ -5,10 +5,10 @@
 #include "backendcsv.h"
 #include "replayfixture.h"
 
-#include "backend/durUzaBackend.h"
+#include "durUzaBackend.h"
+#include "recordingcsv.h"
 #include "registercatalogue.h"
 #include "registryitemmodel.h"
-#include "sim/recordingcsv.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>

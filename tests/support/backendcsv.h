@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "backend/durUzaBackend.h"
-#include "record/record.h"
+#include "durUzaBackend.h"
+#include "record.h"
+#include "recordingcsv.h"
 #include "registercatalogue.h"
 #include "registryitemmodel.h"
-#include "sim/recordingcsv.h"
 
 #include <QByteArray>
 #include <QVariantList>

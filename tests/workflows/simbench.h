@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "sim/sim.h"
+#include "sim.h"
 
 #include "durUzaBackend.h"
 #include "registercatalogue.h"
