@@ -26,8 +26,13 @@ ModuleBackups::ModuleBackups(
     , m_image(std::move(image))
     , m_send(std::move(send))
     , m_store(folder)
+{ }
+
+QVariantList ModuleBackups::backups() const
 {
-    refresh();
+    if (!m_listed)
+        list();
+    return m_backups;
 }
 
 void ModuleBackups::setLastError(const QString &text)
@@ -57,11 +62,18 @@ bool ModuleBackups::backupBefore(const QString &trigger)
     }
     qCInfo(lcBackend) << "backup" << trigger << "saved as" << path;
     setLastError(QString());
-    refresh();
+    m_listed = false; // listed again when next asked for
+    emit backupsChanged();
     return true;
 }
 
 void ModuleBackups::refresh()
+{
+    list();
+    emit backupsChanged();
+}
+
+void ModuleBackups::list() const
 {
     QVariantList list;
     for (const BackupEntry &entry : m_store.list()) {
@@ -72,7 +84,7 @@ void ModuleBackups::refresh()
             {QStringLiteral("trigger"), entry.trigger}});
     }
     m_backups = list;
-    emit backupsChanged();
+    m_listed = true;
 }
 
 bool ModuleBackups::restore(const QString &path)

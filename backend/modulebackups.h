@@ -35,7 +35,9 @@ public:
     ModuleBackups(ImageSource image, FrameSender send,
         const QString &folder = BackupStore::defaultFolder(), QObject *parent = nullptr);
 
-    QVariantList backups() const { return m_backups; }
+    // Listed when first asked for (the Backups dialog), not at start-up: the
+    // folder may hold hundreds of files, each read whole to be listed.
+    QVariantList backups() const;
     QString folder() const { return m_store.folder(); }
     QString lastError() const { return m_lastError; }
 
@@ -58,10 +60,12 @@ signals:
 
 private:
     void setLastError(const QString &text);
+    void list() const;
 
     ImageSource m_image;
     FrameSender m_send;
     BackupStore m_store;
-    QVariantList m_backups;
+    mutable QVariantList m_backups;
+    mutable bool m_listed = false;
     QString m_lastError;
 };

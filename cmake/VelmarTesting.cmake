@@ -5,6 +5,18 @@
 # tests with no display or pseudo-terminal; "e2e" marks end-to-end tests
 # (pseudo-terminal, simulator, real QML). The whole suite runs under xvfb-run
 # from scripts/test.sh, so tests that need a display get one.
+# velmar_isolate_test(<name>): the test's data and settings folders are the
+# build's own, so that running the suite never adds simulator backups, reports
+# or settings to the developer's own (where backups of real modules live).
+set(VELMAR_TEST_HOME ${PROJECT_BINARY_DIR}/tests/home)
+file(MAKE_DIRECTORY ${VELMAR_TEST_HOME}/data ${VELMAR_TEST_HOME}/config ${VELMAR_TEST_HOME}/Documents)
+file(WRITE ${VELMAR_TEST_HOME}/config/user-dirs.dirs
+  "XDG_DOCUMENTS_DIR=\"${VELMAR_TEST_HOME}/Documents\"\n")
+function(velmar_isolate_test name)
+  set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT
+    "XDG_DATA_HOME=${VELMAR_TEST_HOME}/data" "XDG_CONFIG_HOME=${VELMAR_TEST_HOME}/config")
+endfunction()
+
 function(velmar_add_qtest name)
   cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
@@ -17,4 +29,5 @@ function(velmar_add_qtest name)
     set(ARG_TIMEOUT 300)
   endif()
   set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT})
+  velmar_isolate_test(${name})
 endfunction()

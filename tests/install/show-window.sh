@@ -9,9 +9,11 @@ program=$1
 screenshot=$2
 limit=${3:-30}
 log=$(mktemp)
-trap 'rm -f "$log"' EXIT
+# A first start, as a new user sees it, that leaves the caller's settings alone.
+home=$(mktemp -d)
+trap 'rm -f "$log"; rm -rf "$home"' EXIT
 
-QT_QPA_PLATFORM=xcb "$program" >"$log" 2>&1 &
+XDG_DATA_HOME=$home/data XDG_CONFIG_HOME=$home/config QT_QPA_PLATFORM=xcb "$program" >"$log" 2>&1 &
 pid=$!
 shown=0
 deadline=$((SECONDS + limit))
