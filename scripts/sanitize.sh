@@ -9,8 +9,9 @@
 #                              the offscreen plugin leave their set-up behind at
 #                              exit, and the fast unwinder cannot tell those
 #                              stacks from ours)
-#   scripts/sanitize.sh tsan   ThreadSanitizer, link and backend tests (and the
-#                              link fault tests) only
+#   scripts/sanitize.sh tsan   ThreadSanitizer, link and backend tests, the link
+#                              fault tests and the recording tests (the writer
+#                              thread and the link's receive tap) only
 #
 # BUILD_DIR overrides the folder (build-asan, build-tsan); further arguments go
 # to ctest. Any sanitizer report fails the test that produced it.
@@ -36,7 +37,8 @@ tsan)
   build_dir=${BUILD_DIR:-build-tsan}
   options=(-DVELMAR_TSAN=ON)
   tests=(tst_comsprotocol tst_comshandler tst_linkpty
-         tst_backenddecoding tst_backendrequests tst_backend_e2e tst_linkfaults)
+         tst_backenddecoding tst_backendrequests tst_backend_e2e tst_linkfaults
+         tst_recorder tst_recordingcontroller tst_recordinge2e)
   targets=("${tests[@]}")
   export TSAN_OPTIONS="suppressions=$supp/tsan.supp:halt_on_error=0:exitcode=66:second_deadlock_stack=1:print_suppressions=0${TSAN_OPTIONS:+:$TSAN_OPTIONS}"
   ;;
