@@ -128,20 +128,9 @@ int Command::importFile()
         if (backup.isEmpty())
             return status;
     }
-    for (int row = 0; row < registerCount;) {
-        if (!toWrite.test(std::size_t(row))) {
-            ++row;
-            continue;
-        }
-        const int first = row;
-        while (row < registerCount && toWrite.test(std::size_t(row)))
-            ++row;
-        const int start = registerCatalogue[std::size_t(first)].address;
-        const RegisterInfo &lastInfo = registerCatalogue[std::size_t(row - 1)];
-        const int end = lastInfo.address + byteWidth(lastInfo.width);
-        m_link.write(quint8(start),
-            QByteArray(reinterpret_cast<const char *>(file.bytesOf(first)), end - start));
-    }
+    for (const RegisterSpan run : writeRuns(toWrite))
+        m_link.write(run.address,
+            QByteArray(reinterpret_cast<const char *>(file.bytesAt(run.address)), run.count));
     RegisterImage after = before;
     if (toWrite.any()) {
         const QByteArray held = m_link.read(RegisterMap::Writable);

@@ -79,7 +79,12 @@ ModuleFile ModuleFile::fromImage(const quint8 *image, const ModuleFileIdentity &
 
 const quint8 *ModuleFile::bytesOf(int row) const
 {
-    return writable.data() + (infoOf(row).address - RegisterMap::Writable.address);
+    return bytesAt(infoOf(row).address);
+}
+
+const quint8 *ModuleFile::bytesAt(int address) const
+{
+    return writable.data() + (address - RegisterMap::Writable.address);
 }
 
 float ModuleFile::realOf(int row) const
@@ -112,6 +117,24 @@ QString compatibilityRefusal(const ModuleFile &file, const ModuleFileIdentity &i
             .arg(file.identity.hardwareVersion)
             .arg(identity.hardwareVersion);
     return QString();
+}
+
+QVector<RegisterSpan> writeRuns(const std::bitset<registerCount> &rows)
+{
+    QVector<RegisterSpan> runs;
+    for (int row = 0; row < registerCount;) {
+        if (!rows.test(std::size_t(row))) {
+            ++row;
+            continue;
+        }
+        const int first = row;
+        while (row < registerCount && rows.test(std::size_t(row)))
+            ++row;
+        const RegisterInfo &last = infoOf(row - 1);
+        const int start = infoOf(first).address;
+        runs.append({quint8(start), quint8(last.address + byteWidth(last.width) - start)});
+    }
+    return runs;
 }
 
 QVector<RegisterComparison> compareWithImage(const ModuleFile &file, const quint8 *image)
