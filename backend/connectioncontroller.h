@@ -2,17 +2,16 @@
 #pragma once
 
 #include "connectionstatus.h"
+#include "linkmonitor.h"
+#include "modulereconnector.h"
+#include "portchoice.h"
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QStringList>
-#include <QTimer>
 
-#include <array>
 #include <memory>
 
 class DurUzaBackend;
-class PortWatcher;
 class QSettings;
 
 // The connection as the live page's status strip shows it, and the ports as
@@ -31,6 +30,10 @@ class QSettings;
 // last port used is kept in the settings, and a module whose port vanished is
 // reconnected when its port returns, once its identity has been read and is
 // the one it had; until then nothing is written to it.
+//
+// The work is done by PortChoice (the list and the pick), LinkMonitor (the
+// figures and the warning) and ModuleReconnector (a lost module back); this
+// class is their face and keeps the notice and the reconnect setting.
 class ConnectionController : public QObject
 {
     Q_OBJECT
@@ -59,12 +62,10 @@ class ConnectionController : public QObject
     Q_PROPERTY(bool checkingModule READ checkingModule NOTIFY reconnectStateChanged)
 
 public:
-    static constexpr int SampleIntervalMs = 500;
-    static constexpr int IdentityTimeoutMs = 3000;
-    // After an open that failed while waiting (udev may still be setting the
-    // device's permissions), a few more tries at this spacing.
-    static constexpr int RetryDelayMs = 1000;
-    static constexpr int RetryLimit = 5;
+    static constexpr int SampleIntervalMs = LinkMonitor::SampleIntervalMs;
+    static constexpr int IdentityTimeoutMs = ModuleReconnector::IdentityTimeoutMs;
+    static constexpr int RetryDelayMs = ModuleReconnector::RetryDelayMs;
+    static constexpr int RetryLimit = ModuleReconnector::RetryLimit;
 
     explicit ConnectionController(DurUzaBackend *backend);
     ~ConnectionController() override;
@@ -80,30 +81,36 @@ public:
     // For --connect: the live page connects once, as soon as it exists.
     void setConnectOnStart(bool on) { m_connectOnStart = on; }
 
-    QStringList ports() const { return m_labels; }
-    QStringList portNames() const { return m_names; }
-    int selectedIndex() const;
+    QStringList ports() const { return m_ports.labels(); }
+    QStringList portNames() const { return m_ports.names(); }
+    int selectedIndex() const { return m_ports.selectedIndex(); }
     bool autoReconnect() const { return m_autoReconnect; }
     void setAutoReconnect(bool on);
 
-    bool linkOpen() const { return m_shown.linkOpen; }
-    QString port() const { return m_shown.port; }
-    QString identityText() const { return m_shown.identity; }
-    QString rangesText() const { return m_shown.ranges; }
-    int framesPerSecond() const { return m_shown.framesPerSecond; }
-    int bytesPerSecond() const { return m_shown.bytesPerSecond; }
-    qint64 cutFrames() const { return m_shown.cutFrames; }
-    qint64 noiseBytes() const { return m_shown.noiseBytes; }
-    QString statusMessage() const { return m_shown.statusMessage; }
-    QString warning() const { return m_warning; }
+    bool linkOpen() const { return m_monitor.shown().linkOpen; }
+    QString port() const { return m_monitor.shown().port; }
+    QString identityText() const { return m_monitor.shown().identity; }
+    QString rangesText() const { return m_monitor.shown().ranges; }
+    int framesPerSecond() const { return m_monitor.shown().framesPerSecond; }
+    int bytesPerSecond() const { return m_monitor.shown().bytesPerSecond; }
+    qint64 cutFrames() const { return m_monitor.shown().cutFrames; }
+    qint64 noiseBytes() const { return m_monitor.shown().noiseBytes; }
+    QString statusMessage() const { return m_monitor.shown().statusMessage; }
+    QString warning() const { return m_monitor.warning(); }
     QString notice() const { return m_notice; }
     bool noticeIsWarning() const { return m_noticeIsWarning; }
-    bool waitingForPort() const { return m_state == State::Waiting; }
-    bool checkingModule() const { return m_state == State::Checking; }
+    bool waitingForPort() const
+    {
+        return m_reconnector.state() == ModuleReconnector::State::Waiting;
+    }
+    bool checkingModule() const
+    {
+        return m_reconnector.state() == ModuleReconnector::State::Checking;
+    }
     // The link's counters are being sampled: only while a link is open.
-    bool isSampling() const { return m_sampleTimer.isActive(); }
+    bool isSampling() const { return m_monitor.isSampling(); }
     // The identity read in the current (or last) connection.
-    SeenModule identity() const { return m_identity; }
+    SeenModule identity() const { return m_monitor.identity(); }
 
     // Enumerates the ports again; the selection stays on the port it named.
     Q_INVOKABLE void refresh();
@@ -132,75 +139,18 @@ signals:
     void reconnected(const QString &port);
 
 private:
-    enum class State { Idle, Waiting, Checking };
-    struct Shown
-    {
-        bool linkOpen = false;
-        QString port;
-        QString identity;
-        QString ranges;
-        int framesPerSecond = 0;
-        int bytesPerSecond = 0;
-        qint64 cutFrames = 0;
-        qint64 noiseBytes = 0;
-        QString statusMessage;
-        bool operator==(const Shown &o) const
-        {
-            return linkOpen == o.linkOpen && port == o.port && identity == o.identity
-                && ranges == o.ranges && framesPerSecond == o.framesPerSecond
-                && bytesPerSecond == o.bytesPerSecond && cutFrames == o.cutFrames
-                && noiseBytes == o.noiseBytes && statusMessage == o.statusMessage;
-        }
-    };
-
-    qint64 now() const { return m_clock.elapsed(); }
-    void watchIdentityRows();
-    void onIdentityRow(int which);
     void onLinkOpened(const QString &port);
     void onLinkError(const QString &port, const QString &reason);
-    void onLinkClosed(const QString &port);
-    void sampleLink();
-    void updateShown();
-    void updateWarning();
     void setNotice(const QString &text, bool isWarning);
-    void setState(State state);
-    void setWanted(const QString &name);
-    void rememberPort(const QString &name);
-    void addUserPath(const QString &path);
-    bool portPresent(const QString &name) const;
-    void lookForLostPort();
-    void startCheck();
-    void finishCheck();
-    void giveUpCheck(const QString &why);
 
     DurUzaBackend *m_backend;
     std::unique_ptr<QSettings> m_settings;
-    PortWatcher *m_watcher = nullptr;
-    QElapsedTimer m_clock;
-
-    QStringList m_labels;
-    QStringList m_names;
-    QString m_wanted;
+    PortChoice m_ports;
+    LinkMonitor m_monitor;
+    ModuleReconnector m_reconnector;
     bool m_autoReconnect = false;
     bool m_attached = false;
     bool m_connectOnStart = false;
-
-    QString m_openPort;
-    QTimer m_sampleTimer;
-    ConnectionFigures m_figures;
-    QTime m_lastFrameClock;
-    QTime m_lastStatusClock;
-    Shown m_shown;
-    QString m_warning;
     QString m_notice;
     bool m_noticeIsWarning = false;
-
-    SeenModule m_identity;
-    // The module that was lost, and where; what a returning module must match.
-    SeenModule m_lostIdentity;
-    QString m_lostPort;
-    State m_state = State::Idle;
-    QTimer m_identityTimer;
-    QTimer m_retryTimer;
-    int m_retries = 0;
 };

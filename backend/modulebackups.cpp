@@ -109,19 +109,8 @@ bool ModuleBackups::restore(const QString &path)
         if (c.differs)
             toWrite.set(std::size_t(c.row));
     }
-    for (int row = 0; row < registerCount;) {
-        if (!toWrite.test(std::size_t(row))) {
-            ++row;
-            continue;
-        }
-        const int first = row;
-        while (row < registerCount && toWrite.test(std::size_t(row)))
-            ++row;
-        const RegisterInfo &last = registerCatalogue[std::size_t(row - 1)];
-        const int start = registerCatalogue[std::size_t(first)].address;
-        const int end = last.address + byteWidth(last.width);
-        m_send(writeRequest(quint8(start), reading.file.bytesOf(first), quint8(end - start)));
-    }
+    for (const RegisterSpan run : writeRuns(toWrite))
+        m_send(writeRequest(run.address, reading.file.bytesAt(run.address), run.count));
     // The answer shows on the register page, as after any edit.
     m_send(readRequest(RegisterMap::Writable));
     setLastError(QString());

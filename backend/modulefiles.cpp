@@ -257,19 +257,8 @@ bool ModuleFiles::writeChosen(const QStringList &names)
         setStatus(tr("Nothing chosen: nothing was written."), true);
         return false;
     }
-    for (int row = 0; row < registerCount;) {
-        if (!chosen.test(std::size_t(row))) {
-            ++row;
-            continue;
-        }
-        const int first = row;
-        while (row < registerCount && chosen.test(std::size_t(row)))
-            ++row;
-        const RegisterInfo &last = registerCatalogue[std::size_t(row - 1)];
-        const int start = registerCatalogue[std::size_t(first)].address;
-        const int end = last.address + byteWidth(last.width);
-        m_send(writeRequest(quint8(start), m_file.bytesOf(first), quint8(end - start)));
-    }
+    for (const RegisterSpan run : writeRuns(chosen))
+        m_send(writeRequest(run.address, m_file.bytesAt(run.address), run.count));
     m_written = chosen;
     setStatus(tr("Written; reading back..."), false);
     askFresh(Step::ReadBack);

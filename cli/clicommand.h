@@ -13,6 +13,8 @@
 #include <QString>
 #include <QTextStream>
 
+#include <memory>
+
 namespace Cli {
 
 constexpr int defaultTimeoutMs = 2000;
@@ -55,9 +57,26 @@ QString hexByte(int value);
 // matter) or the address it starts at; -1 with the reason in `why`.
 int registerArgument(const QString &text, QString *why);
 
-// One command's run: its parsed options and, once opened, the link. The
-// commands that read and write registers are in clicommands.cpp, those that
-// handle module files and calibrations in clifilecommands.cpp.
+// What a command reads from the module before doing its own part: the whole
+// register space, the identity in it and, where asked for, its decoding.
+struct ModuleSnapshot
+{
+    // CliExit::Ok, or the status the command ends with (already reported).
+    int status = CliExit::Ok;
+    RegisterImage image {};
+    ModuleFileIdentity identity;
+    // Null unless decoded.
+    std::unique_ptr<ImageDecoder> decoder;
+
+    bool ok() const { return status == CliExit::Ok; }
+};
+
+enum class Decoding { Raw, Decoded };
+
+// One command's run: its parsed options and, once opened, the link. The steps
+// the commands share are in clicommand.cpp, the commands that read and write
+// registers in clicommands.cpp, those that handle module files and
+// calibrations in clifilecommands.cpp.
 class Command
 {
 public:
@@ -84,15 +103,18 @@ private:
 
     QString arg(int i) const { return unmarked(m_parser.positionalArguments().value(i)); }
     QString port() const { return arg(0); }
-    // Checks the port without opening it: nothing may reach a file or a folder.
-    bool checkPort(int *status);
+    // Checks the port before opening it, so that a port that is not one
+    // (a file, a folder) is never opened; false with the status in `*status`.
     bool openPort(int *status);
+    // Opens the port and reads the module: every command that shows or keeps
+    // what the module holds starts so.
+    ModuleSnapshot readModule(Decoding decoding);
     int linkFailure();
-    bool readDecoded(RegisterImage *image, ImageDecoder *decoder, int *status);
-    QJsonObject registerJson(int row, const RegisterImage &image, const ImageDecoder &decoder);
-    QString valueText(int row, const RegisterImage &image, const ImageDecoder &decoder) const;
-    QString backupBeforeWrite(const RegisterImage &image, const ModuleFileIdentity &identity,
-        const QString &trigger, int *status);
+    QJsonObject registerJson(int row, const ModuleSnapshot &module);
+    QString valueText(int row, const ModuleSnapshot &module) const;
+    // Saves the module's settings as a backup; its path, or empty with the
+    // status in `*status` (then nothing may be written).
+    QString backupBeforeWrite(const ModuleSnapshot &module, const QString &trigger, int *status);
 
     const CommandEntry &m_entry;
     const QCommandLineParser &m_parser;

@@ -16,155 +16,6 @@
 
 namespace Cli {
 
-QString unmarked(QString argument)
-{
-    if (argument.startsWith(negativeMark))
-        argument.remove(0, 1);
-    return argument;
-}
-
-QTextStream &out()
-{
-    static QTextStream stream(stdout);
-    return stream;
-}
-
-void errorLine(const QString &where, const QString &why)
-{
-    QTextStream err(stderr);
-    err << "velmar-cli: " << where << ": " << why << '\n';
-}
-
-int fail(int status, const QString &where, const QString &why)
-{
-    errorLine(where, why);
-    return status;
-}
-
-void printJson(const QJsonValue &value)
-{
-    const QJsonDocument document
-        = value.isArray() ? QJsonDocument(value.toArray()) : QJsonDocument(value.toObject());
-    out() << QString::fromUtf8(document.toJson(QJsonDocument::Compact)) << '\n';
-    out().flush();
-}
-
-QString hexByte(int value)
-{
-    return QStringLiteral("0x%1").arg(
-        QString::number(value, 16).toUpper().rightJustified(2, QLatin1Char('0')));
-}
-
-int registerArgument(const QString &text, QString *why)
-{
-    for (int row = 0; row < registerCount; ++row) {
-        if (text.compare(
-                QLatin1String(registerCatalogue[std::size_t(row)].name), Qt::CaseInsensitive)
-            == 0)
-            return row;
-    }
-    bool ok = false;
-    const QString trimmed = text.trimmed();
-    const int address = trimmed.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)
-        ? trimmed.mid(2).toInt(&ok, 16)
-        : trimmed.toInt(&ok, 10);
-    if (ok) {
-        const int row = registerRowAt(address);
-        if (row >= 0)
-            return row;
-        *why = QStringLiteral("no register starts at address %1").arg(text);
-        return -1;
-    }
-    *why = QStringLiteral("unknown register \"%1\" (velmar-cli dump lists them)").arg(text);
-    return -1;
-}
-
-bool Command::checkPort(int *status)
-{
-    QString why;
-    if (ModuleLink::resolvePort(port(), &why).isEmpty()) {
-        *status = fail(CliExit::PortUnavailable, port(), why);
-        return false;
-    }
-    return true;
-}
-
-bool Command::openPort(int *status)
-{
-    if (!m_link.open(port())) {
-        *status = linkFailure();
-        return false;
-    }
-    return true;
-}
-
-int Command::linkFailure()
-{
-    const int status = m_link.failure() == ModuleLink::Failure::Silent ? CliExit::ModuleSilent
-                                                                       : CliExit::PortUnavailable;
-    return fail(status, port(), m_link.error());
-}
-
-bool Command::readDecoded(RegisterImage *image, ImageDecoder *decoder, int *status)
-{
-    if (!m_link.readImage(image)) {
-        *status = linkFailure();
-        return false;
-    }
-    if (!decoder->decode(*image)) {
-        *status = fail(CliExit::Failure, port(), decoder->error());
-        return false;
-    }
-    return true;
-}
-
-QString Command::valueText(int row, const RegisterImage &image, const ImageDecoder &decoder) const
-{
-    const RegisterInfo &info = registerCatalogue[std::size_t(row)];
-    if (info.width != RegisterWidth::I16)
-        return registerValueText(row, image.data() + info.address);
-    const QVariant value = decoder.value(row);
-    if (!value.isValid())
-        return QStringLiteral("unknown");
-    if (value.userType() == QMetaType::Double)
-        return QString::number(value.toDouble(), 'f', 2);
-    return floatValueText(value.toFloat());
-}
-
-QJsonObject Command::registerJson(int row, const RegisterImage &image, const ImageDecoder &decoder)
-{
-    const RegisterInfo &info = registerCatalogue[std::size_t(row)];
-    QJsonObject object {{QStringLiteral("name"), QLatin1String(info.name)},
-        {QStringLiteral("address"), info.address}, {QStringLiteral("writable"), info.writable},
-        {QStringLiteral("text"), valueText(row, image, decoder)},
-        {QStringLiteral("unit"), ImageDecoder::unit(row)}};
-    const quint8 *bytes = image.data() + info.address;
-    switch (info.width) {
-    case RegisterWidth::U8:
-        object.insert(QStringLiteral("value"), int(bytes[0]));
-        break;
-    case RegisterWidth::U16:
-        object.insert(QStringLiteral("value"), int(readU16(bytes)));
-        break;
-    case RegisterWidth::I16: {
-        object.insert(QStringLiteral("raw"), int(readI16(bytes)));
-        const QVariant value = decoder.value(row);
-        object.insert(QStringLiteral("value"),
-            value.isValid() ? QJsonValue(QString::number(value.toDouble(), 'g', 9).toDouble())
-                            : QJsonValue());
-        break;
-    }
-    case RegisterWidth::F32: {
-        const float value = readF32(bytes);
-        object.insert(QStringLiteral("value"),
-            std::isfinite(value) ? QJsonValue(registerValueText(row, bytes).toDouble())
-                                 : QJsonValue(registerValueText(row, bytes)));
-        break;
-    }
-    }
-    return object;
-}
-
 int Command::ports()
 {
     const QList<SerialPortEntry> entries = enumerateSerialPorts();
@@ -190,14 +41,12 @@ int Command::ports()
 
 int Command::info()
 {
-    int status = CliExit::Ok;
-    if (!checkPort(&status) || !openPort(&status))
-        return status;
-    RegisterImage image {};
-    ImageDecoder decoder;
-    if (!readDecoded(&image, &decoder, &status))
-        return status;
-    const ModuleFileIdentity identity {image[0], readU16(&image[2]), readU16(&image[4])};
+    const ModuleSnapshot module = readModule(Decoding::Decoded);
+    if (!module.ok())
+        return module.status;
+    const RegisterImage &image = module.image;
+    const ModuleFileIdentity &identity = module.identity;
+    const ImageDecoder &decoder = *module.decoder;
     const int range = image[RegisterMap::SensorsRange.address];
     const int control1 = image[RegisterMap::Control1.address];
     const auto scale
@@ -240,24 +89,20 @@ int Command::info()
 
 int Command::dump()
 {
-    int status = CliExit::Ok;
-    if (!checkPort(&status) || !openPort(&status))
-        return status;
-    RegisterImage image {};
-    ImageDecoder decoder;
-    if (!readDecoded(&image, &decoder, &status))
-        return status;
+    const ModuleSnapshot module = readModule(Decoding::Decoded);
+    if (!module.ok())
+        return module.status;
     QJsonArray list;
     for (int row = 0; row < registerCount; ++row) {
         if (m_json) {
-            list.append(registerJson(row, image, decoder));
+            list.append(registerJson(row, module));
             continue;
         }
         const RegisterInfo &info = registerCatalogue[std::size_t(row)];
         const QString unit = ImageDecoder::unit(row);
         out() << QString::number(info.address).rightJustified(3) << "  "
               << QString(QLatin1String(info.name)).leftJustified(26) << ' '
-              << valueText(row, image, decoder).rightJustified(14)
+              << valueText(row, module).rightJustified(14)
               << (unit.isEmpty() ? QString() : QLatin1Char(' ') + unit) << '\n';
     }
     if (m_json)
@@ -271,19 +116,14 @@ int Command::get()
     const int row = registerArgument(arg(1), &why);
     if (row < 0)
         return fail(CliExit::Refused, port(), why);
-    int status = CliExit::Ok;
-    if (!checkPort(&status) || !openPort(&status))
-        return status;
-    RegisterImage image {};
-    ImageDecoder decoder;
-    if (!readDecoded(&image, &decoder, &status))
-        return status;
+    const ModuleSnapshot module = readModule(Decoding::Decoded);
+    if (!module.ok())
+        return module.status;
     if (m_json) {
-        printJson(registerJson(row, image, decoder));
+        printJson(registerJson(row, module));
     } else {
         const QString unit = ImageDecoder::unit(row);
-        out() << valueText(row, image, decoder) << (unit.isEmpty() ? QString() : ' ' + unit)
-              << '\n';
+        out() << valueText(row, module) << (unit.isEmpty() ? QString() : ' ' + unit) << '\n';
     }
     return CliExit::Ok;
 }
@@ -299,7 +139,7 @@ int Command::set()
     if (!parsed.accepted())
         return fail(CliExit::Refused, port(), parsed.refusal);
     int status = CliExit::Ok;
-    if (!checkPort(&status) || !openPort(&status))
+    if (!openPort(&status))
         return status;
     const QByteArray written(reinterpret_cast<const char *>(parsed.bytes), parsed.width);
     QByteArray held;
@@ -349,30 +189,6 @@ int Command::backups()
     if (skipped > 0)
         out() << skipped << " file(s) in the folder are not readable backups\n";
     return CliExit::Ok;
-}
-
-int Command::run()
-{
-    const QString name = QLatin1String(m_entry.name);
-    if (name == QLatin1String("ports"))
-        return ports();
-    if (name == QLatin1String("info"))
-        return info();
-    if (name == QLatin1String("dump"))
-        return dump();
-    if (name == QLatin1String("get"))
-        return get();
-    if (name == QLatin1String("set"))
-        return set();
-    if (name == QLatin1String("export"))
-        return exportFile();
-    if (name == QLatin1String("import"))
-        return importFile();
-    if (name == QLatin1String("gyro-cal"))
-        return gyroCal();
-    if (name == QLatin1String("backups"))
-        return backups();
-    return record();
 }
 
 } // namespace Cli

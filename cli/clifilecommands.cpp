@@ -32,14 +32,11 @@ int Command::exportFile()
     const QFileInfo target(path);
     if (target.isDir())
         return fail(CliExit::Refused, path, QStringLiteral("is a directory"));
-    int status = CliExit::Ok;
-    if (!checkPort(&status) || !openPort(&status))
-        return status;
-    RegisterImage image {};
-    if (!m_link.readImage(&image))
-        return linkFailure();
-    const ModuleFileIdentity identity {image[0], readU16(&image[2]), readU16(&image[4])};
-    ModuleFile file = ModuleFile::fromImage(image.data(), identity);
+    const ModuleSnapshot module = readModule(Decoding::Raw);
+    if (!module.ok())
+        return module.status;
+    const ModuleFileIdentity &identity = module.identity;
+    ModuleFile file = ModuleFile::fromImage(module.image.data(), identity);
     file.application = QStringLiteral("velmar-cli " VELMAR_VERSION);
     file.trigger = QStringLiteral("export");
     QSaveFile saved(path);
@@ -61,10 +58,10 @@ int Command::exportFile()
     return CliExit::Ok;
 }
 
-QString Command::backupBeforeWrite(const RegisterImage &image, const ModuleFileIdentity &identity,
-    const QString &trigger, int *status)
+QString Command::backupBeforeWrite(
+    const ModuleSnapshot &module, const QString &trigger, int *status)
 {
-    ModuleFile file = ModuleFile::fromImage(image.data(), identity);
+    ModuleFile file = ModuleFile::fromImage(module.image.data(), module.identity);
     file.application = QStringLiteral("velmar-cli " VELMAR_VERSION);
     QString error;
     const QString path = BackupStore().save(file, trigger, &error);
@@ -104,14 +101,11 @@ int Command::importFile()
         }
     }
 
-    int status = CliExit::Ok;
-    if (!checkPort(&status) || !openPort(&status))
-        return status;
-    RegisterImage before {};
-    if (!m_link.readImage(&before))
-        return linkFailure();
-    const ModuleFileIdentity identity {before[0], readU16(&before[2]), readU16(&before[4])};
-    const QString incompatible = compatibilityRefusal(file, identity);
+    const ModuleSnapshot module = readModule(Decoding::Raw);
+    if (!module.ok())
+        return module.status;
+    const RegisterImage &before = module.image;
+    const QString incompatible = compatibilityRefusal(file, module.identity);
     if (!incompatible.isEmpty())
         return fail(CliExit::Refused, path, QStringLiteral("refused: %1").arg(incompatible));
 
@@ -129,24 +123,14 @@ int Command::importFile()
     }
     QString backup;
     if (touchesCalibration) {
-        backup = backupBeforeWrite(before, identity, QStringLiteral("before import"), &status);
+        int status = CliExit::Ok;
+        backup = backupBeforeWrite(module, QStringLiteral("before import"), &status);
         if (backup.isEmpty())
             return status;
     }
-    for (int row = 0; row < registerCount;) {
-        if (!toWrite.test(std::size_t(row))) {
-            ++row;
-            continue;
-        }
-        const int first = row;
-        while (row < registerCount && toWrite.test(std::size_t(row)))
-            ++row;
-        const int start = registerCatalogue[std::size_t(first)].address;
-        const RegisterInfo &lastInfo = registerCatalogue[std::size_t(row - 1)];
-        const int end = lastInfo.address + byteWidth(lastInfo.width);
-        m_link.write(quint8(start),
-            QByteArray(reinterpret_cast<const char *>(file.bytesOf(first)), end - start));
-    }
+    for (const RegisterSpan run : writeRuns(toWrite))
+        m_link.write(run.address,
+            QByteArray(reinterpret_cast<const char *>(file.bytesAt(run.address)), run.count));
     RegisterImage after = before;
     if (toWrite.any()) {
         const QByteArray held = m_link.read(RegisterMap::Writable);
@@ -215,13 +199,11 @@ int Command::gyroCal()
                 QStringLiteral("--samples takes a whole number from 5 to 100000"));
     }
     const bool write = m_parser.isSet(QStringLiteral("write"));
-    int status = CliExit::Ok;
-    if (!checkPort(&status) || !openPort(&status))
-        return status;
-    RegisterImage image {};
-    ImageDecoder decoder;
-    if (!readDecoded(&image, &decoder, &status))
-        return status;
+    const ModuleSnapshot module = readModule(Decoding::Decoded);
+    if (!module.ok())
+        return module.status;
+    const RegisterImage &image = module.image;
+    const ImageDecoder &decoder = *module.decoder;
     const float fullScale = decoder.gyroFullScale();
     if (!(fullScale > 0))
         return fail(CliExit::Failure, port(),
@@ -277,9 +259,8 @@ int Command::gyroCal()
     bool matches = true;
     QString heldText;
     if (write) {
-        const ModuleFileIdentity identity {image[0], readU16(&image[2]), readU16(&image[4])};
-        backup = backupBeforeWrite(
-            image, identity, QStringLiteral("before gyroscope calibration"), &status);
+        int status = CliExit::Ok;
+        backup = backupBeforeWrite(module, QStringLiteral("before gyroscope calibration"), &status);
         if (backup.isEmpty())
             return status;
         QByteArray bytes(RegisterMap::GyroOffset.count, '\0');
@@ -331,13 +312,11 @@ int Command::record()
             CliExit::Usage, QStringLiteral("record"), QStringLiteral("--csv FILE is needed"));
     if (QFileInfo(csvPath).isDir())
         return fail(CliExit::Refused, csvPath, QStringLiteral("is a directory"));
-    int status = CliExit::Ok;
-    if (!checkPort(&status) || !openPort(&status))
-        return status;
-    RegisterImage image {};
-    ImageDecoder decoder;
-    if (!readDecoded(&image, &decoder, &status))
-        return status;
+    const ModuleSnapshot module = readModule(Decoding::Decoded);
+    if (!module.ok())
+        return module.status;
+    const RegisterImage &image = module.image;
+    const ImageDecoder &decoder = *module.decoder;
 
     // The bytes go into a raw recording first, so that the CSV is made by the
     // one converter that makes it from the application's recordings.
@@ -345,9 +324,9 @@ int Command::record()
     if (!raw.open())
         return fail(CliExit::Failure, raw.fileTemplate(), raw.errorString());
     RecordingInfo info;
-    info.deviceId = image[RegisterMap::DeviceId.address];
-    info.hardwareVersion = readU16(&image[RegisterMap::HardwareVersion.address]);
-    info.softwareVersion = readU16(&image[RegisterMap::SoftwareVersion.address]);
+    info.deviceId = module.identity.deviceId;
+    info.hardwareVersion = module.identity.hardwareVersion;
+    info.softwareVersion = module.identity.softwareVersion;
     info.sensorsRange = image[RegisterMap::SensorsRange.address];
     info.accFullScale = decoder.accFullScale();
     info.gyroFullScale = decoder.gyroFullScale();

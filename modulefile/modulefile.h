@@ -88,6 +88,8 @@ struct ModuleFile
     bool has(int row) const { return present.test(std::size_t(row)); }
     // The file's bytes of the register at `row` (a writable catalogue row).
     const quint8 *bytesOf(int row) const;
+    // The file's bytes from `address` on (a writable address).
+    const quint8 *bytesAt(int address) const;
     float realOf(int row) const;
 };
 
@@ -123,6 +125,10 @@ struct RegisterComparison
     QString moduleText;
     bool differs = false;
 };
+
+// The rows set in `rows`, in runs of neighbours, each as the span one write
+// request covers: writing them in the fewest requests, in address order.
+QVector<RegisterSpan> writeRuns(const std::bitset<registerCount> &rows);
 
 // Each register the file gives, in catalogue order, against `image` (176 bytes).
 QVector<RegisterComparison> compareWithImage(const ModuleFile &file, const quint8 *image);

@@ -10,6 +10,8 @@
 #include <memory>
 #include <vector>
 
+class SimServer;
+
 // A simulated module on a pseudo-terminal. It serves the wire protocol on its
 // own thread, so it keeps answering while the caller's thread is blocked.
 // Every member function is thread-safe and returns quickly; none calls back.
@@ -101,6 +103,5 @@ public:
     std::vector<SimRequest> requests() const;
 
 private:
-    struct Private;
-    std::unique_ptr<Private> d;
+    std::unique_ptr<SimServer> d;
 };

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "durUzaBackend.h"
+#include "registerrows.h"
 
 #include "comshandler.h"
 #include "comsprotocol.h"
@@ -69,16 +70,6 @@ inline void setRange(DurUzaBackend &backend, int hardwareVersion, int range)
     feed(backend,
         dataFrame(HardwareVersion.address, le16(hardwareVersion))
             + dataFrame(SensorsRange.address, QByteArray(1, char(range))));
-}
-
-inline RegistryItemModel *registerNamed(DurUzaBackend &backend, const QString &name)
-{
-    for (QObject *object : backend.registers()) {
-        auto *item = qobject_cast<RegistryItemModel *>(object);
-        if (item && item->registerName() == name)
-            return item;
-    }
-    return nullptr;
 }
 
 inline QList<float> floats(const QVariantList &list)

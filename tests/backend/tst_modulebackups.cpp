@@ -5,7 +5,9 @@
 #include "backendtestsupport.h"
 #include "modulebackups.h"
 
+#include "backendsim.h"
 #include "modulesimulator.h"
+#include "simhome.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -28,60 +30,32 @@ class TestModuleBackups : public QObject
     Q_OBJECT
 
 private:
-    void connect(DurUzaBackend &backend)
-    {
-        const QStringList ports = backend.availablePortsList();
-        const int index = ports.indexOf(m_sim->slavePath());
-        QVERIFY(index >= 0);
-        backend.connectClicked(index);
-        QTRY_COMPARE_WITH_TIMEOUT(
-            registerNamed(backend, QStringLiteral("Hardware Version"))->data(), QVariant(1442),
-            15000);
-        QTRY_COMPARE_WITH_TIMEOUT(
-            registerNamed(backend, QStringLiteral("ACC_MAG_EFF"))->data(), QVariant(0x0A), 15000);
-    }
-    // Edits a register as the register page does and waits for its read-back.
-    void edit(
-        DurUzaBackend &backend, const QString &name, const QString &text, const QVariant &held)
-    {
-        RegistryItemModel *row = registerNamed(backend, name);
-        QVERIFY(backend.writeRegisterText(row->address(), text));
-        QTRY_COMPARE_WITH_TIMEOUT(row->data(), held, 10000);
-    }
-
-    std::unique_ptr<QTemporaryDir> m_home;
-    std::unique_ptr<ModuleSimulator> m_sim;
+    SimulatedModuleHome m_rig;
 
 private slots:
     void init()
     {
-        m_home = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_home->isValid());
+        const QString error = m_rig.start();
+        QVERIFY2(error.isEmpty(), qPrintable(error));
         // The backups go under the user's data folder: here, a fresh one.
-        qputenv("XDG_DATA_HOME", m_home->path().toLocal8Bit());
-        m_sim = std::make_unique<ModuleSimulator>();
-        QVERIFY(m_sim->start());
-        qputenv("VELMAR_EXTRA_PORTS", m_sim->slavePath().toLocal8Bit());
+        m_rig.useInThisProcess();
     }
-    void cleanup()
-    {
-        m_sim.reset();
-        m_home.reset();
-    }
+    void cleanup() { m_rig.stop(); }
 
     void resetDefaultsIsPrecededByABackupThatRestores()
     {
         DurUzaBackend backend;
         auto *backups = backend.backups();
         QCOMPARE(backend.moduleBackups(), static_cast<QObject *>(backups));
-        QVERIFY(backups->folder().startsWith(m_home->path()));
-        connect(backend);
-        edit(backend, QStringLiteral("MAG  Offset X"), QStringLiteral("0.5"), QVariant(0.5f));
-        edit(backend, QStringLiteral("Control2"), QStringLiteral("0x21"), QVariant(0x21));
-        const auto configured = m_sim->registerImage();
+        QVERIFY(backups->folder().startsWith(m_rig.home->path()));
+        connectToSim(backend, *m_rig.sim);
+        editRegister(
+            backend, QStringLiteral("MAG  Offset X"), QStringLiteral("0.5"), QVariant(0.5f));
+        editRegister(backend, QStringLiteral("Control2"), QStringLiteral("0x21"), QVariant(0x21));
+        const auto configured = m_rig.sim->registerImage();
 
         backend.resetDefaults();
-        QTRY_VERIFY_WITH_TIMEOUT(readF32(&m_sim->registerImage()[127]) == 0.0f, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(readF32(&m_rig.sim->registerImage()[127]) == 0.0f, 10000);
         QCOMPARE(backups->backups().size(), 1);
         const QVariantMap entry = backups->backups().first().toMap();
         QCOMPARE(entry.value(QStringLiteral("trigger")).toString(),
@@ -99,7 +73,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(
             registerNamed(backend, QStringLiteral("Control2"))->data(), QVariant(0), 10000);
         QVERIFY(backups->restore(entry.value(QStringLiteral("path")).toString()));
-        QTRY_VERIFY_WITH_TIMEOUT(sameSettings(m_sim->registerImage(), configured), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(sameSettings(m_rig.sim->registerImage(), configured), 10000);
         QTRY_COMPARE_WITH_TIMEOUT(
             registerNamed(backend, QStringLiteral("MAG  Offset X"))->data(), QVariant(0.5f), 10000);
         QVERIFY(backups->lastError().isEmpty());
@@ -109,7 +83,7 @@ private slots:
     {
         DurUzaBackend backend;
         auto *backups = backend.backups();
-        const QString path = m_home->filePath(QStringLiteral("other.json"));
+        const QString path = m_rig.home->filePath(QStringLiteral("other.json"));
         {
             std::array<quint8, 176> image {};
             image[52] = 0x33;
@@ -124,20 +98,20 @@ private slots:
         QVERIFY(!backups->backupBefore(QStringLiteral("before Reset Defaults")));
         QVERIFY(backups->backups().isEmpty());
 
-        connect(backend);
+        connectToSim(backend, *m_rig.sim);
         const int writes = [&] {
             int n = 0;
-            for (const SimRequest &r : m_sim->requests())
+            for (const SimRequest &r : m_rig.sim->requests())
                 n += r.write ? 1 : 0;
             return n;
         }();
         QVERIFY(!backups->restore(path));
         QVERIFY2(backups->lastError().contains(QLatin1String("hardware version 2542")),
             qPrintable(backups->lastError()));
-        QVERIFY(!backups->restore(m_home->filePath(QStringLiteral("missing.json"))));
+        QVERIFY(!backups->restore(m_rig.home->filePath(QStringLiteral("missing.json"))));
         QVERIFY(backups->lastError().contains(QLatin1String("cannot read")));
         int after = 0;
-        for (const SimRequest &r : m_sim->requests())
+        for (const SimRequest &r : m_rig.sim->requests())
             after += r.write ? 1 : 0;
         QCOMPARE(after, writes);
     }
@@ -145,8 +119,8 @@ private slots:
     void gyroscopeCalibrationIsPrecededByABackup()
     {
         DurUzaBackend backend;
-        connect(backend);
-        edit(
+        connectToSim(backend, *m_rig.sim);
+        editRegister(
             backend, QStringLiteral("Gyroscope Offset Z"), QStringLiteral("0.25"), QVariant(0.25f));
         backend.requestGyroOnly();
         backend.gyroCalButton();

@@ -6,7 +6,9 @@
 #include "backendtestsupport.h"
 #include "modulefiles.h"
 
+#include "backendsim.h"
 #include "modulesimulator.h"
+#include "simhome.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -55,29 +57,10 @@ class TestModuleFiles : public QObject
     Q_OBJECT
 
 private:
-    void connect(DurUzaBackend &backend)
-    {
-        const QStringList ports = backend.availablePortsList();
-        const int index = ports.indexOf(m_sim->slavePath());
-        QVERIFY(index >= 0);
-        backend.connectClicked(index);
-        QTRY_COMPARE_WITH_TIMEOUT(
-            registerNamed(backend, QStringLiteral("Hardware Version"))->data(), QVariant(1442),
-            15000);
-        QTRY_COMPARE_WITH_TIMEOUT(
-            registerNamed(backend, QStringLiteral("ACC_MAG_EFF"))->data(), QVariant(0x0A), 15000);
-    }
-    void edit(
-        DurUzaBackend &backend, const QString &name, const QString &text, const QVariant &held)
-    {
-        RegistryItemModel *row = registerNamed(backend, name);
-        QVERIFY(backend.writeRegisterText(row->address(), text));
-        QTRY_COMPARE_WITH_TIMEOUT(row->data(), held, 10000);
-    }
     // Writes a module file for `image` into the test folder.
     QString fileOf(const std::array<quint8, 176> &image, const QString &name, int hardware = 1442)
     {
-        const QString path = m_home->filePath(name);
+        const QString path = m_rig.home->filePath(name);
         QFile out(path);
         if (!out.open(QIODevice::WriteOnly))
             return {};
@@ -86,7 +69,7 @@ private:
     }
     QString textFile(const QString &name, const QByteArray &text)
     {
-        const QString path = m_home->filePath(name);
+        const QString path = m_rig.home->filePath(name);
         QFile out(path);
         if (!out.open(QIODevice::WriteOnly))
             return {};
@@ -94,40 +77,33 @@ private:
         return path;
     }
 
-    std::unique_ptr<QTemporaryDir> m_home;
-    std::unique_ptr<ModuleSimulator> m_sim;
+    SimulatedModuleHome m_rig;
 
 private slots:
     void init()
     {
-        m_home = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_home->isValid());
-        qputenv("XDG_DATA_HOME", m_home->path().toLocal8Bit());
-        qputenv("XDG_CONFIG_HOME", m_home->path().toLocal8Bit());
-        m_sim = std::make_unique<ModuleSimulator>();
-        QVERIFY(m_sim->start());
-        qputenv("VELMAR_EXTRA_PORTS", m_sim->slavePath().toLocal8Bit());
+        const QString error = m_rig.start();
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        // Backups and settings go under the user's folders: here, a fresh one.
+        m_rig.useInThisProcess(true);
     }
-    void cleanup()
-    {
-        m_sim.reset();
-        m_home.reset();
-    }
+    void cleanup() { m_rig.stop(); }
 
     void exportSavesWhatTheModuleAnswersNow()
     {
         DurUzaBackend backend;
         ModuleFiles *files = backend.files();
         QCOMPARE(backend.moduleFiles(), static_cast<QObject *>(files));
-        files->setFolder(m_home->filePath(QStringLiteral("exports")));
+        files->setFolder(m_rig.home->filePath(QStringLiteral("exports")));
         QVERIFY(!files->exportModule()); // not connected
         QVERIFY(files->failed());
 
-        connect(backend);
-        edit(backend, QStringLiteral("MAG  Offset X"), QStringLiteral("0.5"), QVariant(0.5f));
+        connectToSim(backend, *m_rig.sim);
+        editRegister(
+            backend, QStringLiteral("MAG  Offset X"), QStringLiteral("0.5"), QVariant(0.5f));
         // Changed behind the application's back: the page's image is now stale.
-        m_sim->setSensorsRange(0x05);
-        const std::size_t logBefore = m_sim->requests().size();
+        m_rig.sim->setSensorsRange(0x05);
+        const std::size_t logBefore = m_rig.sim->requests().size();
         QSignalSpy exported(files, &ModuleFiles::exported);
         QVERIFY(files->exportModule());
         QVERIFY(files->busy());
@@ -139,7 +115,7 @@ private slots:
         QVERIFY(!files->failed());
         // A read of the whole writable stretch went out for it.
         bool readSent = false;
-        const auto log = m_sim->requests();
+        const auto log = m_rig.sim->requests();
         for (std::size_t i = logBefore; i < log.size(); ++i)
             readSent |= !log[i].write && log[i].address == 52 && log[i].count == 124;
         QVERIFY(readSent);
@@ -147,7 +123,7 @@ private slots:
         QVERIFY2(saved.ok, qPrintable(saved.refusal));
         QCOMPARE(saved.file.trigger, QStringLiteral("export"));
         QCOMPARE(saved.file.identity.hardwareVersion, 1442);
-        const auto image = m_sim->registerImage();
+        const auto image = m_rig.sim->registerImage();
         QVERIFY(
             std::equal(saved.file.writable.begin(), saved.file.writable.end(), image.begin() + 52));
         QCOMPARE(int(saved.file.writable[54 - 52]), 0x05);
@@ -158,9 +134,9 @@ private slots:
     {
         DurUzaBackend backend;
         ModuleFiles *files = backend.files();
-        files->setFolder(m_home->path());
-        connect(backend);
-        auto wanted = m_sim->registerImage();
+        files->setFolder(m_rig.home->path());
+        connectToSim(backend, *m_rig.sim);
+        auto wanted = m_rig.sim->registerImage();
         writeF32(&wanted[111], 0.25f); // Gyroscope Offset Z
         wanted[53] = 0x21; // Control2
         writeF32(&wanted[127], 0.75f); // MAG  Offset X
@@ -180,13 +156,13 @@ private slots:
             !rowNamed(rows, QStringLiteral("Control1")).value(QStringLiteral("differs")).toBool());
 
         // Control2 and the gyroscope block, chosen by one of its registers; not the magnetometer.
-        const std::size_t logBefore = m_sim->requests().size();
+        const std::size_t logBefore = m_rig.sim->requests().size();
         QVERIFY(
             files->writeChosen({QStringLiteral("Control2"), QStringLiteral("Gyroscope Offset Z")}));
         QTRY_VERIFY_WITH_TIMEOUT(!files->busy(), 10000);
         QVERIFY2(!files->failed(), qPrintable(files->status()));
         std::set<int> written;
-        for (const SimRequest &w : writesOf(m_sim->requests(), logBefore)) {
+        for (const SimRequest &w : writesOf(m_rig.sim->requests(), logBefore)) {
             for (int a = w.address; a < w.address + w.count; ++a)
                 written.insert(a);
         }
@@ -194,7 +170,7 @@ private slots:
         for (int a = 103; a < 115; ++a) // the gyroscope offsets
             expected.insert(a);
         QCOMPARE(written, expected);
-        const auto now = m_sim->registerImage();
+        const auto now = m_rig.sim->registerImage();
         QCOMPARE(int(now[53]), 0x21);
         QCOMPARE(readF32(&now[111]), 0.25f);
         QCOMPARE(readF32(&now[127]), 0.0f); // not chosen, not written
@@ -212,13 +188,13 @@ private slots:
     {
         DurUzaBackend backend;
         ModuleFiles *files = backend.files();
-        connect(backend);
-        auto wanted = m_sim->registerImage();
+        connectToSim(backend, *m_rig.sim);
+        auto wanted = m_rig.sim->registerImage();
         wanted[53] = 0x21;
         writeF32(&wanted[127], 0.75f);
         QVERIFY(files->openImport(fileOf(wanted, QStringLiteral("w.json"))));
         QTRY_VERIFY_WITH_TIMEOUT(!files->busy() && !files->importRows().isEmpty(), 10000);
-        m_sim->setIgnoredWrites(53, 1);
+        m_rig.sim->setIgnoredWrites(53, 1);
         QVERIFY(files->writeChosen({QStringLiteral("Control2"), QStringLiteral("magnetometer")}));
         QTRY_VERIFY_WITH_TIMEOUT(!files->busy(), 10000);
         QVERIFY(files->failed());
@@ -230,7 +206,7 @@ private slots:
         QVERIFY(!rowNamed(after, QStringLiteral("MAG  Offset X"))
                      .value(QStringLiteral("mismatch"))
                      .toBool());
-        QCOMPARE(readF32(&m_sim->registerImage()[127]), 0.75f);
+        QCOMPARE(readF32(&m_rig.sim->registerImage()[127]), 0.75f);
     }
 
     void refusedFilesWriteNothing_data()
@@ -254,8 +230,8 @@ private slots:
         QFETCH(QString, reason);
         DurUzaBackend backend;
         ModuleFiles *files = backend.files();
-        connect(backend);
-        auto image = m_sim->registerImage();
+        connectToSim(backend, *m_rig.sim);
+        auto image = m_rig.sim->registerImage();
         image[53] = 0x21;
         QString path;
         const QByteArray good
@@ -272,9 +248,9 @@ private slots:
                 withRegister(
                     good, QStringLiteral("MAG  Offset X"), QJsonValue(QStringLiteral("nan"))));
         else
-            path = m_home->filePath(QStringLiteral("none.json"));
+            path = m_rig.home->filePath(QStringLiteral("none.json"));
         QVERIFY(!path.isEmpty());
-        const std::size_t logBefore = m_sim->requests().size();
+        const std::size_t logBefore = m_rig.sim->requests().size();
         QVERIFY(!files->openImport(path));
         QVERIFY(files->failed());
         QVERIFY2(files->status().contains(QLatin1String("refused")), qPrintable(files->status()));
@@ -283,13 +259,13 @@ private slots:
         QVERIFY(!files->writeChosen({QStringLiteral("Control2")}));
         // A read after the refusal (Export's) is answered; before and around it
         // the module received not one write.
-        files->setFolder(m_home->filePath(QStringLiteral("exports")));
+        files->setFolder(m_rig.home->filePath(QStringLiteral("exports")));
         QSignalSpy exported(files, &ModuleFiles::exported);
         QVERIFY(files->exportModule());
         QVERIFY(exported.wait(10000));
-        QVERIFY(m_sim->requests().size() > logBefore);
-        QVERIFY(writesOf(m_sim->requests(), logBefore).empty());
-        QCOMPARE(int(m_sim->registerImage()[53]), 0x00);
+        QVERIFY(m_rig.sim->requests().size() > logBefore);
+        QVERIFY(writesOf(m_rig.sim->requests(), logBefore).empty());
+        QCOMPARE(int(m_rig.sim->registerImage()[53]), 0x00);
     }
 };
 

@@ -4,6 +4,7 @@
 // the simulator's request log shows to have sent nothing.
 #include "modulefile.h"
 #include "modulesimulator.h"
+#include "simhome.h"
 
 #include <QDir>
 #include <QFile>
@@ -61,7 +62,7 @@ private:
     {
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_DATA_HOME"), m_home->path());
+        env.insert(QStringLiteral("XDG_DATA_HOME"), m_rig.home->path());
         env.remove(QStringLiteral("VELMAR_EXTRA_PORTS"));
         env.remove(QStringLiteral("DISPLAY"));
         process.setProcessEnvironment(env);
@@ -77,30 +78,25 @@ private:
         run.err = QString::fromUtf8(process.readAllStandardError());
         return run;
     }
-    QString port() const { return m_sim->slavePath(); }
-    QString backupFolder() const { return m_home->filePath(QStringLiteral("velmar-imu/backups")); }
+    QString port() const { return m_rig.sim->slavePath(); }
+    QString backupFolder() const
+    {
+        return m_rig.home->filePath(QStringLiteral("velmar-imu/backups"));
+    }
     QStringList backups() const
     {
         return QDir(backupFolder()).entryList({QStringLiteral("*.json")}, QDir::Files);
     }
 
-    std::unique_ptr<QTemporaryDir> m_home;
-    std::unique_ptr<ModuleSimulator> m_sim;
+    SimulatedModuleHome m_rig;
 
 private slots:
     void init()
     {
-        m_home = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_home->isValid());
-        m_sim = std::make_unique<ModuleSimulator>();
-        QString error;
-        QVERIFY2(m_sim->start(&error), qPrintable(error));
+        const QString error = m_rig.start();
+        QVERIFY2(error.isEmpty(), qPrintable(error));
     }
-    void cleanup()
-    {
-        m_sim.reset();
-        m_home.reset();
-    }
+    void cleanup() { m_rig.stop(); }
 
     void helpAndUsage_data()
     {
@@ -131,7 +127,7 @@ private slots:
         const CliRun run = cli(arguments);
         QCOMPARE(run.status, status);
         QVERIFY2((run.out + run.err).contains(text), qPrintable(run.out + run.err));
-        QVERIFY(m_sim->requests().empty());
+        QVERIFY(m_rig.sim->requests().empty());
     }
 
     void portsListsTheDevicesNamedForIt()
@@ -167,7 +163,7 @@ private slots:
         QCOMPARE(info.value(QStringLiteral("softwareVersion")).toInt(), 210);
         QCOMPARE(info.value(QStringLiteral("gyroFullScale")).toDouble(), 250.0);
         QCOMPARE(info.value(QStringLiteral("magFullScale")).toDouble(), 2.0);
-        QCOMPARE(writesIn(m_sim->requests()), 0);
+        QCOMPARE(writesIn(m_rig.sim->requests()), 0);
     }
 
     void dumpDecodesEveryRegisterWithUnits()
@@ -194,7 +190,7 @@ private slots:
         QCOMPARE(text.status, 0);
         QCOMPARE(text.out.count(QLatin1Char('\n')), 61);
         QVERIFY(text.out.contains(QLatin1String("Temperature")));
-        QCOMPARE(writesIn(m_sim->requests()), 0);
+        QCOMPARE(writesIn(m_rig.sim->requests()), 0);
     }
 
     void getReadsOneRegisterByNameOrAddress()
@@ -207,7 +203,7 @@ private slots:
         const CliRun json = cli(
             {QStringLiteral("get"), port(), QStringLiteral("gyroscope scale factor y"), "--json"});
         QCOMPARE(json.json().object().value(QStringLiteral("value")).toDouble(), 1.0);
-        QCOMPARE(writesIn(m_sim->requests()), 0);
+        QCOMPARE(writesIn(m_rig.sim->requests()), 0);
     }
 
     void setWritesReadsBackAndReportsWhatTheModuleHolds()
@@ -216,8 +212,8 @@ private slots:
             = cli({QStringLiteral("set"), port(), QStringLiteral("Gyroscope Offset Y"), "-1.25"});
         QCOMPARE(run.status, 0);
         QCOMPARE(run.out, QStringLiteral("Gyroscope Offset Y = -1.25\n"));
-        QCOMPARE(realAt(m_sim->registerImage(), 107), -1.25f);
-        const auto requests = m_sim->requests();
+        QCOMPARE(realAt(m_rig.sim->registerImage(), 107), -1.25f);
+        const auto requests = m_rig.sim->requests();
         QCOMPARE(writesIn(requests), 1);
         for (const SimRequest &request : requests) {
             if (request.write) {
@@ -230,12 +226,12 @@ private slots:
         QCOMPARE(byte.status, 0);
         QCOMPARE(
             byte.json().object().value(QStringLiteral("held")).toString(), QStringLiteral("0x7F"));
-        QCOMPARE(int(m_sim->registerImage()[53]), 0x7F);
+        QCOMPARE(int(m_rig.sim->registerImage()[53]), 0x7F);
     }
 
     void setThatTheModuleDoesNotTakeExitsWithMismatch()
     {
-        m_sim->setIgnoredWrites(175, 1);
+        m_rig.sim->setIgnoredWrites(175, 1);
         const CliRun run
             = cli({QStringLiteral("set"), port(), QStringLiteral("ACC_MAG_EFF"), "11"});
         QCOMPARE(run.status, 6);
@@ -283,21 +279,21 @@ private slots:
         QFETCH(QStringList, arguments);
         QFETCH(int, status);
         QFETCH(QString, reason);
-        const QString file = m_home->filePath(QStringLiteral("plain.txt"));
+        const QString file = m_rig.home->filePath(QStringLiteral("plain.txt"));
         QFile plain(file);
         QVERIFY(plain.open(QIODevice::WriteOnly));
         plain.write("keep me");
         plain.close();
-        const QString moduleFile = m_home->filePath(QStringLiteral("module.json"));
+        const QString moduleFile = m_rig.home->filePath(QStringLiteral("module.json"));
         QFile json(moduleFile);
         QVERIFY(json.open(QIODevice::WriteOnly));
-        const auto image = m_sim->registerImage();
+        const auto image = m_rig.sim->registerImage();
         json.write(writeModuleFile(ModuleFile::fromImage(image.data(), {0x5A, 1442, 210})));
         json.close();
         for (QString &argument : arguments) {
             argument.replace(QLatin1String("@PORT"), port());
             argument.replace(QLatin1String("@FILE"), file);
-            argument.replace(QLatin1String("@DIR"), m_home->path());
+            argument.replace(QLatin1String("@DIR"), m_rig.home->path());
             argument.replace(QLatin1String("@MODULEFILE"), moduleFile);
         }
         const CliRun run = cli(arguments);
@@ -307,14 +303,14 @@ private slots:
         QCOMPARE(run.err.count(QLatin1Char('\n')), 1);
         QVERIFY(run.out.isEmpty());
         // Nothing reached the module, not even a read.
-        QCOMPARE(int(m_sim->requests().size()), 0);
+        QCOMPARE(int(m_rig.sim->requests().size()), 0);
         QVERIFY(plain.open(QIODevice::ReadOnly));
         QCOMPARE(plain.readAll(), QByteArray("keep me"));
     }
 
     void silentModuleAndUnopenablePortHaveTheirOwnStatus()
     {
-        m_sim->stall(3000);
+        m_rig.sim->stall(3000);
         const CliRun silent = cli(
             {QStringLiteral("info"), port(), QStringLiteral("--timeout"), QStringLiteral("300")});
         QCOMPARE(silent.status, 4);
@@ -332,10 +328,10 @@ private slots:
 
     void exportImportRoundTripRestoresTheModule()
     {
-        const QString file = m_home->filePath(QStringLiteral("module.json"));
+        const QString file = m_rig.home->filePath(QStringLiteral("module.json"));
         const CliRun exported = cli({QStringLiteral("export"), port(), file});
         QCOMPARE(exported.status, 0);
-        const auto original = m_sim->registerImage();
+        const auto original = m_rig.sim->registerImage();
         const ModuleFileReading reading = readModuleFile(file);
         QVERIFY2(reading.ok, qPrintable(reading.refusal));
         QVERIFY(std::equal(
@@ -349,19 +345,19 @@ private slots:
             0);
         QCOMPARE(
             cli({QStringLiteral("set"), port(), QStringLiteral("Control2"), "0x03"}).status, 0);
-        QVERIFY(m_sim->registerImage() != original);
-        const int writesBefore = writesIn(m_sim->requests());
+        QVERIFY(m_rig.sim->registerImage() != original);
+        const int writesBefore = writesIn(m_rig.sim->requests());
 
         const CliRun imported
             = cli({QStringLiteral("import"), port(), file, QStringLiteral("--json")});
         QCOMPARE(imported.status, 0);
-        const auto restored = m_sim->registerImage();
+        const auto restored = m_rig.sim->registerImage();
         QVERIFY(std::equal(restored.begin() + 52, restored.end(), original.begin() + 52));
         const QJsonObject result = imported.json().object();
         QCOMPARE(result.value(QStringLiteral("written")).toInt(), 2);
         QCOMPARE(result.value(QStringLiteral("differ")).toInt(), 0);
         // Only what differed was written: two registers, in two runs.
-        QCOMPARE(writesIn(m_sim->requests()) - writesBefore, 2);
+        QCOMPARE(writesIn(m_rig.sim->requests()) - writesBefore, 2);
         // A calibration register was overwritten: the state before is kept.
         const QStringList saved = backups();
         QCOMPARE(saved.size(), 1);
@@ -376,13 +372,13 @@ private slots:
             = cli({QStringLiteral("import"), port(), QDir(backupFolder()).filePath(saved.first())});
         QCOMPARE(restore.status, 0);
         QVERIFY2(restore.out.contains(QLatin1String("MAG  Offset Z")), qPrintable(restore.out));
-        QCOMPARE(realAt(m_sim->registerImage(), 135), 0.375f);
-        QCOMPARE(int(m_sim->registerImage()[53]), 0x03);
+        QCOMPARE(realAt(m_rig.sim->registerImage(), 135), 0.375f);
+        QCOMPARE(int(m_rig.sim->registerImage()[53]), 0x03);
     }
 
     void importOnlyWritesTheChosenBlocks()
     {
-        const QString file = m_home->filePath(QStringLiteral("module.json"));
+        const QString file = m_rig.home->filePath(QStringLiteral("module.json"));
         QCOMPARE(cli({QStringLiteral("export"), port(), file}).status, 0);
         QCOMPARE(
             cli({QStringLiteral("set"), port(), QStringLiteral("Gyroscope Offset X"), "2"}).status,
@@ -393,8 +389,8 @@ private slots:
         const CliRun run = cli({QStringLiteral("import"), port(), file, QStringLiteral("--only"),
             QStringLiteral("gyroscope")});
         QCOMPARE(run.status, 0);
-        QCOMPARE(realAt(m_sim->registerImage(), 103), 0.0f);
-        QCOMPARE(realAt(m_sim->registerImage(), 67), 1.5f); // not chosen: left as it was
+        QCOMPARE(realAt(m_rig.sim->registerImage(), 103), 0.0f);
+        QCOMPARE(realAt(m_rig.sim->registerImage(), 67), 1.5f); // not chosen: left as it was
         QVERIFY2(run.out.contains(QLatin1String("1 written, 0 differ")), qPrintable(run.out));
     }
 
@@ -412,7 +408,7 @@ private slots:
     {
         QFETCH(QByteArray, edit);
         QFETCH(QString, reason);
-        const QString file = m_home->filePath(QStringLiteral("module.json"));
+        const QString file = m_rig.home->filePath(QStringLiteral("module.json"));
         QCOMPARE(cli({QStringLiteral("export"), port(), file}).status, 0);
         QCOMPARE(
             cli({QStringLiteral("set"), port(), QStringLiteral("Gyroscope Offset X"), "2"}).status,
@@ -435,17 +431,17 @@ private slots:
         QVERIFY(outFile.open(QIODevice::WriteOnly));
         outFile.write(text);
         outFile.close();
-        const int writesBefore = writesIn(m_sim->requests());
-        const auto before = m_sim->registerImage();
+        const int writesBefore = writesIn(m_rig.sim->requests());
+        const auto before = m_rig.sim->registerImage();
 
         const CliRun run = cli({QStringLiteral("import"), port(), file});
         QCOMPARE(run.status, 5);
         QVERIFY2(run.err.contains(reason), qPrintable(run.err));
         QVERIFY2(run.err.startsWith(QStringLiteral("velmar-cli: %1: refused: ").arg(file)),
             qPrintable(run.err));
-        QCOMPARE(writesIn(m_sim->requests()), writesBefore);
+        QCOMPARE(writesIn(m_rig.sim->requests()), writesBefore);
         // A read refreshes the live measurements; the settings stay as they were.
-        const auto after = m_sim->registerImage();
+        const auto after = m_rig.sim->registerImage();
         QVERIFY(std::equal(after.begin() + 52, after.end(), before.begin() + 52));
         QVERIFY(backups().isEmpty());
     }
@@ -455,13 +451,13 @@ private slots:
         SimSensorErrors errors;
         errors.gyroBias = {1.5, -0.75, 0.25};
         errors.gyroNoise = 0.05;
-        m_sim->setSensorErrors(errors);
-        m_sim->setSensorErrorsEnabled(true);
+        m_rig.sim->setSensorErrors(errors);
+        m_rig.sim->setSensorErrorsEnabled(true);
         // Offsets already in the module are taken into account, not reset.
         QCOMPARE(
             cli({QStringLiteral("set"), port(), QStringLiteral("Gyroscope Offset X"), "1"}).status,
             0);
-        const int writesBefore = writesIn(m_sim->requests());
+        const int writesBefore = writesIn(m_rig.sim->requests());
 
         const CliRun estimate = cli({QStringLiteral("gyro-cal"), port(),
             QStringLiteral("--samples"), QStringLiteral("50"), QStringLiteral("--json")});
@@ -473,8 +469,8 @@ private slots:
         QVERIFY(std::fabs(offset.at(2).toDouble() - 0.25) < 0.05);
         QVERIFY(result.value(QStringLiteral("quality")).toInt() > 50);
         QCOMPARE(result.value(QStringLiteral("written")).toBool(), false);
-        QCOMPARE(writesIn(m_sim->requests()), writesBefore);
-        QCOMPARE(realAt(m_sim->registerImage(), 103), 1.0f);
+        QCOMPARE(writesIn(m_rig.sim->requests()), writesBefore);
+        QCOMPARE(realAt(m_rig.sim->registerImage(), 103), 1.0f);
         QVERIFY(backups().isEmpty());
 
         const CliRun written = cli(
@@ -482,10 +478,10 @@ private slots:
         QCOMPARE(written.status, 0);
         QVERIFY2(
             written.out.contains(QLatin1String("written and read back")), qPrintable(written.out));
-        const auto image = m_sim->registerImage();
+        const auto image = m_rig.sim->registerImage();
         QVERIFY(std::fabs(realAt(image, 103) - 1.5f) < 0.05f);
         QVERIFY(std::fabs(realAt(image, 107) + 0.75f) < 0.05f);
-        QCOMPARE(writesIn(m_sim->requests()), writesBefore + 1);
+        QCOMPARE(writesIn(m_rig.sim->requests()), writesBefore + 1);
         // The backup holds the offsets from before the write.
         const QStringList saved = backups();
         QCOMPARE(saved.size(), 1);
@@ -507,7 +503,7 @@ private slots:
 
     void recordWritesTheStreamAsCsvAndPutsTheModeBack()
     {
-        const QString csv = m_home->filePath(QStringLiteral("out.csv"));
+        const QString csv = m_rig.home->filePath(QStringLiteral("out.csv"));
         const CliRun run = cli({QStringLiteral("record"), port(), QStringLiteral("--seconds"), "1",
             QStringLiteral("--csv"), csv, QStringLiteral("--json")});
         QCOMPARE(run.status, 0);
@@ -521,9 +517,9 @@ private slots:
         QCOMPARE(qint64(lines.size()), rows + 2); // header, rows, and the empty end
         // Z-Up, ideal: every row's acc z is gravity.
         QVERIFY(std::fabs(lines.at(1).split(',').at(3).toDouble() - 9.8) < 0.1);
-        QCOMPARE(int(m_sim->registerImage()[52]), 0x85);
+        QCOMPARE(int(m_rig.sim->registerImage()[52]), 0x85);
         QStringList control1;
-        for (const SimRequest &request : m_sim->requests()) {
+        for (const SimRequest &request : m_rig.sim->requests()) {
             if (request.write && request.address == 52)
                 control1 << QString::number(quint8(request.data.at(0)), 16);
         }

@@ -4,7 +4,7 @@
 // pseudo-terminal.
 // Drives the interface with mouse and keys, and saves a screenshot of each
 // page under screenshots/ next to this test's executable.
-#include "appwiring.h"
+#include "appharness.h"
 #include "customPlotItem.h"
 #include "durUzaBackend.h"
 #include "modulefiles.h"
@@ -25,54 +25,15 @@
 
 #include <memory>
 
-class TestAppEndToEnd : public QObject
+class TestAppEndToEnd : public QObject, public AppHarness
 {
     Q_OBJECT
 
 private:
-    QTemporaryDir linkDir;
-    std::unique_ptr<ModuleSimulator> module;
-    std::unique_ptr<DurUzaBackend> backend;
-    std::unique_ptr<QQmlApplicationEngine> engine;
-    QQuickWindow *window = nullptr;
-
-    QQuickWindow *findMainWindow() const
-    {
-        if (engine->rootObjects().isEmpty())
-            return nullptr;
-        auto *loader = engine->rootObjects().first()->property("appWindow").value<QObject *>();
-        return loader ? qobject_cast<QQuickWindow *>(loader->property("item").value<QObject *>())
-                      : nullptr;
-    }
-
-    template <typename T = QQuickItem> T *item(const QString &name, QObject *under = nullptr) const
-    {
-        const QList<QObject *> found
-            = quicktree::findAllNamed(under ? under : window->contentItem(), name);
-        return found.isEmpty() ? nullptr : qobject_cast<T *>(found.first());
-    }
-
-    void click(QQuickItem *target)
-    {
-        QVERIFY(target);
-        const QPointF centre
-            = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
-        QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
-    }
-
     void typeText(const QString &text)
     {
         for (const QChar c : text)
             QTest::keyClick(window, c.toLatin1());
-    }
-
-    void saveScreenshot(const QString &name)
-    {
-        QDir dir(QCoreApplication::applicationDirPath());
-        dir.mkpath(QStringLiteral("screenshots"));
-        const QImage image = window->grabWindow();
-        QVERIFY(!image.isNull());
-        QVERIFY(image.save(dir.filePath(QStringLiteral("screenshots/%1.png").arg(name))));
     }
 
     static int pointCount(CustomPlotItem *chart)
@@ -149,37 +110,21 @@ private:
 private slots:
     void initTestCase()
     {
-        QVERIFY(linkDir.isValid());
-        ModuleSimulator::Options options;
-        // A stable name across unplug and replug, like a udev symlink.
-        options.linkPath = linkDir.filePath(QStringLiteral("velmar-module"));
-        // Turning slowly, so that every chart moves.
-        options.motion = SimMotion::rotating(SimPose::ZUp, {1, 1, 1}, 40);
-        options.streamRate = 50;
-        module = std::make_unique<ModuleSimulator>(options);
-        QString error;
-        QVERIFY2(module->start(&error), qPrintable(error));
+        const QString error = startModule();
+        QVERIFY2(error.isEmpty(), qPrintable(error));
         qputenv("VELMAR_EXTRA_PORTS", module->linkPath().toLocal8Bit());
 
         backend = std::make_unique<DurUzaBackend>();
-        engine = std::make_unique<QQmlApplicationEngine>();
-        loadMainDocument(*engine, *backend);
+        QVERIFY(loadInterface());
         QVERIFY(!engine->rootObjects().isEmpty());
 
         // Hidden behind the splash until its timer fires.
-        window = findMainWindow();
-        QVERIFY(window);
         QVERIFY(!window->isVisible());
         QTRY_VERIFY_WITH_TIMEOUT(window->isVisible(), 15000);
         QVERIFY(QTest::qWaitForWindowExposed(window));
     }
 
-    void cleanupTestCase()
-    {
-        engine.reset();
-        backend.reset();
-        module.reset();
-    }
+    void cleanupTestCase() { tearDown(); }
 
     void connectingFillsChartsAndReadout()
     {

@@ -5,6 +5,7 @@
 // data, says when data stops, and follows the module when its port vanishes
 // and comes back, the same module or another. Saves screenshots under
 // screenshots/ next to this test's executable.
+#include "appharness.h"
 #include "connectioncontroller.h"
 #include "customPlotItem.h"
 #include "durUzaBackend.h"
@@ -28,80 +29,22 @@
 
 #include <memory>
 
-class TestStatusStripApp : public QObject
+class TestStatusStripApp : public QObject, public AppHarness
 {
     Q_OBJECT
 
 private:
-    QTemporaryDir dir;
-    std::unique_ptr<ModuleSimulator> module;
-    std::unique_ptr<DurUzaBackend> backend;
-    std::unique_ptr<QQmlApplicationEngine> engine;
-    QQuickWindow *window = nullptr;
-
-    QQuickWindow *findMainWindow() const
-    {
-        if (engine->rootObjects().isEmpty())
-            return nullptr;
-        auto *loader = engine->rootObjects().first()->property("appWindow").value<QObject *>();
-        return loader ? qobject_cast<QQuickWindow *>(loader->property("item").value<QObject *>())
-                      : nullptr;
-    }
-
-    QQuickItem *item(const QString &name) const
-    {
-        const QList<QObject *> found = quicktree::findAllNamed(window->contentItem(), name);
-        return found.isEmpty() ? nullptr : qobject_cast<QQuickItem *>(found.first());
-    }
-
-    QString text(const QString &name) const
-    {
-        QQuickItem *found = item(name);
-        return found ? found->property("text").toString() : QString();
-    }
-
-    bool shown(const QString &name) const
-    {
-        QQuickItem *found = item(name);
-        return found && found->isVisible();
-    }
-
-    void click(QQuickItem *target)
-    {
-        QVERIFY(target);
-        const QPointF centre
-            = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
-        QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
-    }
-
-    void saveScreenshot(const QString &name)
-    {
-        QDir out(QCoreApplication::applicationDirPath());
-        out.mkpath(QStringLiteral("screenshots"));
-        const QImage image = window->grabWindow();
-        QVERIFY(!image.isNull());
-        QVERIFY(image.save(out.filePath(QStringLiteral("screenshots/%1.png").arg(name))));
-    }
-
     ConnectionController *connection() const { return backend->connectionController(); }
 
 private slots:
     void initTestCase()
     {
-        QVERIFY(dir.isValid());
-        ModuleSimulator::Options options;
-        options.linkPath = dir.filePath(QStringLiteral("velmar-module"));
-        options.motion = SimMotion::rotating(SimPose::ZUp, {1, 1, 1}, 40);
-        options.streamRate = 50;
-        module = std::make_unique<ModuleSimulator>(options);
-        QString error;
-        QVERIFY2(module->start(&error), qPrintable(error));
+        const QString error = startModule();
+        QVERIFY2(error.isEmpty(), qPrintable(error));
         // Not listed anywhere: the user types it.
         qunsetenv("VELMAR_EXTRA_PORTS");
         setUserPortPaths({});
 
-        qmlRegisterType<RegistryItemModel>("com.duruza.registryModel", 1, 0, "RegisterModel");
-        qmlRegisterType<CustomPlotItem>("CustomPlot", 1, 0, "CustomPlotItem");
         // As the application draws on Xvfb's software OpenGL: the painted box,
         // not Qt 3D, which this test's stopping and restarting stream would
         // unload and load again (once seen to hang the GUI thread under load).
@@ -109,21 +52,15 @@ private slots:
         backend = std::make_unique<DurUzaBackend>();
         connection()->attachToApplication(std::make_unique<QSettings>(
             dir.filePath(QStringLiteral("velmar.ini")), QSettings::IniFormat));
-        engine = std::make_unique<QQmlApplicationEngine>();
-        engine->rootContext()->setContextProperty(QStringLiteral("backEnd"), backend.get());
-        engine->load(QUrl(QStringLiteral("qrc:/main.qml")));
+        QVERIFY(loadInterface());
         QVERIFY(!engine->rootObjects().isEmpty());
-        window = findMainWindow();
-        QVERIFY(window);
         QTRY_VERIFY_WITH_TIMEOUT(window->isVisible(), 15000);
         QVERIFY(QTest::qWaitForWindowExposed(window));
     }
 
     void cleanupTestCase()
     {
-        engine.reset();
-        backend.reset();
-        module.reset();
+        tearDown();
         setUserPortPaths({});
     }
 

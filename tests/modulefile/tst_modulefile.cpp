@@ -269,6 +269,33 @@ private slots:
         QVERIFY(rowsNamed(QStringLiteral("compass")).isEmpty());
     }
 
+    void chosenRowsAreWrittenInRunsOfNeighbours()
+    {
+        std::bitset<registerCount> rows;
+        QVERIFY(writeRuns(rows).isEmpty());
+        // Control1 and Control2 (bytes), then ACC Offset Y alone (a real), and
+        // the last register: three requests, each as long as its registers.
+        rows.set(std::size_t(rowOf("Control1")));
+        rows.set(std::size_t(rowOf("Control2")));
+        rows.set(std::size_t(rowOf("ACC Offset Y")));
+        rows.set(std::size_t(rowOf("ACC_MAG_EFF")));
+        const QVector<RegisterSpan> runs = writeRuns(rows);
+        QCOMPARE(runs.size(), 3);
+        QCOMPARE(int(runs[0].address), 52);
+        QCOMPARE(int(runs[0].count), 2);
+        QCOMPARE(int(runs[1].address), 59);
+        QCOMPARE(int(runs[1].count), 4);
+        QCOMPARE(int(runs[2].address), 175);
+        QCOMPARE(int(runs[2].count), 1);
+        // Every writable register: one request over the whole writable stretch.
+        const ModuleFile file = ModuleFile::fromImage(sampleImage().data(), identity);
+        const QVector<RegisterSpan> all = writeRuns(file.present);
+        QCOMPARE(all.size(), 1);
+        QCOMPARE(int(all[0].address), int(RegisterMap::Writable.address));
+        QCOMPARE(int(all[0].count), int(RegisterMap::Writable.count));
+        QCOMPARE(file.bytesAt(59), file.bytesOf(rowOf("ACC Offset Y")));
+    }
+
     void backupsAreListedNewestFirstWithTheirTrigger()
     {
         QTemporaryDir dir;

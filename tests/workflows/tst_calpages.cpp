@@ -3,7 +3,7 @@
 // backend, whose module is played by feeding frames through its link objects.
 // Screenshots of each page mid-run and with its final banner go to
 // screenshots/ next to this executable.
-#include "quicktree.h"
+#include "pagehost.h"
 #include "workflowrig.h"
 
 #include "customPlotItem.h"
@@ -48,77 +48,35 @@ void recordStages(QtMsgType type, const QMessageLogContext &context, const QStri
         previousHandler(type, context, message);
 }
 
-using quicktree::findNamed;
+// The rig first: it outlives the page, which still calls the backend as it goes.
+struct RigFirst
+{
+    Rig rig;
+};
 
-// One page in a window, as the main window shows it.
-class PageHost
+// One calibration page in a window, as the main window shows it.
+class CalPageHost : public RigFirst, public PageHost
 {
 public:
-    explicit PageHost(const QString &document)
-    {
-        engine.rootContext()->setContextProperty(QStringLiteral("backEnd"), &rig.backend);
-        engine.load(QUrl::fromLocalFile(QStringLiteral(PAGE_HOST)));
-        if (engine.rootObjects().isEmpty())
-            return;
-        window = qobject_cast<QQuickWindow *>(engine.rootObjects().first());
-        loader = window->property("pageLoader").value<QObject *>();
-        window->setProperty("pageSource", QUrl(QStringLiteral("qrc:/") + document));
-        loader->setProperty("active", true);
-        page = loader->property("item").value<QQuickItem *>();
-    }
+    explicit CalPageHost(const QString &document)
+        : PageHost(QStringLiteral(PAGE_HOST), &rig.backend, document)
+    { }
 
-    // Shown, and the push transition over, so that clicks land where items are.
-    bool ready()
-    {
-        if (!page || !QTest::qWaitForWindowExposed(window))
-            return false;
-        QObject *stack = window->property("stack").value<QObject *>();
-        QSignalSpy busyChanged(stack, SIGNAL(busyChanged()));
-        while (stack->property("busy").toBool()) {
-            if (!busyChanged.wait(5000))
-                return false;
-        }
-        return true;
-    }
-    QObject *child(const QString &name) const { return findNamed(page, name); }
     int calState() const { return page->property("calState").toInt(); }
-    QString hint() const { return child(QStringLiteral("hintText"))->property("text").toString(); }
+    QString hint() const { return text(QStringLiteral("hintText")); }
     bool enabled(const QString &button) const
     {
         return child(button)->property("enabled").toBool();
     }
-    QString startText() const
-    {
-        return child(QStringLiteral("buttonStart"))->property("text").toString();
-    }
-    bool pageGone() const { return !loader->property("item").value<QObject *>(); }
-
-    void click(const QString &name)
-    {
-        auto *target = qobject_cast<QQuickItem *>(child(name));
-        QVERIFY(target);
-        const QPointF centre
-            = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
-        QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
-    }
+    QString startText() const { return text(QStringLiteral("buttonStart")); }
 
     // Waits for the hint banner to be fully shown (or gone), then saves the window.
     void screenshot(const QString &name, bool banner = true)
     {
         QTRY_COMPARE_WITH_TIMEOUT(child(QStringLiteral("hintRect"))->property("opacity").toReal(),
             banner ? 0.7 : 0.0, 8000);
-        QDir dir(QCoreApplication::applicationDirPath());
-        QVERIFY(dir.mkpath(QStringLiteral("screenshots")));
-        const QImage image = window->grabWindow();
-        QVERIFY(!image.isNull());
-        QVERIFY(image.save(dir.filePath(QStringLiteral("screenshots/%1.png").arg(name))));
+        saveWindow(name);
     }
-
-    Rig rig; // before the engine: the pages still call it while they go
-    QQmlApplicationEngine engine;
-    QQuickWindow *window = nullptr;
-    QObject *loader = nullptr;
-    QQuickItem *page = nullptr;
 };
 
 constexpr float g = 9.79426f;
@@ -133,7 +91,7 @@ void CalibrationPagesTest::initTestCase()
 
 void CalibrationPagesTest::accPageRunsSixPositionsWithSevenPresses()
 {
-    PageHost host(QStringLiteral("AccCal.qml"));
+    CalPageHost host(QStringLiteral("AccCal.qml"));
     QVERIFY(host.ready());
     host.page->setProperty("noDataTimeout", 60000); // the screenshot waits for fades
     stageLines.clear();
@@ -180,7 +138,7 @@ void CalibrationPagesTest::accPageRunsSixPositionsWithSevenPresses()
 
 void CalibrationPagesTest::gyroPageShowsTheQualityOfItsRun()
 {
-    PageHost host(QStringLiteral("GyroscopeCal.qml"));
+    CalPageHost host(QStringLiteral("GyroscopeCal.qml"));
     QVERIFY(host.ready());
     host.click("buttonStart");
     QCOMPARE(host.hint(), QStringLiteral("Keep device in completly steady state and click Ready."));
@@ -207,7 +165,7 @@ void CalibrationPagesTest::gyroPageShowsTheQualityOfItsRun()
 
 void CalibrationPagesTest::magPageShowsTheFitAfterFinish()
 {
-    PageHost host(QStringLiteral("MagCal.qml"));
+    CalPageHost host(QStringLiteral("MagCal.qml"));
     QVERIFY(host.ready());
     host.click("buttonStart");
     QCOMPARE(host.calState(), 1);
@@ -235,7 +193,7 @@ void CalibrationPagesTest::magPageShowsTheFitAfterFinish()
 
 void CalibrationPagesTest::refusedRunIsExplainedInTheBanner()
 {
-    PageHost host(QStringLiteral("MagCal.qml"));
+    CalPageHost host(QStringLiteral("MagCal.qml"));
     QVERIFY(host.ready());
     host.click("buttonStart");
     host.rig.mag(QVector3D(0.3f, 0.1f, 0.2f), 30); // held still: one point
@@ -254,7 +212,7 @@ void CalibrationPagesTest::refusedRunIsExplainedInTheBanner()
 
 void CalibrationPagesTest::pageWithoutSamplesLetsTheUserGoBack()
 {
-    PageHost host(QStringLiteral("GyroscopeCal.qml"));
+    CalPageHost host(QStringLiteral("GyroscopeCal.qml"));
     QVERIFY(host.ready());
     host.page->setProperty("noDataTimeout", 400);
     host.click("buttonStart");
@@ -279,7 +237,7 @@ void CalibrationPagesTest::pageWithoutSamplesLetsTheUserGoBack()
 
 void CalibrationPagesTest::leavingPageMidRunPutsParametersBack()
 {
-    PageHost host(QStringLiteral("AccCal.qml"));
+    CalPageHost host(QStringLiteral("AccCal.qml"));
     QVERIFY(host.ready());
     host.click("buttonStart");
     host.click("buttonStart");

@@ -4,7 +4,7 @@
 // map beside the magnetometer scatter, a wrong face named on the accelerometer
 // page, and a run's report opened from its page. Screenshots go to
 // screenshots/guide-*.png next to this executable.
-#include "quicktree.h"
+#include "pagehost.h"
 #include "workflowrig.h"
 
 #include "customPlotItem.h"
@@ -35,66 +35,29 @@ namespace {
 
 constexpr float g = 9.79426f;
 
-class PageHost
+// The report folder and the rig first: they outlive the page, which still
+// calls the backend as it goes.
+struct GuidedRig
+{
+    GuidedRig() { rig.backend.guide()->setReportFolder(reports.path()); }
+    QTemporaryDir reports;
+    Rig rig;
+};
+
+class GuidedPageHost : public GuidedRig, public PageHost
 {
 public:
-    explicit PageHost(const QString &document)
-    {
-        rig.backend.guide()->setReportFolder(reports.path());
-        engine.rootContext()->setContextProperty(QStringLiteral("backEnd"), &rig.backend);
-        engine.load(QUrl::fromLocalFile(QStringLiteral(PAGE_HOST)));
-        if (engine.rootObjects().isEmpty())
-            return;
-        window = qobject_cast<QQuickWindow *>(engine.rootObjects().first());
-        loader = window->property("pageLoader").value<QObject *>();
-        window->setProperty("pageSource", QUrl(QStringLiteral("qrc:/") + document));
-        loader->setProperty("active", true);
-        page = loader->property("item").value<QQuickItem *>();
-    }
+    explicit GuidedPageHost(const QString &document)
+        : PageHost(QStringLiteral(PAGE_HOST), &rig.backend, document)
+    { }
 
-    bool ready()
-    {
-        if (!page || !QTest::qWaitForWindowExposed(window))
-            return false;
-        QObject *stack = window->property("stack").value<QObject *>();
-        QSignalSpy busyChanged(stack, SIGNAL(busyChanged()));
-        while (stack->property("busy").toBool()) {
-            if (!busyChanged.wait(5000))
-                return false;
-        }
-        return true;
-    }
-    QQuickItem *item(const QString &name) const
-    {
-        return qobject_cast<QQuickItem *>(findNamed(page, name));
-    }
-    QString text(const QString &name) const { return item(name)->property("text").toString(); }
-    void click(QQuickItem *target)
-    {
-        QVERIFY(target);
-        const QPointF centre
-            = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
-        QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
-    }
-    void click(const QString &name) { click(item(name)); }
     void screenshot(const QString &name)
     {
         // Past the fade of the hint banner, so the page itself shows.
         QTRY_COMPARE_WITH_TIMEOUT(
             item(QStringLiteral("hintRect"))->property("opacity").toReal(), 0.0, 8000);
-        QDir dir(QCoreApplication::applicationDirPath());
-        QVERIFY(dir.mkpath(QStringLiteral("screenshots")));
-        const QImage image = window->grabWindow();
-        QVERIFY(!image.isNull());
-        QVERIFY(image.save(dir.filePath(QStringLiteral("screenshots/%1.png").arg(name))));
+        saveWindow(name);
     }
-
-    QTemporaryDir reports;
-    Rig rig;
-    QQmlApplicationEngine engine;
-    QQuickWindow *window = nullptr;
-    QObject *loader = nullptr;
-    QQuickItem *page = nullptr;
 };
 
 } // namespace
@@ -106,7 +69,7 @@ void GuidancePagesTest::initTestCase()
 
 void GuidancePagesTest::magPageShowsCoverageBesideTheScatter()
 {
-    PageHost host(QStringLiteral("MagCal.qml"));
+    GuidedPageHost host(QStringLiteral("MagCal.qml"));
     QVERIFY(host.ready());
     host.page->setProperty("noDataTimeout", 60000);
     CalibrationGuide &guide = *host.rig.backend.guide();
@@ -147,7 +110,7 @@ void GuidancePagesTest::magPageShowsCoverageBesideTheScatter()
 
 void GuidancePagesTest::accPageNamesAWrongFace()
 {
-    PageHost host(QStringLiteral("AccCal.qml"));
+    GuidedPageHost host(QStringLiteral("AccCal.qml"));
     QVERIFY(host.ready());
     host.page->setProperty("noDataTimeout", 60000);
     CalibrationGuide &guide = *host.rig.backend.guide();
@@ -177,7 +140,7 @@ void GuidancePagesTest::accPageNamesAWrongFace()
 
 void GuidancePagesTest::reportOpensFromThePage()
 {
-    PageHost host(QStringLiteral("GyroscopeCal.qml"));
+    GuidedPageHost host(QStringLiteral("GyroscopeCal.qml"));
     QVERIFY(host.ready());
     QQuickItem *button = host.item("reportButton");
     QVERIFY(button);
