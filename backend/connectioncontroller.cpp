@@ -47,7 +47,6 @@ ConnectionController::ConnectionController(DurUzaBackend *backend)
     connect(coms, &ComsHandler::linkOpened, this, &ConnectionController::onLinkOpened);
     connect(coms, &ComsHandler::linkError, this, &ConnectionController::onLinkError);
     connect(coms, &ComsHandler::linkClosed, &m_monitor, &LinkMonitor::closed);
-    refresh();
 }
 
 ConnectionController::~ConnectionController() = default;

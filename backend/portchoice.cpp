@@ -30,6 +30,7 @@ PortChoice::~PortChoice() = default;
 void PortChoice::attach(QSettings *settings)
 {
     m_settings = settings;
+    listOnce();
     if (m_settings) {
         const QString last = m_settings->value(lastPortKey).toString();
         // A path of the user's is listed again if it is there; a system port is
@@ -46,8 +47,17 @@ void PortChoice::attach(QSettings *settings)
     refresh();
 }
 
+void PortChoice::listOnce() const
+{
+    if (m_listed)
+        return;
+    m_listed = true;
+    m_enumerate(&m_labels, &m_names);
+}
+
 int PortChoice::selectedIndex() const
 {
+    listOnce();
     int index = m_names.indexOf(m_wanted);
     // "/dev/ttyUSB0" typed while it was unplugged is "ttyUSB0" once the system lists it.
     if (index < 0 && m_wanted.startsWith(devPrefix))
@@ -59,10 +69,11 @@ int PortChoice::selectedIndex() const
 
 void PortChoice::refresh()
 {
-    const int before = selectedIndex();
+    const int before = m_listed ? selectedIndex() : -1;
     QStringList labels;
     QStringList names;
     m_enumerate(&labels, &names);
+    m_listed = true;
     const bool changed = labels != m_labels || names != m_names;
     if (changed) {
         m_labels = labels;
@@ -79,6 +90,7 @@ void PortChoice::refresh()
 
 void PortChoice::select(int index)
 {
+    listOnce();
     if (index >= 0 && index < m_names.size())
         setWanted(m_names.at(index));
 }
@@ -140,6 +152,7 @@ bool PortChoice::present(const QString &name) const
     // a module gone); a system port when the system lists it.
     if (name.contains(QLatin1Char('/')))
         return QFileInfo::exists(name);
+    listOnce();
     return m_names.contains(name);
 }
 

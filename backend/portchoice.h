@@ -28,8 +28,18 @@ public:
     // stays the caller's) and lists a path of the user's that was used last.
     void attach(QSettings *settings);
 
-    QStringList labels() const { return m_labels; }
-    QStringList names() const { return m_names; }
+    // Enumerated when first asked for (or on attach, refresh): an enumeration
+    // reads hundreds of device files, too many for every backend built.
+    QStringList labels() const
+    {
+        listOnce();
+        return m_labels;
+    }
+    QStringList names() const
+    {
+        listOnce();
+        return m_names;
+    }
     // The entry of the wanted port, else the first one, else -1.
     int selectedIndex() const;
 
@@ -57,13 +67,16 @@ signals:
     void noDeviceAt(const QString &path);
 
 private:
+    // The first enumeration, quietly: nobody can have seen an earlier list.
+    void listOnce() const;
     void setWanted(const QString &name);
     void addUserPath(const QString &path);
 
     Enumerate m_enumerate;
     QSettings *m_settings = nullptr;
     PortWatcher *m_watcher = nullptr;
-    QStringList m_labels;
-    QStringList m_names;
+    mutable QStringList m_labels;
+    mutable QStringList m_names;
+    mutable bool m_listed = false;
     QString m_wanted;
 };

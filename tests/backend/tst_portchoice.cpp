@@ -50,6 +50,44 @@ private slots:
     }
     void cleanup() { setUserPortPaths({}); }
 
+    // An enumeration reads hundreds of device files: none until the list is
+    // wanted, then one, however often it is read; attaching finds the
+    // remembered port among them, not beside them.
+    void portsAreEnumeratedOnceWhenFirstWanted()
+    {
+        int enumerations = 0;
+        PortChoice choice([&](QStringList *labels, QStringList *names) {
+            ++enumerations;
+            *names = system + userPortPaths();
+            *labels = *names;
+        });
+        QCOMPARE(enumerations, 0);
+        QCOMPARE(choice.selectedIndex(), 0);
+        QCOMPARE(choice.names(), system);
+        QCOMPARE(choice.labels(), system);
+        QVERIFY(choice.present(QStringLiteral("ttyUSB0")));
+        QCOMPARE(enumerations, 1);
+        choice.refresh();
+        QCOMPARE(enumerations, 2);
+
+        int again = 0;
+        PortChoice attached([&](QStringList *labels, QStringList *names) {
+            ++again;
+            *names = system + userPortPaths();
+            *labels = *names;
+        });
+        // A path the system lists (a module behind a symbolic link, say).
+        const QString listedPath = deviceFile(QStringLiteral("listed"));
+        QVERIFY(!listedPath.isEmpty());
+        system << listedPath;
+        QSettings settings(dir.filePath(QStringLiteral("lazy.ini")), QSettings::IniFormat);
+        settings.setValue(QStringLiteral("ports/last"), listedPath);
+        attached.attach(&settings);
+        QCOMPARE(attached.names(), system); // not listed a second time as a path
+        QCOMPARE(attached.selectedIndex(), 2);
+        QVERIFY(userPortPaths().isEmpty());
+    }
+
     void pickFollowsItsPortAcrossListChanges()
     {
         auto choice = makeChoice();
