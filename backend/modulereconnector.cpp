@@ -154,7 +154,8 @@ void ModuleReconnector::finishCheck()
     m_ports->refresh();
     const int index = m_ports->names().indexOf(port);
     if (index < 0) {
-        giveUpCheck(tr("%1 went again.").arg(port));
+        // Already Idle here, so not through giveUpCheck (which would ignore it).
+        giveUp(tr("%1 went again.").arg(port));
         return;
     }
     m_ports->remember(port);
@@ -170,6 +171,11 @@ void ModuleReconnector::giveUpCheck(const QString &why)
 {
     if (m_state != State::Checking)
         return;
+    giveUp(why);
+}
+
+void ModuleReconnector::giveUp(const QString &why)
+{
     m_backend->comsHandler()->stop();
     setState(State::Idle);
     emit notice(

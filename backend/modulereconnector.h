@@ -57,6 +57,8 @@ private:
     void startCheck();
     void finishCheck();
     void giveUpCheck(const QString &why);
+    // Closes the check link, goes Idle and says why.
+    void giveUp(const QString &why);
 
     DurUzaBackend *m_backend;
     PortChoice *m_ports;
