@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 import QtQuick 2.12
+import QtQml 2.14
 import QtQuick.Controls 2.12
 import QtQuick.Window 2.12
 
