@@ -66,6 +66,11 @@ CustomPlotItem::CustomPlotItem(QQuickItem *parent)
     , m_feed([this](const QVariantList &sample) { setData(sample); })
 {
     setFlag(QQuickItem::ItemHasContents, true);
+    // The plot covers the item with its white ground: drawn opaque, it needs
+    // no blending and hides what lies under it, which a software renderer
+    // would otherwise draw first on every frame.
+    setOpaquePainting(true);
+    setFillColor(Qt::white);
     setAcceptedMouseButtons(Qt::AllButtons);
     connect(this, &QQuickItem::widthChanged, this, &CustomPlotItem::updateCustomPlotSize);
     connect(this, &QQuickItem::heightChanged, this, &CustomPlotItem::updateCustomPlotSize);
