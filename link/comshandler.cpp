@@ -38,7 +38,6 @@ ComsHandler::~ComsHandler()
     // Worker first (it also waits for the processing pass it may have started),
     // then the processing thread, then the state they both use.
     delete m_slave;
-    waitForThread(m_processThread);
     delete m_processThread;
     delete m_protocol;
 }

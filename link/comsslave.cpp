@@ -94,7 +94,7 @@ ComsSlave::~ComsSlave()
     stopSlave();
     waitForThread(this);
     // A pass may still be draining our queue.
-    waitForThread(m_processThread);
+    m_processThread->waitUntilIdle();
     m_receiveQueue.clear();
 }
 

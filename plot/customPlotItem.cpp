@@ -2,6 +2,7 @@
 #include "customPlotItem.h"
 
 #include "boxView.h"
+#include "chartExport.h"
 #include "graphSlot.h"
 #include "plotClock.h"
 #include "plotTicker.h"
@@ -10,17 +11,11 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QImage>
-#include <QImageWriter>
-#include <QMap>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QQmlEngine>
 #include <QQuickWindow>
-#include <QSaveFile>
-#include <QWheelEvent>
 #include <qcustomplot.h>
 
-#include <charconv>
 #include <cmath>
 
 namespace {
@@ -62,28 +57,29 @@ void registerRenderPolicy()
     qmlRegisterType<GraphSlot>("CustomPlot", 1, 0, "GraphSlot");
 }
 
-// One wheel notch zooms by this much; a notch back undoes it.
-constexpr double zoomPerNotch = 0.8;
-
-// Shortest text that reads back as the same float: the values are floats.
-void appendFloat(QByteArray &out, float value)
-{
-    char text[32];
-    const auto result = std::to_chars(text, text + sizeof text, value);
-    out.append(text, int(result.ptr - text));
-}
-
 } // namespace
 
 Q_COREAPP_STARTUP_FUNCTION(registerRenderPolicy)
 
 CustomPlotItem::CustomPlotItem(QQuickItem *parent)
     : QQuickPaintedItem(parent)
+    , m_feed([this](const QVariantList &sample) { setData(sample); })
 {
     setFlag(QQuickItem::ItemHasContents, true);
+    // The plot covers the item with its white ground: drawn opaque, it needs
+    // no blending and hides what lies under it, which a software renderer
+    // would otherwise draw first on every frame.
+    setOpaquePainting(true);
+    setFillColor(Qt::white);
     setAcceptedMouseButtons(Qt::AllButtons);
     connect(this, &QQuickItem::widthChanged, this, &CustomPlotItem::updateCustomPlotSize);
     connect(this, &QQuickItem::heightChanged, this, &CustomPlotItem::updateCustomPlotSize);
+    connect(&RenderPolicy::shared(), &RenderPolicy::softwareChanged, this, [this] {
+        if (!plot)
+            return;
+        applyRenderMode();
+        plot->replot(QCustomPlot::rpRefreshHint);
+    });
     PlotTicker::shared().add(this);
 }
 
@@ -116,10 +112,22 @@ void CustomPlotItem::createPlot()
     // at less than half the cost. Five charts replot 20 to 33 times a second
     // on the GUI thread, and stroking the joins was most of that time.
     plot->setPlottingHint(QCP::phFastPolylines, true);
+    applyRenderMode();
     applyItemSize();
     applyValueAxisText();
     connect(plot, &QCustomPlot::afterReplot, this, &CustomPlotItem::onCustomReplot);
     plot->replot(QCustomPlot::rpRefreshHint);
+}
+
+void CustomPlotItem::applyRenderMode()
+{
+    // On a software renderer the curves are drawn without antialiasing: the
+    // same curves with harder edges, at a fraction of the cost of blending
+    // every pixel of five charts' lines 20 times a second. Axes, grid and
+    // text are never antialiased by the plot, so nothing else changes.
+    plot->setNotAntialiasedElements(RenderPolicy::shared().software()
+            ? QCP::AntialiasedElements(QCP::aePlottables | QCP::aeLegendItems)
+            : QCP::AntialiasedElements(QCP::aeNone));
 }
 
 void CustomPlotItem::initCustomPlot()
@@ -186,45 +194,34 @@ void CustomPlotItem::setData(const QVariantList &data)
 
 void CustomPlotItem::setSource(QObject *source)
 {
-    if (source == m_source)
-        return;
-    m_source = source;
-    connectSource();
-    emit sourceChanged();
+    if (m_feed.setSource(source))
+        emit sourceChanged();
 }
 
 void CustomPlotItem::setSourceProperty(const QString &name)
 {
-    if (name == m_sourceProperty)
-        return;
-    m_sourceProperty = name;
-    connectSource();
-    emit sourceChanged();
+    if (m_feed.setPropertyName(name))
+        emit sourceChanged();
 }
 
-void CustomPlotItem::connectSource()
+QString CustomPlotItem::csvUnit(const QString &unit)
 {
-    disconnect(m_sourceConnection);
-    m_sourceMeta = QMetaProperty();
-    if (!m_source || m_sourceProperty.isEmpty())
-        return;
-    const QMetaObject *meta = m_source->metaObject();
-    const int index = meta->indexOfProperty(m_sourceProperty.toLatin1().constData());
-    if (index < 0 || !meta->property(index).hasNotifySignal()) {
-        qWarning() << "CustomPlotItem: no list property with a change signal named"
-                   << m_sourceProperty << "on" << m_source;
-        return;
-    }
-    m_sourceMeta = meta->property(index);
-    const int slot = metaObject()->indexOfSlot("takeSourceSample()");
-    m_sourceConnection
-        = QMetaObject::connect(m_source, m_sourceMeta.notifySignalIndex(), this, slot);
+    return chartexport::csvUnit(unit);
 }
 
-void CustomPlotItem::takeSourceSample()
+QByteArray CustomPlotItem::visibleCsv() const
 {
-    if (m_source)
-        setData(m_sourceMeta.read(m_source).toList());
+    return chartexport::visibleCsv(plot, m_unit);
+}
+
+QString CustomPlotItem::saveCsv(const QString &path) const
+{
+    return chartexport::saveCsv(visibleCsv(), path);
+}
+
+QString CustomPlotItem::savePng(const QString &path) const
+{
+    return chartexport::savePng(plot, path);
 }
 
 void CustomPlotItem::trimLive(double key)
@@ -262,81 +259,6 @@ bool CustomPlotItem::onTick()
     return true;
 }
 
-void CustomPlotItem::setPaused(bool paused)
-{
-    if (paused == m_paused)
-        return;
-    m_paused = paused;
-    m_dragging = false;
-    setKeepMouseGrab(false);
-    if (plot) {
-        if (paused) {
-            holdView();
-        } else {
-            for (int i = 0; i < int(m_live.size()) && i < plot->graphCount(); ++i)
-                plot->graph(i)->setData(m_live[i]);
-            refreshPlot(lastKey);
-        }
-    }
-    setZoomed(false);
-    emit pausedChanged();
-}
-
-void CustomPlotItem::holdView()
-{
-    // The window as it stands now, copied: the live containers go on
-    // taking samples while the copies are looked at.
-    trimLive(lastKey);
-    for (int i = 0; i < int(m_live.size()) && i < plot->graphCount(); ++i)
-        plot->graph(i)->setData(QSharedPointer<QCPGraphDataContainer>::create(*m_live[i]));
-    plot->rescaleAxes(true);
-    plot->replot(QCustomPlot::rpRefreshHint);
-}
-
-void CustomPlotItem::setZoomed(bool zoomed)
-{
-    if (zoomed == m_zoomed)
-        return;
-    m_zoomed = zoomed;
-    emit zoomedChanged();
-}
-
-void CustomPlotItem::zoomAt(qreal x, qreal y, qreal factor, bool valueAxis)
-{
-    if (!m_paused || !plot || !(factor > 0) || !std::isfinite(factor))
-        return;
-    if (valueAxis)
-        plot->yAxis->scaleRange(factor, plot->yAxis->pixelToCoord(y));
-    else
-        plot->xAxis->scaleRange(factor, plot->xAxis->pixelToCoord(x));
-    setZoomed(true);
-    plot->replot(QCustomPlot::rpRefreshHint);
-}
-
-void CustomPlotItem::panBy(qreal dx, qreal dy)
-{
-    if (!m_paused || !plot)
-        return;
-    const QRect area = plot->axisRect()->rect();
-    if (area.width() <= 0 || area.height() <= 0)
-        return;
-    // The content follows the pointer: the range moves against it. Screen y
-    // grows downwards, values upwards.
-    plot->xAxis->moveRange(-dx * plot->xAxis->range().size() / area.width());
-    plot->yAxis->moveRange(dy * plot->yAxis->range().size() / area.height());
-    setZoomed(true);
-    plot->replot(QCustomPlot::rpRefreshHint);
-}
-
-void CustomPlotItem::resetView()
-{
-    if (!m_paused || !plot)
-        return;
-    plot->rescaleAxes(true);
-    setZoomed(false);
-    plot->replot(QCustomPlot::rpRefreshHint);
-}
-
 void CustomPlotItem::setUnit(const QString &unit)
 {
     if (unit == m_unit)
@@ -370,87 +292,6 @@ void CustomPlotItem::applyValueAxisText()
         return;
     plot->yAxis->setLabel(valueAxisText());
     plot->replot(QCustomPlot::rpRefreshHint);
-}
-
-QString CustomPlotItem::csvUnit(const QString &unit)
-{
-    QString ascii = unit;
-    ascii.replace(QStringLiteral("°C"), QStringLiteral("C"));
-    ascii.replace(QChar(0x00B0), QStringLiteral("deg"));
-    ascii.replace(QChar(0x00B2), QLatin1Char('2'));
-    ascii.replace(QChar(0x00B3), QLatin1Char('3'));
-    ascii.replace(QChar(0x00B5), QLatin1Char('u'));
-    ascii.replace(QLatin1Char(' '), QLatin1Char('_'));
-    return ascii;
-}
-
-QByteArray CustomPlotItem::visibleCsv() const
-{
-    QByteArray out("time_s");
-    if (!plot)
-        return out + '\n';
-    const QString unit = csvUnit(m_unit);
-    for (int i = 0; i < plot->graphCount(); ++i) {
-        QString name = plot->graph(i)->name();
-        if (!unit.isEmpty())
-            name += QLatin1Char('_') + unit;
-        // A name never holds a comma or a quote here; quote it anyway if it did.
-        if (name.contains(QLatin1Char(',')) || name.contains(QLatin1Char('"')))
-            name = QLatin1Char('"') + name.replace(QLatin1Char('"'), QStringLiteral("\"\""))
-                + QLatin1Char('"');
-        out += ',' + name.toUtf8();
-    }
-    out += '\n';
-
-    // Rows by time: the curves of a chart share their sample times, but a
-    // short list may have fed only the first curves, so merge by key.
-    const QCPRange shown = plot->xAxis->range();
-    QMap<double, QVector<double>> rows;
-    const int curves = plot->graphCount();
-    for (int i = 0; i < curves; ++i) {
-        const QSharedPointer<QCPGraphDataContainer> points = plot->graph(i)->data();
-        for (auto it = points->findBegin(shown.lower, false);
-             it != points->findEnd(shown.upper, false); ++it) {
-            QVector<double> &row = rows[it->key];
-            if (row.isEmpty())
-                row.fill(std::nan(""), curves);
-            row[i] = it->value;
-        }
-    }
-    for (auto row = rows.constBegin(); row != rows.constEnd(); ++row) {
-        out += QByteArray::number(row.key(), 'f', 3);
-        for (double value : row.value()) {
-            out += ',';
-            if (!std::isnan(value))
-                appendFloat(out, float(value));
-        }
-        out += '\n';
-    }
-    return out;
-}
-
-QString CustomPlotItem::saveCsv(const QString &path) const
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return file.errorString();
-    file.write(visibleCsv());
-    if (!file.commit())
-        return file.errorString();
-    return QString();
-}
-
-QString CustomPlotItem::savePng(const QString &path) const
-{
-    if (!plot || plot->width() <= 0 || plot->height() <= 0)
-        return QStringLiteral("the chart has no size yet");
-    // The plot as it stands, drawn afresh at its size: the same picture as
-    // on screen.
-    const QImage image = plot->toPixmap(plot->width(), plot->height()).toImage();
-    QImageWriter writer(path, "png");
-    if (!writer.write(image))
-        return writer.errorString();
-    return QString();
 }
 
 bool CustomPlotItem::isShown() const
@@ -519,91 +360,10 @@ void CustomPlotItem::onCustomReplot()
     emit ticked();
 }
 
-void CustomPlotItem::graphClicked(QCPAbstractPlottable *plottable)
-{
-    const QString name = plottable ? plottable->name() : QString();
-    qDebug().noquote() << Q_FUNC_INFO << QStringLiteral("Clicked on graph '%1 ").arg(name);
-    emit graphClickedSignal();
-}
-
 void CustomPlotItem::paint(QPainter *painter)
 {
     // The scene graph calls this while the GUI thread waits, possibly from its
     // render thread: hence an image, made on the GUI thread, and no pixmap.
     if (plot && !frame.isNull())
         painter->drawImage(QPoint(), frame);
-}
-
-void CustomPlotItem::forwardMouseEvent(QMouseEvent *event)
-{
-    if (!plot)
-        return;
-    // Posted, not sent: the plot handles it on the next pass of the event loop.
-    QCoreApplication::postEvent(plot,
-        new QMouseEvent(event->type(), event->localPos(), event->button(), event->buttons(),
-            event->modifiers()));
-}
-
-void CustomPlotItem::mousePressEvent(QMouseEvent *event)
-{
-    if (m_paused) {
-        if (event->button() != Qt::LeftButton) {
-            event->ignore();
-            return;
-        }
-        // Hold on to the drag: the swipe view around the page would take
-        // it for a swipe to the next page.
-        m_dragging = true;
-        m_dragFrom = event->localPos();
-        setKeepMouseGrab(true);
-        event->accept();
-        return;
-    }
-    forwardMouseEvent(event);
-}
-
-void CustomPlotItem::mouseMoveEvent(QMouseEvent *event)
-{
-    if (m_paused) {
-        if (m_dragging) {
-            const QPointF delta = event->localPos() - m_dragFrom;
-            m_dragFrom = event->localPos();
-            panBy(delta.x(), delta.y());
-        }
-        return;
-    }
-    forwardMouseEvent(event);
-}
-
-void CustomPlotItem::mouseReleaseEvent(QMouseEvent *event)
-{
-    if (m_paused) {
-        m_dragging = false;
-        setKeepMouseGrab(false);
-        return;
-    }
-    forwardMouseEvent(event);
-}
-
-void CustomPlotItem::mouseDoubleClickEvent(QMouseEvent *event)
-{
-    if (m_paused) {
-        resetView();
-        return;
-    }
-    forwardMouseEvent(event);
-}
-
-void CustomPlotItem::wheelEvent(QWheelEvent *event)
-{
-    // Unpaused, the view follows the stream and the wheel belongs to
-    // whatever is around the chart.
-    if (!m_paused || !plot || event->angleDelta().y() == 0) {
-        event->ignore();
-        return;
-    }
-    const double notches = event->angleDelta().y() / 120.0;
-    zoomAt(event->position().x(), event->position().y(), std::pow(zoomPerNotch, notches),
-        event->modifiers().testFlag(Qt::ControlModifier));
-    event->accept();
 }

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "sourceFeed.h"
+
 #include <QImage>
 #include <QMetaObject>
-#include <QMetaProperty>
-#include <QPointer>
 #include <QQuickPaintedItem>
 #include <QSharedPointer>
 #include <QStringList>
@@ -68,9 +68,9 @@ public:
     QVariantList lastData() const { return m_data; }
     void setData(const QVariantList &data);
 
-    QObject *source() const { return m_source; }
+    QObject *source() const { return m_feed.source(); }
     void setSource(QObject *source);
-    QString sourceProperty() const { return m_sourceProperty; }
+    QString sourceProperty() const { return m_feed.propertyName(); }
     void setSourceProperty(const QString &name);
 
     QStringList signalNames() const { return m_signalNames; }
@@ -150,7 +150,6 @@ private slots:
     void onCustomReplot();
     void updateCustomPlotSize();
     void resetFlags();
-    void takeSourceSample();
 
 protected:
     void itemChange(ItemChange change, const ItemChangeData &value) override;
@@ -162,6 +161,7 @@ protected:
 
 private:
     void createPlot();
+    void applyRenderMode();
     void applyItemSize();
     void refreshPlot(double key);
     void forwardMouseEvent(QMouseEvent *event);
@@ -170,7 +170,6 @@ private:
     void holdView();
     void setZoomed(bool zoomed);
     void applyValueAxisText();
-    void connectSource();
 
     bool refreshDue = true;
     // Points appended since the last replot; a tick with pending points
@@ -193,8 +192,5 @@ private:
     QString m_valueLabel;
     QVariantList m_data;
     QStringList m_signalNames;
-    QPointer<QObject> m_source;
-    QString m_sourceProperty;
-    QMetaProperty m_sourceMeta;
-    QMetaObject::Connection m_sourceConnection;
+    SourceFeed m_feed;
 };

@@ -2,9 +2,7 @@
 import QtQuick 2.12
 import QtQuick.Controls 2.12
 import QtQuick.Layouts 1.12
-import QtQuick.Scene3D 2.12
 import QtQuick.Window 2.12
-import QtGraphicalEffects 1.12
 import CustomPlot 1.0
 import "components" // --- status strip and ports ---
 
@@ -239,101 +237,13 @@ Page {
         width: parent.width / 3
         height: parent.height / 3
 
-        // Qt 3D in a Qt Quick scene draws on every frame of the window,
-        // changed or not, and keeps the window drawing. So the painted box
-        // stands in for it on a software renderer, and whenever no stream is
-        // shown (not connected, no data, page hidden, window minimised).
-        BoxView {
-            id: paintedBox
-            objectName: "paintedBox"
+        OrientationView {
             anchors.fill: parent
-            visible: !scene3dLoader.active
-            rotation: pageRoot.shownRot
-        }
-
-        // A hidden Scene3D stalls the GUI thread: Qt 3D waits for a frame that
-        // the scene graph never renders. So the view exists only while the page
-        // is shown, i.e. not while a calibration page covers it.
-        Loader {
-            id: scene3dLoader
-            objectName: "scene3dLoader"
-            anchors.fill: parent
-            active: pageRoot.liveShown && !RenderPolicy.software && RenderPolicy.streaming
-            sourceComponent: Scene3D {
-                id: scene3d
-                focus: true
-                aspects: ["input", "logic"]
-                cameraAspectRatioMode: Scene3D.AutomaticAspectRatio
-                multisample: true
-
-                AhrsBox {
-                    id: ahrsBox
-                    boxRot: pageRoot.shownRot
-                }
-            }
-        }
-
-        Rectangle {
-            anchors.fill: parent
-            color: Qt.rgba(0, 0, 0, 0)
-
-            ColumnLayout {
-                id: rpyTextLayout
-                anchors.fill: parent
-
-                // Less than half the height, so that the temperature's line
-                // under the three angles still fits a 600-pixel window.
-                Item {
-                    id: name
-                    Layout.preferredHeight: rpyTextLayout.height * 0.4
-                }
-
-                Text {
-                    id: rollText
-                    objectName: "rollText"
-                    text: pageRoot.readoutText(qsTr("Roll:"), pageRoot.shownEuler[0], "°")
-                    color: Qt.rgba(57 / 255, 106 / 255, 177 / 255, 1)
-                    font.pointSize: Math.max(1, parent.height / 20)
-                    Layout.minimumHeight: parent.height / 9
-                }
-
-                Text {
-                    id: pitchText
-                    objectName: "pitchText"
-                    text: pageRoot.readoutText(qsTr("Pitch:"), pageRoot.shownEuler[1], "°")
-                    color: Qt.rgba(218 / 255, 124 / 255, 48 / 255, 1)
-                    font.pointSize: Math.max(1, parent.height / 20)
-                    Layout.minimumHeight: parent.height / 9
-                }
-
-                Text {
-                    id: yawText
-                    objectName: "yawText"
-                    text: pageRoot.readoutText(qsTr("Yaw:"), pageRoot.shownEuler[2], "°")
-                    color: Qt.rgba(62 / 255, 150 / 255, 81 / 255, 1)
-                    font.pointSize: Math.max(1, parent.height / 20)
-                    Layout.minimumHeight: parent.height / 9
-                }
-
-                TemperatureReadout {
-                    id: temperatureText
-                    objectName: "temperatureText"
-                    // Unseen, the readout does not follow each sample.
-                    registers: pageRoot.liveShown ? backEnd.registers : null
-                    color: Qt.rgba(83 / 255, 81 / 255, 84 / 255, 1)
-                    font.pointSize: Math.max(1, parent.height / 20)
-                    Layout.minimumHeight: parent.height / 9
-                }
-            }
-
-            DropShadow {
-                source: rpyTextLayout
-                anchors.fill: rpyTextLayout
-                horizontalOffset: 2
-                verticalOffset: 2
-                samples: 7
-                color: "#80000000"
-            }
+            orientation: pageRoot.shownRot
+            liveShown: pageRoot.liveShown
+            rollText: pageRoot.readoutText(qsTr("Roll:"), pageRoot.shownEuler[0], "°")
+            pitchText: pageRoot.readoutText(qsTr("Pitch:"), pageRoot.shownEuler[1], "°")
+            yawText: pageRoot.readoutText(qsTr("Yaw:"), pageRoot.shownEuler[2], "°")
         }
     }
 
@@ -523,7 +433,7 @@ Page {
         }
     }
 
-    Column {
+    CalibrationNotes {
         id: calibrationNotes
         objectName: "calibrationNotes"
         anchors.top: topRow.bottom
@@ -531,75 +441,7 @@ Page {
         anchors.left: parent.left
         anchors.right: scene3dPlaceHolder.left
         z: 1
-
-        Rectangle {
-            objectName: "calibrationOutcome"
-            width: parent.width
-            height: Math.max(outcomeLabel.implicitHeight, outcomeDismiss.implicitHeight) + 16
-            visible: pageRoot.calibrationOutcomeText !== ""
-            color: "#455a64"
-
-            Label {
-                id: outcomeLabel
-                objectName: "calibrationOutcomeLabel"
-                anchors.left: parent.left
-                anchors.right: outcomeDismiss.left
-                anchors.verticalCenter: parent.verticalCenter
-                anchors.margins: 8
-                wrapMode: Text.WordWrap
-                color: "white"
-                text: pageRoot.calibrationOutcomeText
-            }
-
-            Button {
-                id: outcomeDismiss
-                objectName: "calibrationOutcomeDismiss"
-                anchors.right: parent.right
-                anchors.verticalCenter: parent.verticalCenter
-                text: qsTr("OK")
-                onClicked: pageRoot.calibrationOutcomeText = ""
-            }
-        }
-
-        Repeater {
-            model: backEnd.calibrationRestoreOffers
-
-            Rectangle {
-                objectName: "restoreOffer"
-                width: calibrationNotes.width
-                height: Math.max(offerLabel.implicitHeight, offerButtons.implicitHeight) + 16
-                color: "#1565c0"
-
-                Label {
-                    id: offerLabel
-                    objectName: "restoreOfferLabel"
-                    anchors.left: parent.left
-                    anchors.right: offerButtons.left
-                    anchors.verticalCenter: parent.verticalCenter
-                    anchors.margins: 8
-                    wrapMode: Text.WordWrap
-                    color: "white"
-                    text: modelData.text
-                }
-
-                Row {
-                    id: offerButtons
-                    anchors.right: parent.right
-                    anchors.verticalCenter: parent.verticalCenter
-
-                    Button {
-                        objectName: "restoreOfferRestore"
-                        text: qsTr("Restore")
-                        onClicked: backEnd.restoreCalibration(modelData.sensor)
-                    }
-
-                    Button {
-                        objectName: "restoreOfferDismiss"
-                        text: qsTr("Dismiss")
-                        onClicked: backEnd.dismissCalibrationRestore(modelData.sensor)
-                    }
-                }
-            }
-        }
+        outcomeText: pageRoot.calibrationOutcomeText
+        onDismissed: pageRoot.calibrationOutcomeText = ""
     }
 }

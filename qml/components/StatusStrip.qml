@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 import QtQuick 2.12
+import QtQml 2.14
 import QtQuick.Controls 2.12
+import QtQuick.Window 2.12
 
 // The connection at a glance, along the bottom of the live page: port, which
 // module and its ranges, how much arrives, what was dropped since connect and
@@ -14,6 +16,11 @@ Rectangle {
 
     readonly property var connection: backEnd.connection
     readonly property bool open: connection.linkOpen
+    // The figures that move with the stream stand still while the window is
+    // minimised, and catch up when it shows again: a window system that keeps
+    // a minimised window mapped would otherwise draw it twice a second.
+    readonly property bool windowShown: Window.visibility !== Window.Minimized
+                                        && Window.visibility !== Window.Hidden
 
     implicitHeight: column.implicitHeight + 8
     color: "#262626"
@@ -58,12 +65,20 @@ Rectangle {
             }
 
             Label {
+                id: ratesLabel
                 objectName: "stripRates"
                 font.pixelSize: 13
                 color: "#e0e0e0"
                 visible: strip.open
-                text: qsTr("%1 frames/s · %2 B/s").arg(strip.connection.framesPerSecond)
-                                                   .arg(strip.connection.bytesPerSecond)
+            }
+
+            Binding {
+                target: ratesLabel
+                property: "text"
+                when: strip.windowShown
+                restoreMode: Binding.RestoreNone
+                value: qsTr("%1 frames/s · %2 B/s").arg(strip.connection.framesPerSecond)
+                                                    .arg(strip.connection.bytesPerSecond)
             }
 
             Label {

@@ -7,6 +7,13 @@
 
 #include <QSerialPortInfo>
 
+#include <algorithm>
+#include <mutex>
+#include <vector>
+
+#include <sys/syscall.h>
+#include <unistd.h>
+
 namespace {
 
 QByteArray bytes(std::initializer_list<int> values)
@@ -58,6 +65,7 @@ private slots:
     void changedSecondByteHandsOverTheBlockStart();
     void twoFramesBeforeOnePassGiveOneCallWithLaterValues();
     void everyFedChunkIsProcessedWithoutWaitingForAnother();
+    void onePersistentThreadCutsEveryPassInOrder();
     void handlerBlockedInSendFrameDoesNotHoldUpProcessing();
     void startOnPortNoLongerListedReportsLinkError_data();
     void startOnPortNoLongerListedReportsLinkError();
@@ -146,6 +154,44 @@ void TestComsHandler::everyFedChunkIsProcessedWithoutWaitingForAnother()
     QTRY_VERIFY_WITH_TIMEOUT(
         !recorder.calls.isEmpty() && recorder.calls.last().content == bytes({Rounds & 0xFF}),
         10000);
+}
+
+void TestComsHandler::onePersistentThreadCutsEveryPassInOrder()
+{
+    // A burst every few milliseconds: the thread that cuts them is started
+    // once and kept, not started anew for each pass. Each chunk is fed only
+    // after the one before was cut, so every chunk is a pass of its own.
+    struct Seen
+    {
+        std::mutex lock;
+        std::vector<long> threads;
+        std::vector<int> values;
+    } seen;
+    ComsHandler handler;
+    handler.protocol()->setFrameObserver(
+        [](void *context, quint8, quint8, const quint8 *data) {
+            auto *s = static_cast<Seen *>(context);
+            std::lock_guard<std::mutex> locker(s->lock);
+            s->threads.push_back(long(::syscall(SYS_gettid)));
+            s->values.push_back(data[0]);
+        },
+        &seen);
+    constexpr int Passes = 40;
+    for (int i = 1; i <= Passes; ++i) {
+        handler.feedReceived(bytes({0xBB, 0x00, 0x01, i}));
+        QElapsedTimer waited;
+        waited.start();
+        while (handler.registerImageSnapshot()[0] != i && waited.elapsed() < 10000)
+            QThread::yieldCurrentThread();
+        QVERIFY2(handler.registerImageSnapshot()[0] == i, qPrintable(QString::number(i)));
+    }
+    std::lock_guard<std::mutex> locker(seen.lock);
+    QCOMPARE(int(seen.values.size()), Passes);
+    for (int i = 0; i < Passes; ++i)
+        QCOMPARE(seen.values[std::size_t(i)], i + 1);
+    const long cutter = seen.threads.front();
+    QVERIFY(cutter != long(::syscall(SYS_gettid)));
+    QCOMPARE(int(std::count(seen.threads.begin(), seen.threads.end(), cutter)), Passes);
 }
 
 void TestComsHandler::handlerBlockedInSendFrameDoesNotHoldUpProcessing()

@@ -10,6 +10,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+
 #include <qcustomplot.h>
 
 #include <memory>
@@ -206,6 +207,25 @@ private slots:
         QCOMPARE(PlotTicker::shared().intervalMs(), 50);
         RenderPolicy::shared().setSoftware(false);
         QCOMPARE(PlotTicker::shared().intervalMs(), 30);
+    }
+
+    void softwareModeDrawsCurvesWithoutAntialiasing()
+    {
+        // Charts made in either mode, and charts made before the mode
+        // changes, draw their curves (and legend lines) antialiased only in
+        // full mode; axes and grid are never antialiased.
+        auto before = makeItem({"A"});
+        RenderPolicy::shared().setSoftware(true);
+        auto during = makeItem({"A"});
+        for (CustomPlotItem *item : {before.get(), during.get()}) {
+            const QCP::AntialiasedElements off = item->customPlot()->notAntialiasedElements();
+            QVERIFY(off.testFlag(QCP::aePlottables));
+            QVERIFY(off.testFlag(QCP::aeLegendItems));
+        }
+        RenderPolicy::shared().setSoftware(false);
+        auto after = makeItem({"A"});
+        for (CustomPlotItem *item : {before.get(), during.get(), after.get()})
+            QCOMPARE(item->customPlot()->notAntialiasedElements(), QCP::AntialiasedElements());
     }
 
     void hiddenChartKeepsItsWindowWithoutReplotting()

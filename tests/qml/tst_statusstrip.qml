@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 import QtQuick 2.12
+import QtQuick.Window 2.12
 import QtTest 1.12
 
 // The status strip of the live page against the stand-in for backEnd.connection.
@@ -7,6 +8,8 @@ Item {
     id: testRoot
     width: 1024
     height: 200
+    // The window the tests run in, to minimise.
+    readonly property var testWindow: Window.window
 
     Component {
         id: stripComponent
@@ -134,6 +137,23 @@ Item {
             compare(connection.autoReconnect, false)
             connection.autoReconnect = true
             compare(box.checked, true)
+        }
+
+        function test_ratesStandStillWhileTheWindowIsMinimised() {
+            var strip = makeStrip()
+            openLink()
+            var rates = child(strip, "stripRates")
+            var win = testRoot.testWindow
+            verify(win, "the strip is in a window")
+            win.showMinimized()
+            tryCompare(win, "visibility", Window.Minimized, 5000)
+            connection.framesPerSecond = 60
+            connection.bytesPerSecond = 2220
+            compare(rates.text, "50 frames/s · 1850 B/s")
+            // Shown again, the figures catch up at once.
+            win.showNormal()
+            tryCompare(win, "visibility", Window.Windowed, 5000)
+            compare(rates.text, "60 frames/s · 2220 B/s")
         }
     }
 }
