@@ -15,9 +15,9 @@ Page {
     property StackView stackView
     property alias quatCustomPlot: quatCustomPlot
     property alias eulerCustomPlot: eulerCustomPlot
-    property alias accCustomPlot: accCustomPlot
-    property alias gyroCustomPlot: gyroCustomPlot
-    property alias magCustomPlot: magCustomPlot
+    property alias accCustomPlot: accChart.plot
+    property alias gyroCustomPlot: gyroChart.plot
+    property alias magCustomPlot: magChart.plot
     property alias chartToolbar: chartToolbar
     // The 3D view lives only while this page is shown (see scene3dLoader), so
     // these are plain properties that the view binds to, not aliases into it.
@@ -266,27 +266,15 @@ Page {
     }
 
     // Over the top of the main chart, below the port controls.
-    Rectangle {
+    StatusBanner {
         id: statusBanner
         objectName: "statusBanner"
         anchors.top: topRow.bottom
         anchors.left: parent.left
         anchors.right: scene3dPlaceHolder.left
-        height: statusLabel.implicitHeight + 16
-        visible: statusLabel.text !== ""
-        color: pageRoot.connectionErrorText !== "" ? "#c62828" : "#ef6c00"
+        failure: pageRoot.connectionErrorText !== ""
+        text: pageRoot.statusText()
         z: 1
-
-        Label {
-            id: statusLabel
-            objectName: "statusLabel"
-            anchors.fill: parent
-            anchors.margins: 8
-            verticalAlignment: Text.AlignVCenter
-            wrapMode: Text.WordWrap
-            color: "white"
-            text: pageRoot.statusText()
-        }
     }
 
     DataProblemBanner {
@@ -343,76 +331,43 @@ Page {
                 paused: chartToolbar.paused
             }
 
-            Item {
+            SensorChart {
+                id: accChart
                 Layout.fillWidth: true
                 Layout.fillHeight: true
-
-                CustomPlotItem {
-                    id: accCustomPlot
-                    objectName: "accCustomPlot"
-                    anchors.fill: parent
-                    signalNames: ["Acc_X", "Acc_Y", "Acc_Z"]
-                    valueLabel: qsTr("Acceleration")
-                    unit: "m/s²"
-                    paused: chartToolbar.paused
-                }
-
-                MouseArea {
-                    id: accMouseArea
-                    objectName: "accMouseArea"
-                    anchors.fill: parent
-                    // Paused, the chart takes the pointer to zoom and pan.
-                    enabled: !chartToolbar.paused
-                    onClicked: pageRoot.accClicked()
-                }
+                plotName: "accCustomPlot"
+                areaName: "accMouseArea"
+                signalNames: ["Acc_X", "Acc_Y", "Acc_Z"]
+                valueLabel: qsTr("Acceleration")
+                unit: "m/s²"
+                paused: chartToolbar.paused
+                onClicked: pageRoot.accClicked()
             }
 
-            Item {
+            SensorChart {
+                id: gyroChart
                 Layout.fillWidth: true
                 Layout.fillHeight: true
-
-                CustomPlotItem {
-                    id: gyroCustomPlot
-                    objectName: "gyroCustomPlot"
-                    anchors.fill: parent
-                    signalNames: ["Gyro_X", "Gyro_Y", "Gyro_Z"]
-                    valueLabel: qsTr("Angular rate")
-                    unit: "°/s"
-                    paused: chartToolbar.paused
-                }
-
-                MouseArea {
-                    id: gyroMouseArea
-                    objectName: "gyroMouseArea"
-                    anchors.fill: parent
-                    // Paused, the chart takes the pointer to zoom and pan.
-                    enabled: !chartToolbar.paused
-                    onClicked: pageRoot.gyroClicked()
-                }
+                plotName: "gyroCustomPlot"
+                areaName: "gyroMouseArea"
+                signalNames: ["Gyro_X", "Gyro_Y", "Gyro_Z"]
+                valueLabel: qsTr("Angular rate")
+                unit: "°/s"
+                paused: chartToolbar.paused
+                onClicked: pageRoot.gyroClicked()
             }
 
-            Item {
+            SensorChart {
+                id: magChart
                 Layout.fillWidth: true
                 Layout.fillHeight: true
-
-                CustomPlotItem {
-                    id: magCustomPlot
-                    objectName: "magCustomPlot"
-                    anchors.fill: parent
-                    signalNames: ["Mag_X", "Mag_Y", "Mag_Z"]
-                    valueLabel: qsTr("Magnetic field")
-                    unit: "gauss"
-                    paused: chartToolbar.paused
-                }
-
-                MouseArea {
-                    id: magMouseArea
-                    objectName: "magMouseArea"
-                    anchors.fill: parent
-                    // Paused, the chart takes the pointer to zoom and pan.
-                    enabled: !chartToolbar.paused
-                    onClicked: pageRoot.magClicked()
-                }
+                plotName: "magCustomPlot"
+                areaName: "magMouseArea"
+                signalNames: ["Mag_X", "Mag_Y", "Mag_Z"]
+                valueLabel: qsTr("Magnetic field")
+                unit: "gauss"
+                paused: chartToolbar.paused
+                onClicked: pageRoot.magClicked()
             }
         }
     }
