@@ -70,6 +70,13 @@ cmake --build "$build_dir" -j "$(nproc)" --target bench_link bench_latency bench
 build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build_dir/CMakeCache.txt")
 logs=$build_dir/bench-logs
 mkdir -p "$logs"
+# The programs measured keep their settings, recordings and backups in a home
+# of this run's, not in the user's (the application remembers its window).
+bench_home=$(cd "$build_dir" && pwd)/bench-home
+rm -rf "$bench_home"
+mkdir -p "$bench_home/data" "$bench_home/config" "$bench_home/Documents"
+printf 'XDG_DOCUMENTS_DIR="%s"\n' "$bench_home/Documents" >"$bench_home/config/user-dirs.dirs"
+export XDG_DATA_HOME=$bench_home/data XDG_CONFIG_HOME=$bench_home/config
 
 baseline_rev=${BASELINE_REV:-df96bb9}
 baseline_src=${BASELINE_SRC:-/tmp/velmar-baseline}
