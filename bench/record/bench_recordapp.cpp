@@ -12,6 +12,7 @@
 // Without the interface: its drawing costs the same either way and would
 // only hide the recording's share.
 #include "durUzaBackend.h"
+#include "eventwait.h"
 #include "record.h"
 #include "recordingcontroller.h"
 
@@ -46,25 +47,6 @@ double wallSeconds()
     timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return ts.tv_sec + ts.tv_nsec / 1e9;
-}
-
-void runFor(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-bool waitUntil(const std::function<bool()> &done, int ms)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > ms)
-            return false;
-        runFor(20);
-    }
-    return true;
 }
 
 struct CsvCheck
