@@ -93,11 +93,15 @@ Page {
             pending = []
             // Flashes first, then the time: each fade moves once per tick.
             for (var i = 0; i < cells.length; ++i) {
-                // A cell scrolled away or detached with the model is gone.
-                if (cells[i]) {
-                    cells[i].arrivalPending = false
-                    cells[i].showArrival(tick)
-                }
+                // A cell scrolled away or detached with the model is gone, or
+                // on its way out: the view takes its functions before the
+                // object. Calling one would throw and leave the cells after it
+                // pending for good, never to show a value again.
+                var cell = cells[i]
+                if (!cell || typeof cell.showArrival !== "function")
+                    continue
+                cell.arrivalPending = false
+                cell.showArrival(tick)
             }
             now = tick
             if (cells.length > 0)

@@ -213,6 +213,24 @@ Item {
             compare(background.alpha, 0)
         }
 
+        // A cell the view let go between an arrival and the tick (scrolled
+        // away: its functions are gone before the object is) must not keep
+        // the cells after it from showing their values, then or later.
+        function test_aCellGoneBeforeTheTickDoesNotStopTheOthers() {
+            var page = makePage()
+            var field = findChild(cellOf(page, 10), "valueText")
+            var clock = findChild(page, "arrivalClock")
+            backEnd.setRegisterFromModule(10, 1)
+            compare(field.text, "0x01") // the first of a burst shows at once
+            tryCompare(clock, "burstOpen", false)
+            verify(clock.running)
+            clock.arrived({ arrivalPending: false }) // released: no showArrival
+            backEnd.setRegisterFromModule(10, 2)
+            tryCompare(field, "text", "0x02", 5000)
+            backEnd.setRegisterFromModule(10, 3)
+            tryCompare(field, "text", "0x03", 5000)
+        }
+
         function test_readButtonsRequestFromModule() {
             var page = makePage()
             mouseClick(findChild(page, "readAllButton"))
