@@ -87,7 +87,14 @@ void CalibrationGuidanceEndToEndTest::tumbleCoverageGrowsAndTheChosenFitIsWritte
     QObject listening; // ends the connection with this test
     connect(&guide, &CalibrationGuide::magChanged, &listening,
         [&] { coverage.push_back(guide.magCoverage()); });
-    QVERIFY(bench.waitFor([&] { return bench.sim->truth().seconds >= 24.0; }, 40000));
+    // About 24 s of tumbling is enough on a quiet machine; a loaded one hands
+    // the guide fewer points a second, so it gets up to a minute of motion.
+    QVERIFY(bench.waitFor(
+        [&] {
+            const double seconds = bench.sim->truth().seconds;
+            return (seconds >= 24.0 && guide.magGoodEnough()) || seconds >= 60.0;
+        },
+        90000));
     qInfo("coverage once a second: %s", qPrintable([&] {
         QStringList s;
         for (double c : coverage)
@@ -98,8 +105,9 @@ void CalibrationGuidanceEndToEndTest::tumbleCoverageGrowsAndTheChosenFitIsWritte
     QVERIFY(coverage.back() > coverage[2]);
     QVERIFY(guide.magCoverage() >= 75);
     QVERIFY(guide.magGoodEnough());
-    qInfo("after 24 s: %.0f %% covered, spread %.2f %%, drift %.2f %%; %s", guide.magCoverage(),
-        guide.magSpread(), guide.magDrift(), qPrintable(guide.magVerdict()));
+    qInfo("after %.0f s: %.0f %% covered, spread %.2f %%, drift %.2f %%; %s",
+        bench.sim->truth().seconds, guide.magCoverage(), guide.magSpread(), guide.magDrift(),
+        qPrintable(guide.magVerdict()));
 
     backend.magCalButton(); // Finish
     QTRY_COMPARE_WITH_TIMEOUT(finished.count() + failed.count(), 1, 5000);
