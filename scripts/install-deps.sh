@@ -19,6 +19,8 @@ packages=(
   qml-module-qttest
   # plotting and benchmarks
   libqcustomplot-dev libbenchmark-dev
+  # maths: linear algebra for the fits and filters, FFT for noise spectra
+  libeigen3-dev libfftw3-dev
   # headless display for the interface tests
   xvfb xauth libgl1-mesa-dri x11-utils fonts-dejavu-core
   # packaging: dependencies read from the binaries (dpkg-shlibdeps, file),
