@@ -114,6 +114,13 @@ int main(int argc, char *argv[])
     const QCommandLineOption range(QStringLiteral("range"),
         QStringLiteral("\"Sensors Range\" byte at start (decimal or 0x..; default 0)."),
         QStringLiteral("byte"), QStringLiteral("0"));
+    const QCommandLineOption stream(QStringLiteral("stream"),
+        QStringLiteral("Stream from the start, before anyone asks, in mode 11 (all measurements) "
+                       "or 12 (accelerometer and gyroscope): a module left streaming."),
+        QStringLiteral("mode"));
+    const QCommandLineOption lookalike(QStringLiteral("lookalike-headers"),
+        QStringLiteral("Streamed frames carry BB 00 B0 among their measurement bytes, as readings "
+                       "can: what looks like the header of a whole-map answer."));
     const QCommandLineOption rate(QStringLiteral("rate"),
         QStringLiteral("Streamed frames per second (default 100; the line carries at most ~311 "
                        "full frames/s)."),
@@ -167,9 +174,9 @@ int main(int argc, char *argv[])
         QStringLiteral("With --replay: write the recording's measurements to the CSV <out> and "
                        "exit, without a pseudo-terminal."),
         QStringLiteral("out"));
-    parser.addOptions({link, control, noStdin, hw, range, rate, pose, rotate, tumble, ideal, seed,
-        rotatedSoftIron, noise, split, truncate, status, rawNoise, headerNoise, cut, replay, speed,
-        loop, csv});
+    parser.addOptions({link, control, noStdin, hw, range, stream, lookalike, rate, pose, rotate,
+        tumble, ideal, seed, rotatedSoftIron, noise, split, truncate, status, rawNoise, headerNoise,
+        cut, replay, speed, loop, csv});
     parser.process(app);
 
     auto refuse = [](const QCommandLineOption &o, const QString &why) {
@@ -244,6 +251,10 @@ int main(int argc, char *argv[])
     options.linkPath = parser.value(link);
     options.identity.hardwareVersion = quint16(whole(hw, 0, 65535));
     options.identity.sensorsRange = quint8(whole(range, 0, 255, 0));
+    if (parser.isSet(stream)) {
+        const quint64 mode = whole(stream, 11, 12);
+        options.identity.control1 = int(mode);
+    }
     options.streamRate
         = number(rate, ModuleSimulator::minStreamRate, ModuleSimulator::maxStreamRate);
     options.sensorErrors = !parser.isSet(ideal);
@@ -256,6 +267,7 @@ int main(int argc, char *argv[])
     options.faults.rawNoise = parser.isSet(rawNoise);
     options.faults.headerNoiseChance = number(headerNoise, 0, 1);
     options.faults.cutChance = number(cut, 0, 1);
+    options.lookalikeHeaders = parser.isSet(lookalike);
     options.motion = SimMotion::tumbling();
     if (parser.isSet(pose)) {
         SimPose p;

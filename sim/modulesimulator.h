@@ -42,6 +42,8 @@ public:
         quint64 seed = 1; // sensor errors and noise
         bool rotatedSoftIron = false;
         SimFaults faults;
+        // Streamed frames carry BB 00 B0 among their measurement bytes.
+        bool lookalikeHeaders = false;
     };
 
     ModuleSimulator();

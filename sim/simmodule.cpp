@@ -24,6 +24,8 @@ SimModule::SimModule(const SimIdentity &identity)
     const auto defaults = defaultBlock();
     std::copy(defaults.begin(), defaults.end(), m_image.begin() + firstWritable);
     m_image[rangeAddress] = identity.sensorsRange;
+    if (identity.control1 >= 0)
+        m_image[control1Address] = quint8(identity.control1);
     m_scales = decodeRange(identity.hardwareVersion, identity.sensorsRange, SimFullScales {});
     refreshLive(0);
 }
@@ -123,6 +125,13 @@ QByteArray SimModule::streamFrame(double now, int stamp)
         const int at = 3 + gyroXAddress - streamStart;
         f[at] = char(stamp & 0xFF);
         f[at + 1] = char((stamp >> 8) & 0x7F);
+    }
+    if (m_lookalikeHeaders) {
+        // Over the raw "Gyroscope X" and the low byte of "Gyroscope Y".
+        const int at = 3 + gyroXAddress - streamStart;
+        f[at] = char(0xBB);
+        f[at + 1] = char(0x00);
+        f[at + 2] = char(0xB0);
     }
     return f;
 }

@@ -39,6 +39,12 @@ public:
     // "Gyroscope X" so that a receiver can tell the frames apart.
     QByteArray streamFrame(double now, int stamp = -1);
 
+    // On: every streamed frame carries BB 00 B0 among its measurement bytes,
+    // as readings can, so that it holds what looks like the header of the
+    // answer to a read of the whole map (worst case for a receiver that
+    // joins a stream). The bytes after it are the frame's own.
+    void setLookalikeHeaders(bool on) { m_lookalikeHeaders = on; }
+
     const std::array<quint8, imageSize> &image() const { return m_image; }
     void setHardwareVersion(quint16 version);
     void setSensorsRange(quint8 range);
@@ -59,4 +65,5 @@ private:
     std::array<quint8, imageSize> m_image {};
     SimFullScales m_scales;
     SensorModel m_sensors;
+    bool m_lookalikeHeaders = false;
 };

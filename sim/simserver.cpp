@@ -57,6 +57,7 @@ SimServer::SimServer(const ModuleSimulator::Options &o)
     sensors.setErrorsEnabled(o.sensorErrors);
     sensors.setNoiseSeed(o.seed);
     sensors.setMotion(o.motion, 0);
+    module.setLookalikeHeaders(o.lookalikeHeaders);
 }
 
 void SimServer::wakeUp() const
@@ -252,6 +253,9 @@ void SimServer::noteHangup(bool hungUp)
         qCDebug(lcSim) << "nobody listens on" << pty.slavePath();
     } else {
         qCDebug(lcSim) << "a client opened" << pty.slavePath();
+        // A module that streams does not wait for the client: it opens onto
+        // the middle of a frame.
+        joinMidFrame = true;
     }
 }
 
@@ -290,6 +294,12 @@ void SimServer::serviceStream(double now, double rate, double quietUntil)
         if (stamped)
             stampNext = stampNext % 32767 + 1;
     }
+    if (joinMidFrame && !starting && frame.size() > 1) {
+        joinCuts = joinCuts * 6364136223846793005ULL + 1442695040888963407ULL + options.seed;
+        const int cut = 1 + int((joinCuts >> 33) % quint64(frame.size() - 1));
+        line.enqueueFrame(frame.mid(cut), OutputLine::Kind::Noise);
+    }
+    joinMidFrame = false;
     line.enqueueFrame(frame, OutputLine::Kind::Stream, stamped ? stampDataOffset : 0);
     // Keep the rate on average, but after the line was held up (a stall, the
     // filler of a cut frame) do not catch up in a burst: a real module drops

@@ -79,6 +79,10 @@ public:
     RequestParser parser;
     OutputLine line {ModuleSimulator::lineBytesPerSecond};
     bool listening = false;
+    // A client just opened: the first streamed frame goes out cut, as it
+    // would on a line the module was already sending on.
+    bool joinMidFrame = false;
+    quint64 joinCuts = 0;
     bool wantWritable = false;
     double nextStreamDue = 0;
     double lastStreamAt = -1; // when the latest streamed frame was queued

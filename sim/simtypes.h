@@ -16,6 +16,10 @@ struct SimIdentity
     quint16 hardwareVersion = 1442; // 1442 or 2542 give the two range layouts
     quint16 softwareVersion = 210;
     quint8 sensorsRange = 0x00;
+    // "Control1" at start; -1 keeps the factory default (quiet). 11 or 12 make
+    // a module that streams before anyone asks, as one left streaming when the
+    // last connection went away.
+    int control1 = -1;
 };
 
 // The six static positions of a six-position calibration. In each the named
