@@ -94,7 +94,7 @@ ModuleSnapshot Command::readModule(Decoding decoding)
     ModuleSnapshot module;
     if (!openPort(&module.status))
         return module;
-    if (!m_link.readImage(&module.image)) {
+    if (!m_link.readConfirmedImage(&module.image)) {
         module.status = linkFailure();
         return module;
     }
@@ -112,8 +112,11 @@ ModuleSnapshot Command::readModule(Decoding decoding)
 
 int Command::linkFailure()
 {
-    const int status = m_link.failure() == ModuleLink::Failure::Silent ? CliExit::ModuleSilent
-                                                                       : CliExit::PortUnavailable;
+    int status = CliExit::PortUnavailable;
+    if (m_link.failure() == ModuleLink::Failure::Silent)
+        status = CliExit::ModuleSilent;
+    else if (m_link.failure() == ModuleLink::Failure::Unconfirmed)
+        status = CliExit::Failure;
     return fail(status, port(), m_link.error());
 }
 

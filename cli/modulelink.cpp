@@ -19,6 +19,9 @@ ModuleLink::ModuleLink(int answerTimeoutMs, QObject *parent)
     m_clock.start();
     // Set before any thread of the link runs; called on the processing thread.
     m_coms.protocol()->setFrameObserver(&ModuleLink::observeFrame, this);
+    // The tool never switches a streaming module off for a read: it falls into
+    // step with the stream instead.
+    m_coms.protocol()->setJoinsStream(true);
     connect(&m_coms, &ComsHandler::linkOpened, this, [this] {
         m_open = true;
         wake();
@@ -212,6 +215,28 @@ bool ModuleLink::readImage(RegisterImage *image)
         return false;
     std::copy(bytes.cbegin(), bytes.cend(), image->begin());
     return true;
+}
+
+bool ModuleLink::readConfirmedImage(RegisterImage *image)
+{
+    ModuleFileIdentity mapped;
+    ModuleFileIdentity checked;
+    for (int attempt = 0; attempt < ConfirmAttempts; ++attempt) {
+        if (!readImage(image) || !readIdentity(&checked))
+            return false;
+        const RegisterImage &map = *image;
+        mapped.deviceId = map[RegisterMap::DeviceId.address];
+        mapped.hardwareVersion = readU16(&map[RegisterMap::HardwareVersion.address]);
+        mapped.softwareVersion = readU16(&map[RegisterMap::SoftwareVersion.address]);
+        if (mapped.deviceId == checked.deviceId && mapped.hardwareVersion == checked.hardwareVersion
+            && mapped.softwareVersion == checked.softwareVersion)
+            return true;
+    }
+    fail(Failure::Unconfirmed,
+        QStringLiteral("the module's answers disagree on which module it is (%1, then %2); "
+                       "is another program talking to it?")
+            .arg(mapped.text(), checked.text()));
+    return false;
 }
 
 bool ModuleLink::readIdentity(ModuleFileIdentity *identity)

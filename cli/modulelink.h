@@ -30,6 +30,7 @@ public:
         None,
         Port, // the port is not a serial device, cannot be opened, or failed
         Silent, // the module did not answer a read in time
+        Unconfirmed, // answers kept disagreeing on which module this is
     };
 
     explicit ModuleLink(int answerTimeoutMs, QObject *parent = nullptr);
@@ -50,6 +51,11 @@ public:
     QByteArray read(RegisterSpan span);
     // The whole register space, read now.
     bool readImage(RegisterImage *image);
+    // The same, then the identity registers read apart, which must agree with
+    // the map: a module left streaming sends bytes that can pass for the
+    // answer to a read. A disagreement reads both again, a few times at most.
+    bool readConfirmedImage(RegisterImage *image);
+    static constexpr int ConfirmAttempts = 4;
     // Identity registers, read now.
     bool readIdentity(ModuleFileIdentity *identity);
     // Sends a write; it leaves in order with every later request.

@@ -121,6 +121,7 @@ void ComsProtocol::beginConnection()
     m_incompletePasses = 0;
     clearUpdatedFlags();
     m_checkHeaders = true;
+    m_inStep = true;
     m_awaited.clear();
     m_streamingMode = -1;
     m_previousMode = -1;
@@ -167,8 +168,11 @@ ComsProtocol::Header ComsProtocol::judgeHeader(
     }
     if (m_previousMode >= 0 && now - m_previousModeSince > AwaitedLifetimeMs)
         m_previousMode = -1;
+    // A joining link does not choose the mode, and a mode read from an answer
+    // out of step would lose the step for good.
+    const bool anyMode = m_joinsStream;
     for (const RegisterMap::StreamedBlock &streamed : RegisterMap::StreamedBlocks) {
-        if ((streamed.mode == m_streamingMode || streamed.mode == m_previousMode)
+        if ((anyMode || streamed.mode == m_streamingMode || streamed.mode == m_previousMode)
             && streamed.block.address == address && streamed.block.count == count)
             return Header::Streamed;
     }
@@ -224,6 +228,7 @@ void ComsProtocol::extractFrames()
         if (m_readOffset != before) {
             m_incompletePasses = 0;
             m_counters.noiseBytes += m_readOffset - before;
+            m_inStep = false;
         }
 
         const std::size_t available = end - m_readOffset;
@@ -239,10 +244,12 @@ void ComsProtocol::extractFrames()
             // A header the module cannot have sent is judged at once, so it
             // neither swallows the frames behind it nor waits for its bytes.
             std::size_t awaitedIndex = 0;
-            const Header header = m_checkHeaders
-                ? judgeHeader(address, quint8(count), &awaitedIndex)
-                : Header::Streamed;
+            Header header = m_checkHeaders ? judgeHeader(address, quint8(count), &awaitedIndex)
+                                           : Header::Streamed;
+            if (header == Header::Answer && m_joinsStream && !m_inStep)
+                header = Header::Noise;
             if (header == Header::Noise) {
+                m_inStep = false;
                 ++m_rejectedHeaders;
                 ++m_counters.noiseBytes;
                 dropPending(1);
@@ -262,6 +269,7 @@ void ComsProtocol::extractFrames()
                 m_counters.frameBytes += count + 3;
                 dropPending(count + 3);
                 m_incompletePasses = 0;
+                m_inStep = true;
                 if (header == Header::Answer)
                     takeAnswer(awaitedIndex, address, quint8(count));
                 continue;
@@ -274,6 +282,7 @@ void ComsProtocol::extractFrames()
             m_counters.lastStatus = m_moduleStatus;
             dropPending(2);
             m_incompletePasses = 0;
+            m_inStep = true;
             continue;
         }
 
@@ -286,6 +295,7 @@ void ComsProtocol::extractFrames()
         ++m_counters.noiseBytes;
         dropPending(1);
         m_incompletePasses = 0;
+        m_inStep = false;
     }
 
     if (m_tap)

@@ -58,6 +58,13 @@ public:
     // tools that drive the cutter without a port rely on.
     void beginConnection();
     bool checksHeaders() const { return m_checkHeaders; }
+    // For a link that joins a module which may already be streaming and must
+    // not switch it off (the command-line tool): whatever the mode, every
+    // streamed block is taken whole, so the cutter falls into step with
+    // the stream, and an answer is taken only in step, right after a message
+    // taken whole or first on the line. A header met among bytes dropped as
+    // noise may be measurement bytes that look like an answer. Off by default.
+    void setJoinsStream(bool on) { m_joinsStream = on; }
     // Tells the cutter about a request that went to the module: a read is
     // awaited, a write of "Control1" selects what the module streams.
     void noteRequestSent(const quint8 *frame, int length);
@@ -130,6 +137,9 @@ private:
     std::atomic<bool> m_flagsSet {false};
 
     bool m_checkHeaders = false;
+    bool m_joinsStream = false;
+    // No byte was dropped since the last message taken whole (or the start).
+    bool m_inStep = true;
     std::deque<Awaited> m_awaited;
     int m_streamingMode = -1;
     // The mode before the last write of "Control1": frames the module streamed

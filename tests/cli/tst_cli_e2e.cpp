@@ -376,6 +376,56 @@ private slots:
         QCOMPARE(int(m_rig.sim->registerImage()[53]), 0x03);
     }
 
+    // A module left streaming: its measurement bytes can pass for the answer
+    // to the whole-map read. Over several seeds, info and export name the
+    // module right, the file holds its registers, and nothing is written.
+    void streamingModuleIsReadRightAndNotWritten_data()
+    {
+        QTest::addColumn<quint64>("seed");
+        QTest::addColumn<int>("control1");
+        for (quint64 seed = 1; seed <= 5; ++seed)
+            QTest::addRow("mode 11, seed %llu", seed) << seed << 11;
+        QTest::addRow("mode 12, seed 6") << quint64(6) << 12;
+    }
+    void streamingModuleIsReadRightAndNotWritten()
+    {
+        QFETCH(quint64, seed);
+        QFETCH(int, control1);
+        m_rig.stop();
+        ModuleSimulator::Options options;
+        options.identity.control1 = control1;
+        options.sensorErrors = true;
+        options.seed = seed;
+        options.streamRate = 296;
+        options.lookalikeHeaders = true;
+        options.motion = SimMotion::tumbling();
+        const QString error = m_rig.start(options);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+
+        const CliRun info = cli({QStringLiteral("info"), port(), QStringLiteral("--json")});
+        QVERIFY2(info.status == 0, qPrintable(info.err));
+        const QJsonObject object = info.json().object();
+        QCOMPARE(object.value(QStringLiteral("deviceId")).toInt(), 0x5A);
+        QCOMPARE(object.value(QStringLiteral("hardwareVersion")).toInt(), 1442);
+        QCOMPARE(object.value(QStringLiteral("softwareVersion")).toInt(), 210);
+        QCOMPARE(object.value(QStringLiteral("gyroFullScale")).toDouble(), 250.0);
+
+        const QString file = m_rig.home->filePath(QStringLiteral("streaming.json"));
+        const CliRun exported = cli({QStringLiteral("export"), port(), file});
+        QVERIFY2(exported.status == 0, qPrintable(exported.err));
+        QVERIFY2(exported.out.contains(QLatin1String("device 0x5A, hardware 1442, software 210")),
+            qPrintable(exported.out));
+        const ModuleFileReading reading = readModuleFile(file);
+        QVERIFY2(reading.ok, qPrintable(reading.refusal));
+        QCOMPARE(reading.file.identity.deviceId, 0x5A);
+        QCOMPARE(reading.file.identity.hardwareVersion, 1442);
+        const auto held = m_rig.sim->registerImage();
+        QVERIFY2(std::equal(reading.file.writable.begin() + 3, reading.file.writable.end(),
+                     held.begin() + 55),
+            "the exported calibration registers are not the module's");
+        QCOMPARE(writesIn(m_rig.sim->requests()), 0);
+    }
+
     void importOnlyWritesTheChosenBlocks()
     {
         const QString file = m_rig.home->filePath(QStringLiteral("module.json"));

@@ -117,6 +117,8 @@ private slots:
     void answerIsTakenOnceAndForgottenAfterItsLifetime();
     void control1ReadBackSetsTheStreamedBlockUnlessWrittenSince();
     void beginConnectionForgetsWhatTheLastOneLeft();
+    void joiningLinkTakesNoAnswerOutOfTheStream_data();
+    void joiningLinkTakesNoAnswerOutOfTheStream();
 };
 
 void TestComsProtocol::workedExampleStoresFlagsLogsAndWaits()
@@ -596,6 +598,46 @@ void TestComsProtocol::beginConnectionForgetsWhatTheLastOneLeft()
     QVERIFY(flaggedAddresses(protocol).empty());
     // Its registers stay as last received.
     QCOMPARE(int(protocol.registerImage()[0x40]), 7);
+}
+
+void TestComsProtocol::joiningLinkTakesNoAnswerOutOfTheStream_data()
+{
+    QTest::addColumn<int>("chunk"); // bytes per processing pass
+    QTest::newRow("one pass") << 0;
+    QTest::newRow("byte by byte") << 1;
+    QTest::newRow("odd chunks") << 7;
+}
+
+void TestComsProtocol::joiningLinkTakesNoAnswerOutOfTheStream()
+{
+    // A module already streaming when the link opens: the line starts in the
+    // middle of a frame, and every frame holds measurement bytes that read
+    // "BB 00 B0", the header of the whole-map answer the link awaits.
+    QFETCH(int, chunk);
+    QByteArray streamed = dataFrame(0x06, 34, 0x21);
+    streamed.replace(3 + 6, 3, bytes({0xBB, 0x00, 0xB0}));
+    QByteArray map(176, char(0x11));
+    map[0] = char(0x5A);
+    map[0x34] = char(11);
+    const QByteArray line
+        = streamed.mid(5) + streamed + streamed + bytes({0xBB, 0x00, 0xB0}) + map + streamed;
+
+    ComsProtocol protocol;
+    protocol.setJoinsStream(true);
+    protocol.beginConnection();
+    sendRead(protocol, 0, 176);
+    const int step = chunk == 0 ? line.size() : chunk;
+    for (int at = 0; at < line.size(); at += step)
+        feedPasses(protocol, {line.mid(at, step)});
+
+    QCOMPARE(int(protocol.registerImage()[0]), 0x5A);
+    QCOMPARE(int(protocol.registerImage()[0x40]), 0x11);
+    QCOMPARE(protocol.awaitedAnswers(), 0);
+    // In step with the stream: its frames were taken whole, and the mode read back.
+    QCOMPARE(int(protocol.registerImage()[0x06]), 0x21);
+    QCOMPARE(protocol.streamingMode(), 11);
+    QCOMPARE(protocol.counters().frames, quint64(4));
+    QCOMPARE(protocol.pendingBytes(), 0);
 }
 
 QTEST_APPLESS_MAIN(TestComsProtocol)
