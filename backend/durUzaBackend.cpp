@@ -162,6 +162,8 @@ const char *DurUzaBackend::blockHandlerName(int blockIndex)
 void DurUzaBackend::dispatchBlock(int blockIndex, const quint8 *block)
 {
     m_decoder.decode(blockIndex, block);
+    if (m_control1ToConfirm >= 0 && blockIndex == registerBlockAt(RegisterMap::Acc.address))
+        readBackStreamingMode();
     m_moduleFiles->blockAnswered(blockIndex); // module files hook: a fresh answer arrived
 }
 
@@ -199,6 +201,17 @@ void DurUzaBackend::resetDefaults()
     m_requests.resetDefaults();
 }
 
+// The sequences end by switching the module to a streaming mode, a write the
+// register page would otherwise never see answered: once the module streams in
+// that mode, "Control1" is read back, so the page shows what the module holds.
+void DurUzaBackend::readBackStreamingMode()
+{
+    if (m_coms.linkCounters().streamingMode != m_control1ToConfirm)
+        return;
+    m_control1ToConfirm = -1;
+    m_requests.readNow(RegisterMap::Control1);
+}
+
 void DurUzaBackend::requestAllData()
 {
     m_requests.requestAllData();
@@ -206,21 +219,25 @@ void DurUzaBackend::requestAllData()
 
 void DurUzaBackend::requestChartData()
 {
+    m_control1ToConfirm = RegisterMap::StreamingAll;
     m_requests.requestChartData();
 }
 
 void DurUzaBackend::requestAccOnly()
 {
+    m_control1ToConfirm = RegisterMap::StreamingAccGyro;
     m_requests.requestAccOnly();
 }
 
 void DurUzaBackend::requestGyroOnly()
 {
+    m_control1ToConfirm = RegisterMap::StreamingAccGyro;
     m_requests.requestGyroOnly();
 }
 
 void DurUzaBackend::requestMagOnly()
 {
+    m_control1ToConfirm = RegisterMap::StreamingAll;
     m_requests.requestMagOnly();
 }
 
@@ -303,17 +320,36 @@ CalibrationProcedure *DurUzaBackend::procedureNamed(const QString &name)
 
 void DurUzaBackend::accCalButton()
 {
+    if (refuseUnconfirmedModule(m_accCal))
+        return;
     m_accCal.button();
 }
 
 void DurUzaBackend::gyroCalButton()
 {
+    if (refuseUnconfirmedModule(m_gyroCal))
+        return;
     m_gyroCal.button();
 }
 
 void DurUzaBackend::magCalButton()
 {
+    if (refuseUnconfirmedModule(m_magCal))
+        return;
     m_magCal.button();
+}
+
+// A run writes the module: not before this connection knows which module it is, so
+// that a backup and a restore offer name the right one.
+bool DurUzaBackend::refuseUnconfirmedModule(const CalibrationProcedure &procedure)
+{
+    if (procedure.isRunning() || !m_connected || m_identity.current().known)
+        return false;
+    qCWarning(lcBackend) << "calibration refused: the module's identity is not confirmed";
+    emit calibrationFailed(calSensorName(procedure.sensor()),
+        tr("Calibration not started: which module is connected is not confirmed yet (it may "
+           "still be streaming). Nothing was changed; try again in a moment."));
+    return true;
 }
 
 void DurUzaBackend::cancelCalibration()
@@ -363,6 +399,23 @@ void DurUzaBackend::watchCalibrationLink()
         [this](const QString &port, const QString &) { onCalibrationLinkLost(port); });
     connect(&m_coms, &ComsHandler::linkClosed, this, &DurUzaBackend::onCalibrationLinkLost);
     connect(&m_coms, &ComsHandler::linkOpened, &m_identity, &ModuleIdentity::linkOpened);
+    // Not on the reconnect check's own link, which reads the identity once and
+    // decides; the connect sequence that follows it confirms (or not) what it read.
+    m_identity.setReader([this](RegisterSpan span) {
+        if (m_connected)
+            m_requests.readNow(span);
+    });
+    // Headers judged noise or frames given up mean the module sent what nobody
+    // asked for: it streamed, and the map may have been cut out of the stream.
+    m_identity.setSuspicion([this] {
+        const LinkCounters counters = m_coms.linkCounters();
+        if (counters.rejectedHeaders > 0 || counters.cutFrames > 0)
+            return true;
+        const auto image = m_coms.registerImageSnapshot();
+        return ModuleIdentity::holdsStreamedHeader(image.data(), int(image.size()));
+    });
+    connect(&m_identity, &ModuleIdentity::notConfirmed, this,
+        [this](const QString &why) { emit connectionError(m_identity.port(), why); });
     connect(&m_identity, &ModuleIdentity::complete, this,
         [this] { m_offers.showFor(m_identity.port(), m_identity.current()); });
 }

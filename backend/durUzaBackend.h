@@ -109,6 +109,8 @@ public:
 
     // Follows the Connect/Disconnect button, and drops back to false on a link error.
     bool isConnected() const { return m_connected; }
+    // Which module this connection reads, once confirmed; unknown until then.
+    CalIdentity moduleIdentity() const { return m_identity.current(); }
     float accFullScale() const { return m_decoder.fullScales().acc; }
     float gyroFullScale() const { return m_decoder.fullScales().gyro; }
     float magFullScale() const { return m_decoder.fullScales().mag; }
@@ -193,6 +195,8 @@ private:
     void setRegisterWriteError(const QString &reason);
     void setProgress(double percent);
     // The procedure of a sensor as calibrationFailed names it; null for any other text.
+    void readBackStreamingMode();
+    bool refuseUnconfirmedModule(const CalibrationProcedure &procedure);
     CalibrationProcedure *procedureNamed(const QString &name);
     void watchCalibrationLink();
     void onCalibrationLinkLost(const QString &port);
@@ -211,6 +215,8 @@ private:
     LiveData m_live;
     MagScatter m_magScatter;
     Calibration m_calibration;
+    // The streaming mode the last request sequence switches to, until read back; -1 none.
+    int m_control1ToConfirm = -1;
     ModuleIdentity m_identity {m_rows};
     RestoreOffers m_offers;
     // Called right before a calibration run's first write (backups hang on it).
