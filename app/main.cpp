@@ -38,7 +38,8 @@ int main(int argc, char *argv[])
         QStringLiteral("path"));
     parser.addOption(portOption);
     const QCommandLineOption connectOption(QStringLiteral("connect"),
-        QStringLiteral("Connect to the preselected port as soon as the window is up."));
+        QStringLiteral("Connect as soon as the window is up to the port named with --port, else "
+                       "to the last port used; without one nothing is opened."));
     parser.addOption(connectOption);
     // Qt's own options are words after one dash; read letter by letter,
     // -reverse would ask for the version and -stylesheet for help.

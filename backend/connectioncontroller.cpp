@@ -66,6 +66,8 @@ void ConnectionController::attachToApplication(std::unique_ptr<QSettings> settin
 
 void ConnectionController::preselectPort(const QString &nameOrPath)
 {
+    m_portNamed = true;
+    m_namedPort = nameOrPath.trimmed();
     m_ports.preselect(nameOrPath);
 }
 
@@ -101,11 +103,31 @@ void ConnectionController::cancelReconnect()
     m_reconnector.cancel();
 }
 
+// Connecting at start goes only to the port the user named or last used: the
+// first port of the list may be anything (a modem, another device), and the
+// connect sequence writes to it.
 bool ConnectionController::takeConnectOnStart()
 {
-    const bool connect = m_connectOnStart;
+    if (!m_connectOnStart)
+        return false;
     m_connectOnStart = false;
-    return connect;
+    QString refusal;
+    const QString wanted = m_ports.wanted();
+    if (m_portNamed && m_namedPort.isEmpty())
+        refusal = tr("Not connected: --port names no port. Choose one and press Connect.");
+    else if (wanted.isEmpty())
+        refusal = tr("Not connected: no port was named (--port) or used before. Choose one and "
+                     "press Connect.");
+    else if (!m_ports.present(wanted) || m_ports.wantedIndex() < 0)
+        refusal = tr("Not connected: the port %1 is not there. Plug the module in, or choose "
+                     "another port and press Connect.")
+                      .arg(wanted);
+    if (!refusal.isEmpty()) {
+        setNotice(refusal, true);
+        return false;
+    }
+    m_ports.select(m_ports.wantedIndex());
+    return true;
 }
 
 void ConnectionController::onLinkOpened(const QString &port)

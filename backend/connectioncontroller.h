@@ -151,6 +151,9 @@ private:
     bool m_autoReconnect = false;
     bool m_attached = false;
     bool m_connectOnStart = false;
+    // --port was given (perhaps empty), and what it said.
+    bool m_portNamed = false;
+    QString m_namedPort;
     QString m_notice;
     bool m_noticeIsWarning = false;
 };

@@ -32,10 +32,19 @@ ModuleReconnector::ModuleReconnector(
     m_retryTimer.setSingleShot(true);
     m_retryTimer.setInterval(RetryDelayMs);
     connect(&m_retryTimer, &QTimer::timeout, this, &ModuleReconnector::lookForLostPort);
+    m_watchTimer.setInterval(WatchIntervalMs);
+    connect(&m_watchTimer, &QTimer::timeout, this, &ModuleReconnector::lookForLostPort);
+}
+
+void ModuleReconnector::stopWatching()
+{
+    m_watchingForOriginal = false;
+    m_watchTimer.stop();
 }
 
 void ModuleReconnector::lost(const QString &port, const QString &reason)
 {
+    stopWatching();
     const SeenModule identity = m_monitor->identity();
     if (!identity.complete()) {
         emit notice(tr("Lost %1 (%2). Its module had not said which module it is, so it is not "
@@ -77,6 +86,7 @@ bool ModuleReconnector::linkOpened(const QString &port)
     }
     m_identityTimer.stop();
     m_retryTimer.stop();
+    stopWatching();
     setState(State::Idle);
     emit notice(QString(), false);
     return false;
@@ -90,6 +100,20 @@ void ModuleReconnector::identityRead()
 
 void ModuleReconnector::lookForLostPort()
 {
+    if (m_state == State::Idle && m_watchingForOriginal) {
+        // The other module is there until its port goes; then the wait for
+        // the lost one starts again, and the notice says so.
+        if (m_ports->present(m_lostPort))
+            return;
+        stopWatching();
+        m_retries = 0;
+        setState(State::Waiting);
+        emit notice(tr("The other module left %1. Waiting for %2 to come back: it is reconnected "
+                       "by itself.")
+                        .arg(m_lostPort, identityText(m_lostIdentity)),
+            true);
+        return;
+    }
     if (m_state != State::Waiting || !m_ports->present(m_lostPort))
         return;
     startCheck();
@@ -97,6 +121,11 @@ void ModuleReconnector::lookForLostPort()
 
 void ModuleReconnector::cancel()
 {
+    if (m_state == State::Idle && m_watchingForOriginal) {
+        stopWatching();
+        emit notice(QString(), false);
+        return;
+    }
     if (m_state == State::Idle)
         return;
     if (m_state == State::Checking)
@@ -149,8 +178,11 @@ void ModuleReconnector::finishCheck()
                        "press Connect to use it.")
                         .arg(port, identityText(identity), identityText(m_lostIdentity)),
             true);
+        m_watchingForOriginal = true;
+        m_watchTimer.start();
         return;
     }
+    stopWatching();
     m_ports->refresh();
     const int index = m_ports->names().indexOf(port);
     if (index < 0) {
@@ -176,6 +208,7 @@ void ModuleReconnector::giveUpCheck(const QString &why)
 
 void ModuleReconnector::giveUp(const QString &why)
 {
+    stopWatching();
     m_backend->comsHandler()->stop();
     setState(State::Idle);
     emit notice(

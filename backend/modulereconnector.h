@@ -15,6 +15,8 @@ class PortChoice;
 // the identity, and connects as the Connect button does only when it is the
 // same module. Another module, no answer in time or a port that goes again
 // end the wait with a notice; nothing is written to the module meanwhile.
+// After another module, its port going away starts the wait again, so that
+// the notice does not outlive the other module and the lost one can return.
 class ModuleReconnector : public QObject
 {
     Q_OBJECT
@@ -26,6 +28,9 @@ public:
     // device's permissions), a few more tries at this spacing.
     static constexpr int RetryDelayMs = 1000;
     static constexpr int RetryLimit = 5;
+    // After another module was found on the port: how often to look whether
+    // it went, so that the lost module coming back in its place is checked.
+    static constexpr int WatchIntervalMs = 500;
 
     ModuleReconnector(
         DurUzaBackend *backend, PortChoice *ports, LinkMonitor *monitor, QObject *parent = nullptr);
@@ -41,7 +46,8 @@ public:
     bool linkOpened(const QString &port);
     // An identity register came: once all three are in, the check decides.
     void identityRead();
-    // Starts the check when the lost port is there again.
+    // Starts the check when the lost port is there again. After another
+    // module was found there, waits again once that one's port has gone.
     void lookForLostPort();
     // Stops waiting, or checking the module that came back.
     void cancel();
@@ -70,4 +76,9 @@ private:
     QTimer m_identityTimer;
     QTimer m_retryTimer;
     int m_retries = 0;
+    // Another module was found where the lost one was: the lost one may still
+    // come back there, until the user connects or cancels.
+    bool m_watchingForOriginal = false;
+    QTimer m_watchTimer;
+    void stopWatching();
 };

@@ -55,13 +55,21 @@ void PortChoice::listOnce() const
     m_enumerate(&m_labels, &m_names);
 }
 
-int PortChoice::selectedIndex() const
+int PortChoice::wantedIndex() const
 {
     listOnce();
+    if (m_wanted.isEmpty())
+        return -1;
     int index = m_names.indexOf(m_wanted);
     // "/dev/ttyUSB0" typed while it was unplugged is "ttyUSB0" once the system lists it.
     if (index < 0 && m_wanted.startsWith(devPrefix))
         index = m_names.indexOf(m_wanted.mid(devPrefix.size()));
+    return index;
+}
+
+int PortChoice::selectedIndex() const
+{
+    const int index = wantedIndex();
     if (index >= 0)
         return index;
     return m_names.isEmpty() ? -1 : 0;

@@ -42,6 +42,10 @@ public:
     }
     // The entry of the wanted port, else the first one, else -1.
     int selectedIndex() const;
+    // The port picked, named or remembered (empty if none), and its entry:
+    // -1 while it is not listed. Never falls back to another port.
+    QString wanted() const { return m_wanted; }
+    int wantedIndex() const;
 
     // Enumerates the ports again; the selection stays on the port it named.
     void refresh();

@@ -87,6 +87,9 @@ private slots:
     void vanishedPortThatReturnsWithTheSameModuleIsReconnected();
     void differentModuleOnThePathIsNotWrittenTo();
     void waitingCanBeStoppedAndTheSettingTurnsItOff();
+    void differentModuleNoticeClearsWhenTheOriginalReturns();
+    void connectAtStartOnlyToTheNamedOrRememberedPort_data();
+    void connectAtStartOnlyToTheNamedOrRememberedPort();
 
 private:
     QTemporaryDir dir;
@@ -422,6 +425,107 @@ void TestConnectionController::waitingCanBeStoppedAndTheSettingTurnsItOff()
     QVERIFY(!opened.wait(2000));
     QCOMPARE(sim->requests().size(), before);
     QFile::remove(dir.filePath(QStringLiteral("velmar.ini")));
+}
+
+void TestConnectionController::differentModuleNoticeClearsWhenTheOriginalReturns()
+{
+    auto sim = startSim(linkPath);
+    QVERIFY(sim);
+    DurUzaBackend backend;
+    ConnectionController *connection = backend.connectionController();
+    connection->attachToApplication(settingsIn(dir));
+    backend.connectClicked(connection->portNames().indexOf(linkPath));
+    QTRY_VERIFY_WITH_TIMEOUT(connection->identity().complete(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(connection->framesPerSecond() > 20, 10000);
+
+    sim->unplug(-1);
+    QTRY_VERIFY_WITH_TIMEOUT(connection->waitingForPort(), 10000);
+    sim->setHardwareVersion(2542);
+    sim->replug();
+    QTRY_VERIFY_WITH_TIMEOUT(connection->notice().startsWith("A different module"), 10000);
+    QVERIFY(!backend.isConnected());
+
+    // The other module is taken away: the notice no longer holds.
+    sim->unplug(-1);
+    QTRY_VERIFY_WITH_TIMEOUT(connection->waitingForPort(), 10000);
+    QVERIFY2(
+        !connection->notice().contains("A different module"), qPrintable(connection->notice()));
+    QVERIFY2(connection->notice().contains("HW 1442"), qPrintable(connection->notice()));
+
+    // The first module comes back: reconnected, and the window says so.
+    sim->setHardwareVersion(1442);
+    QSignalSpy reconnected(connection, &ConnectionController::reconnected);
+    sim->replug();
+    QVERIFY(reconnected.wait(15000));
+    QVERIFY(backend.isConnected());
+    QVERIFY2(connection->notice().startsWith("Reconnected to " + linkPath),
+        qPrintable(connection->notice()));
+}
+
+void TestConnectionController::connectAtStartOnlyToTheNamedOrRememberedPort_data()
+{
+    // "module": the simulator's path; "gone": a path with nothing there.
+    QTest::addColumn<QString>("remembered"); // empty: nothing remembered
+    QTest::addColumn<bool>("portOption"); // whether --port was given
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<QString>("notice"); // empty: connects to the module
+    QTest::newRow("nothing named or remembered") << "" << false << ""
+                                                 << "no port was named";
+    QTest::newRow("empty --port") << "" << true << ""
+                                  << "--port names no port";
+    QTest::newRow("blank --port beats the remembered one") << "module" << true << "  "
+                                                           << "--port names no port";
+    QTest::newRow("remembered port gone") << "gone" << false << ""
+                                          << "is not there";
+    QTest::newRow("named port gone") << "module" << true << "gone"
+                                     << "is not there";
+    QTest::newRow("remembered port there") << "module" << false << ""
+                                           << "";
+    QTest::newRow("named port there") << "" << true << "module"
+                                      << "";
+}
+
+void TestConnectionController::connectAtStartOnlyToTheNamedOrRememberedPort()
+{
+    QFETCH(QString, remembered);
+    QFETCH(bool, portOption);
+    QFETCH(QString, port);
+    QFETCH(QString, notice);
+    const QString gone = dir.filePath(QStringLiteral("gone"));
+    const auto pathOf = [&](const QString &name) {
+        return name == "module" ? linkPath : name == "gone" ? gone : name;
+    };
+    auto sim = startSim(linkPath);
+    QVERIFY(sim);
+    if (!remembered.isEmpty())
+        settingsIn(dir)->setValue("ports/last", pathOf(remembered));
+
+    // As velmar-imu --connect [--port ...] starts, and as its live page then presses Connect.
+    DurUzaBackend backend;
+    ConnectionController *connection = backend.connectionController();
+    connection->attachToApplication(settingsIn(dir));
+    QVERIFY(connection->portNames().contains(linkPath));
+    if (portOption)
+        connection->preselectPort(pathOf(port));
+    connection->setConnectOnStart(true);
+    const bool connects = connection->takeConnectOnStart();
+    if (connects)
+        backend.connectClicked(connection->selectedIndex());
+    QVERIFY2(!connection->takeConnectOnStart(), "--connect is taken once");
+
+    if (notice.isEmpty()) {
+        QVERIFY2(connects, qPrintable(connection->notice()));
+        QTRY_COMPARE_WITH_TIMEOUT(connection->port(), linkPath, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!sim->requests().empty(), 10000);
+        return;
+    }
+    QVERIFY2(!connects, "connected although no usable port was named");
+    QVERIFY(!backend.isConnected());
+    QVERIFY2(connection->notice().contains(notice), qPrintable(connection->notice()));
+    QVERIFY(connection->noticeIsWarning());
+    if (notice == "is not there")
+        QVERIFY2(connection->notice().contains(gone), qPrintable(connection->notice()));
+    QVERIFY(sim->requests().empty());
 }
 
 QTEST_GUILESS_MAIN(TestConnectionController)
