@@ -25,7 +25,8 @@ Column {
             anchors.right: outcomeDismiss.left
             anchors.verticalCenter: parent.verticalCenter
             anchors.margins: 8
-            wrapMode: Text.WordWrap
+            // A word longer than the line (a port's by-id name) is broken too.
+            wrapMode: Text.Wrap
             color: "white"
             text: root.outcomeText
         }
@@ -56,7 +57,7 @@ Column {
                 anchors.right: offerButtons.left
                 anchors.verticalCenter: parent.verticalCenter
                 anchors.margins: 8
-                wrapMode: Text.WordWrap
+                wrapMode: Text.Wrap
                 color: "white"
                 text: modelData.text
             }

@@ -382,6 +382,54 @@ Item {
             compare(child(live.page, "calibrationOutcomeLabel").text, "The gyroscope calibration saved at 10:11:12 was restored.")
         }
 
+        // The offer names the port and every parameter: on a small window its
+        // text wraps inside the banner, beside its buttons, and is shown whole.
+        function test_restoreOfferTextIsShownWhole_data() {
+            return [{ tag: "1024x768", width: 1024, height: 768 },
+                    { tag: "800x600", width: 800, height: 600 }]
+        }
+        function test_restoreOfferTextIsShownWhole(data) {
+            var live = createTemporaryObject(liveComponent, testRoot,
+                                             { width: data.width, height: data.height })
+            verify(live.page, "Page1 loads")
+            // A port name can be one long word (by-id names join their parts with '_').
+            backEnd.setRestoreOffers([{ sensor: "magnetometer",
+                    port: "/dev/serial/by-id/usb_Velmar_IMU_Module_0123456789ABCDEF_0123456789ABCDEF_if00_port0",
+                    text: "A magnetometer calibration on /dev/serial/by-id/usb_Velmar_IMU_Module_0123456789ABCDEF_0123456789ABCDEF_if00_port0 was cut off. Restore the parameters the module held at 2026-12-08 10:11:12 (0.0512345, 0.0234567, -0.0312345, 2.01234, 0.00123456, -0.00234567, 0.00345678, 2.10987, 0.00456789, -0.00567891, 0.00678912, 1.98765)?" },
+                    { sensor: "gyroscope", port: "/dev/ttyUSB0",
+                    text: "A gyroscope calibration on /dev/ttyUSB0 was cut off. Restore the parameters the module held at 2026-12-08 10:11:12 (0.5, -0.5, 0.25)?" },
+                    { sensor: "accelerometer", port: "/dev/ttyUSB0",
+                    text: "An accelerometer calibration on /dev/ttyUSB0 was cut off. Restore the parameters the module held at 2026-12-08 10:11:12 (0.0512345, 0.0234567, -0.0312345, 1.01234, 0.00123456, -0.00234567, 0.00345678, 0.990987, 0.00456789, -0.00567891, 0.00678912, 1.00765)?" }])
+            var offer = child(live.page, "restoreOffer")
+            verify(offer.visible)
+            waitForRendering(live.page)
+            var notes = child(live.page, "calibrationNotes")
+            for (var i = 0; i < notes.children.length; ++i) {
+                var banner = notes.children[i]
+                if (banner.objectName !== "restoreOffer")
+                    continue
+                var label = child(banner, "restoreOfferLabel")
+                var restore = child(banner, "restoreOfferRestore")
+                verify(label.width > 0, "the label has room: " + label.width)
+                // Nothing runs past the label's right edge or under the buttons...
+                verify(label.contentWidth <= label.width + 0.5,
+                       "text " + label.contentWidth + " wide in a label " + label.width + " wide")
+                var labelRight = label.mapToItem(banner, label.width, 0).x
+                var buttonsLeft = restore.mapToItem(banner, 0, 0).x
+                verify(labelRight <= buttonsLeft + 0.5, "label ends at " + labelRight + ", buttons start at " + buttonsLeft)
+                // ...nor past the banner's top or bottom...
+                var top = label.mapToItem(banner, 0, 0).y
+                verify(top >= 0 && top + label.contentHeight <= banner.height + 0.5,
+                       "text from " + top + " to " + (top + label.contentHeight) + " in a banner " + banner.height + " high")
+                // ...nor under the status strip at the bottom of the page.
+                var bottom = banner.mapToItem(live.page, 0, banner.height).y
+                var strip = live.page.footer
+                var limit = strip ? strip.mapToItem(live.page, 0, 0).y : live.page.height
+                verify(bottom <= limit, "banner ends at " + bottom + ", the strip starts at " + limit)
+                compare(label.truncated, false)
+            }
+        }
+
         function test_livePageOffersTheRestoreOfACutOffRun() {
             var live = createTemporaryObject(liveComponent, testRoot)
             verify(live.page, "Page1 loads")
