@@ -8,6 +8,7 @@
 #include <cmath>
 #include <fcntl.h>
 #include <poll.h>
+#include <random>
 #include <sys/select.h>
 #include <unistd.h>
 
@@ -172,9 +173,13 @@ void SimServer::run()
         if (pty.isOpen()) {
             pollfd probe {pty.masterFd(), POLLIN, 0};
             ::poll(&probe, 1, 0);
+            // Before the input: a client that opens onto a stream meets the
+            // frames already on their way before any answer.
+            noteHangup((probe.revents & POLLHUP) && !(probe.revents & POLLIN));
+            if (joinMidFrame && options.identity.control1 >= 0)
+                sendJoinBacklog(now);
             if (probe.revents & POLLIN)
                 serviceInput(now);
-            noteHangup((probe.revents & POLLHUP) && !(probe.revents & POLLIN));
             serviceStream(now, rate, quietUntil);
             serviceOutput(quietUntil);
         }
@@ -253,10 +258,30 @@ void SimServer::noteHangup(bool hungUp)
         qCDebug(lcSim) << "nobody listens on" << pty.slavePath();
     } else {
         qCDebug(lcSim) << "a client opened" << pty.slavePath();
-        // A module that streams does not wait for the client: it opens onto
-        // the middle of a frame.
         joinMidFrame = true;
     }
+}
+
+// A module that streams does not wait for a client: one that opens the port
+// meets the rest of the frame on the wire, then the few frames an adapter's
+// buffer holds, before the answer to anything it asks. Only for a module
+// started streaming (--stream): the other scenarios keep their line as it was.
+void SimServer::sendJoinBacklog(double now)
+{
+    joinMidFrame = false;
+    std::vector<QByteArray> frames;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (module.streamMode() == SimModule::StreamMode::Off)
+            return;
+        for (int i = 0; i <= joinBacklogFrames; ++i)
+            frames.push_back(module.streamFrame(now));
+    }
+    std::mt19937_64 draw(options.seed * 7919 + joinCount++);
+    const int cut = 1 + int(draw() % quint64(frames.front().size() - 1));
+    line.enqueueFrame(frames.front().mid(cut), OutputLine::Kind::Noise);
+    for (std::size_t i = 1; i < frames.size(); ++i)
+        line.enqueueFrame(frames[i], OutputLine::Kind::Stream);
 }
 
 void SimServer::serviceStream(double now, double rate, double quietUntil)
@@ -294,12 +319,6 @@ void SimServer::serviceStream(double now, double rate, double quietUntil)
         if (stamped)
             stampNext = stampNext % 32767 + 1;
     }
-    if (joinMidFrame && !starting && frame.size() > 1) {
-        joinCuts = joinCuts * 6364136223846793005ULL + 1442695040888963407ULL + options.seed;
-        const int cut = 1 + int((joinCuts >> 33) % quint64(frame.size() - 1));
-        line.enqueueFrame(frame.mid(cut), OutputLine::Kind::Noise);
-    }
-    joinMidFrame = false;
     line.enqueueFrame(frame, OutputLine::Kind::Stream, stamped ? stampDataOffset : 0);
     // Keep the rate on average, but after the line was held up (a stall, the
     // filler of a cut frame) do not catch up in a burst: a real module drops

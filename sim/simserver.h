@@ -79,10 +79,11 @@ public:
     RequestParser parser;
     OutputLine line {ModuleSimulator::lineBytesPerSecond};
     bool listening = false;
-    // A client just opened: the first streamed frame goes out cut, as it
-    // would on a line the module was already sending on.
+    // A client just opened while the module streams: see sendJoinBacklog.
     bool joinMidFrame = false;
-    quint64 joinCuts = 0;
+    quint64 joinCount = 0;
+    static constexpr int joinBacklogFrames = 4;
+    void sendJoinBacklog(double now);
     bool wantWritable = false;
     double nextStreamDue = 0;
     double lastStreamAt = -1; // when the latest streamed frame was queued
