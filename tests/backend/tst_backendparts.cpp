@@ -18,6 +18,9 @@ class BackendPartsTest : public QObject
 private slots:
     void decoderHandsOnSamplesOnlyWhileTheRangeIsKnown();
     void identityIsKnownOnlyOnceAllThreeAreReadInThisConnection();
+    void identityReadWhileStreamingNeedsASecondReadThatAgrees_data();
+    void identityReadWhileStreamingNeedsASecondReadThatAgrees();
+    void streamedHeadersInAMapAreFound();
     void offersAreShownOnlyToTheSameModuleOnTheSamePort();
 };
 
@@ -106,6 +109,70 @@ void BackendPartsTest::identityIsKnownOnlyOnceAllThreeAreReadInThisConnection()
     rowAt(rows, SoftwareVersion.address)->setDataFromModule(0x0102);
     QVERIFY(!identity.current().known);
     QCOMPARE(complete.count(), 1);
+}
+
+void BackendPartsTest::identityReadWhileStreamingNeedsASecondReadThatAgrees_data()
+{
+    // The identities the module's answers give, one per read, and what becomes of them.
+    QTest::addColumn<QList<int>>("deviceIds"); // hardware 1442, software 0x0102 throughout
+    QTest::addColumn<QStringList>("reads"); // what the identity asked the module for
+    QTest::addColumn<int>("known"); // the device id confirmed, -1 none
+    QTest::addColumn<bool>("gaveUp");
+    QTest::newRow("agrees at once")
+        << QList<int> {0x42, 0x42} << QStringList {"0+6"} << 0x42 << false;
+    QTest::newRow("false map, then the module's own")
+        << QList<int> {0xFF, 0x42, 0x42, 0x42} << QStringList {"0+6", "0+176", "0+6"} << 0x42
+        << false;
+    QTest::newRow("never agrees") << QList<int> {1, 2, 3, 4, 5, 6, 7,
+        8} << QStringList {"0+6", "0+176", "0+6", "0+176", "0+6", "0+176", "0+6"}
+                                  << -1 << true;
+}
+
+void BackendPartsTest::identityReadWhileStreamingNeedsASecondReadThatAgrees()
+{
+    QFETCH(QList<int>, deviceIds);
+    QFETCH(QStringList, reads);
+    QFETCH(int, known);
+    QFETCH(bool, gaveUp);
+    QObject owner;
+    const RegisterObjects rows = createRegisterObjects(&owner);
+    ModuleIdentity identity(rows);
+    QStringList asked;
+    identity.setReader([&asked](RegisterSpan span) {
+        asked << QStringLiteral("%1+%2").arg(span.address).arg(span.count);
+    });
+    identity.setSuspicion([] { return true; });
+    QSignalSpy complete(&identity, &ModuleIdentity::complete);
+    QSignalSpy refused(&identity, &ModuleIdentity::notConfirmed);
+    identity.linkOpened(QStringLiteral("/dev/ttyA"));
+    for (const int deviceId : deviceIds) {
+        rowAt(rows, DeviceId.address)->setDataFromModule(deviceId);
+        rowAt(rows, HardwareVersion.address)->setDataFromModule(1442);
+        rowAt(rows, SoftwareVersion.address)->setDataFromModule(0x0102);
+    }
+    QCOMPARE(asked, reads);
+    QCOMPARE(identity.current().known, known >= 0);
+    QCOMPARE(complete.count(), known >= 0 ? 1 : 0);
+    if (known >= 0)
+        QVERIFY(identity.current() == identityOf(known, 1442, 0x0102));
+    QCOMPARE(refused.count(), gaveUp ? 1 : 0);
+}
+
+void BackendPartsTest::streamedHeadersInAMapAreFound()
+{
+    QByteArray map(176, char(0x11));
+    const auto holds = [&map] {
+        return ModuleIdentity::holdsStreamedHeader(
+            reinterpret_cast<const quint8 *>(map.constData()), map.size());
+    };
+    QVERIFY(!holds());
+    map.replace(100, 3, QByteArray::fromHex("BB0622"));
+    QVERIFY(holds());
+    map.replace(100, 3, QByteArray::fromHex("BB0612"));
+    QVERIFY(!holds());
+    // Mode 12's block, right at the end.
+    map.replace(173, 3, QByteArray::fromHex("BB060C"));
+    QVERIFY(holds());
 }
 
 void BackendPartsTest::offersAreShownOnlyToTheSameModuleOnTheSamePort()
