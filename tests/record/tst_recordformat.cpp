@@ -192,7 +192,7 @@ private slots:
         const QByteArray h = encodeRawHeader(sampleInfo());
         QCOMPARE(h.size(), 42);
         QCOMPARE(h.left(8), QByteArray("VELMAREC"));
-        QCOMPARE(h.mid(8, 4), QByteArray::fromHex("01001a00"));
+        QCOMPARE(h.mid(8, 4), QByteArray::fromHex("02001a00"));
         QCOMPARE(h.mid(12, 6), QByteArray::fromHex("5aee0903011c"));
         QCOMPARE(h.mid(18, 4), QByteArray::fromHex("00007043")); // 240.0f
         const QByteArray r = encodeRawRecord(RawRecordType::Chunk, 0x0102, "\xBB\x06");
