@@ -111,8 +111,10 @@ void RecordingController::start()
     info.magFullScale = m_backend->magFullScale();
     const auto *versionRow = qobject_cast<RegistryItemModel *>(
         m_backend->registers().value(registerRowAt(RegisterMap::HardwareVersion.address)));
-    m_decoder.reset(image, versionRow ? versionRow->data().toInt() : 0,
-        {info.accFullScale, info.gyroFullScale, info.magFullScale});
+    m_decoder.reset();
+    m_decoder.setImage(image);
+    m_decoder.setHardwareVersion(versionRow ? versionRow->data().toInt() : 0);
+    m_decoder.setFullScales({info.accFullScale, info.gyroFullScale, info.magFullScale});
 
     m_stopping = false;
     m_lastRawUs = m_lastRowUs = 0;
@@ -168,19 +170,31 @@ qint64 RecordingController::timeUs(qint64 steadyNs, qint64 *last)
 
 void RecordingController::onTapped(ReceiveTapBatch &batch)
 {
-    if (!batch.chunks.empty() && m_waitingForData) {
-        const qint64 at = timeUs(batch.chunks.front().receivedNs, &m_lastRawUs);
-        if (!m_openedPort.isEmpty())
-            m_recorder.noteGap(at, QStringLiteral("port opened: %1").arg(m_openedPort));
-        m_recorder.noteGap(at, QStringLiteral("data resumed"));
-        setWaitingForData(false);
+    for (const TappedChunk &chunk : batch.chunks) {
+        const qint64 at = timeUs(chunk.receivedNs, &m_lastRawUs);
+        switch (chunk.kind) {
+        case TappedChunk::Kind::Request:
+            m_recorder.appendRequest(at, chunk.bytes);
+            continue;
+        case TappedChunk::Kind::Connection:
+            m_recorder.noteConnection(at);
+            continue;
+        case TappedChunk::Kind::Received:
+            break;
+        }
+        if (m_waitingForData) {
+            if (!m_openedPort.isEmpty())
+                m_recorder.noteGap(at, QStringLiteral("port opened: %1").arg(m_openedPort));
+            m_recorder.noteGap(at, QStringLiteral("data resumed"));
+            setWaitingForData(false);
+        }
+        m_openedPort.clear();
+        m_recorder.appendChunk(at, chunk.bytes);
     }
-    m_openedPort.clear();
-    for (const TappedChunk &chunk : batch.chunks)
-        m_recorder.appendChunk(timeUs(chunk.receivedNs, &m_lastRawUs), chunk.bytes);
     MeasurementFrame row;
     for (const TappedFrame &frame : batch.frames) {
-        if (!m_decoder.decode(frame.address, frame.data, &row))
+        if (!m_decoder.decodeFrame(frame.address,
+                reinterpret_cast<const quint8 *>(frame.data.constData()), frame.data.size(), &row))
             continue;
         row.timeUs = timeUs(frame.receivedNs, &m_lastRowUs);
         m_recorder.appendFrame(row);

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "measurementdecoder.h"
+#include "moduledecoder.h"
 
 #include "record.h"
 
@@ -85,7 +85,7 @@ private:
 
     DurUzaBackend *m_backend;
     Recorder m_recorder;
-    MeasurementDecoder m_decoder;
+    decode::ModuleDecoder m_decoder;
     bool m_tapped = false;
     bool m_stopping = false;
     bool m_waitingForData = false;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "fullscale.h"
+#include "moduledecoder.h"
 #include "registerobjects.h"
 
 #include <QObject>
@@ -11,10 +12,10 @@
 
 #include <array>
 
-// Decoding of the register blocks the link dispatches: each handler reads its block
-// from the register image, stores the values into its register objects in row
-// order, keeps the full scales the "Sensors Range" byte gives, and hands the scaled
-// sensor samples and the orientation on. GUI thread only.
+// The backend's face of the module decoder: each block the link dispatches is
+// decoded there, and its values are stored into the register objects in row
+// order; the scaled sensor samples and the orientation are handed on, and what
+// keeps data from being scaled is said in words. GUI thread only.
 class RegisterDecoder : public QObject
 {
     Q_OBJECT
@@ -23,15 +24,15 @@ public:
     // `rows` are the catalogue's objects, filled before the first block arrives.
     explicit RegisterDecoder(const RegisterObjects &rows, QObject *parent = nullptr);
 
-    // Runs the handler of register block `blockIndex` on the block's first byte.
+    // Decodes register block `blockIndex` (in address order) from its first byte.
     void decode(int blockIndex, const quint8 *block);
-    // Name of the handler of a register block, e.g. "accUpdated"; null past the last.
+    // Name the link gives a register block, e.g. "accUpdated"; null past the last.
     static const char *handlerName(int blockIndex);
 
-    const FullScales &fullScales() const { return m_fullScale; }
+    const FullScales &fullScales() const { return m_decoder.fullScales(); }
     // Another module may have other ranges: its samples wait until its own
     // "Hardware Version" and "Sensors Range" have been read.
-    void forgetFullScales() { m_fullScale = FullScales {}; }
+    void forgetFullScales() { m_decoder.forgetFullScales(); }
 
     // A value from the module that keeps sensor data from being scaled, in words;
     // empty while there is none.
@@ -51,51 +52,16 @@ signals:
     void dataProblemChanged();
 
 private:
-    using HandlerFn = void (RegisterDecoder::*)(const quint8 *block);
-    struct HandlerEntry
-    {
-        const char *name;
-        HandlerFn handler;
-    };
-    // The handlers in register-block order, named as the link names the blocks.
-    static const std::array<HandlerEntry, 22> handlerTable;
-
-    // Register-block handlers, in address order.
-    void deviceIdUpdated(const quint8 *block);
-    void statusUpdated(const quint8 *block);
-    void hardwareVersionUpdated(const quint8 *block);
-    void softwareVersionUpdated(const quint8 *block);
-    void accUpdated(const quint8 *block);
-    void gyroUpdated(const quint8 *block);
-    void magUpdated(const quint8 *block);
-    void temperatureUpdated(const quint8 *block);
-    void quaternionUpdated(const quint8 *block);
-    void eulerUpdated(const quint8 *block);
-    void linearAccUpdated(const quint8 *block);
-    void gravityUpdated(const quint8 *block);
-    void control1Updated(const quint8 *block);
-    void control2Updated(const quint8 *block);
-    void sensorsRangeUpdated(const quint8 *block);
-    void accOffsetUpdated(const quint8 *block);
-    void accScaleUpdated(const quint8 *block);
-    void gyroOffsetUpdated(const quint8 *block);
-    void gyroScaleUpdated(const quint8 *block);
-    void magOffsetUpdated(const quint8 *block);
-    void magScaleUpdated(const quint8 *block);
-    void accMagEffUpdated(const quint8 *block);
-
     // What the last version and range values say about scaling.
     enum class DataProblemSource { None, HardwareVersion, SensorsRange };
     void setDataProblem(DataProblemSource source, const QString &text);
 
-    // Decoding helpers shared by the handlers.
-    void storeBytes(int firstRow, int count, const quint8 *block);
-    void storeReals(int firstRow, int count, const quint8 *block);
-    bool storeScaled(int firstRow, int count, const quint8 *block, float fullScale,
-        const char *unknownRangeMessage, QVector3D *sample);
+    void store(const decode::BlockValues &values);
+    void onVersion(int hardwareVersion);
+    void onRange(quint8 range, const decode::RangeDecoding &decoded);
 
     const RegisterObjects &m_rows;
-    FullScales m_fullScale;
+    decode::ModuleDecoder m_decoder;
     QString m_dataProblem;
     DataProblemSource m_dataProblemSource = DataProblemSource::None;
 };

@@ -1,81 +1,26 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "imagedecoder.h"
 
-#include "durUzaBackend.h"
 #include "registercatalogue.h"
-#include "registryitemmodel.h"
-
-#include <QEventLoop>
-#include <QTimer>
-
-namespace {
-constexpr int decodeTimeoutMs = 10000;
-} // namespace
-
-ImageDecoder::ImageDecoder()
-    : m_backend(std::make_unique<DurUzaBackend>())
-{ }
-
-ImageDecoder::~ImageDecoder() = default;
 
 bool ImageDecoder::decode(const RegisterImage &image)
 {
-    QByteArray frame;
-    frame.append(char(0xBB));
-    frame.append(char(0x00));
-    frame.append(char(image.size()));
-    frame.append(reinterpret_cast<const char *>(image.data()), int(image.size()));
-
-    const QList<QObject *> rows = m_backend->registers();
-    m_decoded.fill(false);
-    for (int row = 0; row < rows.size(); ++row) {
-        QObject::connect(qobject_cast<RegistryItemModel *>(rows[row]),
-            &RegistryItemModel::dataUpdatedFromModule, m_backend.get(),
-            [this, row] { m_decoded[std::size_t(row)] = true; });
-    }
-    // The dispatch visits the blocks in address order, so the measurements come
-    // before "Sensors Range" in one pass: the first pass teaches the backend the
-    // full scales, the second decodes the measurements with them.
-    for (int pass = 0; pass < 2; ++pass) {
-        m_decoded.fill(false);
-        // The last register's store ends the dispatch pass.
-        QEventLoop loop;
-        const auto done = QObject::connect(qobject_cast<RegistryItemModel *>(rows.last()),
-            &RegistryItemModel::dataUpdatedFromModule, &loop, &QEventLoop::quit);
-        QTimer::singleShot(decodeTimeoutMs, &loop, &QEventLoop::quit);
-        m_backend->comsHandler()->feedReceived(frame);
-        if (!m_decoded[std::size_t(rows.size() - 1)])
-            loop.exec();
-        QObject::disconnect(done);
-        if (!m_decoded[std::size_t(rows.size() - 1)]) {
-            m_error
-                = QStringLiteral("decoding did not finish within %1 s").arg(decodeTimeoutMs / 1000);
-            return false;
-        }
+    std::array<decode::BlockValues, decode::BlockCount> blocks;
+    m_decoder.decodeImage(image.data(), &blocks);
+    m_values.fill(QVariant());
+    for (const decode::BlockValues &block : blocks) {
+        const int first = decode::firstRowOf(block.block);
+        for (int i = 0; i < block.count; ++i)
+            m_values[std::size_t(first + i)] = decode::rowValue(block, i);
     }
     return true;
 }
 
 QVariant ImageDecoder::value(int row) const
 {
-    if (row < 0 || row >= registerCount || !m_decoded[std::size_t(row)])
+    if (row < 0 || row >= registerCount)
         return QVariant();
-    return qobject_cast<RegistryItemModel *>(m_backend->registers().at(row))->data();
-}
-
-float ImageDecoder::accFullScale() const
-{
-    return m_backend->accFullScale();
-}
-
-float ImageDecoder::gyroFullScale() const
-{
-    return m_backend->gyroFullScale();
-}
-
-float ImageDecoder::magFullScale() const
-{
-    return m_backend->magFullScale();
+    return m_values[std::size_t(row)];
 }
 
 QString ImageDecoder::unit(int row)

@@ -97,6 +97,20 @@ void ComsProtocol::setTapping(bool on, qint64 nowNs)
     if (m_tap)
         return;
     m_tap = std::make_unique<ReceiveTap>();
+    // What the cutter knows so far goes first, so that offline decoding takes
+    // the frames it takes: a connection under way, the streaming mode, the
+    // answers awaited.
+    if (m_checkHeaders) {
+        m_tap->linkEvent(nowNs, TappedChunk::Kind::Connection);
+        if (m_streamingMode >= 0) {
+            const quint8 mode = quint8(m_streamingMode);
+            m_tap->linkEvent(nowNs, TappedChunk::Kind::Request,
+                writeRequest(RegisterMap::Control1.address, &mode, 1));
+        }
+        for (const Awaited &a : m_awaited)
+            m_tap->linkEvent(nowNs, TappedChunk::Kind::Request, readRequest(a.address, a.count));
+        m_tapPending.store(true, std::memory_order_release);
+    }
     const std::size_t pending = m_receiveBuffer.size() - m_readOffset;
     if (pending > 0) {
         m_tap->chunkAppended(nowNs,
@@ -128,6 +142,10 @@ void ComsProtocol::beginConnection()
     m_control1Writes = 0;
     m_rejectedHeaders = 0;
     m_counters = LinkCounters();
+    if (m_tap) {
+        m_tap->linkEvent(steadyNowNs(), TappedChunk::Kind::Connection);
+        m_tapPending.store(true, std::memory_order_release);
+    }
 }
 
 void ComsProtocol::noteRequestSent(const quint8 *frame, int length)
@@ -136,6 +154,11 @@ void ComsProtocol::noteRequestSent(const quint8 *frame, int length)
         return;
     const quint8 address = frame[2];
     const quint8 count = frame[3];
+    if (m_tap) {
+        m_tap->linkEvent(steadyNowNs(), TappedChunk::Kind::Request,
+            QByteArray(reinterpret_cast<const char *>(frame), length));
+        m_tapPending.store(true, std::memory_order_release);
+    }
     if (frame[1] == ReadCommand) {
         if (int(m_awaited.size()) >= AwaitedLimit)
             m_awaited.pop_front();

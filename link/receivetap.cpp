@@ -7,6 +7,11 @@ void ReceiveTap::chunkAppended(qint64 receivedNs, const QByteArray &bytes, quint
     m_ends.push_back({end, receivedNs});
 }
 
+void ReceiveTap::linkEvent(qint64 sentNs, TappedChunk::Kind kind, const QByteArray &bytes)
+{
+    m_batch.chunks.push_back({sentNs, bytes, kind});
+}
+
 void ReceiveTap::frameCut(quint64 end, quint8 address, const quint8 *data, int count)
 {
     while (m_ends.size() > 1 && m_ends.front().end < end)

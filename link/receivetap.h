@@ -21,8 +21,12 @@ inline qint64 steadyNowNs()
 // order and stamped with their receive time (nanoseconds of the steady clock).
 struct TappedChunk
 {
+    // Besides what arrived, what the link knew in order with it: a request it
+    // sent (`bytes` is the request), or that it began a connection.
+    enum class Kind { Received, Request, Connection };
     qint64 receivedNs;
     QByteArray bytes;
+    Kind kind = Kind::Received;
 };
 
 struct TappedFrame
@@ -46,6 +50,8 @@ class ReceiveTap
 public:
     // `end` is the stream position just after the chunk's last byte.
     void chunkAppended(qint64 receivedNs, const QByteArray &bytes, quint64 end);
+    // A request sent, or a connection begun, at `sentNs`.
+    void linkEvent(qint64 sentNs, TappedChunk::Kind kind, const QByteArray &bytes = QByteArray());
     // `end` is the stream position just after the frame's last byte.
     void frameCut(quint64 end, quint8 address, const quint8 *data, int count);
     // The cutter is done with everything before `position`: no later frame can

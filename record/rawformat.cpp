@@ -130,6 +130,16 @@ bool RawRecordWriter::writeNote(qint64 timeUs, const QString &text)
     return put(encodeRawRecord(RawRecordType::Note, timeUs, text.toUtf8()));
 }
 
+bool RawRecordWriter::writeRequest(qint64 timeUs, const QByteArray &frame)
+{
+    return put(encodeRawRecord(RawRecordType::Request, timeUs, frame));
+}
+
+bool RawRecordWriter::writeConnection(qint64 timeUs)
+{
+    return put(encodeRawRecord(RawRecordType::Connection, timeUs, QByteArray()));
+}
+
 RawRecordReader::Status RawRecordReader::fail(const QString &message)
 {
     m_error = message;
@@ -199,8 +209,7 @@ RawRecordReader::Status RawRecordReader::next(RawRecord &record)
         return truncated();
     const quint8 type = get<quint8>(head.constData());
     const quint32 length = get<quint32>(head.constData() + 9);
-    if ((type != quint8(RawRecordType::Chunk) && type != quint8(RawRecordType::Note))
-        || length > rawMaxPayload) {
+    if (!isKnownRawRecordType(type) || length > rawMaxPayload) {
         return fail(QStringLiteral("The raw recording is damaged at byte %1 (not a record); "
                                    "everything before it was read")
                         .arg(m_offset));

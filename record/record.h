@@ -2,14 +2,15 @@
 // Recording what the module sends: the raw byte log, the CSV of decoded
 // measurements, and the Recorder that writes both off the caller's thread.
 //
-// Raw recording format, version 1 (all integers little-endian; FORMAT.md has
-// the same description with a worked example):
+// Raw recording format, version 2 (all integers little-endian; FORMAT.md has
+// the same description with a worked example; version 1 is version 2 without
+// record types 3 and 4):
 //
 //   File header
 //     offset  size  field
 //     0       8     magic "VELMAREC"
 //     8       2     format version (1)
-//     10      2     body length B (26 in version 1; a reader skips any extra)
+//     10      2     body length B (26 in versions 1 and 2; a reader skips any extra)
 //     12      1     device id ("Device ID")
 //     13      2     hardware version
 //     15      2     software version
@@ -21,7 +22,10 @@
 //     12+B    4     CRC-32 (IEEE, as zlib) of all header bytes before it
 //
 //   Then records, back to back until the end of the file:
-//     0       1     type: 1 = received chunk, 2 = note (UTF-8 text)
+//     0       1     type: 1 = received chunk, 2 = note (UTF-8 text),
+//                   3 = request sent to the module (its bytes), 4 = the link
+//                   began a connection (empty): from there on it took only
+//                   the frames the module may send
 //     1       8     receive time, int64, microseconds since the start
 //                   (monotonic clock, so it never jumps with the wall clock)
 //     9       4     payload length N (at most 16 MiB)
@@ -58,7 +62,11 @@ struct RecordingInfo
     QDateTime startUtc; // millisecond precision survives the round trip
 };
 
-enum class RawRecordType : quint8 { Chunk = 1, Note = 2 };
+enum class RawRecordType : quint8 { Chunk = 1, Note = 2, Request = 3, Connection = 4 };
+constexpr bool isKnownRawRecordType(quint8 type)
+{
+    return type >= quint8(RawRecordType::Chunk) && type <= quint8(RawRecordType::Connection);
+}
 
 struct RawRecord
 {
@@ -68,7 +76,7 @@ struct RawRecord
 };
 
 constexpr char rawMagic[] = "VELMAREC";
-constexpr quint16 rawFormatVersion = 1;
+constexpr quint16 rawFormatVersion = 2;
 constexpr quint32 rawMaxPayload = 16u << 20;
 
 quint32 recordCrc32(const char *data, qsizetype length, quint32 crc = 0);
@@ -89,6 +97,8 @@ public:
     bool writeHeader(const RecordingInfo &info);
     bool writeChunk(qint64 timeUs, const QByteArray &bytes);
     bool writeNote(qint64 timeUs, const QString &text);
+    bool writeRequest(qint64 timeUs, const QByteArray &frame);
+    bool writeConnection(qint64 timeUs);
 
 private:
     bool put(const QByteArray &bytes);
@@ -218,6 +228,10 @@ public:
     // Any thread. A chunk as received, stamped now or at `timeUs`.
     void appendChunk(const QByteArray &bytes);
     void appendChunk(qint64 timeUs, const QByteArray &bytes);
+    // Any thread. What the link knew: a request it sent to the module, or that
+    // it began a connection; offline decoding then takes the same frames.
+    void appendRequest(qint64 timeUs, const QByteArray &frame);
+    void noteConnection(qint64 timeUs);
     // Any thread. One decoded frame, one CSV row.
     void appendFrame(const MeasurementFrame &frame);
     // Any thread. A note in the raw file, e.g. "port vanished", stamped now or

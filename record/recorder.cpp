@@ -283,6 +283,22 @@ void Recorder::appendChunk(qint64 timeUs, const QByteArray &bytes)
     m_queue->raw.push_back({RawRecordType::Chunk, timeUs, bytes});
 }
 
+void Recorder::appendRequest(qint64 timeUs, const QByteArray &frame)
+{
+    if (!m_queue->accepting)
+        return;
+    std::unique_lock lock(m_queue->mutex);
+    m_queue->raw.push_back({RawRecordType::Request, timeUs, frame});
+}
+
+void Recorder::noteConnection(qint64 timeUs)
+{
+    if (!m_queue->accepting)
+        return;
+    std::unique_lock lock(m_queue->mutex);
+    m_queue->raw.push_back({RawRecordType::Connection, timeUs, QByteArray()});
+}
+
 void Recorder::appendFrame(const MeasurementFrame &frame)
 {
     if (!m_queue->accepting)

@@ -233,6 +233,9 @@ int main(int argc, char *argv[])
             std::fprintf(stderr, "velmar-sim: %s\n", qPrintable(error));
             return 1;
         }
+        if (!player.damage().isEmpty())
+            std::fprintf(stderr, "velmar-sim: %s: %s; playing what came before it\n",
+                qPrintable(replayOptions.path), qPrintable(player.damage()));
         printLine(player.slavePath());
         if (!replayOptions.linkPath.isEmpty())
             printLine(QStringLiteral("link: %1").arg(replayOptions.linkPath));

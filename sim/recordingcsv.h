@@ -3,10 +3,11 @@
 
 #include <QString>
 
-// Converts a raw recording into the measurement CSV offline, through the
-// application's own frame cutter, link and backend, so that every row holds
-// exactly what the live pages would have shown for that frame. Needs a
-// QCoreApplication (the link hands frames over through its event loop).
+// Converts a raw recording into the measurement CSV offline, through the live
+// link's frame cutter and the module decoder, so that every row holds exactly
+// what the live pages would have shown for that frame. A recording that holds
+// the requests the session sent is cut by the live rules (noise the session
+// rejected stays out); an older one takes every whole frame. No event loop.
 struct RecordingCsvResult
 {
     bool ok = false;

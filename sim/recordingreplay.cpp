@@ -71,7 +71,8 @@ RecordingReplay::~RecordingReplay()
 bool RecordingReplay::open(QString *error)
 {
     m_recording = readRawRecording(m_options.path);
-    if (!m_recording.headerValid || !m_recording.error.isEmpty()) {
+    // A damaged tail still leaves every whole record before it to play.
+    if (!m_recording.headerValid) {
         if (error)
             *error = QStringLiteral("%1: %2").arg(m_options.path, m_recording.error);
         return false;

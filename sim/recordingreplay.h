@@ -34,6 +34,9 @@ public:
     bool open(QString *error);
     QString slavePath() const;
     const RecordingInfo &info() const { return m_recording.info; }
+    // After open(): why the file ends early (it is played up to the damage);
+    // empty when it ends cleanly.
+    QString damage() const { return m_recording.error; }
     int chunkCount() const;
 
     // Serves until a byte arrives on `stopFd`. Playing starts when a client

@@ -192,7 +192,7 @@ private slots:
         const QByteArray h = encodeRawHeader(sampleInfo());
         QCOMPARE(h.size(), 42);
         QCOMPARE(h.left(8), QByteArray("VELMAREC"));
-        QCOMPARE(h.mid(8, 4), QByteArray::fromHex("01001a00"));
+        QCOMPARE(h.mid(8, 4), QByteArray::fromHex("02001a00"));
         QCOMPARE(h.mid(12, 6), QByteArray::fromHex("5aee0903011c"));
         QCOMPARE(h.mid(18, 4), QByteArray::fromHex("00007043")); // 240.0f
         const QByteArray r = encodeRawRecord(RawRecordType::Chunk, 0x0102, "\xBB\x06");
@@ -258,7 +258,7 @@ private slots:
         QByteArray badMagic = good;
         badMagic[0] = 'X';
         QByteArray newer = good;
-        newer[8] = 2;
+        newer[8] = char(rawFormatVersion + 1);
         QByteArray zero = good;
         zero[8] = 0;
         QByteArray damaged = good;
@@ -266,7 +266,7 @@ private slots:
         QTest::newRow("empty file") << QByteArray() << "Not a Velmar IMU raw recording";
         QTest::newRow("csv given") << csvHeaderRow() << "Not a Velmar IMU raw recording";
         QTest::newRow("bad magic") << badMagic << "Not a Velmar IMU raw recording";
-        QTest::newRow("newer version") << newer << "version 2 is not supported";
+        QTest::newRow("newer version") << newer << "version 3 is not supported";
         QTest::newRow("version 0") << zero << "version 0 is not supported";
         QTest::newRow("damaged header") << damaged << "checksum mismatch";
         QTest::newRow("truncated header") << good.left(30) << "truncated";

@@ -176,6 +176,8 @@ private slots:
         QTest::newRow("empty") << QByteArray("") << "Not a Velmar IMU raw recording";
         QTest::newRow("bad magic") << magic << "Not a Velmar IMU raw recording";
         QTest::newRow("bad version") << version << "format version 9 is not supported";
+        // Played up to the damage (damagedTailPlaysUpToIt); converting still
+        // ends with the reason and a non-zero exit.
         QTest::newRow("damaged record") << damaged << "damaged at byte";
         QTest::newRow("cut short")
             << bytes.left(bytes.size() - 3) << "ends in the middle of a record";
@@ -191,8 +193,12 @@ private slots:
             QVERIFY(file.open(QIODevice::WriteOnly));
             file.write(content);
         }
+        const bool playable = QByteArray(QTest::currentDataTag()) == "damaged record"
+            || QByteArray(QTest::currentDataTag()) == "cut short";
         for (const QStringList &extra :
             {QStringList {}, QStringList {QStringLiteral("--csv"), path + ".csv"}}) {
+            if (playable && extra.isEmpty())
+                continue;
             QProcess sim;
             sim.start(QStringLiteral(VELMAR_SIM_EXE),
                 QStringList {QStringLiteral("--replay"), path} + extra);
@@ -206,6 +212,34 @@ private slots:
             QVERIFY2(error.contains(message), qPrintable(error));
             QVERIFY(sim.readAllStandardOutput().isEmpty());
         }
+    }
+
+    // A damaged tail: every whole record before it is played, and the reason
+    // is printed.
+    void damagedTailPlaysUpToIt()
+    {
+        const TestRecording recording = streamedRecording(20, 1000, 0);
+        const QString path = m_dir.filePath(QStringLiteral("tail.velmarec"));
+        QVERIFY(recording.write(path));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::Append));
+        file.write(
+            encodeRawRecord(RawRecordType::Chunk, 999999, QByteArray(40, char(0xBB))).left(30));
+        file.close();
+        QProcess sim;
+        const QString device = startReplay(sim, {QStringLiteral("--replay"), path});
+        QVERIFY2(device.startsWith(QLatin1String("/dev/")), qPrintable(device));
+        PtyClient client;
+        QVERIFY(client.open(device));
+        const QByteArray expected = recording.allBytes();
+        QVERIFY(client.readAtLeast(expected.size(), 15000));
+        QVERIFY(client.received() == expected);
+        QByteArray out;
+        QVERIFY(waitForLine(sim, &out, "end of recording", 10000));
+        const QString error = QString::fromUtf8(sim.readAllStandardError());
+        QVERIFY2(
+            error.contains(QLatin1String("ends in the middle of a record")), qPrintable(error));
+        stopReplay(sim);
     }
 
     void replayOptionsNeedReplay()
