@@ -4,11 +4,14 @@
 #include "clicommand.h"
 
 #include "calibration.h"
+#include "calibrationrun.h"
+#include "gyrorestcheck.h"
 
 #include <QDeadlineTimer>
 #include <QJsonArray>
 #include <QVector4D>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -25,6 +28,10 @@ int Command::gyroCal()
                 QStringLiteral("--samples takes a whole number from 5 to 100000"));
     }
     const bool write = m_parser.isSet(QStringLiteral("write"));
+    const bool force = m_parser.isSet(QStringLiteral("force"));
+    if (force && !write)
+        return fail(CliExit::Usage, QStringLiteral("gyro-cal"),
+            QStringLiteral("--force is for --write, which is not given"));
     const ModuleSnapshot module = readModule(Decoding::Decoded);
     if (!module.ok())
         return module.status;
@@ -81,9 +88,47 @@ int Command::gyroCal()
     if (!std::isfinite(result[0]) || !std::isfinite(result[1]) || !std::isfinite(result[2]))
         return fail(CliExit::Failure, port(), QStringLiteral("no valid result; nothing written"));
 
+    // The application's rules for a result: a turn during the rest period
+    // refuses a result that scored 50 or more (the turn shifted the average it
+    // was taken from), and below 50 the user has to ask for it.
+    const GyroRestCheck rest = GyroRestCheck::evaluate(readings);
+    const QString turn = rest.moved
+        ? QStringLiteral("the module turned during the rest period (up to %1 deg/s about %2, "
+                         "from sample %3 of %4)")
+              .arg(rest.peakDegPerSec, 0, 'f', 1)
+              .arg(QLatin1Char("xyz"[std::max(0, std::min(2, rest.axis))]))
+              .arg(rest.firstSample + 1)
+              .arg(readings.size())
+        : QString();
+    QString refusal;
+    if (rest.moved && quality >= calQualityFloor)
+        refusal = turn + QStringLiteral("; keep it still and repeat");
+    else if (quality < calQualityFloor && !force)
+        refusal = QStringLiteral("quality %1 is below %2%3; --force writes it anyway")
+                      .arg(quality)
+                      .arg(calQualityFloor)
+                      .arg(rest.moved ? QStringLiteral(" and ") + turn : QString());
+
     QString backup;
     bool matches = true;
     QString heldText;
+    if (write && !refusal.isEmpty()) {
+        if (m_json) {
+            printJson(QJsonObject {{QStringLiteral("offset"),
+                                       QJsonArray {floatValueText(result[0]).toDouble(),
+                                           floatValueText(result[1]).toDouble(),
+                                           floatValueText(result[2]).toDouble()}},
+                {QStringLiteral("quality"), quality}, {QStringLiteral("samples"), samples},
+                {QStringLiteral("moved"), rest.moved}, {QStringLiteral("written"), false},
+                {QStringLiteral("refused"), refusal}});
+        } else {
+            out() << "gyroscope offsets (deg/s): " << floatValueText(result[0]) << ' '
+                  << floatValueText(result[1]) << ' ' << floatValueText(result[2]) << '\n'
+                  << "quality: " << quality << '\n';
+        }
+        out().flush();
+        return fail(CliExit::Refused, port(), refusal + QStringLiteral("; nothing written"));
+    }
     if (write) {
         int status = CliExit::Ok;
         backup = backupBeforeWrite(module, QStringLiteral("before gyroscope calibration"), &status);
@@ -108,11 +153,14 @@ int Command::gyroCal()
                 QJsonArray {floatValueText(result[0]).toDouble(),
                     floatValueText(result[1]).toDouble(), floatValueText(result[2]).toDouble()}},
             {QStringLiteral("quality"), quality}, {QStringLiteral("samples"), samples},
-            {QStringLiteral("written"), write && matches}, {QStringLiteral("backup"), backup}});
+            {QStringLiteral("moved"), rest.moved}, {QStringLiteral("written"), write && matches},
+            {QStringLiteral("backup"), backup}});
     } else {
         out() << "gyroscope offsets (deg/s): " << floatValueText(result[0]) << ' '
               << floatValueText(result[1]) << ' ' << floatValueText(result[2]) << '\n'
               << "quality: " << quality << '\n';
+        if (rest.moved)
+            out() << turn << '\n';
         if (write && matches)
             out() << "written and read back; backup " << backup << '\n';
         else if (!write)
