@@ -2,6 +2,7 @@
 #include "imagedecoder.h"
 
 #include "durUzaBackend.h"
+#include "magunit.h"
 #include "registercatalogue.h"
 #include "registryitemmodel.h"
 
@@ -78,7 +79,7 @@ float ImageDecoder::magFullScale() const
     return m_backend->magFullScale();
 }
 
-QString ImageDecoder::unit(int row)
+QString ImageDecoder::unit(int row, const quint8 *image)
 {
     const int address = registerCatalogue[std::size_t(row)].address;
     using namespace RegisterMap;
@@ -87,7 +88,7 @@ QString ImageDecoder::unit(int row)
     if (Gyro.contains(address))
         return QStringLiteral("deg/s");
     if (Mag.contains(address))
-        return QStringLiteral("full-scale unit");
+        return magUnitText(magCalibrated(image + RegisterMap::MagCalibration.address));
     if (Temperature.contains(address))
         return QStringLiteral("degC");
     if (Euler.contains(address))

@@ -31,8 +31,9 @@ public:
     float gyroFullScale() const;
     float magFullScale() const;
 
-    // The unit the value of `row` is in, empty for bytes and counts.
-    static QString unit(int row);
+    // The unit the value of `row` is in, empty for bytes and counts; the
+    // magnetometer's depends on whether `image` holds a calibration for it.
+    static QString unit(int row, const quint8 *image);
 
 private:
     std::unique_ptr<DurUzaBackend> m_backend;
