@@ -162,6 +162,17 @@ int CalibrationGuide::magResult(const std::vector<QVector4D> &points, const CalS
         qCInfo(lcBackend) << "magnetometer: writing" << r.name << "spread" << r.spreadPercent
                           << "% instead of Method 4";
     }
+    // The fit's score alone rates the points it was given; held to the
+    // coverage, spread and drift, it rates the calibration. Data the guide does
+    // not call good enough scores below the floor, so it waits for the user.
+    const int fitQuality = quality;
+    quality = m_mag.heldScore(fitQuality, calQualityFloor - 1);
+    m_magScoreReason = quality < fitQuality || !m_mag.goodEnough()
+        ? tr("Scored %1 (the fit alone: %2): %3")
+              .arg(quality)
+              .arg(fitQuality)
+              .arg(m_mag.reasons().join(QLatin1Char(' ')))
+        : QString();
     QJsonArray residuals;
     for (int i = 0; i < MagFitComparison::fitCount; ++i) {
         const MagFitResult &r = compared.results()[std::size_t(i)];
@@ -175,7 +186,8 @@ int CalibrationGuide::magResult(const std::vector<QVector4D> &points, const CalS
     const QString name = chosen >= 0 ? compared.results()[std::size_t(chosen)].name : tr("no fit");
     const QString basis
         = tr("%1 of %2 kept points; %3 (%4 by the user); coverage %5% of %6 directions; score "
-             "from the RMS deviation of the corrected field from 1.")
+             "from the RMS deviation of the corrected field from 1, held to the coverage, "
+             "spread and drift.")
               .arg(name)
               .arg(points.size())
               .arg(chosen >= 0 && chosen == m_pickedFit ? tr("chosen") : tr("lowest spread"))

@@ -73,6 +73,8 @@ public:
     double magDrift() const { return m_mag.driftPercent(); }
     bool magGoodEnough() const { return m_mag.goodEnough(); }
     QString magVerdict() const;
+    // Why the last result scored below its fit, or empty.
+    QString magScoreReason() const { return m_magScoreReason; }
     QVariantList magFits() const;
     int magChosenFit() const;
     Q_INVOKABLE void chooseMagFit(int index);
@@ -105,7 +107,8 @@ public:
     void magRunStarted();
     void magPointKept(float x, float y, float z);
     // At the fit: runs the four fits on the kept points and puts the chosen one
-    // into `block`; returns its quality (`method4Quality` when Method 4 is it).
+    // into `block`; returns its quality (`method4Quality` when Method 4 is it),
+    // held to the coverage, spread and drift (see magScoreReason).
     int magResult(const std::vector<QVector4D> &points, const CalSavedParams &before,
         Calibration::ParamBlock *block, int method4Quality);
 
@@ -133,6 +136,7 @@ private:
     QTimer m_magTimer;
     QElapsedTimer m_clock;
     int m_pickedFit = -1;
+    QString m_magScoreReason;
     // Accelerometer.
     AccFaceGuide m_face;
     bool m_holdPositions = false;

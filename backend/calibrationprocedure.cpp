@@ -109,7 +109,8 @@ bool CalibrationProcedure::sendReset()
 
 // A result goes to the module unless it scored below the floor; then the user
 // decides, and the module keeps the reset block meanwhile.
-void CalibrationProcedure::finishRun(const Calibration::ParamBlock &block, int quality)
+void CalibrationProcedure::finishRun(
+    const Calibration::ParamBlock &block, int quality, const QString &why)
 {
     if (quality < calQualityFloor) {
         stopGathering();
@@ -118,7 +119,7 @@ void CalibrationProcedure::finishRun(const Calibration::ParamBlock &block, int q
         m_run.heldQuality = quality;
         qCInfo(lcBackend) << calTarget(m_sensor).name << "result scored" << quality
                           << "; waiting for the user to write or discard it";
-        emit needsConfirmation(double(quality));
+        emit needsConfirmation(double(quality), why);
         return;
     }
     PendingParams write;

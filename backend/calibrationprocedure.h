@@ -72,7 +72,8 @@ signals:
     void finished(double quality);
     // The run ended without a result; `message` tells the user what the module holds.
     void failed(const QString &message);
-    void needsConfirmation(double quality);
+    // `why`: what held the score down, when the procedure knows (else empty).
+    void needsConfirmation(double quality, const QString &why);
     // What became of a restore the user asked for.
     void notice(const QString &message);
     // Progress of the run in percent (the accelerometer and gyroscope report it).
@@ -85,8 +86,9 @@ protected:
     // moves towards it: the first asks for the module's parameters, and the first
     // after their answer sends the reset and starts gathering.
     bool resetOut();
-    // A result goes to the module unless it scored below the floor.
-    void finishRun(const Calibration::ParamBlock &block, int quality);
+    // A result goes to the module unless it scored below the floor; `why`
+    // tells the user what held the score down.
+    void finishRun(const Calibration::ParamBlock &block, int quality, const QString &why = {});
     void failRun(const QString &message);
     Calibration &calibration() const { return m_services.calibration; }
     CalibrationGuide *guide() const { return m_services.guide; }

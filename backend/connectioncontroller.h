@@ -50,6 +50,9 @@ class ConnectionController : public QObject
     Q_PROPERTY(int bytesPerSecond READ bytesPerSecond NOTIFY figuresChanged)
     Q_PROPERTY(qint64 cutFrames READ cutFrames NOTIFY figuresChanged)
     Q_PROPERTY(qint64 noiseBytes READ noiseBytes NOTIFY figuresChanged)
+    // Samples the link took but could not hand to the charts one by one (more
+    // arrived between two passes than it keeps); the charts name them.
+    Q_PROPERTY(qint64 samplesNotShown READ samplesNotShown NOTIFY figuresChanged)
     Q_PROPERTY(QString statusMessage READ statusMessage NOTIFY figuresChanged)
 
     // Data stopped, or arrives and cannot be decoded; empty otherwise.
@@ -95,6 +98,7 @@ public:
     int bytesPerSecond() const { return m_monitor.shown().bytesPerSecond; }
     qint64 cutFrames() const { return m_monitor.shown().cutFrames; }
     qint64 noiseBytes() const { return m_monitor.shown().noiseBytes; }
+    qint64 samplesNotShown() const { return m_monitor.shown().samplesNotShown; }
     QString statusMessage() const { return m_monitor.shown().statusMessage; }
     QString warning() const { return m_monitor.warning(); }
     QString notice() const { return m_notice; }

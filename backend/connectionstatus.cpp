@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "connectionstatus.h"
 
+#include "magunit.h"
 #include "registermap.h"
 
 #include <QCoreApplication>
@@ -92,7 +93,7 @@ QString identityText(const SeenModule &identity)
             part(identity.softwareVersion, QString::number(identity.softwareVersion)));
 }
 
-QString rangesText(const FullScales &scales)
+QString rangesText(const FullScales &scales, bool magCalibrated)
 {
     if (!(scales.acc > 0) && !(scales.gyro > 0) && !(scales.mag > 0))
         return QString();
@@ -101,10 +102,9 @@ QString rangesText(const FullScales &scales)
             return QStringLiteral("?");
         return QStringLiteral("±") + number(fullScale) + unit;
     };
-    // The magnetometer reads in the module's own full-scale unit.
     return tr("Acc %1 · Gyro %2 · Mag %3")
         .arg(range(scales.acc, QStringLiteral(" m/s²")), range(scales.gyro, QStringLiteral(" °/s")),
-            range(scales.mag, QString()));
+            range(scales.mag, QLatin1Char(' ') + magUnitText(magCalibrated)));
 }
 
 QString statusMessageText(quint64 count, quint8 lastValue, const QTime &at)

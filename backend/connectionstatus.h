@@ -82,7 +82,8 @@ bool isStreamingMode(int control1);
 QString identityText(const SeenModule &identity);
 // "Acc ±20 m/s² · Gyro ±250 °/s · Mag ±2" from the decoded full scales; a
 // range not decoded shows as "?"; empty when none is.
-QString rangesText(const FullScales &scales);
+// The magnetometer's range in the unit its numbers are in (magUnitText).
+QString rangesText(const FullScales &scales, bool magCalibrated = false);
 // The last status message in words: "none" or "0x05 (5) at 12:03:04"; with
 // more than one, how many came.
 QString statusMessageText(quint64 count, quint8 lastValue, const QTime &at);

@@ -8,6 +8,7 @@
 #include "portlist.h"
 
 #include "comsprotocol.h"
+#include "magunit.h"
 #include "registerblocks.h"
 #include "registertext.h"
 #include "serialports.h"
@@ -159,8 +160,24 @@ const char *DurUzaBackend::blockHandlerName(int blockIndex)
     return RegisterDecoder::handlerName(blockIndex);
 }
 
+QString DurUzaBackend::magUnit() const
+{
+    return magUnitText(m_magCalibrated);
+}
+
 void DurUzaBackend::dispatchBlock(int blockIndex, const quint8 *block)
 {
+    // The block points into a whole image: a block that touches the
+    // magnetometer's calibration decides its unit afresh.
+    const RegisterBlock &span = registerBlocks[std::size_t(blockIndex)];
+    constexpr RegisterSpan magCal = RegisterMap::MagCalibration;
+    if (span.start < magCal.address + magCal.count && span.start + span.length > magCal.address) {
+        const bool calibrated = ::magCalibrated(block - span.start + magCal.address);
+        if (calibrated != m_magCalibrated) {
+            m_magCalibrated = calibrated;
+            emit magUnitChanged();
+        }
+    }
     m_decoder.decode(blockIndex, block);
     if (m_control1ToConfirm >= 0 && blockIndex == registerBlockAt(RegisterMap::Acc.address))
         readBackStreamingMode();
@@ -288,7 +305,10 @@ void DurUzaBackend::forwardCalibration()
         connect(procedure, &CalibrationProcedure::failed, this,
             [this, name](const QString &message) { emit calibrationFailed(name, message); });
         connect(procedure, &CalibrationProcedure::needsConfirmation, this,
-            [this, name](double quality) { emit calibrationNeedsConfirmation(name, quality); });
+            [this, name](double quality, const QString &why) {
+                emit calibrationScoreReason(name, why);
+                emit calibrationNeedsConfirmation(name, quality);
+            });
         connect(procedure, &CalibrationProcedure::notice, this,
             [this, name](const QString &message) { emit calibrationNotice(name, message); });
     }

@@ -71,6 +71,9 @@ class DurUzaBackend : public QObject
     // unknown hardware version or range code), in words for the live page; empty
     // while there is none, including while the ranges are simply not read yet.
     Q_PROPERTY(QString dataProblem READ dataProblem NOTIFY dataProblemChanged)
+    // The magnetometer's unit as the module's calibration registers make it
+    // (magUnitText): "gauss" until they differ from the factory default.
+    Q_PROPERTY(QString magUnit READ magUnit NOTIFY magUnitChanged)
     // Calibrations a cut-off run left unrestored, offered now that the same module
     // is back on the same port: maps of sensor, port, savedAt, values and text.
     Q_PROPERTY(QVariantList calibrationRestoreOffers READ calibrationRestoreOffers NOTIFY
@@ -106,6 +109,8 @@ public:
     Q_INVOKABLE bool writeRegisterText(int address, const QString &text);
     QString registerWriteError() const { return m_registerWriteError; }
     QString dataProblem() const { return m_decoder.dataProblem(); }
+    bool magCalibrated() const { return m_magCalibrated; }
+    QString magUnit() const;
 
     // Follows the Connect/Disconnect button, and drops back to false on a link error.
     bool isConnected() const { return m_connected; }
@@ -168,6 +173,7 @@ signals:
     void magVect3Changed();
     void registerWriteErrorChanged();
     void dataProblemChanged();
+    void magUnitChanged();
     // The port could not be opened, failed while open, or none was selected.
     // `portName` is empty when no port was involved.
     void connectionError(const QString &portName, const QString &reason);
@@ -179,6 +185,9 @@ signals:
     void calibrationFailed(const QString &sensor, const QString &message);
     // A run's result scored below the floor: it is written only if the user confirms.
     void calibrationNeedsConfirmation(const QString &sensor, double quality);
+    // Right before calibrationNeedsConfirmation: what held the score down
+    // (coverage, spread, drift), or empty when the procedure cannot say.
+    void calibrationScoreReason(const QString &sensor, const QString &reason);
     // What became of a restore the user asked for from an offer.
     void calibrationNotice(const QString &sensor, const QString &message);
     void calibrationRestoreOffersChanged();
@@ -233,6 +242,8 @@ private:
     double m_progressPercent = 0.0;
 
     bool m_connected = false;
+    // The magnetometer calibration registers last seen differ from the factory default.
+    bool m_magCalibrated = false;
     QString m_registerWriteError;
     // --- module files: backups before a calibration or Reset Defaults overwrites the module ---
     Q_PROPERTY(QObject *moduleBackups READ moduleBackups CONSTANT)

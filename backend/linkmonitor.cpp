@@ -103,12 +103,14 @@ void LinkMonitor::updateShown()
         if (m_identity.deviceId >= 0 || m_identity.hardwareVersion >= 0
             || m_identity.softwareVersion >= 0)
             shown.identity = identityText(m_identity);
-        shown.ranges = rangesText(FullScales {
-            m_backend->accFullScale(), m_backend->gyroFullScale(), m_backend->magFullScale()});
+        shown.ranges = rangesText(FullScales {m_backend->accFullScale(), m_backend->gyroFullScale(),
+                                      m_backend->magFullScale()},
+            m_backend->magCalibrated());
         shown.framesPerSecond = m_figures.framesPerSecond();
         shown.bytesPerSecond = m_figures.bytesPerSecond();
         shown.cutFrames = qint64(counters.cutFrames);
         shown.noiseBytes = qint64(counters.noiseBytes);
+        shown.samplesNotShown = qint64(counters.framesNotDispatched);
         shown.statusMessage
             = statusMessageText(counters.statusMessages, counters.lastStatus, m_lastStatusClock);
     }

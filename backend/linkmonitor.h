@@ -31,13 +31,15 @@ public:
         int bytesPerSecond = 0;
         qint64 cutFrames = 0;
         qint64 noiseBytes = 0;
+        qint64 samplesNotShown = 0;
         QString statusMessage;
         bool operator==(const Shown &o) const
         {
             return linkOpen == o.linkOpen && port == o.port && identity == o.identity
                 && ranges == o.ranges && framesPerSecond == o.framesPerSecond
                 && bytesPerSecond == o.bytesPerSecond && cutFrames == o.cutFrames
-                && noiseBytes == o.noiseBytes && statusMessage == o.statusMessage;
+                && noiseBytes == o.noiseBytes && samplesNotShown == o.samplesNotShown
+                && statusMessage == o.statusMessage;
         }
     };
 

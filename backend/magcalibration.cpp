@@ -150,5 +150,5 @@ void MagCalibration::fit()
         failRun(problem);
         return;
     }
-    finishRun(block, quality);
+    finishRun(block, quality, guide() ? guide()->magScoreReason() : QString());
 }

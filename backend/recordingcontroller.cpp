@@ -109,6 +109,7 @@ void RecordingController::start()
     info.accFullScale = m_backend->accFullScale();
     info.gyroFullScale = m_backend->gyroFullScale();
     info.magFullScale = m_backend->magFullScale();
+    info.magCalibrated = m_backend->magCalibrated();
     const auto *versionRow = qobject_cast<RegistryItemModel *>(
         m_backend->registers().value(registerRowAt(RegisterMap::HardwareVersion.address)));
     m_decoder.reset();

@@ -6,6 +6,7 @@
 
 #include "calibrationlog.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -122,10 +123,11 @@ void Calibration::scoreGyroscope(const std::vector<QVector4D> &samples)
         qCDebug(lcCalibration) << "gyroscope quality needs five samples, got" << samples.size();
         return;
     }
-    const int length = c - 1;
-
     // Five consecutive segments of `length` samples from sample 0; the tail from
-    // 5 * length on is not scored.
+    // 5 * length on is not scored. With 5 to 9 samples the segments are one
+    // sample each: a length of c - 1 would be 0 there, and empty segments
+    // (0 / 0) scored nothing however steady the module was.
+    const int length = std::max(1, c - 1);
     float segmentSum[5][3] = {};
     for (int t = 0; t < length; ++t) {
         for (int k = 0; k < 5; ++k) {

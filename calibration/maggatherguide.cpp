@@ -3,6 +3,7 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 
@@ -171,4 +172,19 @@ void MagGatherGuide::judge()
         m_reasons << tr("Offset still moving: %1% in %2 s.")
                          .arg(m_drift, 0, 'f', 1)
                          .arg(driftWindow, 0, 'f', 0);
+}
+
+int MagGatherGuide::heldScore(int fitScore, int notGoodCeiling) const
+{
+    double score = std::max(0, std::min(100, fitScore));
+    if (coveredPercent() < coverageNeeded)
+        score *= std::max(0.0, coveredPercent()) / coverageNeeded;
+    if (m_spread > spreadLimit)
+        score *= spreadLimit / m_spread;
+    if (m_drift > driftLimit)
+        score *= driftLimit / m_drift;
+    int held = int(std::lround(score));
+    if (!goodEnough())
+        held = std::min(held, notGoodCeiling);
+    return held;
 }

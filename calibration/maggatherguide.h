@@ -54,6 +54,12 @@ public:
     bool goodEnough() const { return m_reasons.isEmpty(); }
     // Why not, one short sentence each.
     QStringList reasons() const { return m_reasons; }
+    // A fit's score (0-100, from its residuals alone) held to what the data
+    // shows: scaled down by the share of directions missing, by a spread or a
+    // drift past their limits, and never above `notGoodCeiling` while the data
+    // is not good enough. A fit to a third of the sphere can be perfect on
+    // those points and wrong everywhere else.
+    int heldScore(int fitScore, int notGoodCeiling) const;
 
 private:
     void mapAll();

@@ -140,7 +140,7 @@ QJsonObject Command::registerJson(int row, const ModuleSnapshot &module)
     QJsonObject object {{QStringLiteral("name"), QLatin1String(info.name)},
         {QStringLiteral("address"), info.address}, {QStringLiteral("writable"), info.writable},
         {QStringLiteral("text"), valueText(row, module)},
-        {QStringLiteral("unit"), ImageDecoder::unit(row)}};
+        {QStringLiteral("unit"), ImageDecoder::unit(row, module.image.data())}};
     const quint8 *bytes = module.image.data() + info.address;
     switch (info.width) {
     case RegisterWidth::U8:

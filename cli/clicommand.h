@@ -31,6 +31,7 @@ enum Option : unsigned {
     OptSeconds = 16,
     OptCsv = 32,
     OptSamples = 64,
+    OptForce = 128,
 };
 
 struct CommandEntry

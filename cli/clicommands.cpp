@@ -5,6 +5,7 @@
 #include "clicommand.h"
 
 #include "backupstore.h"
+#include "magunit.h"
 #include "registertext.h"
 
 #include "serialports.h"
@@ -61,6 +62,8 @@ int Command::info()
             {QStringLiteral("accFullScale"), scale(decoder.accFullScale())},
             {QStringLiteral("gyroFullScale"), scale(decoder.gyroFullScale())},
             {QStringLiteral("magFullScale"), scale(decoder.magFullScale())},
+            {QStringLiteral("magUnit"),
+                magUnitText(magCalibrated(&image[RegisterMap::MagCalibration.address]))},
             {QStringLiteral("control1"), control1}});
         return CliExit::Ok;
     }
@@ -76,7 +79,10 @@ int Command::info()
           << "sensors range     " << hexByte(range) << '\n'
           << "accelerometer     +/-" << scaleText(decoder.accFullScale(), "m/s2") << '\n'
           << "gyroscope         +/-" << scaleText(decoder.gyroFullScale(), "deg/s") << '\n'
-          << "magnetometer      +/-" << scaleText(decoder.magFullScale(), "(full-scale unit)")
+          << "magnetometer      +/-"
+          << scaleText(decoder.magFullScale(),
+                 qPrintable(
+                     magUnitText(magCalibrated(&image[RegisterMap::MagCalibration.address]))))
           << '\n'
           << "control1          " << hexByte(control1)
           << (control1 == RegisterMap::StreamingAll ? " (streaming all measurements)"
@@ -99,7 +105,7 @@ int Command::dump()
             continue;
         }
         const RegisterInfo &info = registerCatalogue[std::size_t(row)];
-        const QString unit = ImageDecoder::unit(row);
+        const QString unit = ImageDecoder::unit(row, module.image.data());
         out() << QString::number(info.address).rightJustified(3) << "  "
               << QString(QLatin1String(info.name)).leftJustified(26) << ' '
               << valueText(row, module).rightJustified(14)
@@ -122,7 +128,7 @@ int Command::get()
     if (m_json) {
         printJson(registerJson(row, module));
     } else {
-        const QString unit = ImageDecoder::unit(row);
+        const QString unit = ImageDecoder::unit(row, module.image.data());
         out() << valueText(row, module) << (unit.isEmpty() ? QString() : ' ' + unit) << '\n';
     }
     return CliExit::Ok;

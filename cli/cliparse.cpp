@@ -35,11 +35,12 @@ const CommandEntry commandEntries[] = {
         "magnetometer for whole calibration blocks), read them back and show what the module "
         "holds. Calibration blocks are backed up first.",
         2, OptJson | OptTimeout | OptOnly},
-    {"gyro-cal", "gyro-cal PORT [--write] [--samples N] [--json]",
+    {"gyro-cal", "gyro-cal PORT [--write [--force]] [--samples N] [--json]",
         "Gyroscope offsets from a period at rest (keep the module still): prints the offsets and "
         "the quality. Writes nothing unless --write; then the calibration is backed up first and "
-        "read back after.",
-        1, OptJson | OptTimeout | OptWrite | OptSamples},
+        "read back after. A result of quality below 50 is written only with --force; a turn "
+        "during the rest period refuses a result of 50 or more.",
+        1, OptJson | OptTimeout | OptWrite | OptSamples | OptForce},
     {"backups", "backups [--json]",
         "List the automatic backups and their folder (date, module, what triggered each).", 0,
         OptJson},
@@ -75,6 +76,8 @@ QString commandHelp(const CommandEntry &entry)
         text += QStringLiteral("  --write           Write the offsets (after a backup).\n");
     if (entry.options & OptSamples)
         text += QStringLiteral("  --samples <n>     Samples at rest, 10 ms apart (default 200).\n");
+    if (entry.options & OptForce)
+        text += QStringLiteral("  --force           With --write: write a quality below 50 too.\n");
     if (entry.options & OptSeconds)
         text += QStringLiteral("  --seconds <n>     How long to record.\n");
     if (entry.options & OptCsv)
@@ -103,6 +106,7 @@ QString cliHelpText()
         "  --only <list>     import: write only these registers or calibration blocks.\n"
         "  --write           gyro-cal: write the offsets (after a backup).\n"
         "  --samples <n>     gyro-cal: samples at rest, 10 ms apart (default 200).\n"
+        "  --force           gyro-cal: with --write, write a quality below 50 too.\n"
         "  --seconds <n>     record: how long to record.\n"
         "  --csv <file>      record: where to write the CSV.\n"
         "  -h, --help        Show this help, or a command's.\n"
@@ -149,6 +153,8 @@ int runCliCommand(const QStringList &arguments)
         parser.addOption({QStringLiteral("write"), QString()});
     if (entry->options & OptSamples)
         parser.addOption({QStringLiteral("samples"), QString(), QStringLiteral("n")});
+    if (entry->options & OptForce)
+        parser.addOption({QStringLiteral("force"), QString()});
     if (entry->options & OptSeconds)
         parser.addOption({QStringLiteral("seconds"), QString(), QStringLiteral("n")});
     if (entry->options & OptCsv)

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "imagedecoder.h"
 
+#include "magunit.h"
 #include "registercatalogue.h"
 
 bool ImageDecoder::decode(const RegisterImage &image)
@@ -23,7 +24,7 @@ QVariant ImageDecoder::value(int row) const
     return m_values[std::size_t(row)];
 }
 
-QString ImageDecoder::unit(int row)
+QString ImageDecoder::unit(int row, const quint8 *image)
 {
     const int address = registerCatalogue[std::size_t(row)].address;
     using namespace RegisterMap;
@@ -32,7 +33,7 @@ QString ImageDecoder::unit(int row)
     if (Gyro.contains(address))
         return QStringLiteral("deg/s");
     if (Mag.contains(address))
-        return QStringLiteral("full-scale unit");
+        return magUnitText(magCalibrated(image + RegisterMap::MagCalibration.address));
     if (Temperature.contains(address))
         return QStringLiteral("degC");
     if (Euler.contains(address))

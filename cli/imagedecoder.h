@@ -28,8 +28,9 @@ public:
     float gyroFullScale() const { return m_decoder.fullScales().gyro; }
     float magFullScale() const { return m_decoder.fullScales().mag; }
 
-    // The unit the value of `row` is in, empty for bytes and counts.
-    static QString unit(int row);
+    // The unit the value of `row` is in, empty for bytes and counts; the
+    // magnetometer's depends on whether `image` holds a calibration for it.
+    static QString unit(int row, const quint8 *image);
 
 private:
     decode::ModuleDecoder m_decoder;

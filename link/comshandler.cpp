@@ -182,10 +182,12 @@ void ComsHandler::process()
         return;
     }
     ReceiveTapBatch tapped;
+    StoredFrames frames;
     {
         LinkLocker locker(&m_processThread->processLock());
         std::copy_n(m_protocol->registerImage(), image.size(), image.begin());
         std::copy_n(m_protocol->updatedFlags(), flags.size(), flags.begin());
+        frames = m_protocol->takeStoredFrames();
         m_protocol->clearUpdatedFlags();
         // Recording: the same pass's chunks and frames, taken under the same lock.
         if (m_receiveTap && m_protocol->hasTapped())
@@ -193,5 +195,31 @@ void ComsHandler::process()
     }
     if (!tapped.isEmpty())
         m_receiveTap(tapped);
-    dispatchUpdatedBlocks(image.data(), flags.data(), m_blockHandler);
+    // Every measurement cut since the last pass reaches the handler in turn,
+    // each on the image as it stood right after its frame: the image alone
+    // would hand over only the latest sample. The other registers are settings
+    // and answers, handed over once with their latest value, in address order
+    // around the measurements.
+    if (frames.stored() > 1) {
+        constexpr RegisterSpan samples = RegisterMap::Measurements;
+        std::array<quint8, ComsProtocol::ImageSize> part {};
+        std::copy_n(flags.begin(), samples.address, part.begin());
+        dispatchUpdatedBlocks(image.data(), part.data(), m_blockHandler);
+        frames.dispatch(m_dispatchedImage.data(), int(m_dispatchedImage.size()), samples.address,
+            samples.end(), m_blockHandler);
+        if (frames.overflowed()) {
+            // Past the bound the latest sample still shows; the frames between
+            // are counted as not handed over.
+            part.fill(0);
+            std::copy(flags.begin() + samples.address, flags.begin() + samples.end(),
+                part.begin() + samples.address);
+            dispatchUpdatedBlocks(image.data(), part.data(), m_blockHandler);
+        }
+        part.fill(0);
+        std::copy(flags.begin() + samples.end(), flags.end(), part.begin() + samples.end());
+        dispatchUpdatedBlocks(image.data(), part.data(), m_blockHandler);
+    } else {
+        dispatchUpdatedBlocks(image.data(), flags.data(), m_blockHandler);
+    }
+    m_dispatchedImage = image;
 }

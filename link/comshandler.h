@@ -97,4 +97,7 @@ private:
     // newer start is only logged, so it cannot undo the newer connection.
     quint64 m_attempt = 0;
     std::atomic<bool> m_writesHeld {false};
+    // The image as the last dispatch pass left it: where the frames of the
+    // next pass are replayed from.
+    std::array<quint8, RegisterMap::Size> m_dispatchedImage {};
 };

@@ -230,8 +230,10 @@ void ComsProtocol::storeFrame(quint8 address, const quint8 *data, int count)
         m_registerImage[address + i] = data[i];
         m_updatedFlags[address + i] = 1;
     }
-    if (stored > 0)
+    if (stored > 0) {
+        m_storedFrames.add(address, data, stored);
         m_flagsSet.store(true, std::memory_order_release);
+    }
 }
 
 void ComsProtocol::extractFrames()
@@ -351,7 +353,19 @@ quint8 *ComsProtocol::updatedFlags()
 void ComsProtocol::clearUpdatedFlags()
 {
     m_updatedFlags.fill(0);
+    m_storedFrames.clear();
     m_flagsSet.store(false, std::memory_order_release);
+}
+
+StoredFrames ComsProtocol::takeStoredFrames()
+{
+    StoredFrames taken;
+    std::swap(taken, m_storedFrames);
+    // Past the bound only the latest image shows: the frames before it that
+    // were not kept never reach the backend.
+    if (taken.overflowed())
+        m_counters.framesNotDispatched += taken.stored() - quint64(StoredFrames::limit) - 1;
+    return taken;
 }
 
 quint8 ComsProtocol::moduleStatus() const

@@ -4,6 +4,7 @@
 #include "linkcounters.h"
 #include "receivetap.h"
 #include "registermap.h"
+#include "storedframes.h"
 
 #include <QByteArray>
 #include <QtGlobal>
@@ -96,7 +97,10 @@ public:
 
     quint8 *registerImage();
     quint8 *updatedFlags();
+    // Clears the flags and the stored frames.
     void clearUpdatedFlags();
+    // The frames stored since the last take, in order (the flags stay).
+    StoredFrames takeStoredFrames();
     // True while any updated flag is set: lets a dispatch pass that follows a
     // pass without a complete frame return at once. Readable without the
     // processing lock: a frame stored after a false answer is followed by a
@@ -128,6 +132,7 @@ private:
 
     std::array<quint8, ImageSize> m_registerImage {};
     std::array<quint8, ImageSize> m_updatedFlags {};
+    StoredFrames m_storedFrames;
     // Consumed bytes are skipped by m_readOffset and only compacted away now and
     // then, so the cutter's cost stays linear however the bytes arrive.
     std::vector<quint8> m_receiveBuffer;

@@ -19,6 +19,9 @@ struct LinkCounters
     quint64 cutFrames = 0;
     // Frame headers the module cannot have sent (their bytes are in noiseBytes).
     quint64 rejectedHeaders = 0;
+    // Data frames taken but never handed to the backend one by one: more came
+    // between two dispatch passes than the link keeps (StoredFrames::limit).
+    quint64 framesNotDispatched = 0;
     quint64 pendingBytes = 0; // waiting in the cutter's buffer
     // "Control1" as last written or read back in this connection; -1 unknown.
     int streamingMode = -1;

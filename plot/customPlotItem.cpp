@@ -115,6 +115,7 @@ void CustomPlotItem::createPlot()
     applyRenderMode();
     applyItemSize();
     applyValueAxisText();
+    applyNote();
     connect(plot, &QCustomPlot::afterReplot, this, &CustomPlotItem::onCustomReplot);
     plot->replot(QCustomPlot::rpRefreshHint);
 }
@@ -171,8 +172,13 @@ void CustomPlotItem::setData(const QVariantList &data)
         clock.start();
 
     // Double precision: in single precision, samples 3 ms apart share a key
-    // after about 9 hours and the curves turn into staircases.
-    const double key = clock.elapsedMs() / 1000.0;
+    // after about 9 hours and the curves turn into staircases. Samples handed
+    // over in the same millisecond (a burst the link cut in one pass) each
+    // keep a key of their own, a microsecond apart, so none merges with
+    // another in the export.
+    double key = clock.elapsedMs() / 1000.0;
+    if (key <= lastKey && !m_live.isEmpty() && !m_live[0]->isEmpty())
+        key = lastKey + 1e-6;
     const int count = std::min(data.size(), int(m_live.size()));
     for (int i = 0; i < count; ++i)
         m_live[i]->add(QCPGraphData(key, data.at(i).toFloat()));
@@ -284,6 +290,42 @@ QString CustomPlotItem::valueAxisText() const
     if (m_valueLabel.isEmpty())
         return m_unit;
     return QStringLiteral("%1 (%2)").arg(m_valueLabel, m_unit);
+}
+
+void CustomPlotItem::setNote(const QString &note)
+{
+    if (note == m_note)
+        return;
+    m_note = note;
+    applyNote();
+    emit noteChanged();
+}
+
+void CustomPlotItem::applyNote()
+{
+    if (!plot)
+        return;
+    QCPItemText *text = nullptr;
+    for (int i = 0; i < plot->itemCount(); ++i) {
+        if (plot->item(i)->objectName() == QLatin1String("chartNote"))
+            text = qobject_cast<QCPItemText *>(plot->item(i));
+    }
+    if (!text) {
+        text = new QCPItemText(plot);
+        text->setObjectName(QStringLiteral("chartNote"));
+        text->setClipToAxisRect(false);
+        text->position->setType(QCPItemPosition::ptAxisRectRatio);
+        text->position->setCoords(1.0, 0.0);
+        text->setPositionAlignment(Qt::AlignTop | Qt::AlignRight);
+        text->setColor(QColor(176, 80, 0));
+        QFont font = text->font();
+        font.setPointSizeF(font.pointSizeF() * 0.85);
+        text->setFont(font);
+        text->setPadding(QMargins(4, 2, 4, 2));
+    }
+    text->setText(m_note);
+    text->setVisible(!m_note.isEmpty());
+    plot->replot(QCustomPlot::rpRefreshHint);
 }
 
 void CustomPlotItem::applyValueAxisText()

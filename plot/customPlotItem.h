@@ -57,6 +57,9 @@ class CustomPlotItem : public QQuickPaintedItem
     Q_PROPERTY(QString unit READ unit WRITE setUnit NOTIFY unitChanged)
     // What the values are ("Acceleration"), the value axis's title.
     Q_PROPERTY(QString valueLabel READ valueLabel WRITE setValueLabel NOTIFY valueLabelChanged)
+    // A small note in the chart's top right corner, empty for none: where
+    // samples did not all become points, the chart says so.
+    Q_PROPERTY(QString note READ note WRITE setNote NOTIFY noteChanged)
 
 public:
     explicit CustomPlotItem(QQuickItem *parent = nullptr);
@@ -83,6 +86,8 @@ public:
     void setUnit(const QString &unit);
     QString valueLabel() const { return m_valueLabel; }
     void setValueLabel(const QString &label);
+    QString note() const { return m_note; }
+    void setNote(const QString &note);
     // The value axis's title: the label with the unit in parentheses.
     QString valueAxisText() const;
 
@@ -144,6 +149,7 @@ signals:
     void zoomedChanged();
     void unitChanged();
     void valueLabelChanged();
+    void noteChanged();
 
 private slots:
     void graphClicked(QCPAbstractPlottable *plottable);
@@ -170,6 +176,7 @@ private:
     void holdView();
     void setZoomed(bool zoomed);
     void applyValueAxisText();
+    void applyNote();
 
     bool refreshDue = true;
     // Points appended since the last replot; a tick with pending points
@@ -190,6 +197,7 @@ private:
     QPointF m_dragFrom;
     QString m_unit;
     QString m_valueLabel;
+    QString m_note;
     QVariantList m_data;
     QStringList m_signalNames;
     SourceFeed m_feed;

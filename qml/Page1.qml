@@ -19,6 +19,9 @@ Page {
     property alias gyroCustomPlot: gyroChart.plot
     property alias magCustomPlot: magChart.plot
     property alias chartToolbar: chartToolbar
+    // Said on every chart when samples the link took did not all become points.
+    readonly property string samplesNote: backEnd.connection && backEnd.connection.samplesNotShown > 0
+        ? qsTr("%1 samples not shown").arg(backEnd.connection.samplesNotShown) : ""
     // The 3D view lives only while this page is shown (see scene3dLoader), so
     // these are plain properties that the view binds to, not aliases into it.
     // Not followed while the page cannot be seen, so that hidden it costs
@@ -262,6 +265,7 @@ Page {
             valueLabel: qsTr("Angle")
             unit: "°"
             paused: chartToolbar.paused
+            note: pageRoot.samplesNote
         }
     }
 
@@ -329,6 +333,7 @@ Page {
                 signalNames: ["Quat_0", "Quat_1", "Quat_2", "Quat_3"]
                 valueLabel: qsTr("Unit quaternion")
                 paused: chartToolbar.paused
+                note: pageRoot.samplesNote
             }
 
             SensorChart {
@@ -341,6 +346,7 @@ Page {
                 valueLabel: qsTr("Acceleration")
                 unit: "m/s²"
                 paused: chartToolbar.paused
+                note: pageRoot.samplesNote
                 onClicked: pageRoot.accClicked()
             }
 
@@ -354,6 +360,7 @@ Page {
                 valueLabel: qsTr("Angular rate")
                 unit: "°/s"
                 paused: chartToolbar.paused
+                note: pageRoot.samplesNote
                 onClicked: pageRoot.gyroClicked()
             }
 
@@ -365,8 +372,9 @@ Page {
                 areaName: "magMouseArea"
                 signalNames: ["Mag_X", "Mag_Y", "Mag_Z"]
                 valueLabel: qsTr("Magnetic field")
-                unit: "gauss"
+                unit: backEnd.magUnit
                 paused: chartToolbar.paused
+                note: pageRoot.samplesNote
                 onClicked: pageRoot.magClicked()
             }
         }

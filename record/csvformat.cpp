@@ -1,14 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "record.h"
 
+#include "magunit.h"
+
 #include <QIODevice>
 #include <charconv>
 
 namespace {
 
 // Names carry their unit after the last '_' so that a spreadsheet shows it
-// and pandas or a plotting tool can still pick them by name. The magnetometer has no
-// physical unit of its own here: it is in the module's full-scale unit.
+// and pandas or a plotting tool can still pick them by name. The magnetometer's
+// unit depends on what the module holds, so it is added when the header is made.
 const char *const columnNames[] = {
     "time_s",
     "acc_x_m/s2",
@@ -57,13 +59,16 @@ int csvColumnCount()
     return columns;
 }
 
-QByteArray csvHeaderRow()
+QByteArray csvHeaderRow(bool magCalibrated)
 {
+    const QByteArray magUnit = '_' + magUnitColumn(magCalibrated).toLatin1();
     QByteArray out;
     for (int i = 0; i < columns; ++i) {
         if (i)
             out.append(',');
         out.append(columnNames[i]);
+        if (qstrncmp(columnNames[i], "mag_", 4) == 0)
+            out.append(magUnit);
     }
     out.append('\n');
     return out;
@@ -101,9 +106,9 @@ bool CsvWriter::put(const QByteArray &bytes)
     return m_device->write(bytes) == bytes.size();
 }
 
-bool CsvWriter::writeHeader()
+bool CsvWriter::writeHeader(bool magCalibrated)
 {
-    return put(csvHeaderRow());
+    return put(csvHeaderRow(magCalibrated));
 }
 
 bool CsvWriter::writeFrame(const MeasurementFrame &frame)

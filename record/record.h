@@ -59,6 +59,9 @@ struct RecordingInfo
     float accFullScale = -1.0f;
     float gyroFullScale = -1.0f;
     float magFullScale = -1.0f;
+    // The module's magnetometer calibration differs from the factory default:
+    // its field is relative to the local field (names the CSV's unit only).
+    bool magCalibrated = false;
     QDateTime startUtc; // millisecond precision survives the round trip
 };
 
@@ -168,7 +171,9 @@ struct MeasurementFrame
 // ends, one header row, then one row per frame with empty cells for values
 // the frame did not carry. Floats use the shortest text that reads back to
 // the same float; the time has microsecond resolution.
-QByteArray csvHeaderRow(); // with trailing newline
+// The magnetometer's columns carry the unit magUnitColumn() names: gauss,
+// or relative to the local field once the module holds a calibration.
+QByteArray csvHeaderRow(bool magCalibrated = false); // with trailing newline
 QByteArray csvRow(const MeasurementFrame &frame); // with trailing newline
 int csvColumnCount();
 
@@ -179,7 +184,7 @@ public:
     explicit CsvWriter(QIODevice *device)
         : m_device(device)
     { }
-    bool writeHeader();
+    bool writeHeader(bool magCalibrated = false);
     bool writeFrame(const MeasurementFrame &frame);
 
 private:

@@ -66,7 +66,7 @@ void RecorderWorker::open()
     }
     m_open = true;
     if (!writeWhole(m_raw, encodeRawHeader(m_info), {}, nullptr)
-        || !writeWhole(m_csv, csvHeaderRow(), {}, nullptr))
+        || !writeWhole(m_csv, csvHeaderRow(m_info.magCalibrated), {}, nullptr))
         return;
     m_timer = new QTimer(this);
     m_timer->setInterval(drainIntervalMs);

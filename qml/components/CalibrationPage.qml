@@ -93,6 +93,10 @@ Item {
             if (sensor === root.sensor && !root.leaving)
                 root.calFailed(message)
         }
+        function onCalibrationScoreReason(sensor, reason) {
+            if (sensor === root.sensor && !root.leaving)
+                confirm.reason = reason
+        }
         function onCalibrationNeedsConfirmation(sensor, quality) {
             if (sensor === root.sensor && !root.leaving)
                 root.lowQuality = quality

@@ -15,6 +15,8 @@ MouseArea {
 
     // The score in question; below 0 while nothing is asked.
     property real quality: -1
+    // What held the score down (coverage, spread, drift), or empty.
+    property string reason: ""
 
     signal writeChosen()
     signal discardChosen()
@@ -46,6 +48,16 @@ MouseArea {
                 text: qsTr("Calibration quality %1/100 is below 50. Written, it may make the readings worse than the calibration the module had.").arg(Math.round(panel.quality))
             }
 
+            Label {
+                objectName: "confirmReason"
+                Layout.fillWidth: true
+                visible: panel.reason !== ""
+                wrapMode: Text.WordWrap
+                color: "#ffcc80"
+                font.pixelSize: 15
+                text: panel.reason
+            }
+
             RowLayout {
                 Layout.fillWidth: true
 
@@ -55,6 +67,7 @@ MouseArea {
                     text: qsTr("Write anyway")
                     onClicked: {
                         panel.quality = -1
+                        panel.reason = ""
                         panel.writeChosen()
                     }
                 }
@@ -65,6 +78,7 @@ MouseArea {
                     text: qsTr("Discard")
                     onClicked: {
                         panel.quality = -1
+                        panel.reason = ""
                         panel.discardChosen()
                     }
                 }

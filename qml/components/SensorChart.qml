@@ -13,6 +13,7 @@ Item {
     property alias signalNames: plotItem.signalNames
     property alias valueLabel: plotItem.valueLabel
     property alias unit: plotItem.unit
+    property alias note: plotItem.note
     property bool paused: false
     signal clicked
 

@@ -113,7 +113,7 @@ void TestConnectionController::figuresFollowTheModuleAndRestWhenNothingChanges()
     QTRY_COMPARE_WITH_TIMEOUT(
         connection->identityText(), QString("ID 0x5A · HW 1442 · SW 210"), 10000);
     QTRY_COMPARE_WITH_TIMEOUT(
-        connection->rangesText(), QString("Acc ±20 m/s² · Gyro ±250 °/s · Mag ±2"), 10000);
+        connection->rangesText(), QString("Acc ±20 m/s² · Gyro ±250 °/s · Mag ±2 gauss"), 10000);
     // 50 streamed frames of 37 bytes a second.
     QTRY_VERIFY_WITH_TIMEOUT(
         connection->framesPerSecond() >= 40 && connection->framesPerSecond() <= 60, 10000);

@@ -200,14 +200,18 @@ void TestConnectionStatus::rangesText_data()
     QTest::addColumn<float>("acc");
     QTest::addColumn<float>("gyro");
     QTest::addColumn<float>("mag");
+    QTest::addColumn<bool>("magCalibrated");
     QTest::addColumn<QString>("text");
     QTest::newRow("1442, range 0")
-        << 20.f << 250.f << 2.f << "Acc ±20 m/s² · Gyro ±250 °/s · Mag ±2";
-    QTest::newRow("2542, 0x1C") << 240.f << 2000.f << 8.f
-                                << "Acc ±240 m/s² · Gyro ±2000 °/s · Mag ±8";
+        << 20.f << 250.f << 2.f << false << "Acc ±20 m/s² · Gyro ±250 °/s · Mag ±2 gauss";
+    QTest::newRow("2542, 0x1C") << 240.f << 2000.f << 8.f << false
+                                << "Acc ±240 m/s² · Gyro ±2000 °/s · Mag ±8 gauss";
+    QTest::newRow("1442, magnetometer calibrated")
+        << 20.f << 250.f << 2.f << true
+        << "Acc ±20 m/s² · Gyro ±250 °/s · Mag ±2 relative to the local field";
     QTest::newRow("mag code unknown")
-        << 160.f << 2000.f << -1.f << "Acc ±160 m/s² · Gyro ±2000 °/s · Mag ?";
-    QTest::newRow("none decoded") << -1.f << -1.f << -1.f << "";
+        << 160.f << 2000.f << -1.f << false << "Acc ±160 m/s² · Gyro ±2000 °/s · Mag ?";
+    QTest::newRow("none decoded") << -1.f << -1.f << -1.f << false << "";
 }
 
 void TestConnectionStatus::rangesText()
@@ -215,8 +219,9 @@ void TestConnectionStatus::rangesText()
     QFETCH(float, acc);
     QFETCH(float, gyro);
     QFETCH(float, mag);
+    QFETCH(bool, magCalibrated);
     QFETCH(QString, text);
-    QCOMPARE(::rangesText(FullScales {acc, gyro, mag}), text);
+    QCOMPARE(::rangesText(FullScales {acc, gyro, mag}, magCalibrated), text);
     // The table of the decoding gives the same figures.
     if (acc == 240.f) {
         FullScales decoded;

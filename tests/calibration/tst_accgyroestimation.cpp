@@ -262,9 +262,9 @@ private slots:
         QTest::newRow("no samples") << 0 << 0;
         QTest::newRow("1") << 1 << 0;
         QTest::newRow("4") << 4 << 0;
-        QTest::newRow("5, empty segments") << 5 << 0;
-        QTest::newRow("7, empty segments") << 7 << 0;
-        QTest::newRow("9, empty segments") << 9 << 0;
+        QTest::newRow("5, one sample per segment") << 5 << 100;
+        QTest::newRow("7, one sample per segment") << 7 << 100;
+        QTest::newRow("9, one sample per segment") << 9 << 100;
         QTest::newRow("10, one sample per segment") << 10 << 100;
     }
 

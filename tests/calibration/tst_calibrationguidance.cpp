@@ -27,6 +27,8 @@ private slots:
     void halfSphereStaysBelow60AndHintNamesTheMissingHalf_data();
     void halfSphereStaysBelow60AndHintNamesTheMissingHalf();
     void goodEnoughNeedsPointsCoverageAndASteadyFit();
+    void scoreIsHeldToCoverageSpreadAndDrift_data();
+    void scoreIsHeldToCoverageSpreadAndDrift();
     void fitComparisonPicksTheLowestSpread_data();
     void fitComparisonPicksTheLowestSpread();
     void faceUpFollowsTheSimulatedPoses();
@@ -227,6 +229,55 @@ void CalibrationGuidanceTest::goodEnoughNeedsPointsCoverageAndASteadyFit()
     qInfo("drift after shifting half the points: %.2f %%", moving.driftPercent());
     QVERIFY(moving.driftPercent() > MagGatherGuide::driftLimit);
     QVERIFY(moving.reasons().join(' ').contains(QStringLiteral("Offset still moving")));
+}
+
+void CalibrationGuidanceTest::scoreIsHeldToCoverageSpreadAndDrift_data()
+{
+    QTest::addColumn<int>("axis"); // -1: the whole tumble
+    QTest::addColumn<double>("above"); // kept while the field's share on `axis` exceeds this
+    QTest::addColumn<bool>("drifting");
+    QTest::newRow("whole sphere") << -1 << 0.0 << false;
+    QTest::newRow("whole sphere, offset moving") << -1 << 0.0 << true;
+    QTest::newRow("+Z half") << 2 << 0.0 << false;
+    QTest::newRow("cap of +X") << 0 << 0.3 << false;
+}
+
+void CalibrationGuidanceTest::scoreIsHeldToCoverageSpreadAndDrift()
+{
+    QFETCH(int, axis);
+    QFETCH(double, above);
+    QFETCH(bool, drifting);
+    const std::vector<QVector4D> cloud = tumbleCloud(60.0, [&](const SimTruth &t) {
+        if (axis < 0)
+            return true;
+        const double norm
+            = std::sqrt(t.mag[0] * t.mag[0] + t.mag[1] * t.mag[1] + t.mag[2] * t.mag[2]);
+        return t.mag[std::size_t(axis)] > above * norm;
+    });
+    MagGatherGuide guide = gathered(cloud);
+    if (drifting) {
+        guide.refresh(1000.0);
+        for (const QVector4D &p : cloud)
+            guide.addPoint(p.x() + 0.05f, p.y(), p.z());
+        guide.refresh(1006.0);
+    }
+    const int held = guide.heldScore(100, 49);
+    qInfo("%.1f %% covered, spread %.2f %%, drift %.2f %%: 100 held to %d", guide.coveredPercent(),
+        guide.spreadPercent(), guide.driftPercent(), held);
+    if (guide.goodEnough()) {
+        QCOMPARE(held, 100);
+        // A fit's own score is kept when nothing holds it down.
+        QCOMPARE(guide.heldScore(73, 49), 73);
+        return;
+    }
+    QVERIFY2(held <= 49, "data that is not good enough scores below the floor");
+    if (guide.coveredPercent() < MagGatherGuide::coverageNeeded)
+        QVERIFY(held <= qRound(100.0 * guide.coveredPercent() / MagGatherGuide::coverageNeeded));
+    if (drifting)
+        QVERIFY(guide.driftPercent() > MagGatherGuide::driftLimit);
+    // Never more than the fit's own score, never below 0.
+    QVERIFY(guide.heldScore(20, 49) <= 20);
+    QVERIFY(guide.heldScore(0, 49) == 0);
 }
 
 void CalibrationGuidanceTest::fitComparisonPicksTheLowestSpread_data()

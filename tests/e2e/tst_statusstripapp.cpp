@@ -84,8 +84,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(text("stripPort"), module->linkPath(), 10000);
         QTRY_COMPARE_WITH_TIMEOUT(
             text("stripIdentity"), QStringLiteral("ID 0x5A · HW 1442 · SW 210"), 10000);
-        QTRY_COMPARE_WITH_TIMEOUT(
-            text("stripRanges"), QStringLiteral("Acc ±20 m/s² · Gyro ±250 °/s · Mag ±2"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(text("stripRanges"),
+            QStringLiteral("Acc ±20 m/s² · Gyro ±250 °/s · Mag ±2 gauss"), 10000);
         QTRY_VERIFY_WITH_TIMEOUT(connection()->framesPerSecond() >= 40, 10000);
         QVERIFY(text("stripRates").endsWith(QStringLiteral(" B/s")));
         QCOMPARE(text("stripStatus"), QStringLiteral("module status: none"));

@@ -51,6 +51,10 @@ void FakeBackend::reset()
     m_connected = true;
     m_registerWriteError.clear();
     setDataProblem(QString());
+    if (m_magUnit != QLatin1String("gauss")) {
+        m_magUnit = QStringLiteral("gauss");
+        emit magUnitChanged();
+    }
     setRestoreOffers({});
     // Each test starts as on a first run: nothing remembered.
     m_viewSettings->storeWindow(QRect(), false);

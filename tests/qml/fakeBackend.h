@@ -251,6 +251,7 @@ class FakeBackend : public QObject
     Q_PROPERTY(QVector3D magVect3 READ magVect3 NOTIFY magVect3Changed)
     Q_PROPERTY(QString registerWriteError READ registerWriteError NOTIFY registerWriteErrorChanged)
     Q_PROPERTY(QString dataProblem READ dataProblem NOTIFY dataProblemChanged)
+    Q_PROPERTY(QString magUnit MEMBER m_magUnit NOTIFY magUnitChanged)
     Q_PROPERTY(QVariantList calibrationRestoreOffers READ calibrationRestoreOffers NOTIFY
             calibrationRestoreOffersChanged)
     // The real settings object, on a file of the test's own.
@@ -350,6 +351,7 @@ signals:
     void magVect3Changed();
     void registerWriteErrorChanged();
     void dataProblemChanged();
+    void magUnitChanged();
     void connectionError(const QString &portName, const QString &reason);
     void calibrationFailed(const QString &sensor, const QString &message);
     void calibrationNeedsConfirmation(const QString &sensor, double quality);
@@ -369,6 +371,7 @@ private:
     bool m_connected = true;
     QString m_registerWriteError;
     QString m_dataProblem;
+    QString m_magUnit = QStringLiteral("gauss");
     QVariantList m_restoreOffers;
     QStringList m_callNames;
     FakeCalibrationGuide *m_guide = new FakeCalibrationGuide(this);

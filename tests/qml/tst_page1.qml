@@ -235,6 +235,15 @@ Item {
             }
         }
 
+        function test_magChartNamesTheUnitTheModuleHolds() {
+            var page = makePage()
+            var chart = child(page, "magCustomPlot")
+            backEnd.magUnit = "relative to the local field"
+            compare(chart.unit, "relative to the local field")
+            backEnd.magUnit = "gauss"
+            compare(chart.unit, "gauss")
+        }
+
         Component {
             id: fakeRegister
             QtObject {

@@ -33,6 +33,8 @@ private slots:
     void lowestSpreadFitIsWrittenUnlessTheUserPicks_data();
     void lowestSpreadFitIsWrittenUnlessTheUserPicks();
     void reportHoldsBeforeAfterAndScore();
+    void magRunOverPartOfTheSphereWaitsAndSaysWhy_data();
+    void magRunOverPartOfTheSphereWaitsAndSaysWhy();
 
 private:
     std::unique_ptr<QTemporaryDir> m_reports;
@@ -415,3 +417,58 @@ void CalibrationGuidanceWorkflowTest::reportHoldsBeforeAfterAndScore()
 
 QTEST_GUILESS_MAIN(CalibrationGuidanceWorkflowTest)
 #include "tst_calguidance.moc"
+
+void CalibrationGuidanceWorkflowTest::magRunOverPartOfTheSphereWaitsAndSaysWhy_data()
+{
+    // Points kept only within this angle of one of the eight diagonals: every
+    // octant is reached, most directions are not.
+    QTest::addColumn<double>("coneDeg");
+    QTest::newRow("cones of 20 degrees") << 20.0;
+    QTest::newRow("cones of 12 degrees") << 12.0;
+}
+
+// A fit to part of the sphere can be perfect on its points: the score must
+// still say the data was not good enough, and the result wait for the user.
+void CalibrationGuidanceWorkflowTest::magRunOverPartOfTheSphereWaitsAndSaysWhy()
+{
+    QFETCH(double, coneDeg);
+    Rig rig;
+    CalibrationGuide &guide = guideOf(rig);
+    QSignalSpy finished(&rig.backend, &DurUzaBackend::magCalFinished);
+    QSignalSpy asked(&rig.backend, &DurUzaBackend::calibrationNeedsConfirmation);
+    QSignalSpy reason(&rig.backend, &DurUzaBackend::calibrationScoreReason);
+    rig.backend.magCalButton();
+    rig.mag(QVector3D(1.5f, 1.5f, 1.5f), 10);
+    const QVector3D centre(0.1f, -0.05f, 0.2f);
+    const QVector3D semiAxes(0.5f, 0.45f, 0.55f);
+    const double cosine = std::cos(coneDeg * M_PI / 180.0);
+    for (const QVector3D &p : ellipsoidPoints(3000, centre, semiAxes)) {
+        const QVector3D d = ((p - centre) / semiAxes).normalized();
+        if ((std::fabs(d.x()) + std::fabs(d.y()) + std::fabs(d.z())) / std::sqrt(3.0) > cosine)
+            rig.mag(p);
+    }
+    guide.refreshMag();
+    const double coverage = guide.magCoverage();
+    QVERIFY2(!guide.magGoodEnough(), qPrintable(guide.magVerdict()));
+    const int writesBefore = rig.writesTo(127).size();
+    rig.backend.magCalButton();
+    rig.mag(centre);
+    rig.answerReads();
+    qInfo("%.0f %% covered: %s", coverage,
+        reason.isEmpty() ? "no reason" : qPrintable(reason.first().at(1).toString()));
+    QCOMPARE(finished.count(), 0);
+    QCOMPARE(asked.count(), 1);
+    QCOMPARE(asked.first().at(0).toString(), QStringLiteral("magnetometer"));
+    const double quality = asked.first().at(1).toDouble();
+    QVERIFY2(quality < calQualityFloor, qPrintable(QString::number(quality)));
+    QVERIFY(quality <= 100.0 * coverage / MagGatherGuide::coverageNeeded + 0.5);
+    QCOMPARE(reason.count(), 1);
+    const QString why = reason.first().at(1).toString();
+    QVERIFY2(why.contains(
+                 QStringLiteral("%1% of the directions covered, 75% needed").arg(qRound(coverage))),
+        qPrintable(why));
+    QCOMPARE(rig.writesTo(127).size(), writesBefore);
+    rig.backend.discardCalibrationResult(QStringLiteral("magnetometer"));
+    rig.answerReads();
+    QCOMPARE(finished.count(), 0);
+}
