@@ -39,10 +39,7 @@ Calibration::ParamBlock keptPart(CalSensor sensor, const Calibration::ParamBlock
 // The floats a sensor keeps, for messages and the log.
 QString valuesText(CalSensor sensor, const Calibration::ParamBlock &block);
 
-// A result scored below this is written only when the user confirms it: a cut
-// frame or a bump during the run scores near 0, a still module near 100, and
-// half the points is where the spread starts to show in the readings.
-constexpr int calQualityFloor = 50;
+// calQualityFloor (calibration.h): below it a result waits for the user.
 
 // How long the module may take to answer a read of its parameters. At 115200
 // baud a 48-byte answer takes 5 ms even behind a full stream frame; this bound

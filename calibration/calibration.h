@@ -13,6 +13,11 @@
 #include <array>
 #include <vector>
 
+// A result scored below this is written only when the user confirms it: a cut
+// frame or a bump during the run scores near 0, a still module near 100, and
+// half the points is where the spread starts to show in the readings.
+constexpr int calQualityFloor = 50;
+
 class Calibration : public QObject
 {
     Q_OBJECT

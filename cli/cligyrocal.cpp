@@ -4,7 +4,6 @@
 #include "clicommand.h"
 
 #include "calibration.h"
-#include "calibrationrun.h"
 #include "gyrorestcheck.h"
 
 #include <QDeadlineTimer>
