@@ -219,14 +219,16 @@ void DurUzaBackend::resetDefaults()
 }
 
 // The sequences end by switching the module to a streaming mode, a write the
-// register page would otherwise never see answered: once the module streams in
-// that mode, "Control1" is read back, so the page shows what the module holds.
+// register page would otherwise never see answered. Once the module streams the
+// block of that mode it holds that "Control1": the page shows it, with no request
+// added to the sequences.
 void DurUzaBackend::readBackStreamingMode()
 {
     if (m_coms.linkCounters().streamingMode != m_control1ToConfirm)
         return;
+    const int mode = m_control1ToConfirm;
     m_control1ToConfirm = -1;
-    m_requests.readNow(RegisterMap::Control1);
+    m_rows[std::size_t(registerRowAt(RegisterMap::Control1.address))]->setDataFromModule(mode);
 }
 
 void DurUzaBackend::requestAllData()

@@ -102,7 +102,7 @@ void ModuleIdentity::onRowAnswered(int bit)
         qCInfo(lcBackend) << "identity read as" << identityText(m_candidate)
                           << "while the module streamed; reading it again to confirm";
         m_stage = Stage::Check;
-        m_reader(IdentitySpan);
+        m_reader(RegisterMap::Whole);
         return;
     case Stage::Check: {
         const CalIdentity checked = fromRows();

@@ -16,17 +16,14 @@
 //
 // A module left streaming sends measurement bytes that can look like the
 // answer to the whole-map read. When the link saw such a stream, one answer
-// proves nothing: the identity counts only once a separate read of the
-// identity registers agrees with the map, and when they differ the map is read
-// again.
+// proves nothing: the identity counts only once a second read of the map
+// agrees on it (two answers cut out of a stream do not), and when they differ
+// the map is read again.
 class ModuleIdentity : public QObject
 {
     Q_OBJECT
 
 public:
-    // Device ID up to Software Version: the confirming read.
-    static constexpr RegisterSpan IdentitySpan {RegisterMap::DeviceId.address,
-        quint8(RegisterMap::SoftwareVersion.end() - RegisterMap::DeviceId.address)};
     // Map reads given up after, each with its confirming read.
     static constexpr int MaxAttempts = 4;
 

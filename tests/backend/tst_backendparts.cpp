@@ -119,12 +119,12 @@ void BackendPartsTest::identityReadWhileStreamingNeedsASecondReadThatAgrees_data
     QTest::addColumn<int>("known"); // the device id confirmed, -1 none
     QTest::addColumn<bool>("gaveUp");
     QTest::newRow("agrees at once")
-        << QList<int> {0x42, 0x42} << QStringList {"0+6"} << 0x42 << false;
+        << QList<int> {0x42, 0x42} << QStringList {"0+176"} << 0x42 << false;
     QTest::newRow("false map, then the module's own")
-        << QList<int> {0xFF, 0x42, 0x42, 0x42} << QStringList {"0+6", "0+176", "0+6"} << 0x42
+        << QList<int> {0xFF, 0x42, 0x42, 0x42} << QStringList {"0+176", "0+176", "0+176"} << 0x42
         << false;
     QTest::newRow("never agrees") << QList<int> {1, 2, 3, 4, 5, 6, 7,
-        8} << QStringList {"0+6", "0+176", "0+6", "0+176", "0+6", "0+176", "0+6"}
+        8} << QStringList {"0+176", "0+176", "0+176", "0+176", "0+176", "0+176", "0+176"}
                                   << -1 << true;
 }
 
