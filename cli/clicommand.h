@@ -31,6 +31,8 @@ enum Option : unsigned {
     OptSeconds = 16,
     OptCsv = 32,
     OptSamples = 64,
+    OptYaml = 128,
+    OptMag = 256,
 };
 
 struct CommandEntry
@@ -100,6 +102,7 @@ private:
     int gyroCal();
     int backups();
     int record();
+    int noise();
 
     QString arg(int i) const { return unmarked(m_parser.positionalArguments().value(i)); }
     QString port() const { return arg(0); }

@@ -30,7 +30,7 @@ StochasticParameters StochasticParameters::consumerMems()
 std::vector<double> StochasticSensor::flickerTimeConstants()
 {
     std::vector<double> t;
-    for (int k = -2; k <= 10; ++k)
+    for (int k = -5; k <= 10; ++k)
         t.push_back(std::pow(10.0, k / 2.0));
     return t;
 }

@@ -11,7 +11,7 @@
 
 // The random errors of a resting MEMS sensor, per axis: white noise, bias
 // instability (flicker noise, built as a sum of first-order Gauss-Markov
-// processes two a decade from 0.1 s to 1e5 s), rate random walk, an optional
+// processes two a decade from 3 ms to 1e5 s), rate random walk, an optional
 // bias that follows a temperature ramp, and quantisation to the output's LSB.
 // Usable on its own to make hours of samples far faster than real time.
 // Not thread-safe.
