@@ -544,11 +544,21 @@ NoiseReport analyseNoise(const NoiseInput &input, const NoiseOptions &options)
             res.K = makeTerm(
                 fit.p[2], fit.sd[2], fit.used[2], [](double c) { return std::sqrt(3 * c); });
             const double a = res.N.known ? fit.p[0] : 0, b = res.B.known ? fit.p[1] : 0;
+            // Bounds from the points themselves: no flat part can lie above
+            // any point's upper bound, no walk above upper bound / tau.
+            double flatBound = std::numeric_limits<double>::infinity(), walkBound = flatBound;
+            for (const AdevPoint &pt : res.adev) {
+                flatBound = std::min(flatBound, pt.high * pt.high);
+                walkBound = std::min(walkBound, pt.high * pt.high / pt.tau);
+            }
             if (!res.N.known)
                 res.N.reason = QStringLiteral("no white noise resolved at the shortest cluster "
                                               "times");
             if (!res.B.known) {
-                const double bHigh = fit.p[1] + NoiseMath::z90 * fit.sd[1];
+                const double bHigh = std::min(
+                    flatBound, fit.used[1] ? fit.p[1] + NoiseMath::z90 * fit.sd[1] : flatBound);
+                res.B.low = 0;
+                res.B.high = std::sqrt(bHigh / flickerGain);
                 const double tauSeen = bHigh > 0 ? a / bHigh : 0;
                 if (bHigh > 0 && fit.p[2] > 0 && fit.p[2] * tauSeen > bHigh) {
                     res.B.reason = QStringLiteral("hidden under the rate random walk at every "
@@ -561,7 +571,10 @@ NoiseReport analyseNoise(const NoiseInput &input, const NoiseOptions &options)
                 }
             }
             if (!res.K.known) {
-                const double cHigh = fit.p[2] + NoiseMath::z90 * fit.sd[2];
+                const double cHigh = std::min(
+                    walkBound, fit.used[2] ? fit.p[2] + NoiseMath::z90 * fit.sd[2] : walkBound);
+                res.K.low = 0;
+                res.K.high = std::sqrt(3 * cHigh);
                 double tauStar = report.durationS;
                 if (cHigh > 0)
                     tauStar = (b + std::sqrt(b * b + 4 * a * cHigh)) / (2 * cHigh);

@@ -40,7 +40,7 @@ struct NoiseTerm
     bool known = false;
     double value = 0;
     double low = 0;
-    double high = 0;
+    double high = 0; // when not known: the most the data allow
     QString reason; // why not known (too little data: how long a recording it needs)
     double neededSeconds = 0; // when too little data: the recording length that would do
 };

@@ -159,9 +159,9 @@ QJsonObject reportJson(const NoiseReport &r)
 }
 
 // The largest known value over a sensor's three axes, converted to SI; when
-// no axis knows it, the largest upper bound, said so in a comment.
-QString yamlTerm(
-    const NoiseReport &r, NoiseChannel::Kind kind, NoiseTerm NoiseChannelResult::*term, double toSi)
+// no axis knows it, the most the data allow, said so in the comment.
+QString yamlTerm(const NoiseReport &r, NoiseChannel::Kind kind, NoiseTerm NoiseChannelResult::*term,
+    double toSi, const char *unit)
 {
     double known = -1, bound = 0;
     for (const NoiseChannelResult &c : r.channels) {
@@ -173,9 +173,10 @@ QString yamlTerm(
         bound = std::max(bound, t.high);
     }
     if (known >= 0)
-        return QString::number(known * toSi, 'g', 6);
-    return QString::number(bound * toSi, 'g', 6)
-        + QStringLiteral("  # upper bound: not resolved in this recording");
+        return QStringLiteral("%1  # %2").arg(known * toSi, 0, 'g', 6).arg(QLatin1String(unit));
+    return QStringLiteral("%1  # %2, upper bound: not resolved in this recording")
+        .arg(bound * toSi, 0, 'g', 6)
+        .arg(QLatin1String(unit));
 }
 
 QString yamlText(const NoiseReport &r)
@@ -184,26 +185,27 @@ QString yamlText(const NoiseReport &r)
         "# IMU noise from velmar-cli noise: %1 s at rest; the largest axis of each "
         "sensor, SI units.\n"
         "update_rate: %2  # Hz\n"
-        "accelerometer_noise_density: %3  # m/s^2/sqrt(Hz)\n"
-        "accelerometer_random_walk: %4  # m/s^3/sqrt(Hz)\n"
-        "gyroscope_noise_density: %5  # rad/s/sqrt(Hz)\n"
-        "gyroscope_random_walk: %6  # rad/s^2/sqrt(Hz)\n")
+        "accelerometer_noise_density: %3\n"
+        "accelerometer_random_walk: %4\n"
+        "gyroscope_noise_density: %5\n"
+        "gyroscope_random_walk: %6\n")
         .arg(r.durationS, 0, 'f', 1)
         .arg(r.rateHz, 0, 'f', 3)
-        .arg(yamlTerm(r, NoiseChannel::Acc, &NoiseChannelResult::N, 1),
-            yamlTerm(r, NoiseChannel::Acc, &NoiseChannelResult::K, 1),
-            yamlTerm(r, NoiseChannel::Gyro, &NoiseChannelResult::N, degToRad),
-            yamlTerm(r, NoiseChannel::Gyro, &NoiseChannelResult::K, degToRad));
+        .arg(yamlTerm(r, NoiseChannel::Acc, &NoiseChannelResult::N, 1, "m/s^2/sqrt(Hz)"),
+            yamlTerm(r, NoiseChannel::Acc, &NoiseChannelResult::K, 1, "m/s^3/sqrt(Hz)"),
+            yamlTerm(r, NoiseChannel::Gyro, &NoiseChannelResult::N, degToRad, "rad/s/sqrt(Hz)"),
+            yamlTerm(r, NoiseChannel::Gyro, &NoiseChannelResult::K, degToRad, "rad/s^2/sqrt(Hz)"));
 }
 
-QString termText(const NoiseTerm &t)
+QString termText(const NoiseTerm &t, const QString &unit)
 {
     if (!t.known)
         return QStringLiteral("- (%1)").arg(t.reason);
-    return QStringLiteral("%1 [%2, %3]")
+    return QStringLiteral("%1 [%2, %3] %4")
         .arg(t.value, 0, 'g', 4)
         .arg(t.low, 0, 'g', 4)
-        .arg(t.high, 0, 'g', 4);
+        .arg(t.high, 0, 'g', 4)
+        .arg(unit);
 }
 
 } // namespace
@@ -285,12 +287,14 @@ int Command::noise()
         printJson(reportJson(report));
         return CliExit::Ok;
     }
-    out() << QStringLiteral("%1 s at %2 Hz; 90 %% intervals in brackets\n")
+    out() << QStringLiteral("%1 s at %2 Hz; 90 % intervals in brackets\n")
                  .arg(report.durationS, 0, 'f', 1)
                  .arg(report.rateHz, 0, 'f', 2);
     for (const NoiseChannelResult &c : report.channels)
-        out() << QStringLiteral("%1 (%2)\n  N %3 %2/sqrt(Hz)\n  B %4 %2\n  K %5 %2*sqrt(Hz)\n")
-                     .arg(c.name, c.unit, termText(c.N), termText(c.B), termText(c.K));
+        out() << QStringLiteral("%1 (%2)\n  N %3\n  B %4\n  K %5\n")
+                     .arg(c.name, c.unit, termText(c.N, c.unit + QStringLiteral("/sqrt(Hz)")),
+                         termText(c.B, c.unit),
+                         termText(c.K, c.unit + QStringLiteral("*sqrt(Hz)")));
     if (!report.warning.isEmpty())
         out() << QStringLiteral("warning: %1\n").arg(report.warning);
     if (!yamlPath.isEmpty())
