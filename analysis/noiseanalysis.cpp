@@ -453,22 +453,44 @@ NoiseReport analyseNoise(const NoiseInput &input, const NoiseOptions &options)
             return report;
         }
         if (M >= 2) {
-            const double span = input.times.back() - input.times.front();
-            const double step = span / double(M - 1);
+            // The step: the median over windows of about 100 samples, which
+            // averages arrival bursts out and is not moved by a few gaps.
+            const long window = std::min<long>(100, M - 1);
+            std::vector<double> steps;
+            for (long i = 0; i + window < M; i += window)
+                steps.push_back((input.times[std::size_t(i + window)] - input.times[std::size_t(i)])
+                    / double(window));
+            std::nth_element(steps.begin(), steps.begin() + long(steps.size() / 2), steps.end());
+            const double step = steps[steps.size() / 2];
             if (rate <= 0 && step > 0)
                 rate = 1 / step;
             // Allan variance needs evenly spaced samples: a gap would pass for
             // slow noise, so it is refused rather than bridged. Times taken on
-            // arrival come in bursts, hence the allowance beyond three steps.
+            // arrival lag the module's clock by a varying delay, never lead it:
+            // a stall followed by a burst leaves the lower envelope of
+            // (time - index * step) where it was, lost samples lift it for good.
+            std::vector<double> envelope(static_cast<std::size_t>(M));
+            double low = std::numeric_limits<double>::infinity();
+            for (long i = M - 1; i >= 0; --i) {
+                low = std::min(low, input.times[std::size_t(i)] - double(i) * step);
+                envelope[std::size_t(i)] = low;
+            }
             for (long i = 0; i < M - 1; ++i) {
-                const double d = input.times[std::size_t(i + 1)] - input.times[std::size_t(i)];
-                if (d > 3 * step + 0.05 || d < 0) {
+                const double back = input.times[std::size_t(i + 1)] - input.times[std::size_t(i)];
+                if (back < 0) {
+                    report.error
+                        = QStringLiteral("the sample times go backwards at %1 s")
+                              .arg(input.times[std::size_t(i)] - input.times[0], 0, 'f', 2);
+                    return report;
+                }
+                const double lost = envelope[std::size_t(i + 1)] - envelope[std::size_t(i)];
+                if (lost > 2 * step + 0.05) {
                     report.error = QStringLiteral("a gap of %1 s in the samples at %2 s (about %3 "
                                                   "samples missing): the analysis needs an "
                                                   "unbroken recording")
-                                       .arg(d, 0, 'g', 3)
+                                       .arg(lost + step, 0, 'g', 3)
                                        .arg(input.times[std::size_t(i)] - input.times[0], 0, 'f', 2)
-                                       .arg(std::max(0L, std::lround(d / step) - 1));
+                                       .arg(std::lround(lost / step));
                     return report;
                 }
             }

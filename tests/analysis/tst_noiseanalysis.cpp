@@ -321,6 +321,16 @@ void TestNoiseAnalysis::gapIsRefused()
         in.times[i] = double(i / 3) * 3 / rate;
     const NoiseReport bursts = analyseNoise(in);
     QVERIFY2(bursts.ok, qPrintable(bursts.error));
+    // A reader stalled for 0.3 s at 20 s gets the held samples at once: no gap either.
+    for (std::size_t i = 0; i < in.times.size(); ++i)
+        in.times[i] = i >= 2000 && i < 2030 ? 20.3 : double(i) / rate;
+    const NoiseReport stalled = analyseNoise(in);
+    QVERIFY2(stalled.ok, qPrintable(stalled.error));
+    // Times that run backwards are refused.
+    std::swap(in.times[100], in.times[101]);
+    const NoiseReport backwards = analyseNoise(in);
+    QVERIFY2(!backwards.ok && backwards.error.contains(QLatin1String("backwards")),
+        qPrintable(backwards.error));
 }
 
 void TestNoiseAnalysis::spectrumFloorMatchesN()
