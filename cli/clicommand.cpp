@@ -189,6 +189,8 @@ int Command::run()
         return gyroCal();
     if (name == QLatin1String("backups"))
         return backups();
+    if (name == QLatin1String("noise"))
+        return noise();
     return record();
 }
 

@@ -32,6 +32,8 @@ enum Option : unsigned {
     OptCsv = 32,
     OptSamples = 64,
     OptForce = 128,
+    OptYaml = 256,
+    OptMag = 512,
 };
 
 struct CommandEntry
@@ -101,6 +103,7 @@ private:
     int gyroCal();
     int backups();
     int record();
+    int noise();
 
     QString arg(int i) const { return unmarked(m_parser.positionalArguments().value(i)); }
     QString port() const { return arg(0); }

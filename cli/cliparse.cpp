@@ -49,6 +49,12 @@ const CommandEntry commandEntries[] = {
         "units, as the application's recordings), then put back the streaming mode the module "
         "had.",
         1, OptSeconds | OptCsv | OptTimeout | OptJson},
+    {"noise", "noise FILE|PORT [--seconds N] [--json] [--yaml FILE] [--mag]",
+        "Noise and stability at rest: white-noise density N, bias instability B and rate random "
+        "walk K per axis with 90 % intervals, from the Allan deviation. FILE is a raw recording "
+        "or a CSV the tool wrote; a PORT is measured now for N seconds (default 60; keep the "
+        "module still). Exit status 5 if the recording is refused (motion, a gap, too short).",
+        1, OptSeconds | OptTimeout | OptJson | OptYaml | OptMag},
 };
 
 const CommandEntry *findCommand(const QString &name)
@@ -82,6 +88,11 @@ QString commandHelp(const CommandEntry &entry)
         text += QStringLiteral("  --seconds <n>     How long to record.\n");
     if (entry.options & OptCsv)
         text += QStringLiteral("  --csv <file>      Where to write the CSV.\n");
+    if (entry.options & OptYaml)
+        text += QStringLiteral("  --yaml <file>     Also write the noise terms for visual-inertial "
+                               "calibration tools.\n");
+    if (entry.options & OptMag)
+        text += QStringLiteral("  --mag             Analyse the magnetometer too.\n");
     text += QStringLiteral("  -h, --help        Show this help.\n");
     return text;
 }
@@ -109,6 +120,8 @@ QString cliHelpText()
         "  --force           gyro-cal: with --write, write a quality below 50 too.\n"
         "  --seconds <n>     record: how long to record.\n"
         "  --csv <file>      record: where to write the CSV.\n"
+        "  --yaml <file>     noise: also write the terms for visual-inertial calibration tools.\n"
+        "  --mag             noise: analyse the magnetometer too.\n"
         "  -h, --help        Show this help, or a command's.\n"
         "  -v, --version     Show the version.\n"
         "\nExit status:\n"
@@ -159,6 +172,10 @@ int runCliCommand(const QStringList &arguments)
         parser.addOption({QStringLiteral("seconds"), QString(), QStringLiteral("n")});
     if (entry->options & OptCsv)
         parser.addOption({QStringLiteral("csv"), QString(), QStringLiteral("file")});
+    if (entry->options & OptYaml)
+        parser.addOption({QStringLiteral("yaml"), QString(), QStringLiteral("file")});
+    if (entry->options & OptMag)
+        parser.addOption({QStringLiteral("mag"), QString()});
     QStringList withProgram = arguments.mid(1);
     static const QRegularExpression negativeNumber(QStringLiteral("^-(\\d|\\.\\d)"));
     for (QString &argument : withProgram) {

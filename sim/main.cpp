@@ -177,6 +177,23 @@ int main(int argc, char *argv[])
     parser.addOptions({link, control, noStdin, hw, range, stream, lookalike, rate, pose, rotate,
         tumble, ideal, seed, rotatedSoftIron, noise, split, truncate, status, rawNoise, headerNoise,
         cut, replay, speed, loop, csv});
+    // The stochastic model of a resting part, for the noise analysis.
+    const QCommandLineOption noiseModel(QStringLiteral("noise-model"),
+        QStringLiteral("Stochastic sensor noise of a consumer MEMS part (white noise, bias "
+                       "instability, rate random walk); 'truth noise' prints its terms."));
+    const QCommandLineOption gyroTerms(QStringLiteral("gyro-terms"),
+        QStringLiteral("Gyroscope N (deg/s/sqrt(Hz)), B (deg/s), K (deg/s*sqrt(Hz)) on every "
+                       "axis; implies --noise-model."),
+        QStringLiteral("N,B,K"));
+    const QCommandLineOption accTerms(QStringLiteral("acc-terms"),
+        QStringLiteral("Accelerometer N (m/s^2/sqrt(Hz)), B (m/s^2), K (m/s^2*sqrt(Hz)) on every "
+                       "axis; implies --noise-model."),
+        QStringLiteral("N,B,K"));
+    const QCommandLineOption tempRamp(QStringLiteral("temp-ramp"),
+        QStringLiteral("Temperature ramp (degC/s) and bias coefficients of gyroscope (deg/s "
+                       "per degC) and accelerometer (m/s^2 per degC); implies --noise-model."),
+        QStringLiteral("rate,gyro,acc"));
+    parser.addOptions({noiseModel, gyroTerms, accTerms, tempRamp});
     parser.process(app);
 
     auto refuse = [](const QCommandLineOption &o, const QString &why) {
@@ -271,6 +288,44 @@ int main(int argc, char *argv[])
     options.faults.headerNoiseChance = number(headerNoise, 0, 1);
     options.faults.cutChance = number(cut, 0, 1);
     options.lookalikeHeaders = parser.isSet(lookalike);
+    if (parser.isSet(noiseModel) || parser.isSet(gyroTerms) || parser.isSet(accTerms)
+        || parser.isSet(tempRamp)) {
+        auto triple = [&](const QCommandLineOption &o) {
+            const QStringList parts = parser.value(o).split(QLatin1Char(','));
+            std::array<double, 3> v {};
+            if (parts.size() != 3)
+                refuse(o, QStringLiteral("three numbers separated by commas are needed"));
+            for (int i = 0; i < 3; ++i) {
+                QString why;
+                if (!parseSimNumber(parts[i], -1e6, 1e6, &v[std::size_t(i)], &why))
+                    refuse(o, why);
+            }
+            return v;
+        };
+        StochasticParameters p = StochasticParameters::consumerMems();
+        for (auto [option, axes] :
+            {std::pair {&gyroTerms, &p.gyro}, std::pair {&accTerms, &p.acc}}) {
+            if (!parser.isSet(*option))
+                continue;
+            const std::array<double, 3> v = triple(*option);
+            if (v[0] < 0 || v[1] < 0 || v[2] < 0)
+                refuse(*option, QStringLiteral("the terms cannot be negative"));
+            for (StochasticAxis &a : *axes) {
+                a.whiteDensity = v[0];
+                a.biasInstability = v[1];
+                a.rateRandomWalk = v[2];
+            }
+        }
+        if (parser.isSet(tempRamp)) {
+            const std::array<double, 3> v = triple(tempRamp);
+            p.tempRamp = v[0];
+            for (StochasticAxis &a : p.gyro)
+                a.tempCoefficient = v[1];
+            for (StochasticAxis &a : p.acc)
+                a.tempCoefficient = v[2];
+        }
+        options.stochastic = p;
+    }
     options.motion = SimMotion::tumbling();
     if (parser.isSet(pose)) {
         SimPose p;

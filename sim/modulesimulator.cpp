@@ -95,6 +95,12 @@ SimTruth ModuleSimulator::truth() const
     return d->module.truth(d->clock());
 }
 
+QString ModuleSimulator::noiseTruth() const
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    return d->module.sensors().stochasticTruthText(d->streamRate, d->module.fullScales());
+}
+
 void ModuleSimulator::setSensorErrorsEnabled(bool on)
 {
     std::lock_guard<std::mutex> lock(d->mutex);

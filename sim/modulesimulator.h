@@ -8,6 +8,7 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class SimServer;
@@ -41,6 +42,8 @@ public:
         bool sensorErrors = false; // off: an ideal sensor, no noise
         quint64 seed = 1; // sensor errors and noise
         bool rotatedSoftIron = false;
+        // The stochastic noise model of a resting part, drawn from `seed`.
+        std::optional<StochasticParameters> stochastic;
         SimFaults faults;
         // Streamed frames carry BB 00 B0 among their measurement bytes.
         bool lookalikeHeaders = false;
@@ -72,6 +75,8 @@ public:
     void setMotion(const SimMotion &motion); // motion time restarts at 0
     SimMotion motion() const;
     SimTruth truth() const; // now, without noise
+    // The stochastic model's terms at the stream rate, one line per axis.
+    QString noiseTruth() const;
     void setSensorErrorsEnabled(bool on);
     bool sensorErrorsEnabled() const;
     void setSensorErrors(const SimSensorErrors &errors); // used while enabled

@@ -186,6 +186,22 @@ SensorModel::Readings SensorModel::evaluate(
     return r;
 }
 
+void SensorModel::setStochastic(const StochasticParameters &parameters, quint64 seed)
+{
+    m_stochastic.emplace(parameters, seed);
+    m_stochasticAt = -1;
+}
+
+QString SensorModel::stochasticTruthText(double rateHz, const SimFullScales &scales) const
+{
+    if (!m_stochastic)
+        return QStringLiteral("the stochastic noise model is off (velmar-sim --noise-model)");
+    StochasticParameters p = m_stochastic->parameters();
+    p.gyroLsb = scales.gyro / 32768.0;
+    p.accLsb = scales.acc / 32768.0;
+    return StochasticSensor(p, 0).truthText(rateHz);
+}
+
 SimTruth SensorModel::truth(
     double now, const Correction &correction, const SimFullScales &scales) const
 {
@@ -198,7 +214,17 @@ std::array<quint8, SensorModel::liveLength> SensorModel::liveBytes(
     const Readings r = evaluate(now, correction, scales);
     const SimTruth &t = r.truth;
     Vec3 acc = toVec(t.accSensed), gyro = toVec(t.gyroSensed), mag = toVec(t.magSensed);
-    if (m_errorsOn) {
+    double temperature = t.temperature;
+    if (m_stochastic) {
+        // One step per frame, as long as the time since the last frame.
+        const double dt = m_stochasticAt < 0 || now <= m_stochasticAt ? 0.01 : now - m_stochasticAt;
+        m_stochasticAt = now;
+        const std::array<double, 6> e = m_stochastic->step(dt);
+        gyro = gyro + Vec3 {e[0], e[1], e[2]};
+        acc = acc + Vec3 {e[3], e[4], e[5]};
+        if (m_stochastic->parameters().tempRamp != 0)
+            temperature = m_stochastic->temperature();
+    } else if (m_errorsOn) {
         std::normal_distribution<double> unit(0.0, 1.0);
         auto noisy = [&](const Vec3 &v, double sd) {
             return Vec3 {v.x + sd * unit(m_rng), v.y + sd * unit(m_rng), v.z + sd * unit(m_rng)};
@@ -216,7 +242,7 @@ std::array<quint8, SensorModel::liveLength> SensorModel::liveBytes(
     putVec(b(0x06), acc, scales.acc);
     putVec(b(0x0C), gyro, scales.gyro);
     putVec(b(0x12), mag, scales.mag);
-    putI16(b(0x18), qint16(std::lround((t.temperature - 25.0) * 326.8)));
+    putI16(b(0x18), qint16(std::lround((temperature - 25.0) * 326.8)));
     const Quat q = r.orientation.w < 0
         ? Quat {-r.orientation.w, -r.orientation.x, -r.orientation.y, -r.orientation.z}
         : r.orientation;

@@ -3,8 +3,10 @@
 
 #include "simmath.h"
 #include "simtypes.h"
+#include "stochasticsensor.h"
 
 #include <array>
+#include <optional>
 #include <random>
 
 // The physics and the sensors of the simulated module: a true orientation that
@@ -48,6 +50,14 @@ public:
     bool errorsEnabled() const { return m_errorsOn; }
     void setNoiseSeed(quint64 seed) { m_rng.seed(seed); }
 
+    // The stochastic model of a resting MEMS part (white noise, bias
+    // instability, rate random walk, temperature ramp) in place of the plain
+    // white noise; its LSB follows the full scales in use.
+    void setStochastic(const StochasticParameters &parameters, quint64 seed);
+    bool stochasticEnabled() const { return m_stochastic.has_value(); }
+    // The terms the analysis should find at `rateHz`, one line per axis.
+    QString stochasticTruthText(double rateHz, const SimFullScales &scales) const;
+
     SimTruth truth(double now, const Correction &correction, const SimFullScales &scales) const;
 
     // The live bytes 0x06..0x33 at `now`; white noise is added while the errors are on.
@@ -70,4 +80,6 @@ private:
     SimSensorErrors m_errors;
     bool m_errorsOn = false;
     std::mt19937_64 m_rng {1};
+    std::optional<StochasticSensor> m_stochastic;
+    double m_stochasticAt = -1; // clock of its latest step
 };

@@ -34,6 +34,7 @@ const char *const helpText
       "stamp on|off                sequence numbers in raw \"Gyroscope X\"\n"
       "stats                       counters\n"
       "truth                       true orientation and sensor values now\n"
+      "truth noise                 the noise model's terms (N, B, K per axis) at the stream rate\n"
       "help                        this list\n"
       "quit                        stop the simulator\n";
 
@@ -278,6 +279,8 @@ SimControlReply runControlLine(ModuleSimulator &sim, const QString &line)
                 .arg(c.requestsHandled)
                 .arg(c.readRequests)
                 .arg(c.writeRequests)};
+    } else if (cmd == QLatin1String("truth") && args == 1 && w[1] == QLatin1String("noise")) {
+        return {true, false, sim.noiseTruth()};
     } else if (cmd == QLatin1String("truth") && args == 0) {
         const SimTruth t = sim.truth();
         return {true, false,

@@ -57,6 +57,8 @@ SimServer::SimServer(const ModuleSimulator::Options &o)
     sensors.setErrors(SimSensorErrors::generate(o.seed, o.rotatedSoftIron));
     sensors.setErrorsEnabled(o.sensorErrors);
     sensors.setNoiseSeed(o.seed);
+    if (o.stochastic)
+        sensors.setStochastic(*o.stochastic, o.seed);
     sensors.setMotion(o.motion, 0);
     module.setLookalikeHeaders(o.lookalikeHeaders);
 }
