@@ -4,9 +4,10 @@
 // measured now).
 #include "clicommand.h"
 
+#include "magunit.h"
 #include "noiseanalysis.h"
 #include "record.h"
-#include "recordingcsv.h"
+#include "recordingdecoder.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,7 +15,6 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QSaveFile>
-#include <QTemporaryDir>
 #include <QTemporaryFile>
 
 #include <cmath>
@@ -57,10 +57,20 @@ Samples readMeasurementCsv(const QString &path, bool withMag)
     if (withMag)
         for (const char *axis : {"mag_x", "mag_y", "mag_z"})
             wanted.push_back({axis, axis, "full scale", NoiseChannel::Mag});
+    // The magnetometer's columns carry their unit after the axis ("mag_x_gauss").
+    auto columnOf = [&header](const Column &c) {
+        if (c.kind != NoiseChannel::Mag)
+            return int(header.indexOf(c.header));
+        const QByteArray prefix = QByteArray(c.header) + '_';
+        for (int i = 0; i < header.size(); ++i)
+            if (header[i] == c.header || header[i].startsWith(prefix))
+                return i;
+        return -1;
+    };
     std::vector<int> index;
     const int timeColumn = header.indexOf("time_s");
     for (const Column &c : wanted) {
-        index.push_back(header.indexOf(c.header));
+        index.push_back(columnOf(c));
         if (index.back() < 0 || timeColumn < 0) {
             s.error = QStringLiteral("not a measurement CSV of this tool (no column %1)")
                           .arg(QLatin1String(timeColumn < 0 ? "time_s" : c.header));
@@ -101,18 +111,51 @@ Samples readMeasurementCsv(const QString &path, bool withMag)
     return s;
 }
 
-// Raw recordings are read through the conversion the application uses; the
-// one place to switch to a direct decoder.
+// Raw recordings are decoded as they stream from the file, by the link's own
+// rules; only frames carrying every wanted channel become samples.
 Samples readRawRecording(const QString &path, bool withMag)
 {
-    QTemporaryDir dir;
-    if (!dir.isValid())
-        return {{}, QStringLiteral("no temporary folder: %1").arg(dir.errorString())};
-    const QString csv = dir.filePath(QStringLiteral("measurements.csv"));
-    const RecordingCsvResult converted = convertRecordingToCsv(path, csv);
-    if (!converted.ok)
-        return {{}, converted.error};
-    return readMeasurementCsv(csv, withMag);
+    Samples s;
+    decode::RecordingDecoder decoder;
+    if (!decoder.open(path)) {
+        s.error = decoder.error();
+        return s;
+    }
+    const QString magUnit = magUnitText(decoder.info().magCalibrated);
+    const struct
+    {
+        const char *name;
+        QString unit;
+        NoiseChannel::Kind kind;
+    } wanted[] = {{"gyro_x", QStringLiteral("deg/s"), NoiseChannel::Gyro},
+        {"gyro_y", QStringLiteral("deg/s"), NoiseChannel::Gyro},
+        {"gyro_z", QStringLiteral("deg/s"), NoiseChannel::Gyro},
+        {"acc_x", QStringLiteral("m/s^2"), NoiseChannel::Acc},
+        {"acc_y", QStringLiteral("m/s^2"), NoiseChannel::Acc},
+        {"acc_z", QStringLiteral("m/s^2"), NoiseChannel::Acc},
+        {"mag_x", magUnit, NoiseChannel::Mag}, {"mag_y", magUnit, NoiseChannel::Mag},
+        {"mag_z", magUnit, NoiseChannel::Mag}};
+    const int channels = withMag ? 9 : 6;
+    for (int k = 0; k < channels; ++k)
+        s.input.channels.push_back(
+            {QLatin1String(wanted[k].name), wanted[k].unit, wanted[k].kind, {}});
+    const unsigned needed = MeasurementFrame::Gyro | MeasurementFrame::Acc
+        | (withMag ? unsigned(MeasurementFrame::Mag) : 0u);
+    MeasurementFrame frame;
+    while (decoder.next(&frame)) {
+        if ((frame.present & needed) != needed)
+            continue; // a frame without these values
+        s.input.times.push_back(double(frame.timeUs) / 1e6);
+        for (int k = 0; k < 3; ++k) {
+            s.input.channels[std::size_t(k)].values.push_back(frame.gyro[std::size_t(k)]);
+            s.input.channels[std::size_t(3 + k)].values.push_back(frame.acc[std::size_t(k)]);
+            if (withMag)
+                s.input.channels[std::size_t(6 + k)].values.push_back(frame.mag[std::size_t(k)]);
+        }
+    }
+    if (!decoder.error().isEmpty() && s.input.times.empty())
+        s.error = decoder.error();
+    return s;
 }
 
 bool isMeasurementCsv(const QString &path)
