@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -82,7 +83,9 @@ QString targetRefusal(const QString &path)
 {
     if (path.isEmpty())
         return QStringLiteral("no file name given");
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (::stat(encoded(path).constData(), &st) == 0) {
         const QString kind = kindOf(st.st_mode);
         if (!kind.isEmpty())
@@ -95,7 +98,8 @@ QString targetRefusal(const QString &path)
         return QStringLiteral("cannot write %1: the folder %2 cannot be used: %3")
             .arg(shown(path), shown(folder), reason(errno));
     if (!S_ISDIR(st.st_mode))
-        return QStringLiteral("cannot write %1: %2 is not a folder").arg(shown(path), shown(folder));
+        return QStringLiteral("cannot write %1: %2 is not a folder")
+            .arg(shown(path), shown(folder));
     return QString();
 }
 
@@ -108,8 +112,8 @@ QString save(const QString &path, const QByteArray &data)
     const QFileInfo info(path);
     const QString target = info.isSymLink() ? info.symLinkTarget() : info.absoluteFilePath();
     const QString folder = QFileInfo(target).absolutePath();
-    QByteArray pattern
-        = encoded(QDir(folder).filePath(QStringLiteral(".%1.XXXXXX").arg(QFileInfo(target).fileName())));
+    QByteArray pattern = encoded(
+        QDir(folder).filePath(QStringLiteral(".%1.XXXXXX").arg(QFileInfo(target).fileName())));
     const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
     if (fd < 0)
         return QStringLiteral("cannot write %1: %2").arg(shown(path), reason(errno));
@@ -120,7 +124,9 @@ QString save(const QString &path, const QByteArray &data)
         ok = false;
     }
     // An existing file keeps its permissions; a new one gets the usual 0666 less umask.
-    struct stat st {};
+    struct stat st
+    {
+    };
     mode_t mode = 0666;
     if (::stat(encoded(target).constData(), &st) == 0) {
         mode = st.st_mode & 07777;
@@ -157,8 +163,8 @@ QString probe(const QString &path)
         return refusal;
     const QFileInfo info(path);
     const QString target = info.isSymLink() ? info.symLinkTarget() : info.absoluteFilePath();
-    QByteArray pattern = encoded(
-        QDir(QFileInfo(target).absolutePath()).filePath(QStringLiteral(".probe.XXXXXX")));
+    QByteArray pattern
+        = encoded(QDir(QFileInfo(target).absolutePath()).filePath(QStringLiteral(".probe.XXXXXX")));
     const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
     if (fd < 0)
         return QStringLiteral("cannot write %1: %2").arg(shown(path), reason(errno));
@@ -181,7 +187,9 @@ Loading load(const QString &path, qint64 limit)
 {
     Loading loading;
     const QByteArray name = encoded(path);
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (::stat(name.constData(), &st) != 0) {
         loading.error = QStringLiteral("cannot read %1: %2").arg(shown(path), reason(errno));
         return loading;
@@ -210,11 +218,15 @@ Loading load(const QString &path, qint64 limit)
         return fail(QStringLiteral("%1 is %2, not a file").arg(shown(path), kindOf(st.st_mode)));
     if (st.st_size > limit)
         return fail(QStringLiteral("%1 is larger than %2 bytes").arg(shown(path)).arg(limit));
-    // One byte past the limit tells a file that grew while being read.
-    loading.data.resize(int(limit + 1));
+    // One byte past the size tells a file that grew while being read; the
+    // buffer grows with it up to one byte past the limit.
+    loading.data.resize(int(std::min<qint64>(limit, qint64(st.st_size)) + 1));
     qint64 done = 0;
     while (done <= limit) {
-        const ssize_t n = ::read(fd, loading.data.data() + done, std::size_t(limit + 1 - done));
+        if (done == loading.data.size())
+            loading.data.resize(int(std::min<qint64>(limit + 1, 2 * qint64(loading.data.size()))));
+        const ssize_t n
+            = ::read(fd, loading.data.data() + done, std::size_t(loading.data.size() - done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
@@ -264,7 +276,9 @@ bool Stream::attachStandardOutput()
     m_path = QStringLiteral("standard output");
     m_fd = STDOUT_FILENO;
     m_owned = false;
-    struct stat st {};
+    struct stat st
+    {
+    };
     m_regular = ::fstat(m_fd, &st) == 0 && S_ISREG(st.st_mode);
     return true;
 }
