@@ -50,6 +50,7 @@ void FakeBackend::reset()
     setProgress(0);
     m_connected = true;
     m_registerWriteError.clear();
+    m_resetDefaultsError.clear();
     setDataProblem(QString());
     setRestoreOffers({});
     // Each test starts as on a first run: nothing remembered.
