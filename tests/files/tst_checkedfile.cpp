@@ -106,11 +106,16 @@ private slots:
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("FIFO") << "fifo" << "is a FIFO";
-        QTest::newRow("socket") << "socket" << "is a socket";
-        QTest::newRow("folder") << "folder" << "is a folder";
-        QTest::newRow("link to a device") << "device link" << "is a device";
-        QTest::newRow("file where the folder should be") << "under a file" << "is not a folder";
+        QTest::newRow("FIFO") << "fifo"
+                              << "is a FIFO";
+        QTest::newRow("socket") << "socket"
+                                << "is a socket";
+        QTest::newRow("folder") << "folder"
+                                << "is a folder";
+        QTest::newRow("link to a device") << "device link"
+                                          << "is a device";
+        QTest::newRow("file where the folder should be") << "under a file"
+                                                         << "is not a folder";
     }
     void targetsThatAreNotFilesAreRefusedAndLeftAlone()
     {
@@ -119,7 +124,9 @@ private slots:
         QTemporaryDir dir;
         const QString path = makeSpecial(dir, kind);
         QVERIFY2(!path.isEmpty(), qPrintable(kind));
-        struct stat before {};
+        struct stat before
+        {
+        };
         const bool existed = ::lstat(QFile::encodeName(path).constData(), &before) == 0;
         const QString refusal = CheckedFile::targetRefusal(path);
         QVERIFY2(refusal.contains(reason), qPrintable(refusal));
@@ -130,7 +137,9 @@ private slots:
         QVERIFY(!stream.create(path));
         QCOMPARE(stream.error(), refusal);
         // What stood there is what stands there.
-        struct stat after {};
+        struct stat after
+        {
+        };
         if (existed) {
             QVERIFY(::lstat(QFile::encodeName(path).constData(), &after) == 0);
             QCOMPARE(after.st_mode, before.st_mode);
@@ -142,11 +151,16 @@ private slots:
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("FIFO does not freeze") << "fifo" << "is a FIFO";
-        QTest::newRow("link to /dev/zero") << "device link" << "is a device";
-        QTest::newRow("folder") << "folder" << "is a folder";
-        QTest::newRow("too large") << "large" << "larger than 100 bytes";
-        QTest::newRow("missing") << "missing" << "cannot read";
+        QTest::newRow("FIFO does not freeze") << "fifo"
+                                              << "is a FIFO";
+        QTest::newRow("link to /dev/zero") << "device link"
+                                           << "is a device";
+        QTest::newRow("folder") << "folder"
+                                << "is a folder";
+        QTest::newRow("too large") << "large"
+                                   << "larger than 100 bytes";
+        QTest::newRow("missing") << "missing"
+                                 << "cannot read";
     }
     void loadsOnlyFilesWithinTheLimit()
     {
