@@ -55,6 +55,12 @@ DurUzaBackend::DurUzaBackend(QObject *parent)
         [this](const QByteArray &frame) { m_requests.sendNow(frame); },
         BackupStore::defaultFolder(), this);
     m_beforeCalibrationWrite = [this](const QString &trigger) {
+        // Without a read identity there is nothing to back up (the procedures
+        // driven without a module); otherwise no backup, no write.
+        if (!m_connected || !m_identity.current().known) {
+            m_moduleBackups->backupBefore(trigger);
+            return QString();
+        }
         return m_moduleBackups->backupBefore(trigger) ? QString() : m_moduleBackups->lastError();
     };
     // --- module files: Export and Import read the module afresh ---
