@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "appsettings.h"
 #include "connectioncontroller.h"
 #include "customPlotItem.h"
 #include "durUzaBackend.h"
@@ -14,6 +15,7 @@
 #include <QSettings>
 #include <QUrl>
 
+#include <csignal>
 #include <memory>
 
 int main(int argc, char *argv[])
@@ -63,6 +65,8 @@ int main(int argc, char *argv[])
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
     // Widgets flavour: the charts render a widget-based plot.
     QApplication app(argc, argv);
+    // A file-size limit reached is a failed save to report, not a kill.
+    std::signal(SIGXFSZ, SIG_IGN);
     // Lets the desktop match the window with its menu entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral(VELMAR_APP_ID));
     app.setWindowIcon(QIcon(QStringLiteral(":/Graphics/ICON.png")));
@@ -72,8 +76,7 @@ int main(int argc, char *argv[])
     DurUzaBackend backend;
     // --- status strip and ports ---
     ConnectionController *connection = backend.connectionController();
-    connection->attachToApplication(
-        std::make_unique<QSettings>(QStringLiteral("Velmar"), QStringLiteral("Velmar IMU")));
+    connection->attachToApplication(AppSettings::open());
     if (parser.isSet(portOption))
         connection->preselectPort(parser.value(portOption));
     connection->setConnectOnStart(parser.isSet(connectOption));

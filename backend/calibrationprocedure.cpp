@@ -95,9 +95,16 @@ bool CalibrationProcedure::sendReset()
         return false;
     }
     // module files hook: the first write of a run; the block was just read.
-    if (m_services.beforeFirstWrite && *m_services.beforeFirstWrite)
-        (*m_services.beforeFirstWrite)(
+    // No backup, no write: the run ends before anything reaches the module.
+    if (m_services.beforeFirstWrite && *m_services.beforeFirstWrite) {
+        const QString refusal = (*m_services.beforeFirstWrite)(
             QStringLiteral("before %1 calibration").arg(QLatin1String(target.name)));
+        if (!refusal.isEmpty()) {
+            failRun(
+                tr("Calibration not started: %1 Nothing was written to the module.").arg(refusal));
+            return false;
+        }
+    }
     quint8 bytes[48];
     const Calibration::ParamBlock reset = resetParamBlock();
     for (int i = 0; i < target.floats; ++i)

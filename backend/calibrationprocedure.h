@@ -26,8 +26,9 @@ struct CalibrationServices
     RestoreOffers &offers;
     // The one calibration maths object the three procedures share.
     Calibration &calibration;
-    // Called with what triggers it right before a run's first write, when set.
-    const std::function<void(const QString &trigger)> *beforeFirstWrite = nullptr;
+    // Called with what triggers it right before a run's first write, when set
+    // (the backup): empty when the run may write, else why not.
+    const std::function<QString(const QString &trigger)> *beforeFirstWrite = nullptr;
     // What the pages show around the procedures; the procedures report to it, when set.
     CalibrationGuide *guide = nullptr;
 };

@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "calibrationreport.h"
 
+#include "checkedfile.h"
+
 #include <QDir>
 #include <QJsonDocument>
 #include <QObject>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QStringList>
 
@@ -93,16 +94,11 @@ QString CalibrationReport::save(const QString &folder, QString *error) const
     const QString path
         = dir.filePath(QStringLiteral("%1-%2.json")
                            .arg(sensor, at.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"))));
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
+    const QString why
+        = CheckedFile::save(path, QJsonDocument(toJson()).toJson(QJsonDocument::Indented));
+    if (!why.isEmpty()) {
         if (error)
-            *error = file.errorString();
-        return QString();
-    }
-    file.write(QJsonDocument(toJson()).toJson(QJsonDocument::Indented));
-    if (!file.commit()) {
-        if (error)
-            *error = file.errorString();
+            *error = why;
         return QString();
     }
     return path;

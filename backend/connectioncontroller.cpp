@@ -3,6 +3,7 @@
 
 #include "durUzaBackend.h"
 
+#include "appsettings.h"
 #include "comshandler.h"
 
 #include <QSettings>
@@ -55,8 +56,13 @@ void ConnectionController::attachToApplication(std::unique_ptr<QSettings> settin
 {
     m_settings = std::move(settings);
     m_attached = true;
+    QString problem;
     const bool autoReconnect
-        = m_settings ? m_settings->value(autoReconnectKey, true).toBool() : true;
+        = m_settings ? AppSettings::readBool(*m_settings, autoReconnectKey, true, &problem) : true;
+    if (!problem.isEmpty()) {
+        qWarning().noquote() << problem;
+        setNotice(problem, true);
+    }
     if (autoReconnect != m_autoReconnect) {
         m_autoReconnect = autoReconnect;
         emit autoReconnectChanged();

@@ -55,8 +55,15 @@ DurUzaBackend::DurUzaBackend(QObject *parent)
         },
         [this](const QByteArray &frame) { m_requests.sendNow(frame); },
         BackupStore::defaultFolder(), this);
-    m_beforeCalibrationWrite
-        = [this](const QString &trigger) { m_moduleBackups->backupBefore(trigger); };
+    m_beforeCalibrationWrite = [this](const QString &trigger) {
+        // Without a read identity there is nothing to back up (the procedures
+        // driven without a module); otherwise no backup, no write.
+        if (!m_connected || !m_identity.current().known) {
+            m_moduleBackups->backupBefore(trigger);
+            return QString();
+        }
+        return m_moduleBackups->backupBefore(trigger) ? QString() : m_moduleBackups->lastError();
+    };
     // --- module files: Export and Import read the module afresh ---
     m_moduleFiles = new ModuleFiles(
         [this](ModuleFiles::Image *image) {
@@ -66,6 +73,7 @@ DurUzaBackend::DurUzaBackend(QObject *parent)
             return true;
         },
         [this](const QByteArray &frame) { m_requests.sendNow(frame); }, this);
+    m_moduleFiles->setBackup(m_beforeCalibrationWrite);
 
     // --- status strip and ports --- last, so its link handlers run after ours.
     m_connection = new ConnectionController(this);
@@ -212,10 +220,21 @@ void DurUzaBackend::forwardSamples()
     connect(&m_live, &LiveData::magVect3Changed, this, &DurUzaBackend::magVect3Changed);
 }
 
-void DurUzaBackend::resetDefaults()
+bool DurUzaBackend::resetDefaults()
 {
-    m_moduleBackups->backupBefore(QStringLiteral("before Reset Defaults")); // module files hook
+    // module files hook: no backup, no reset.
+    if (!m_moduleBackups->backupBefore(QStringLiteral("before Reset Defaults"))) {
+        m_resetDefaultsError = tr("Reset Defaults refused, nothing was written: %1")
+                                   .arg(m_moduleBackups->lastError());
+        emit resetDefaultsErrorChanged();
+        return false;
+    }
+    if (!m_resetDefaultsError.isEmpty()) {
+        m_resetDefaultsError.clear();
+        emit resetDefaultsErrorChanged();
+    }
     m_requests.resetDefaults();
+    return true;
 }
 
 // The sequences end by switching the module to a streaming mode, a write the

@@ -67,6 +67,8 @@ class DurUzaBackend : public QObject
     Q_PROPERTY(QVector3D magVect3 READ magVect3 NOTIFY magVect3Changed)
     // Why the last register edit was refused; empty after one that went out.
     Q_PROPERTY(QString registerWriteError READ registerWriteError NOTIFY registerWriteErrorChanged)
+    // Why the last Reset Defaults wrote nothing (no backup); empty after one that went out.
+    Q_PROPERTY(QString resetDefaultsError READ resetDefaultsError NOTIFY resetDefaultsErrorChanged)
     // A value from the module that keeps the sensor data from being scaled (an
     // unknown hardware version or range code), in words for the live page; empty
     // while there is none, including while the ranges are simply not read yet.
@@ -108,6 +110,7 @@ public:
     // does not fit the register, and any edit while not connected.
     Q_INVOKABLE bool writeRegisterText(int address, const QString &text);
     QString registerWriteError() const { return m_registerWriteError; }
+    QString resetDefaultsError() const { return m_resetDefaultsError; }
     QString dataProblem() const { return m_decoder.dataProblem(); }
     bool magCalibrated() const { return m_magCalibrated; }
     QString magUnit() const;
@@ -127,7 +130,9 @@ public:
 
 public slots:
     void connectClicked(int index);
-    void resetDefaults();
+    // Saves a backup and, only once it has been read back, sends the reset;
+    // false with resetDefaultsError when it did not.
+    bool resetDefaults();
     void setMagSctr3DSeries(QtDataVisualization::QScatter3DSeries *magSctr3DSeries);
     void setMagSctr3DSeries2(QtDataVisualization::QScatter3DSeries *magSctr3DSeries2);
     void testAction();
@@ -172,6 +177,7 @@ signals:
     void accCalFinished(double quality);
     void magVect3Changed();
     void registerWriteErrorChanged();
+    void resetDefaultsErrorChanged();
     void dataProblemChanged();
     void magUnitChanged();
     // The port could not be opened, failed while open, or none was selected.
@@ -229,7 +235,7 @@ private:
     ModuleIdentity m_identity {m_rows};
     RestoreOffers m_offers;
     // Called right before a calibration run's first write (backups hang on it).
-    std::function<void(const QString &trigger)> m_beforeCalibrationWrite;
+    std::function<QString(const QString &trigger)> m_beforeCalibrationWrite;
     // Coverage, face up, fit choice, honest checks and reports for the pages
     // (calibrationguide.h); the procedures call it at lines marked "guidance".
     CalibrationGuide *m_guide = new CalibrationGuide(this);
@@ -245,6 +251,7 @@ private:
     // The magnetometer calibration registers last seen differ from the factory default.
     bool m_magCalibrated = false;
     QString m_registerWriteError;
+    QString m_resetDefaultsError;
     // --- module files: backups before a calibration or Reset Defaults overwrites the module ---
     Q_PROPERTY(QObject *moduleBackups READ moduleBackups CONSTANT)
 public:

@@ -109,6 +109,11 @@ bool ModuleBackups::restore(const QString &path)
         if (c.differs)
             toWrite.set(std::size_t(c.row));
     }
+    // No backup, no write: what the restore replaces is kept first.
+    if (toWrite.any() && !backupBefore(QStringLiteral("before restore"))) {
+        setLastError(tr("Restore refused, nothing was written: %1").arg(m_lastError));
+        return false;
+    }
     for (const RegisterSpan run : writeRuns(toWrite))
         m_send(writeRequest(run.address, reading.file.bytesAt(run.address), run.count));
     // The answer shows on the register page, as after any edit.

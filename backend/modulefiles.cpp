@@ -3,6 +3,9 @@
 
 #include "backendlog.h"
 
+#include "appsettings.h"
+#include "checkedfile.h"
+
 #include "comsprotocol.h"
 #include "registerblocks.h"
 #include "velmar_version.h"
@@ -11,8 +14,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
-#include <QSettings>
 #include <QStandardPaths>
 #include <QVariantMap>
 
@@ -59,7 +60,7 @@ ModuleFiles::ModuleFiles(ImageSource image, FrameSender send, QObject *parent)
     : QObject(parent)
     , m_image(std::move(image))
     , m_send(std::move(send))
-    , m_folder(QSettings().value(QLatin1String(folderKey), defaultFolder()).toString())
+    , m_folder(AppSettings::open()->value(QLatin1String(folderKey), defaultFolder()).toString())
 {
     m_timeout.setSingleShot(true);
     m_timeout.setInterval(answerTimeoutMs);
@@ -81,7 +82,7 @@ void ModuleFiles::setFolder(const QString &folder)
     if (cleaned.isEmpty() || cleaned == m_folder)
         return;
     m_folder = cleaned;
-    QSettings().setValue(QLatin1String(folderKey), m_folder);
+    AppSettings::open()->setValue(QLatin1String(folderKey), m_folder);
     emit folderChanged();
 }
 
@@ -163,10 +164,13 @@ void ModuleFiles::finishExport(const Image &image)
               .arg(identity.hardwareVersion)
               .arg(file.savedAt.toLocalTime().toString(QStringLiteral("yyyy-MM-dd-HHmmss")));
     const QString path = QDir(m_folder).filePath(name);
-    QSaveFile out(path);
-    if (!QDir().mkpath(m_folder) || !out.open(QIODevice::WriteOnly)
-        || out.write(writeModuleFile(file)) < 0 || !out.commit()) {
-        setStatus(tr("Export failed: cannot write %1 (%2).").arg(path, out.errorString()), true);
+    if (!QDir().mkpath(m_folder)) {
+        setStatus(tr("Export failed: cannot make the folder %1.").arg(m_folder), true);
+        return;
+    }
+    const QString error = CheckedFile::save(path, writeModuleFile(file));
+    if (!error.isEmpty()) {
+        setStatus(tr("Export failed: %1.").arg(error), true);
         return;
     }
     setStatus(tr("Saved the module's settings as %1").arg(QDir::toNativeSeparators(path)), false);
@@ -255,6 +259,13 @@ bool ModuleFiles::writeChosen(const QStringList &names)
     }
     if (chosen.none()) {
         setStatus(tr("Nothing chosen: nothing was written."), true);
+        return false;
+    }
+    // No backup, no write.
+    const QString noBackup
+        = m_backup ? m_backup(QStringLiteral("before import")) : tr("no backup store is set up.");
+    if (!noBackup.isEmpty()) {
+        setStatus(tr("Import refused, nothing was written: %1").arg(noBackup), true);
         return false;
     }
     for (const RegisterSpan run : writeRuns(chosen))

@@ -47,6 +47,11 @@ public:
     using FrameSender = std::function<void(const QByteArray &frame)>;
 
     ModuleFiles(ImageSource image, FrameSender send, QObject *parent = nullptr);
+    // Saves and reads back a backup of what the module holds, with the trigger
+    // ("before import"): empty when saved, else why not. Import writes nothing
+    // without it.
+    using Backup = std::function<QString(const QString &trigger)>;
+    void setBackup(Backup backup) { m_backup = std::move(backup); }
 
     static QString defaultFolder();
 
@@ -94,6 +99,7 @@ private:
 
     ImageSource m_image;
     FrameSender m_send;
+    Backup m_backup;
     QString m_folder;
     Step m_step = Step::Idle;
     // Which of the writable registers' blocks have answered since the read.

@@ -12,6 +12,8 @@
 #include <QDir>
 #include <QFileDialog>
 
+#include "appsettings.h"
+
 #include <QSettings>
 #include <QStandardPaths>
 #include <algorithm>
@@ -65,7 +67,7 @@ QString RecordingController::state() const
 
 QString RecordingController::location() const
 {
-    return QSettings().value(QLatin1String(locationKey), defaultLocation()).toString();
+    return AppSettings::open()->value(QLatin1String(locationKey), defaultLocation()).toString();
 }
 
 void RecordingController::setLocation(const QString &location)
@@ -73,7 +75,7 @@ void RecordingController::setLocation(const QString &location)
     const QString cleaned = QDir::cleanPath(location);
     if (cleaned.isEmpty() || cleaned == this->location())
         return;
-    QSettings().setValue(QLatin1String(locationKey), cleaned);
+    AppSettings::open()->setValue(QLatin1String(locationKey), cleaned);
     emit locationChanged();
 }
 
@@ -95,9 +97,9 @@ void RecordingController::start()
         return;
     clearError();
     const QString base = location();
-    QSettings settings;
-    if (!settings.contains(QLatin1String(locationKey)))
-        settings.setValue(QLatin1String(locationKey), base);
+    const auto settings = AppSettings::open();
+    if (!settings->contains(QLatin1String(locationKey)))
+        settings->setValue(QLatin1String(locationKey), base);
 
     ComsHandler *coms = m_backend->comsHandler();
     const std::array<quint8, RegisterMap::Size> image = coms->registerImageSnapshot();

@@ -22,6 +22,8 @@ constexpr int defaultGyroSamples = 200;
 // The module streams about this often; the at-rest samples are paced alike so
 // that they span a period of rest rather than a burst.
 constexpr int gyroSampleIntervalMs = 10;
+// How long record waits for a vanished port to return to put the module's mode back.
+constexpr int restoreWaitMs = 10000;
 
 enum Option : unsigned {
     OptJson = 1,
@@ -119,6 +121,9 @@ private:
     // Saves the module's settings as a backup; its path, or empty with the
     // status in `*status` (then nothing may be written).
     QString backupBeforeWrite(const ModuleSnapshot &module, const QString &trigger, int *status);
+    // Opens the port again and puts "Control1" back to `mode` once the port is
+    // there (a vanished port), for up to restoreWaitMs; true when read back.
+    bool restoreControl1(quint8 mode, QByteArray *held);
 
     const CommandEntry &m_entry;
     const QCommandLineParser &m_parser;

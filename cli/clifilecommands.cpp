@@ -7,21 +7,24 @@
 #include "backupstore.h"
 
 #include "calibration.h"
+#include "checkedfile.h"
 #include "record.h"
 #include "recordingcsv.h"
 #include "velmar_version.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QSaveFile>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QVector4D>
 
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 namespace Cli {
@@ -29,9 +32,13 @@ namespace Cli {
 int Command::exportFile()
 {
     const QString path = arg(1);
-    const QFileInfo target(path);
-    if (target.isDir())
-        return fail(CliExit::Refused, path, QStringLiteral("is a directory"));
+    // Checked before the module is read: a device, FIFO or folder is never
+    // replaced by a file, and a folder that cannot take the file says so now.
+    if (path != QLatin1String("-")) {
+        const QString refusal = CheckedFile::targetRefusal(path);
+        if (!refusal.isEmpty())
+            return fail(CliExit::Refused, path, refusal);
+    }
     const ModuleSnapshot module = readModule(Decoding::Raw);
     if (!module.ok())
         return module.status;
@@ -39,12 +46,17 @@ int Command::exportFile()
     ModuleFile file = ModuleFile::fromImage(module.image.data(), identity);
     file.application = QStringLiteral("velmar-cli " VELMAR_VERSION);
     file.trigger = QStringLiteral("export");
-    QSaveFile saved(path);
-    if (!saved.open(QIODevice::WriteOnly))
-        return fail(CliExit::Failure, path, saved.errorString());
-    saved.write(writeModuleFile(file));
-    if (!saved.commit())
-        return fail(CliExit::Failure, path, saved.errorString());
+    if (path == QLatin1String("-")) {
+        // The file itself is the output.
+        out() << QString::fromUtf8(writeModuleFile(file));
+        out().flush();
+        return out().status() == QTextStream::Ok
+            ? CliExit::Ok
+            : fail(CliExit::Failure, path, QStringLiteral("cannot write to standard output"));
+    }
+    const QString error = CheckedFile::save(path, writeModuleFile(file));
+    if (!error.isEmpty())
+        return fail(CliExit::Failure, path, error);
     if (m_json) {
         printJson(QJsonObject {{QStringLiteral("file"), path},
             {QStringLiteral("deviceId"), identity.deviceId},
@@ -188,6 +200,21 @@ int Command::importFile()
     return CliExit::Ok;
 }
 
+bool Command::restoreControl1(quint8 mode, QByteArray *held)
+{
+    QElapsedTimer waiting;
+    waiting.start();
+    while (waiting.elapsed() < restoreWaitMs) {
+        m_link.close();
+        if (m_link.open(port(), 1000)
+            && m_link.writeAndReadBack(
+                RegisterMap::Control1.address, QByteArray(1, char(mode)), held))
+            return true;
+        ModuleLink::pause(200);
+    }
+    return false;
+}
+
 int Command::record()
 {
     bool ok = false;
@@ -199,8 +226,14 @@ int Command::record()
     if (csvPath.isEmpty())
         return fail(
             CliExit::Usage, QStringLiteral("record"), QStringLiteral("--csv FILE is needed"));
-    if (QFileInfo(csvPath).isDir())
-        return fail(CliExit::Refused, csvPath, QStringLiteral("is a directory"));
+    // "-": standard output. A file is checked before anything streams: a run
+    // whose rows could not be kept is not started.
+    const bool toStandardOutput = csvPath == QLatin1String("-");
+    if (!toStandardOutput) {
+        const QString refusal = CheckedFile::probe(csvPath);
+        if (!refusal.isEmpty())
+            return fail(CliExit::Refused, csvPath, refusal);
+    }
     const ModuleSnapshot module = readModule(Decoding::Decoded);
     if (!module.ok())
         return module.status;
@@ -232,27 +265,70 @@ int Command::record()
     // Streaming as the live page has it, then back to the mode the module had.
     const quint8 before = image[RegisterMap::Control1.address];
     m_link.write(RegisterMap::Control1.address, QByteArray(1, char(RegisterMap::StreamingAll)));
-    ModuleLink::pause(int(seconds * 1000));
-    QByteArray held;
-    const bool restored = m_link.writeAndReadBack(
-        RegisterMap::Control1.address, QByteArray(1, char(before)), &held);
+    QElapsedTimer recording;
+    recording.start();
+    const qint64 lengthMs = qint64(seconds * 1000);
+    // In short steps, so that a port that vanishes ends the recording there.
+    while (recording.elapsed() < lengthMs && m_link.failure() == ModuleLink::Failure::None
+        && !m_link.portLost())
+        ModuleLink::pause(int(qMin<qint64>(100, lengthMs - recording.elapsed())));
     m_link.setFrameTap(nullptr);
-    if (!restored)
-        return linkFailure();
+    QByteArray held;
+    bool restored = !m_link.portLost()
+        && m_link.writeAndReadBack(
+            RegisterMap::Control1.address, QByteArray(1, char(before)), &held);
+    QString lost;
+    if (!restored) {
+        lost = m_link.error().isEmpty() ? QStringLiteral("the port vanished") : m_link.error();
+        // The module keeps streaming until told otherwise: its mode is put
+        // back once the port is there again.
+        restored = restoreControl1(before, &held);
+    }
     if (!written || !raw.flush())
         return fail(CliExit::Failure, raw.fileName(), raw.errorString());
 
-    const RecordingCsvResult result = convertRecordingToCsv(raw.fileName(), csvPath);
+    // What was recorded is kept, a cut-off recording's too.
+    QTemporaryDir staging;
+    if (!staging.isValid())
+        return fail(CliExit::Failure, QDir::tempPath(), staging.errorString());
+    const QString staged = staging.filePath(QStringLiteral("measurements.csv"));
+    const RecordingCsvResult result = convertRecordingToCsv(raw.fileName(), staged);
     if (!result.ok)
         return fail(CliExit::Failure, csvPath, result.error);
-    if (m_json)
+    const CheckedFile::Loading csv = CheckedFile::load(staged, std::numeric_limits<int>::max() - 1);
+    if (!csv.ok())
+        return fail(CliExit::Failure, csvPath, csv.error);
+    if (toStandardOutput) {
+        CheckedFile::Stream output;
+        output.attachStandardOutput();
+        if (!output.write(csv.data) || !output.close())
+            return fail(CliExit::Failure, csvPath, output.error());
+    } else {
+        const QString error = CheckedFile::save(csvPath, csv.data);
+        if (!error.isEmpty())
+            return fail(CliExit::Failure, csvPath, error);
+    }
+    // Standard output holds the rows; the summary then goes to standard error.
+    QTextStream errorStream(stderr);
+    QTextStream &summary = toStandardOutput ? errorStream : out();
+    if (m_json && !toStandardOutput)
         printJson(
             QJsonObject {{QStringLiteral("csv"), csvPath}, {QStringLiteral("rows"), result.rows},
                 {QStringLiteral("frames"), result.frames}, {QStringLiteral("seconds"), seconds}});
-    else
-        out() << result.rows << " rows from " << result.frames << " data frames written to "
-              << csvPath << '\n';
-    out().flush();
+    else if (!m_json)
+        summary << result.rows << " rows from " << result.frames << " data frames written to "
+                << (toStandardOutput ? QStringLiteral("standard output") : csvPath) << '\n';
+    summary.flush();
+    if (!lost.isEmpty())
+        return fail(CliExit::PortUnavailable, port(),
+            QStringLiteral("%1 after %2 s; the %3 rows recorded are kept; \"Control1\" %4")
+                .arg(lost)
+                .arg(double(recording.elapsed()) / 1000.0, 0, 'f', 1)
+                .arg(result.rows)
+                .arg(restored ? QStringLiteral("was put back to %1").arg(hexByte(before))
+                              : QStringLiteral("could not be put back to %1 (the port did not "
+                                               "return)")
+                                    .arg(hexByte(before))));
     if (held != QByteArray(1, char(before)))
         return fail(CliExit::Mismatch, port(),
             QStringLiteral("\"Control1\" holds %1 after putting back %2")

@@ -177,7 +177,9 @@ int runCliCommand(const QStringList &arguments)
     if (entry->options & OptMag)
         parser.addOption({QStringLiteral("mag"), QString()});
     QStringList withProgram = arguments.mid(1);
-    static const QRegularExpression negativeNumber(QStringLiteral("^-(\\d|\\.\\d)"));
+    // "-inf" and "-nan" too: they are values (refused as such), not options.
+    static const QRegularExpression negativeNumber(
+        QStringLiteral("^-(\\d|\\.\\d|inf|nan)"), QRegularExpression::CaseInsensitiveOption);
     for (QString &argument : withProgram) {
         if (negativeNumber.match(argument).hasMatch())
             argument.prepend(negativeMark);

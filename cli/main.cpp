@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 
+#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -19,6 +20,8 @@ void quietMessages(QtMsgType type, const QMessageLogContext &, const QString &te
 int main(int argc, char *argv[])
 {
     qInstallMessageHandler(quietMessages);
+    // A file-size limit reached is a failed write to report, not a kill.
+    std::signal(SIGXFSZ, SIG_IGN);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("velmar-cli"));
     return runCliCommand(QCoreApplication::arguments().mid(1));

@@ -159,6 +159,7 @@ bool ModuleLink::open(const QString &port, int openTimeoutMs)
     }
     m_portName = name;
     m_linkFailed = false;
+    m_failure = Failure::None;
     m_error.clear();
     m_coms.start(name);
     if (!waitFor([this] { return m_open || m_linkFailed; }, openTimeoutMs)) {

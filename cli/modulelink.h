@@ -41,7 +41,8 @@ public:
     // the name to open, or an empty string with the reason in `why`.
     static QString resolvePort(const QString &port, QString *why);
 
-    // Opens the port (resolved as above) and waits for the link to be up.
+    // Opens the port (resolved as above) and waits for the link to be up; an
+    // earlier failure is forgotten.
     bool open(const QString &port, int openTimeoutMs = 5000);
     void close();
     QString portName() const { return m_portName; }
@@ -74,6 +75,8 @@ public:
     static void pause(int milliseconds);
 
     Failure failure() const { return m_failure; }
+    // Whether the port failed or vanished since it was opened.
+    bool portLost() const { return m_linkFailed; }
     QString error() const { return m_error; }
 
 private:

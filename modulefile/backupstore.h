@@ -17,6 +17,11 @@ struct BackupEntry
     QString trigger;
 };
 
+// Why the module file at `path` is not `saved`, written as `written`: its
+// text, then the identity, the registers given and every byte of them as
+// parsed; empty when it reads back the same.
+QString readBackRefusal(const QString &path, const ModuleFile &saved, const QByteArray &written);
+
 class BackupStore
 {
 public:
@@ -27,9 +32,9 @@ public:
     explicit BackupStore(const QString &folder = defaultFolder());
     QString folder() const { return m_folder; }
 
-    // Writes `file` with `trigger` as a new backup and returns its path; empty
-    // with the reason in `error` when it cannot be written. Never replaces an
-    // earlier backup.
+    // Writes `file` with `trigger` as a new backup, reads it back and returns
+    // its path; empty with the reason in `error` when it cannot be written or
+    // does not read back as `file`. Never replaces an earlier backup.
     QString save(ModuleFile file, const QString &trigger, QString *error = nullptr);
 
     // Every readable backup, newest first. Files that are not module files are

@@ -3,20 +3,41 @@
 #include "modulefile.h"
 #include "modulefileparts.h"
 
+#include "checkedfile.h"
 #include "registertext.h"
 
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
+#include <QSet>
+#include <QVector>
 
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 using namespace ModuleFileParts;
 
 namespace {
+
+// A real the file gives as the exact value of a 32-bit float, or as the
+// shortest text of one, subnormal floats included: a file holds what the
+// module held, so a value the register page would refuse as typed by hand
+// (too small to keep its digits) still reads back to the same bits.
+bool takeExactReal(const QString &text, quint8 *bytes)
+{
+    bool ok = false;
+    const double number = text.trimmed().toDouble(&ok);
+    if (!ok || !std::isfinite(number)
+        || std::fabs(number) > double(std::numeric_limits<float>::max()))
+        return false;
+    const float value = float(number);
+    if (double(value) != number && floatValueText(value).toDouble() != number)
+        return false;
+    writeF32(bytes, value);
+    return true;
+}
 
 // A register value from the file into `bytes`, or why not.
 QString takeValue(int row, const QJsonValue &value, quint8 *bytes)
@@ -43,6 +64,8 @@ QString takeValue(int row, const QJsonValue &value, quint8 *bytes)
         return QStringLiteral("register \"%1\" has no value (a number or text is needed)")
             .arg(QLatin1String(info.name));
     }
+    if (info.width == RegisterWidth::F32 && takeExactReal(text, bytes))
+        return QString();
     const RegisterText parsed = parseRegisterText(info.displayCode, byteWidth(info.width), text);
     if (!parsed.accepted())
         return QStringLiteral("register \"%1\": %2").arg(QLatin1String(info.name), parsed.refusal);
@@ -60,6 +83,50 @@ bool takeInt(const QJsonObject &object, const char *key, int low, int high, int 
         return false;
     *out = int(number);
     return true;
+}
+
+// The first key that an object of `text` (valid JSON) gives twice, at any
+// depth; empty when none does. The parser keeps the last of them silently,
+// so a file naming a value twice would be read as only one of its meanings.
+QString duplicateKey(const QByteArray &text)
+{
+    struct Level
+    {
+        bool object;
+        bool expectKey;
+        QSet<QString> keys;
+    };
+    QVector<Level> levels;
+    for (int i = 0; i < text.size(); ++i) {
+        const char c = text.at(i);
+        if (c == '{' || c == '[') {
+            levels.append({c == '{', c == '{', {}});
+        } else if (c == '}' || c == ']') {
+            if (!levels.isEmpty())
+                levels.removeLast();
+        } else if (c == ',') {
+            if (!levels.isEmpty() && levels.last().object)
+                levels.last().expectKey = true;
+        } else if (c == '"') {
+            const int start = i;
+            for (++i; i < text.size() && text.at(i) != '"'; ++i) {
+                if (text.at(i) == '\\')
+                    ++i;
+            }
+            if (levels.isEmpty() || !levels.last().object || !levels.last().expectKey)
+                continue;
+            levels.last().expectKey = false;
+            const QByteArray quoted = text.mid(start, i - start + 1);
+            // Escapes spell one key in several ways: compare them decoded.
+            const QString key = quoted.contains('\\')
+                ? QJsonDocument::fromJson("[" + quoted + "]").array().at(0).toString()
+                : QString::fromUtf8(quoted.mid(1, quoted.size() - 2));
+            if (levels.last().keys.contains(key))
+                return key;
+            levels.last().keys.insert(key);
+        }
+    }
+    return QString();
 }
 
 } // namespace
@@ -137,11 +204,11 @@ QString takeReals(const QJsonObject &block, const QString &blockName, const char
     for (int i = 0; i < count; ++i) {
         const int row = registerRowAt(span.address + 4 * i);
         const QJsonValue value = values.at(i);
-        if (!value.isDouble()) {
-            const QString shown
-                = value.isString() ? value.toString() : QStringLiteral("a value that is no number");
-            return QStringLiteral("%1[%2] is %3, not a finite number").arg(where).arg(i).arg(shown);
-        }
+        // A number, or the text of one ("-0", which JSON numbers cannot keep).
+        if (!value.isDouble() && !value.isString())
+            return QStringLiteral("%1[%2] is a value that is no number, not a finite number")
+                .arg(where)
+                .arg(i);
         quint8 bytes[4] = {};
         const QString why = takeValue(row, value, bytes);
         if (!why.isEmpty())
@@ -204,6 +271,13 @@ ModuleFileReading readModuleFile(const QByteArray &text)
                               .arg(error.offset);
     else if (!document.isObject())
         reading.refusal = QStringLiteral("not a module file: the JSON is not an object");
+    if (reading.refusal.isEmpty()) {
+        const QString duplicate = duplicateKey(text);
+        if (!duplicate.isEmpty())
+            reading.refusal = QStringLiteral("the key \"%1\" is given twice in one object: "
+                                             "the file is ambiguous")
+                                  .arg(duplicate);
+    }
     if (!reading.refusal.isEmpty())
         return reading;
 
@@ -224,18 +298,13 @@ ModuleFileReading readModuleFile(const QByteArray &text)
 
 ModuleFileReading readModuleFile(const QString &path)
 {
-    QFile in(path);
-    if (!in.open(QIODevice::ReadOnly)) {
-        ModuleFileReading reading;
-        reading.refusal = QStringLiteral("cannot read %1: %2").arg(path, in.errorString());
-        return reading;
-    }
     // A module file is a few kilobytes; anything far larger is not one.
     constexpr qint64 sizeLimit = 1 << 20;
-    if (in.size() > sizeLimit) {
+    const CheckedFile::Loading loading = CheckedFile::load(path, sizeLimit);
+    if (!loading.ok()) {
         ModuleFileReading reading;
-        reading.refusal = QStringLiteral("%1 is larger than 1 MiB: not a module file").arg(path);
+        reading.refusal = loading.error;
         return reading;
     }
-    return readModuleFile(in.readAll());
+    return readModuleFile(loading.data);
 }

@@ -16,7 +16,8 @@ namespace {
 // A real as JSON: a number where JSON can hold it, else its text ("nan", "inf").
 QJsonValue realJson(float value)
 {
-    if (!std::isfinite(value))
+    // JSON numbers lose the sign of zero: -0 goes as its text.
+    if (!std::isfinite(value) || (value == 0.0f && std::signbit(value)))
         return floatValueText(value);
     // The shortest float text as a double prints as that same text; should it
     // not read back to the float, the exact double does.

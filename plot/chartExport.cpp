@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "chartExport.h"
 
+#include "checkedfile.h"
+
+#include <QBuffer>
 #include <QImage>
 #include <QImageWriter>
 #include <QMap>
-#include <QSaveFile>
 #include <qcustomplot.h>
 
 #include <charconv>
@@ -83,13 +85,7 @@ QByteArray visibleCsv(const QCustomPlot *plot, const QString &valueUnit)
 
 QString saveCsv(const QByteArray &csv, const QString &path)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return file.errorString();
-    file.write(csv);
-    if (!file.commit())
-        return file.errorString();
-    return QString();
+    return CheckedFile::save(path, csv);
 }
 
 QString savePng(QCustomPlot *plot, const QString &path)
@@ -99,10 +95,13 @@ QString savePng(QCustomPlot *plot, const QString &path)
     // The plot as it stands, drawn afresh at its size: the same picture as
     // on screen.
     const QImage image = plot->toPixmap(plot->width(), plot->height()).toImage();
-    QImageWriter writer(path, "png");
+    // Encoded in memory first: the file is then saved whole or not at all.
+    QBuffer png;
+    png.open(QIODevice::WriteOnly);
+    QImageWriter writer(&png, "png");
     if (!writer.write(image))
         return writer.errorString();
-    return QString();
+    return CheckedFile::save(path, png.data());
 }
 
 } // namespace chartexport

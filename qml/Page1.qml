@@ -61,6 +61,8 @@ Page {
     // Why the last connection attempt failed or the link was lost; empty when
     // there is nothing to report.
     property string connectionErrorText: ""
+    // Why the last Reset Defaults wrote nothing (its backup could not be saved).
+    property string resetRefusedText: ""
 
     signal accClicked
     signal gyroClicked
@@ -136,6 +138,8 @@ Page {
     function statusText() {
         if (connectionErrorText !== "")
             return connectionErrorText
+        if (resetRefusedText !== "")
+            return resetRefusedText
         if (!connectButton.isConnect && serialComboBox.count === 0)
             return qsTr("No serial port found. Plug in the module and press Refresh.")
         return ""
@@ -276,7 +280,7 @@ Page {
         anchors.top: topRow.bottom
         anchors.left: parent.left
         anchors.right: scene3dPlaceHolder.left
-        failure: pageRoot.connectionErrorText !== ""
+        failure: pageRoot.connectionErrorText !== "" || pageRoot.resetRefusedText !== ""
         text: pageRoot.statusText()
         z: 1
     }
@@ -291,7 +295,12 @@ Page {
     ResetDefaultsDialog {
         id: resetDefaultsDialog
         onConfirmed: {
-            backEnd.resetDefaults()
+            // No backup, no reset: the backend says why and sends nothing.
+            if (backEnd.resetDefaults() === false) {
+                pageRoot.resetRefusedText = backEnd.resetDefaultsError
+                return
+            }
+            pageRoot.resetRefusedText = ""
             backEnd.requestAllData()
             backEnd.requestChartData()
         }

@@ -8,7 +8,9 @@
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <unistd.h>
 
 Q_LOGGING_CATEGORY(lcRecord, "velmar.record")
@@ -80,8 +82,8 @@ void RecorderWorker::tick()
     if (!drain())
         return;
     if (++m_ticks % syncTicks == 0) {
-        ::fdatasync(m_raw.file.handle());
-        ::fdatasync(m_csv.file.handle());
+        if (!syncOutputs())
+            return;
         emit progress(m_queue->elapsedUs() / 1000, m_frames, m_raw.committed + m_csv.committed);
     }
 }
@@ -152,11 +154,25 @@ void RecorderWorker::fail(const QString &message)
     finish();
 }
 
+bool RecorderWorker::syncOutputs()
+{
+    for (Output *out : {&m_raw, &m_csv}) {
+        if (::fdatasync(out->file.handle()) != 0) {
+            const int error = errno;
+            fail(QStringLiteral("Recording stopped: cannot put \"%1\" on the disk: %2")
+                     .arg(QDir::toNativeSeparators(out->file.fileName()),
+                         QString::fromLocal8Bit(std::strerror(error))));
+            return false;
+        }
+    }
+    return true;
+}
+
 void RecorderWorker::close()
 {
     recordSyncAcquire(this);
-    // A failed last write has already finished the recording.
-    if (m_open && !drain())
+    // A failed last write or sync has already finished the recording.
+    if (m_open && (!drain() || !syncOutputs()))
         return;
     finish();
 }

@@ -58,6 +58,9 @@ private:
     };
     void tick();
     bool drain();
+    // Puts what the files hold on the disk; false (and the recording stopped
+    // with the reason) when the system cannot.
+    bool syncOutputs();
     bool writeWhole(
         Output &out, const QByteArray &bytes, const std::vector<int> &ends, qint64 *records);
     void fail(const QString &message);

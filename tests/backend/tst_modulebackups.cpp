@@ -4,6 +4,7 @@
 // writes, listed, and restored, with the module's registers checked each time.
 #include "backendtestsupport.h"
 #include "modulebackups.h"
+#include "modulefiles.h"
 
 #include "backendsim.h"
 #include "modulesimulator.h"
@@ -138,6 +139,104 @@ private slots:
         QCOMPARE(saved.file.realOf(registerRowAt(111)), 0.25f);
         backend.cancelCalibration();
         backend.requestChartData();
+    }
+
+    void resetDefaultsSendsTheFactoryBlock()
+    {
+        DurUzaBackend backend;
+        connectToSim(backend, *m_rig.sim);
+        QList<QByteArray> sent;
+        backend.setFrameSender([&](const quint8 *data, quint8 length) {
+            sent.append(QByteArray(reinterpret_cast<const char *>(data), length));
+        });
+        QVERIFY(backend.resetDefaults());
+        QVERIFY(backend.resetDefaultsError().isEmpty());
+        QCOMPARE(sent.size(), 1);
+        const QByteArray frame = sent.first();
+        QCOMPARE(frame.size(), 4 + 124);
+        QCOMPARE(frame.left(4).toHex(' ').toUpper(), QByteArray("AA 00 34 7C"));
+        QCOMPARE(frame.mid(4, 3).toHex(' ').toUpper(), QByteArray("85 00 00"));
+        // "ACC Scale Factor0" (67) is 1.0, "ACC Offset X" (55) 0.0.
+        QCOMPARE(frame.mid(4 + 67 - 52, 4).toHex(' ').toUpper(), QByteArray("00 00 80 3F"));
+        QCOMPARE(frame.mid(4 + 55 - 52, 4).toHex(' ').toUpper(), QByteArray("00 00 00 00"));
+        QCOMPARE(quint8(frame.back()), quint8(0x0A));
+        QCOMPARE(backend.backups()->backups().size(), 1);
+        backend.setFrameSender(nullptr);
+    }
+
+    // No backup, no write: with a file standing where the backup folder
+    // should be, Reset Defaults, a calibration, Restore and Import each
+    // refuse, say why, and send the module no write at all.
+    void withoutABackupNothingIsWritten_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::newRow("Reset Defaults") << "reset";
+        QTest::newRow("gyroscope calibration") << "calibration";
+        QTest::newRow("Restore") << "restore";
+        QTest::newRow("Import") << "import";
+    }
+    void withoutABackupNothingIsWritten()
+    {
+        QFETCH(QString, action);
+        DurUzaBackend backend;
+        connectToSim(backend, *m_rig.sim);
+        // A backup made while the folder still worked, to restore from.
+        auto wanted = m_rig.sim->registerImage();
+        writeF32(&wanted[111], 0.25f);
+        const QString path = m_rig.home->filePath(QStringLiteral("wanted.json"));
+        {
+            QFile out(path);
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            out.write(writeModuleFile(ModuleFile::fromImage(wanted.data(), {0x5A, 1442, 210})));
+        }
+        QFile blocker(m_rig.home->filePath(QStringLiteral("velmar-imu")));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        // Writes to any register but "Control1" (which the page's reads switch).
+        const auto writes = [&] {
+            int n = 0;
+            for (const SimRequest &r : m_rig.sim->requests())
+                n += r.write && r.address + r.count > 53 ? 1 : 0;
+            return n;
+        };
+        const int before = writes();
+
+        QString told;
+        if (action == QLatin1String("reset")) {
+            QSignalSpy changed(&backend, &DurUzaBackend::resetDefaultsErrorChanged);
+            QVERIFY(!backend.resetDefaults());
+            QCOMPARE(changed.count(), 1);
+            told = backend.resetDefaultsError();
+        } else if (action == QLatin1String("calibration")) {
+            QSignalSpy failed(&backend, &DurUzaBackend::calibrationFailed);
+            backend.requestGyroOnly();
+            backend.gyroCalButton();
+            QVERIFY(failed.wait(15000));
+            told = failed.first().at(1).toString();
+        } else if (action == QLatin1String("restore")) {
+            QVERIFY(!backend.backups()->restore(path));
+            told = backend.backups()->lastError();
+        } else {
+            ModuleFiles *files = backend.files();
+            QVERIFY(files->openImport(path));
+            QTRY_VERIFY_WITH_TIMEOUT(!files->busy() && !files->importRows().isEmpty(), 10000);
+            QVERIFY(!files->writeChosen({QStringLiteral("gyroscope")}));
+            QVERIFY(files->failed());
+            told = files->status();
+        }
+        QVERIFY2(
+            told.contains(QLatin1String("ackup")) && told.contains(QLatin1String("velmar-imu")),
+            qPrintable(told));
+        QVERIFY2(told.contains(QLatin1String("othing was written"))
+                || told.contains(QLatin1String("nothing was written")),
+            qPrintable(told));
+        // Give a stray write time to arrive: a read answered after it proves the line is clear.
+        const std::size_t logged = m_rig.sim->requests().size();
+        backend.requestAllData();
+        QTRY_VERIFY_WITH_TIMEOUT(m_rig.sim->requests().size() > logged, 10000);
+        QCOMPARE(writes(), before);
+        QCOMPARE(readF32(&m_rig.sim->registerImage()[111]), 0.0f);
+        backend.cancelCalibration();
     }
 };
 

@@ -50,6 +50,7 @@ void FakeBackend::reset()
     setProgress(0);
     m_connected = true;
     m_registerWriteError.clear();
+    m_resetDefaultsError.clear();
     setDataProblem(QString());
     if (m_magUnit != QLatin1String("gauss")) {
         m_magUnit = QStringLiteral("gauss");

@@ -250,6 +250,9 @@ class FakeBackend : public QObject
     Q_PROPERTY(double progressPercent READ progressPercent NOTIFY progressPercentChanged)
     Q_PROPERTY(QVector3D magVect3 READ magVect3 NOTIFY magVect3Changed)
     Q_PROPERTY(QString registerWriteError READ registerWriteError NOTIFY registerWriteErrorChanged)
+    // Set by a test to play a Reset Defaults whose backup cannot be saved.
+    Q_PROPERTY(
+        QString resetDefaultsError MEMBER m_resetDefaultsError NOTIFY registerWriteErrorChanged)
     Q_PROPERTY(QString dataProblem READ dataProblem NOTIFY dataProblemChanged)
     Q_PROPERTY(QString magUnit MEMBER m_magUnit NOTIFY magUnitChanged)
     Q_PROPERTY(QVariantList calibrationRestoreOffers READ calibrationRestoreOffers NOTIFY
@@ -306,7 +309,11 @@ public:
 
 public slots:
     void connectClicked(int index) { record("connectClicked", {index}); }
-    void resetDefaults() { record("resetDefaults"); }
+    bool resetDefaults()
+    {
+        record("resetDefaults");
+        return m_resetDefaultsError.isEmpty();
+    }
     void setMagSctr3DSeries(QtDataVisualization::QScatter3DSeries *series);
     void setMagSctr3DSeries2(QtDataVisualization::QScatter3DSeries *series);
     void requestAllData() { record("requestAllData"); }
@@ -370,6 +377,7 @@ private:
     QVector3D m_magVect3;
     bool m_connected = true;
     QString m_registerWriteError;
+    QString m_resetDefaultsError;
     QString m_dataProblem;
     QString m_magUnit = QStringLiteral("gauss");
     QVariantList m_restoreOffers;

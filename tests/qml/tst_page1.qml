@@ -157,6 +157,22 @@ Item {
             compare(backEnd.callOrder().slice(1), ["resetDefaults", "requestAllData", "requestChartData"])
         }
 
+        function test_resetDefaultsWithoutABackupSaysWhyAndRequestsNothing() {
+            var page = makePage()
+            mouseClick(child(page, "connectButton"))
+            backEnd.resetDefaultsError = "Reset Defaults refused, nothing was written: no backup"
+            mouseClick(child(page, "resetButton"))
+            var dialog = child(page, "resetDefaultsDialog")
+            tryCompare(dialog, "opened", true)
+            mouseClick(child(dialog.footer, "resetDefaultsConfirmButton"))
+            tryCompare(dialog, "visible", false)
+            compare(backEnd.callOrder().slice(1), ["resetDefaults"], "no read after a refused reset")
+            var banner = child(page, "statusBanner")
+            compare(banner.text, backEnd.resetDefaultsError)
+            verify(banner.failure)
+            backEnd.resetDefaultsError = ""
+        }
+
         function test_resetDefaultsAsksAndCancelSendsNothing() {
             var page = makePage()
             mouseClick(child(page, "connectButton"))

@@ -4,6 +4,7 @@
 // backend decodes that frame, the location is remembered, and faults leave a
 // message and whole files. Fed through the link's own processing thread.
 
+#include "appsettings.h"
 #include "durUzaBackend.h"
 #include "record.h"
 #include "recordingcontroller.h"
@@ -69,7 +70,7 @@ private slots:
         QStandardPaths::setTestModeEnabled(true);
         QCoreApplication::setOrganizationName(QStringLiteral("velmar-test"));
         QCoreApplication::setApplicationName(QStringLiteral("tst_recordingcontroller"));
-        QSettings().clear();
+        AppSettings::open()->clear();
     }
 
     void everyChunkAndEveryCutFrameIsRecorded()
@@ -169,7 +170,7 @@ private slots:
 
     void recordingsGoToDocumentsUntilAnotherPlaceIsChosen()
     {
-        QSettings().clear();
+        AppSettings::open()->clear();
         const QString documents
             = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
         QVERIFY(documents.startsWith(m_home.path()));
@@ -188,7 +189,7 @@ private slots:
                     .hasMatch());
             QVERIFY(QFileInfo::exists(folder + QStringLiteral("/raw.velmarec")));
             // The place of the first recording is kept.
-            QCOMPARE(QSettings().value(RecordingController::locationKey).toString(),
+            QCOMPARE(AppSettings::open()->value(RecordingController::locationKey).toString(),
                 documents + QStringLiteral("/Velmar IMU"));
             // Stopped by the backend going away: the files are closed whole.
         }
