@@ -15,9 +15,9 @@
 #include "durUzaBackend.h"
 #include "eventwait.h"
 
+#include <QApplication>
 #include <QCommandLineParser>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -96,7 +96,7 @@ int main(int argc, char **argv)
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
+    QApplication app(argc, argv); // the chart draws through a QWidget
     QCommandLineParser parser;
     parser.addHelpOption();
     const QCommandLineOption secondsOption(QStringLiteral("seconds"),

@@ -63,7 +63,7 @@ private slots:
 
     void measurementFrameCallsItsSixHandlersOnceInAddressOrder();
     void changedSecondByteHandsOverTheBlockStart();
-    void twoFramesBeforeOnePassGiveOneCallWithLaterValues();
+    void twoMeasurementFramesBeforeOnePassGiveACallEach();
     void everyFedChunkIsProcessedWithoutWaitingForAnother();
     void onePersistentThreadCutsEveryPassInOrder();
     void handlerBlockedInSendFrameDoesNotHoldUpProcessing();
@@ -108,9 +108,12 @@ void TestComsHandler::changedSecondByteHandsOverTheBlockStart()
     QCOMPARE(recorder.calls[1].content, bytes({10, 0x99, 12, 13, 14, 15}));
 }
 
-void TestComsHandler::twoFramesBeforeOnePassGiveOneCallWithLaterValues()
+void TestComsHandler::twoMeasurementFramesBeforeOnePassGiveACallEach()
 {
-    // Two cutter passes, then one dispatch pass, all on this thread.
+    // Two cutter passes, then one dispatch pass, all on this thread. Each
+    // measurement frame is a sample of its own: the temperature block is
+    // handed over once per frame, in order, each time with the bytes as they
+    // stood after that frame; the range (a setting) once.
     ComsHandler handler;
     Recorder recorder;
     recorder.attach(handler);
@@ -124,13 +127,14 @@ void TestComsHandler::twoFramesBeforeOnePassGiveOneCallWithLaterValues()
     protocol->extractFrames();
     handler.process();
 
-    QCOMPARE(recorder.blocks(), (QList<int> {7, 14}));
-    QCOMPARE(recorder.calls[0].content, bytes({0x01, 0x7F}));
+    QCOMPARE(recorder.blocks(), (QList<int> {7, 7, 14}));
+    QCOMPARE(recorder.calls[0].content, bytes({0x01, 0x02}));
+    QCOMPARE(recorder.calls[1].content, bytes({0x01, 0x7F}));
     for (int address = 0; address < ComsProtocol::ImageSize; ++address)
         QVERIFY2(protocol->updatedFlags()[address] == 0, qPrintable(QString::number(address)));
 
     handler.process();
-    QCOMPARE(recorder.calls.size(), 2);
+    QCOMPARE(recorder.calls.size(), 3);
 }
 
 void TestComsHandler::everyFedChunkIsProcessedWithoutWaitingForAnother()

@@ -311,7 +311,9 @@ private slots:
         QCOMPARE(names.first(), QByteArray("time_s"));
         QCOMPARE(names[1], QByteArray("acc_x_m/s2"));
         QCOMPARE(names[4], QByteArray("gyro_x_deg/s"));
-        QCOMPARE(names[7], QByteArray("mag_x"));
+        QCOMPARE(names[7], QByteArray("mag_x_gauss"));
+        QCOMPARE(cells(csvHeaderRow(true).chopped(1))[9],
+            QByteArray("mag_z_relative_to_the_local_field"));
         QCOMPARE(names[10], QByteArray("roll_deg"));
         QCOMPARE(names[12], QByteArray("yaw_deg"));
         QCOMPARE(names[13], QByteArray("quat_w"));
