@@ -8,6 +8,7 @@
 
 #include "calibration.h"
 #include "checkedfile.h"
+#include "magunit.h"
 #include "record.h"
 #include "recordingcsv.h"
 #include "velmar_version.h"
@@ -253,6 +254,7 @@ int Command::record()
     info.accFullScale = decoder.accFullScale();
     info.gyroFullScale = decoder.gyroFullScale();
     info.magFullScale = decoder.magFullScale();
+    info.magCalibrated = magCalibrated(&image[RegisterMap::MagCalibration.address]);
     info.startUtc = QDateTime::currentDateTimeUtc();
     RawRecordWriter writer(&raw);
     bool written = writer.writeHeader(info);

@@ -291,6 +291,7 @@ int Command::noise()
         rec.accFullScale = module.decoder->accFullScale();
         rec.gyroFullScale = module.decoder->gyroFullScale();
         rec.magFullScale = module.decoder->magFullScale();
+        rec.magCalibrated = magCalibrated(&module.image[RegisterMap::MagCalibration.address]);
         rec.startUtc = QDateTime::currentDateTimeUtc();
         RawRecordWriter writer(&raw);
         bool written = writer.writeHeader(rec);

@@ -10,6 +10,9 @@ namespace {
 
 constexpr int magicSize = 8;
 constexpr int headerBodyV1 = 26;
+// Version 2 adds a byte of flags behind the version 1 fields.
+constexpr int headerBodyV2 = headerBodyV1 + 1;
+constexpr quint8 flagMagCalibrated = 1;
 constexpr int recordHeadSize = 13; // type, time, length
 
 struct CrcTable
@@ -82,10 +85,10 @@ quint32 recordCrc32(const char *data, qsizetype length, quint32 crc)
 QByteArray encodeRawHeader(const RecordingInfo &info)
 {
     QByteArray out;
-    out.reserve(magicSize + 4 + headerBodyV1 + 4);
+    out.reserve(magicSize + 4 + headerBodyV2 + 4);
     out.append(rawMagic, magicSize);
     put<quint16>(out, rawFormatVersion);
-    put<quint16>(out, headerBodyV1);
+    put<quint16>(out, headerBodyV2);
     put<quint8>(out, info.deviceId);
     put<quint16>(out, info.hardwareVersion);
     put<quint16>(out, info.softwareVersion);
@@ -94,6 +97,7 @@ QByteArray encodeRawHeader(const RecordingInfo &info)
     putFloat(out, info.gyroFullScale);
     putFloat(out, info.magFullScale);
     put<qint64>(out, info.startUtc.isValid() ? info.startUtc.toMSecsSinceEpoch() : 0);
+    put<quint8>(out, info.magCalibrated ? flagMagCalibrated : 0);
     put<quint32>(out, recordCrc32(out.constData(), out.size()));
     return out;
 }
@@ -191,6 +195,7 @@ bool RawRecordReader::readHeader()
     m_info.gyroFullScale = getFloat(b + 10);
     m_info.magFullScale = getFloat(b + 14);
     m_info.startUtc = QDateTime::fromMSecsSinceEpoch(get<qint64>(b + 18), Qt::UTC);
+    m_info.magCalibrated = bodySize >= headerBodyV2 && (get<quint8>(b + 26) & flagMagCalibrated);
     m_offset = whole.size() + 4;
     return true;
 }

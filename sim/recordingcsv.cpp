@@ -30,7 +30,7 @@ RecordingCsvResult convertRecordingToCsv(const QString &rawPath, const QString &
     };
     if (!file.open(QIODevice::WriteOnly))
         return cannotWrite();
-    const QByteArray header = csvHeaderRow();
+    const QByteArray header = csvHeaderRow(decoder.info().magCalibrated);
     if (file.write(header) != header.size())
         return cannotWrite();
 

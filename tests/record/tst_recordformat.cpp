@@ -187,12 +187,25 @@ private slots:
         compareRecords(got.records, records, records.size());
     }
 
+    void magnetometerCalibrationFlagSurvivesTheHeader()
+    {
+        // The offline CSV names the magnetometer's unit from this flag, as the live one did.
+        RecordingInfo info = sampleInfo();
+        info.magCalibrated = true;
+        const QByteArray h = encodeRawHeader(info);
+        QCOMPARE(h.at(38), '\x01');
+        QVERIFY(readBytes(h).info.magCalibrated);
+        info.magCalibrated = false;
+        QVERIFY(!readBytes(encodeRawHeader(info)).info.magCalibrated);
+    }
+
     void headerIsLaidOutAsDocumented()
     {
         const QByteArray h = encodeRawHeader(sampleInfo());
-        QCOMPARE(h.size(), 42);
+        QCOMPARE(h.size(), 43);
         QCOMPARE(h.left(8), QByteArray("VELMAREC"));
-        QCOMPARE(h.mid(8, 4), QByteArray::fromHex("02001a00"));
+        QCOMPARE(h.mid(8, 4), QByteArray::fromHex("02001b00"));
+        QCOMPARE(h.at(38), '\0'); // flags: the magnetometer not calibrated
         QCOMPARE(h.mid(12, 6), QByteArray::fromHex("5aee0903011c"));
         QCOMPARE(h.mid(18, 4), QByteArray::fromHex("00007043")); // 240.0f
         const QByteArray r = encodeRawRecord(RawRecordType::Chunk, 0x0102, "\xBB\x06");
@@ -290,7 +303,7 @@ private slots:
         // A later revision may add header fields behind the known ones.
         QByteArray h = encodeRawHeader(sampleInfo());
         h.chop(4);
-        h[10] = char(26 + 5);
+        h[10] = char(h.size() - 12 + 5); // the body behind magic, version and size
         h += "extra";
         const quint32 crc = recordCrc32(h.constData(), h.size());
         h.append(reinterpret_cast<const char *>(&crc), 4);
