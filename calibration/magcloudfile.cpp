@@ -108,28 +108,3 @@ bool loadMagCloud(const QString &path, MagCloud *cloud, QString *error)
     *cloud = read;
     return true;
 }
-
-bool undoActiveCalibration(std::vector<QVector4D> &points, const Calibration::ParamBlock &active)
-{
-    double m[9];
-    for (int i = 0; i < 9; ++i)
-        m[i] = double(active[std::size_t(3 + i)]);
-    const double det = m[0] * (m[4] * m[8] - m[5] * m[7]) - m[1] * (m[3] * m[8] - m[5] * m[6])
-        + m[2] * (m[3] * m[7] - m[4] * m[6]);
-    if (!std::isfinite(det) || std::fabs(det) < 1e-12)
-        return false;
-    const double inv[9] = {(m[4] * m[8] - m[5] * m[7]) / det, (m[2] * m[7] - m[1] * m[8]) / det,
-        (m[1] * m[5] - m[2] * m[4]) / det, (m[5] * m[6] - m[3] * m[8]) / det,
-        (m[0] * m[8] - m[2] * m[6]) / det, (m[2] * m[3] - m[0] * m[5]) / det,
-        (m[3] * m[7] - m[4] * m[6]) / det, (m[1] * m[6] - m[0] * m[7]) / det,
-        (m[0] * m[4] - m[1] * m[3]) / det};
-    for (QVector4D &p : points) {
-        const double s[3] = {double(p.x()), double(p.y()), double(p.z())};
-        float r[3];
-        for (int i = 0; i < 3; ++i)
-            r[i] = float(inv[3 * i] * s[0] + inv[3 * i + 1] * s[1] + inv[3 * i + 2] * s[2]
-                + double(active[std::size_t(i)]));
-        p = QVector4D(r[0], r[1], r[2], 0.0f);
-    }
-    return true;
-}

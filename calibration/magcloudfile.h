@@ -30,8 +30,3 @@ bool saveMagCloud(const QString &path, const MagCloud &cloud, QString *error);
 // False with the reason when the file is not such a cloud or holds a value
 // that is not finite.
 bool loadMagCloud(const QString &path, MagCloud *cloud, QString *error);
-
-// What the sensor read, from what a module with `active` sent:
-// p = active_matrix^-1 * sent + active_offset. False when the matrix cannot
-// be inverted.
-bool undoActiveCalibration(std::vector<QVector4D> &points, const Calibration::ParamBlock &active);

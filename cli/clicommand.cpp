@@ -186,6 +186,8 @@ int Command::run()
         return gyroCal();
     if (name == QLatin1String("backups"))
         return backups();
+    if (name == QLatin1String("mag-fit"))
+        return magFit();
     return record();
 }
 

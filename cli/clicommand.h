@@ -31,6 +31,8 @@ enum Option : unsigned {
     OptSeconds = 16,
     OptCsv = 32,
     OptSamples = 64,
+    // --write PORT (a value), for commands whose first argument is a file.
+    OptWriteTo = 128,
 };
 
 struct CommandEntry
@@ -100,9 +102,13 @@ private:
     int gyroCal();
     int backups();
     int record();
+    int magFit();
 
     QString arg(int i) const { return unmarked(m_parser.positionalArguments().value(i)); }
-    QString port() const { return arg(0); }
+    QString port() const
+    {
+        return m_entry.options & OptWriteTo ? m_parser.value(QStringLiteral("write")) : arg(0);
+    }
     // Checks the port before opening it, so that a port that is not one
     // (a file, a folder) is never opened; false with the status in `*status`.
     bool openPort(int *status);
