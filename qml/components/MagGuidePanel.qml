@@ -74,7 +74,8 @@ Rectangle {
                 width: parent.width
                 visible: fitRepeater.count > 0
                 font.bold: true
-                text: qsTr("Fit to write (spread of the corrected field):")
+                text: qsTr("Fit to write (spread of the corrected field, fitted / on points it did not see):")
+                wrapMode: Text.WordWrap
             }
 
             Repeater {
@@ -86,7 +87,12 @@ Rectangle {
                     enabled: modelData.valid
                     checked: panel.guide && panel.guide.magChosenFit === index
                     text: modelData.name + ": "
-                          + (modelData.valid ? modelData.spread.toFixed(2) + "%" : qsTr("no fit"))
+                          + (modelData.valid
+                             ? modelData.spread.toFixed(2) + "%"
+                               + (modelData.heldOutSpread !== undefined
+                                  ? " / " + modelData.heldOutSpread.toFixed(2) + "%" : "")
+                             : (modelData.reason ? qsTr("not valid: %1").arg(modelData.reason)
+                                                 : qsTr("no fit")))
                           + (modelData.best ? qsTr(" (best)") : "")
                     onClicked: panel.guide.chooseMagFit(index)
                 }
