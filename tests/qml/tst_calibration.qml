@@ -122,6 +122,8 @@ Item {
             compare(child(mag, "fitChoice1").text, "Method 1: 0.30% / 0.35% (best)")
             verify(child(mag, "fitChoice4").text.indexOf("not valid: axis ratio 2.50") >= 0,
                    "a refused fit names the bound: " + child(mag, "fitChoice4").text)
+            // The new rows are placed in the list on the next frame.
+            waitForRendering(mag)
             mouseClick(child(mag, "fitChoice2"))
             compare(guide.magChosenFit, 2)
             var side = child(mag, "sideArea")
