@@ -11,6 +11,7 @@
 #include <QJsonObject>
 
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -119,6 +120,8 @@ QVariantList CalibrationGuide::magFits() const
         fit[QStringLiteral("method")] = r.method;
         fit[QStringLiteral("valid")] = r.valid;
         fit[QStringLiteral("spread")] = r.valid ? double(r.spreadPercent) : -1.0;
+        fit[QStringLiteral("heldOutSpread")] = r.valid ? double(r.heldOutSpreadPercent) : -1.0;
+        fit[QStringLiteral("reason")] = r.reason;
         fit[QStringLiteral("best")] = i == best;
         QVariantList parameters;
         for (float v : r.block)
@@ -154,11 +157,19 @@ int CalibrationGuide::magResult(const std::vector<QVector4D> &points, const CalS
     if (chosen < 0 || !compared.results()[std::size_t(chosen)].valid)
         chosen = compared.best();
     int quality = method4Quality;
+    // No fit passed the checks: nothing is written (Method 4's block may be
+    // finite and still no ellipsoid, or beyond the bounds).
+    if (chosen < 0)
+        block->fill(std::numeric_limits<float>::quiet_NaN());
+    // The score of the chosen fit is the one on points it did not see.
+    if (chosen >= 0) {
+        const float q = compared.results()[std::size_t(chosen)].quality;
+        quality = std::isfinite(q) ? int(std::lround(q)) : 0;
+    }
     // Method 4 is what the procedure computed itself; any other replaces it.
     if (chosen > 0) {
         const MagFitResult &r = compared.results()[std::size_t(chosen)];
         *block = r.block;
-        quality = std::isfinite(r.quality) ? int(std::lround(r.quality)) : 0;
         qCInfo(lcBackend) << "magnetometer: writing" << r.name << "spread" << r.spreadPercent
                           << "% instead of Method 4";
     }
@@ -181,16 +192,21 @@ int CalibrationGuide::magResult(const std::vector<QVector4D> &points, const CalS
         fit[QStringLiteral("spreadPercent")]
             = r.valid ? QJsonValue(double(r.spreadPercent)) : QJsonValue(QJsonValue::Null);
         fit[QStringLiteral("chosen")] = i == chosen;
+        fit[QStringLiteral("heldOutSpreadPercent")]
+            = r.valid ? QJsonValue(double(r.heldOutSpreadPercent)) : QJsonValue(QJsonValue::Null);
+        fit[QStringLiteral("reason")]
+            = r.valid ? QJsonValue(QJsonValue::Null) : QJsonValue(r.reason);
         residuals.append(fit);
     }
     const QString name = chosen >= 0 ? compared.results()[std::size_t(chosen)].name : tr("no fit");
     const QString basis
         = tr("%1 of %2 kept points; %3 (%4 by the user); coverage %5% of %6 directions; score "
-             "from the RMS deviation of the corrected field from 1, held to the coverage, "
-             "spread and drift.")
+             "from the RMS deviation of the corrected field from 1 on points the fit did not see, "
+             "held to the coverage, spread and drift.")
               .arg(name)
               .arg(points.size())
-              .arg(chosen >= 0 && chosen == m_pickedFit ? tr("chosen") : tr("lowest spread"))
+              .arg(chosen >= 0 && chosen == m_pickedFit ? tr("chosen")
+                                                        : tr("lowest held-out spread"))
               .arg(chosen >= 0 && chosen == m_pickedFit ? tr("picked") : tr("not picked"))
               .arg(qRound(m_mag.coveredPercent()))
               .arg(m_mag.coverage().cellCount());

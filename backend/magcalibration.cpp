@@ -4,6 +4,8 @@
 // parameters back.
 #include "magcalibration.h"
 
+#include "magfitcheck.h"
+
 #include "backendlog.h"
 #include "calibrationchecks.h"
 #include "calibrationguide.h"
@@ -140,8 +142,10 @@ void MagCalibration::fit()
             quality = guide()->magResult(points, savedParams(), &block, quality);
             maths.load_MAG_CAL_PARAM(block.data(), block.data() + 3);
         }
-        if (!Calibration::isFiniteBlock(block))
-            problem = tr("Calibration failed: no valid result. Previous calibration kept.");
+        // Only a proper ellipsoid is ever written.
+        if (!magfit::improperReason(block).isEmpty())
+            problem = tr("Calibration failed: no valid result (%1). Previous calibration kept.")
+                          .arg(magfit::improperReason(block));
         else
             problem = magCoverageProblem(points, block);
     }

@@ -2,6 +2,8 @@
 #include "magfitcomparison.h"
 
 #include "ellipsoidfit.h"
+#include "ellipsoidspecificfit.h"
+#include "magfitcheck.h"
 
 #include <cmath>
 #include <limits>
@@ -26,24 +28,66 @@ float length(const std::array<float, 3> &u)
     return std::sqrt(u[0] * u[0] + u[1] * u[1] + u[2] * u[2]);
 }
 
-MagFitResult judged(int method, const QString &name, const Calibration::ParamBlock &block,
-    const std::vector<QVector4D> &points, bool usable = true)
+struct Fitted
 {
-    MagFitResult r;
-    r.method = method;
-    r.name = name;
-    r.block = block;
-    r.valid = usable && !points.empty() && Calibration::isFiniteBlock(block);
-    if (r.valid) {
-        r.spreadPercent = MagFitComparison::magnitudeSpread(points, block);
-        r.quality = MagFitComparison::magnitudeQuality(points, block);
-        r.valid = std::isfinite(r.spreadPercent) && std::isfinite(r.quality);
+    Calibration::ParamBlock block {};
+    QString problem; // set when the method could not run or gave no ellipsoid
+};
+
+// The five fits on one set of points, in the order of the results.
+std::array<Fitted, MagFitComparison::fitCount> fitAll(const std::vector<QVector4D> &points)
+{
+    std::array<Fitted, MagFitComparison::fitCount> fits;
+    // Method 4 straight from its ellipsoid: the same block as the slot gives,
+    // without the slot's debug line on every refresh.
+    const AxisAlignedEllipsoid e = fitAxisAlignedEllipsoid(points);
+    const Calibration::ParamBlock m4 = {e.offset[0], e.offset[1], e.offset[2], e.scale[0], 0, 0, 0,
+        e.scale[1], 0, 0, 0, e.scale[2]};
+    fits[0].block = m4;
+
+    Calibration general;
+    general.set_MAG_CAL_PARAM_MTHD1(points);
+    fits[1].block = general.get_MAG_CAL_PARAM();
+    if (points.size() < 9)
+        fits[1].problem = QStringLiteral("fewer than 9 points");
+
+    Calibration box;
+    if (!points.empty())
+        box.set_MAG_CAL_PARAM_MTHD2(points);
+    fits[2].block = box.get_MAG_CAL_PARAM();
+
+    // Rings about z, y and x (Method 3's parameter order), picked with Method 4.
+    std::array<std::vector<QVector4D>, 3> rings;
+    if (Calibration::isFiniteBlock(m4)) {
+        for (const QVector4D &p : points) {
+            const std::array<float, 3> u = corrected(p, m4);
+            const float t = length(u);
+            for (int axis = 0; axis < 3; ++axis) {
+                if (std::fabs(u[std::size_t(axis)] / t + MagFitComparison::ringHeight)
+                    < MagFitComparison::ringBand)
+                    rings[std::size_t(2 - axis)].push_back(p);
+            }
+        }
     }
-    if (!r.valid) {
-        r.spreadPercent = std::numeric_limits<float>::infinity();
-        r.quality = 0.0f;
+    bool ringsFound = true;
+    for (const auto &ring : rings)
+        ringsFound = ringsFound && int(ring.size()) >= MagFitComparison::ringMinimumPoints;
+    Calibration aligned;
+    if (ringsFound)
+        aligned.set_MAG_CAL_PARAM_MTHD3(points, rings[0], rings[1], rings[2]);
+    else
+        fits[3].problem = QStringLiteral("no turn about each axis in the cloud");
+    fits[3].block = aligned.get_MAG_CAL_PARAM();
+
+    const EllipsoidSpecificFit specific = fitEllipsoidSpecific(points);
+    fits[4].block = specific.block;
+    if (!specific.ok)
+        fits[4].problem = specific.reason;
+    for (Fitted &f : fits) {
+        if (f.problem.isEmpty())
+            f.problem = magfit::improperReason(f.block);
     }
-    return r;
+    return fits;
 }
 
 } // namespace
@@ -78,46 +122,50 @@ float MagFitComparison::magnitudeQuality(
     return float((1.0 - std::sqrt(sum / double(points.size()))) * 100.0);
 }
 
-void MagFitComparison::run(const std::vector<QVector4D> &points)
+void MagFitComparison::run(const std::vector<QVector4D> &points, double fullScale)
 {
-    // Method 4 straight from its ellipsoid: the same block as the slot gives,
-    // without the slot's debug line on every refresh.
-    const AxisAlignedEllipsoid e = fitAxisAlignedEllipsoid(points);
-    const Calibration::ParamBlock m4 = {e.offset[0], e.offset[1], e.offset[2], e.scale[0], 0, 0, 0,
-        e.scale[1], 0, 0, 0, e.scale[2]};
-    m_results[0] = judged(4, QStringLiteral("Method 4: axis-aligned ellipsoid"), m4, points);
-
-    Calibration general;
-    general.set_MAG_CAL_PARAM_MTHD1(points);
-    m_results[1] = judged(1, QStringLiteral("Method 1: general ellipsoid"),
-        general.get_MAG_CAL_PARAM(), points, points.size() >= 9);
-
-    Calibration box;
-    if (!points.empty())
-        box.set_MAG_CAL_PARAM_MTHD2(points);
-    m_results[2] = judged(2, QStringLiteral("Method 2: bounding box"), box.get_MAG_CAL_PARAM(),
-        points, !points.empty());
-
-    // Rings about z, y and x (Method 3's parameter order), picked with Method 4.
-    std::array<std::vector<QVector4D>, 3> rings;
-    if (m_results[0].valid) {
-        for (const QVector4D &p : points) {
-            const std::array<float, 3> u = corrected(p, m4);
-            const float t = length(u);
-            for (int axis = 0; axis < 3; ++axis) {
-                if (std::fabs(u[std::size_t(axis)] / t + ringHeight) < ringBand)
-                    rings[std::size_t(2 - axis)].push_back(p);
-            }
+    static const int methods[fitCount] = {4, 1, 2, 3, 5};
+    static const char *const names[fitCount] = {"Method 4: axis-aligned ellipsoid",
+        "Method 1: general ellipsoid", "Method 2: bounding box",
+        "Method 3: ellipsoid and axis alignment", "Ellipsoid-specific fit"};
+    const magfit::Split split = magfit::splitForChecking(points);
+    m_fitting = int(split.fitting.size());
+    m_checking = int(split.checking.size());
+    const std::array<Fitted, fitCount> whole = fitAll(points);
+    const std::array<Fitted, fitCount> part = fitAll(split.fitting);
+    magfit::Bounds bounds;
+    bounds.fullScale = fullScale;
+    for (int i = 0; i < fitCount; ++i) {
+        MagFitResult &r = m_results[std::size_t(i)];
+        r = MagFitResult();
+        r.method = methods[i];
+        r.name = QString::fromLatin1(names[i]);
+        r.block = whole[std::size_t(i)].block;
+        if (points.empty())
+            r.reason = QStringLiteral("no points");
+        else if (!whole[std::size_t(i)].problem.isEmpty())
+            r.reason = whole[std::size_t(i)].problem;
+        else if (split.checking.empty())
+            r.reason = QStringLiteral("too few points to check the fit on");
+        else if (!part[std::size_t(i)].problem.isEmpty())
+            r.reason = QStringLiteral("on the fitting points: ") + part[std::size_t(i)].problem;
+        else
+            r.reason = magfit::boundsProblem(r.block, bounds);
+        if (r.reason.isEmpty()) {
+            r.spreadPercent = magnitudeSpread(points, r.block);
+            r.heldOutSpreadPercent = magnitudeSpread(split.checking, part[std::size_t(i)].block);
+            r.quality = magnitudeQuality(split.checking, part[std::size_t(i)].block);
+            if (!std::isfinite(r.spreadPercent) || !std::isfinite(r.heldOutSpreadPercent)
+                || !std::isfinite(r.quality))
+                r.reason = QStringLiteral("the corrected field is not finite");
+        }
+        r.valid = r.reason.isEmpty();
+        if (!r.valid) {
+            r.spreadPercent = std::numeric_limits<float>::infinity();
+            r.heldOutSpreadPercent = std::numeric_limits<float>::infinity();
+            r.quality = 0.0f;
         }
     }
-    bool ringsFound = true;
-    for (const auto &ring : rings)
-        ringsFound = ringsFound && int(ring.size()) >= ringMinimumPoints;
-    Calibration aligned;
-    if (ringsFound)
-        aligned.set_MAG_CAL_PARAM_MTHD3(points, rings[0], rings[1], rings[2]);
-    m_results[3] = judged(3, QStringLiteral("Method 3: ellipsoid and axis alignment"),
-        aligned.get_MAG_CAL_PARAM(), points, ringsFound);
 }
 
 int MagFitComparison::best() const
@@ -125,7 +173,9 @@ int MagFitComparison::best() const
     int best = -1;
     for (int i = 0; i < fitCount; ++i) {
         const MagFitResult &r = m_results[std::size_t(i)];
-        if (r.valid && (best < 0 || r.spreadPercent < m_results[std::size_t(best)].spreadPercent))
+        if (r.valid
+            && (best < 0
+                || r.heldOutSpreadPercent < m_results[std::size_t(best)].heldOutSpreadPercent))
             best = i;
     }
     return best;

@@ -191,6 +191,8 @@ int Command::run()
         return backups();
     if (name == QLatin1String("noise"))
         return noise();
+    if (name == QLatin1String("mag-fit"))
+        return magFit();
     return record();
 }
 

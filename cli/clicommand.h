@@ -36,6 +36,8 @@ enum Option : unsigned {
     OptForce = 128,
     OptYaml = 256,
     OptMag = 512,
+    // --write PORT (a value), for commands whose first argument is a file.
+    OptWriteTo = 1024,
 };
 
 struct CommandEntry
@@ -106,9 +108,13 @@ private:
     int backups();
     int record();
     int noise();
+    int magFit();
 
     QString arg(int i) const { return unmarked(m_parser.positionalArguments().value(i)); }
-    QString port() const { return arg(0); }
+    QString port() const
+    {
+        return m_entry.options & OptWriteTo ? m_parser.value(QStringLiteral("write")) : arg(0);
+    }
     // Checks the port before opening it, so that a port that is not one
     // (a file, a folder) is never opened; false with the status in `*status`.
     bool openPort(int *status);

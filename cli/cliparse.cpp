@@ -55,6 +55,12 @@ const CommandEntry commandEntries[] = {
         "or a CSV the tool wrote; a PORT is measured now for N seconds (default 60; keep the "
         "module still). Exit status 5 if the recording is refused (motion, a gap, too short).",
         1, OptSeconds | OptTimeout | OptJson | OptYaml | OptMag},
+    {"mag-fit", "mag-fit FILE [--json] [--write PORT]",
+        "Every magnetometer fit on FILE (a raw recording, the measurement CSV or a kept cloud), "
+        "each judged on 30 % of the points it did not see: parameters, fitting and held-out "
+        "spread, validity, and the one it would choose. --write PORT writes the chosen one to "
+        "the module on PORT after a backup and reads it back.",
+        1, OptJson | OptTimeout | OptWriteTo},
 };
 
 const CommandEntry *findCommand(const QString &name)
@@ -80,6 +86,8 @@ QString commandHelp(const CommandEntry &entry)
         text += QStringLiteral("  --only <list>     Write only these registers or blocks.\n");
     if (entry.options & OptWrite)
         text += QStringLiteral("  --write           Write the offsets (after a backup).\n");
+    if (entry.options & OptWriteTo)
+        text += QStringLiteral("  --write <port>    Write the chosen fit to the module on PORT.\n");
     if (entry.options & OptSamples)
         text += QStringLiteral("  --samples <n>     Samples at rest, 10 ms apart (default 200).\n");
     if (entry.options & OptForce)
@@ -115,7 +123,8 @@ QString cliHelpText()
         "  --json            Print one JSON document for scripts.\n"
         "  --timeout <ms>    Wait this long for each answer from the module (default 2000).\n"
         "  --only <list>     import: write only these registers or calibration blocks.\n"
-        "  --write           gyro-cal: write the offsets (after a backup).\n"
+        "  --write           gyro-cal: write the offsets (after a backup); mag-fit: --write PORT\n"
+        "                    writes the chosen fit to the module on PORT (after a backup).\n"
         "  --samples <n>     gyro-cal: samples at rest, 10 ms apart (default 200).\n"
         "  --force           gyro-cal: with --write, write a quality below 50 too.\n"
         "  --seconds <n>     record: how long to record.\n"
@@ -164,6 +173,8 @@ int runCliCommand(const QStringList &arguments)
         parser.addOption({QStringLiteral("only"), QString(), QStringLiteral("list")});
     if (entry->options & OptWrite)
         parser.addOption({QStringLiteral("write"), QString()});
+    if (entry->options & OptWriteTo)
+        parser.addOption({QStringLiteral("write"), QString(), QStringLiteral("port")});
     if (entry->options & OptSamples)
         parser.addOption({QStringLiteral("samples"), QString(), QStringLiteral("n")});
     if (entry->options & OptForce)

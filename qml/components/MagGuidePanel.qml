@@ -4,22 +4,41 @@ import QtQuick.Controls 2.12
 
 // Beside the magnetometer scatter: how much of the sphere of field directions
 // the run has reached, where to turn next, the live fit figures, whether the
-// data is good enough to finish and why not, and the four fits to choose from.
+// data is good enough to finish and why not, and the five fits to choose from.
+// The guidance scrolls; the fits and the Report button stay in view below it,
+// so a small window never hides the choice or a fit's reason.
 Rectangle {
     id: panel
     objectName: "magGuidePanel"
     color: "#263238"
     readonly property var guide: backEnd.calibrationGuide ? backEnd.calibrationGuide : null
+    // The guidance keeps at least this much height; the fit list scrolls below that.
+    readonly property real guidanceMinimum: 96
 
     function figure(value, digits) {
         return value < 0 ? "–" : value.toFixed(digits) + "%"
     }
 
+    function fitText(fit) {
+        return fit.name + ": "
+                + (fit.valid
+                   ? fit.spread.toFixed(2) + "%"
+                     + (fit.heldOutSpread !== undefined ? " / " + fit.heldOutSpread.toFixed(2) + "%" : "")
+                   : (fit.reason ? qsTr("not valid: %1").arg(fit.reason) : qsTr("no fit")))
+                + (fit.best ? qsTr(" (best)") : "")
+    }
+
     Flickable {
-        anchors.fill: parent
+        id: guidanceScroll
+        objectName: "magGuidanceScroll"
+        anchors.top: parent.top
+        anchors.left: parent.left
+        anchors.right: parent.right
+        anchors.bottom: fitArea.top
         anchors.margins: 8
         contentHeight: column.height
         clip: true
+        ScrollIndicator.vertical: ScrollIndicator {}
 
         Column {
             id: column
@@ -34,9 +53,10 @@ Rectangle {
                 text: qsTr("Covered: %1%").arg(panel.guide ? Math.round(panel.guide.magCoverage) : 0)
             }
 
+            // Smaller in a short window, so the hint below it still shows.
             CoverageMap {
                 width: parent.width
-                height: implicitHeight
+                height: Math.min(implicitHeight, Math.max(90, guidanceScroll.height * 0.55))
                 cells: panel.guide ? panel.guide.coverageCells : []
             }
 
@@ -69,32 +89,77 @@ Rectangle {
                 color: panel.guide && panel.guide.magGoodEnough ? "#81c784" : "#ff8a65"
                 text: panel.guide && panel.guide.magPoints > 0 ? panel.guide.magVerdict : ""
             }
+        }
+    }
 
-            Label {
+    Column {
+        id: fitArea
+        objectName: "magFitArea"
+        anchors.left: parent.left
+        anchors.right: parent.right
+        anchors.bottom: parent.bottom
+        anchors.leftMargin: 8
+        anchors.rightMargin: 8
+        anchors.bottomMargin: 4
+        spacing: 2
+
+        Label {
+            id: fitHeading
+            width: parent.width
+            visible: fitRepeater.count > 0
+            font.bold: true
+            text: qsTr("Fit to write (spread of the corrected field, fitted / on points it did not see):")
+            wrapMode: Text.WordWrap
+        }
+
+        Flickable {
+            id: fitScroll
+            objectName: "magFitScroll"
+            width: parent.width
+            // As tall as the list, unless that would squeeze the guidance above.
+            height: Math.min(fitList.height,
+                             Math.max(0, panel.height - panel.guidanceMinimum - fitHeading.height
+                                      - reportButton.height - 2 * fitArea.spacing - 20))
+            contentHeight: fitList.height
+            clip: true
+            ScrollIndicator.vertical: ScrollIndicator {}
+
+            Column {
+                id: fitList
                 width: parent.width
-                visible: fitRepeater.count > 0
-                font.bold: true
-                text: qsTr("Fit to write (spread of the corrected field):")
-            }
 
-            Repeater {
-                id: fitRepeater
-                model: panel.guide ? panel.guide.magFits : []
-                delegate: RadioButton {
-                    objectName: "fitChoice" + index
-                    width: column.width
-                    enabled: modelData.valid
-                    checked: panel.guide && panel.guide.magChosenFit === index
-                    text: modelData.name + ": "
-                          + (modelData.valid ? modelData.spread.toFixed(2) + "%" : qsTr("no fit"))
-                          + (modelData.best ? qsTr(" (best)") : "")
-                    onClicked: panel.guide.chooseMagFit(index)
+                Repeater {
+                    id: fitRepeater
+                    model: panel.guide ? panel.guide.magFits : []
+                    delegate: RadioButton {
+                        id: fitChoice
+                        objectName: "fitChoice" + index
+                        width: fitList.width
+                        topPadding: 4
+                        bottomPadding: 4
+                        enabled: modelData.valid
+                        checked: panel.guide && panel.guide.magChosenFit === index
+                        text: panel.fitText(modelData)
+                        // Wrapped, not elided: the figures and a refusal's
+                        // reason are what the user chooses by.
+                        contentItem: Label {
+                            objectName: "fitText"
+                            leftPadding: fitChoice.indicator ? fitChoice.indicator.width + fitChoice.spacing : 0
+                            text: fitChoice.text
+                            font: fitChoice.font
+                            wrapMode: Text.WrapAtWordBoundaryOrAnywhere
+                            verticalAlignment: Text.AlignVCenter
+                            opacity: fitChoice.enabled ? 1 : 0.6
+                        }
+                        onClicked: panel.guide.chooseMagFit(index)
+                    }
                 }
             }
+        }
 
-            ReportButton {
-                sensor: "magnetometer"
-            }
+        ReportButton {
+            id: reportButton
+            sensor: "magnetometer"
         }
     }
 }

@@ -7,6 +7,7 @@
 
 #include <QVector4D>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -122,6 +123,39 @@ inline std::vector<Vec3> turnAbout(int axis, double inclination, int n)
         directions.push_back(v);
     }
     return directions;
+}
+
+// A random rotation (angles uniform in each of Rz Ry Rx).
+inline Mat3 randomRotation(Noise &rng)
+{
+    return rotation(rng.uniform(-M_PI, M_PI), rng.uniform(-M_PI, M_PI), rng.uniform(-M_PI, M_PI));
+}
+
+// n random directions within a cap that holds `fraction` of the sphere, about
+// a random axis: a module turned only part of the way.
+inline std::vector<Vec3> capDirections(Noise &rng, double fraction, int n)
+{
+    const Mat3 cap = randomRotation(rng);
+    const double lowestZ = 1.0 - 2.0 * fraction;
+    std::vector<Vec3> directions;
+    for (int i = 0; i < n; ++i) {
+        const double z = rng.uniform(lowestZ, 1.0);
+        const double phi = rng.uniform(0.0, 2.0 * M_PI);
+        const double r = std::sqrt(std::max(0.0, 1.0 - z * z));
+        directions.push_back(apply(cap, {r * std::cos(phi), r * std::sin(phi), z}));
+    }
+    return directions;
+}
+
+// Soft iron scaling a field of the given size: each principal axis stretched
+// by up to `stretch`, the axes turned at random (symmetric, positive definite).
+inline Mat3 turnedStretch(Noise &rng, double field, double stretch)
+{
+    const Mat3 turn = randomRotation(rng);
+    const Mat3 scale = diagonal(field * (1.0 + rng.uniform(-stretch, stretch)),
+        field * (1.0 + rng.uniform(-stretch, stretch)),
+        field * (1.0 + rng.uniform(-stretch, stretch)));
+    return multiply(turn, multiply(scale, transpose(turn)));
 }
 
 } // namespace clouds

@@ -2,8 +2,11 @@
 // velmar-cli as a script runs it, against the simulated module on a real
 // pseudo-terminal: every command, every exit status, and the refusals, which
 // the simulator's request log shows to have sent nothing.
+#include "cloudgenerator.h"
+#include "magcloudfile.h"
 #include "modulefile.h"
 #include "modulesimulator.h"
+#include "record.h"
 #include "simhome.h"
 
 #include <QDir>
@@ -49,6 +52,16 @@ int rowOf(const char *name)
 float realAt(const std::array<quint8, 176> &image, int address)
 {
     return readF32(&image[std::size_t(address)]);
+}
+
+// A turned, offset ellipsoid with noise, as a magnetometer with soft and hard
+// iron reads the field turned every way.
+const clouds::Vec3 cloudCentre {0.12, -0.08, 0.2};
+std::vector<QVector4D> softIronCloud(clouds::Mat3 *shape)
+{
+    clouds::Noise rng(41);
+    *shape = clouds::turnedStretch(rng, 0.5, 0.15);
+    return clouds::cloud(clouds::unitSphere(1500), cloudCentre, *shape, 0.002, &rng);
 }
 
 } // namespace
@@ -578,6 +591,128 @@ private slots:
         const CliRun refused = cli({QStringLiteral("record"), port(), QStringLiteral("--seconds"),
             QStringLiteral("-1"), QStringLiteral("--csv"), csv});
         QCOMPARE(refused.status, 2);
+    }
+
+    void magFitChoosesOnHeldOutPointsAndWritesOnlyWhenAsked_data()
+    {
+        QTest::addColumn<bool>("csv");
+        QTest::newRow("kept cloud") << false;
+        QTest::newRow("measurement CSV") << true;
+    }
+
+    void magFitChoosesOnHeldOutPointsAndWritesOnlyWhenAsked()
+    {
+        QFETCH(bool, csv);
+        clouds::Mat3 shape {};
+        MagCloud cloud;
+        cloud.points = softIronCloud(&shape);
+        cloud.fullScale = 2.0;
+        const QString file = m_rig.home->filePath(csv ? "mag.csv" : "cloud.json");
+        if (csv) {
+            QFile out(file);
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            CsvWriter writer(&out);
+            QVERIFY(writer.writeHeader());
+            for (std::size_t i = 0; i < cloud.points.size(); ++i) {
+                MeasurementFrame frame;
+                frame.timeUs = qint64(i) * 10000;
+                frame.present = MeasurementFrame::Mag;
+                frame.mag = {cloud.points[i].x(), cloud.points[i].y(), cloud.points[i].z()};
+                QVERIFY(writer.writeFrame(frame));
+                // A frame of another kind leaves the magnetometer cells empty.
+                frame.present = MeasurementFrame::Acc;
+                QVERIFY(writer.writeFrame(frame));
+            }
+        } else {
+            QString error;
+            QVERIFY2(saveMagCloud(file, cloud, &error), qPrintable(error));
+        }
+        const int writesBefore = writesIn(m_rig.sim->requests());
+        const CliRun run = cli({QStringLiteral("mag-fit"), file, QStringLiteral("--json")});
+        QCOMPARE(run.status, 0);
+        const QJsonObject result = run.json().object();
+        QCOMPARE(result.value(QStringLiteral("points")).toInt(), 1500);
+        QVERIFY2(result.value(QStringLiteral("coverage_pct")).toDouble() > 95, qPrintable(run.out));
+        const QJsonArray fits = result.value(QStringLiteral("fits")).toArray();
+        QCOMPARE(fits.size(), 5);
+        QString lowest;
+        double lowestHeldOut = 1e9;
+        for (const QJsonValue &value : fits) {
+            const QJsonObject fit = value.toObject();
+            QCOMPARE(fit.keys(),
+                QStringList({"fit_spread_pct", "heldout_spread_pct", "matrix", "method", "offset",
+                    "reason", "valid"}));
+            QCOMPARE(fit.value(QStringLiteral("offset")).toArray().size(), 3);
+            QCOMPARE(fit.value(QStringLiteral("matrix")).toArray().size(), 9);
+            QCOMPARE(fit.value(QStringLiteral("reason")).isNull(),
+                fit.value(QStringLiteral("valid")).toBool());
+            const double heldOut = fit.value(QStringLiteral("heldout_spread_pct")).toDouble(1e9);
+            if (fit.value(QStringLiteral("valid")).toBool() && heldOut < lowestHeldOut) {
+                lowestHeldOut = heldOut;
+                lowest = fit.value(QStringLiteral("method")).toString();
+            }
+        }
+        QCOMPARE(result.value(QStringLiteral("chosen")).toString(), lowest);
+        // Turned soft iron: a general ellipsoid wins, near the field's noise.
+        QVERIFY2(lowestHeldOut < 0.5, qPrintable(run.out));
+        QCOMPARE(writesIn(m_rig.sim->requests()), writesBefore);
+        QVERIFY(backups().isEmpty());
+
+        const CliRun written = cli({QStringLiteral("mag-fit"), file, "--write", port()});
+        QCOMPARE(written.status, 0);
+        QVERIFY2(written.out.contains(QLatin1String("read back; backup")), qPrintable(written.out));
+        QCOMPARE(writesIn(m_rig.sim->requests()), writesBefore + 1);
+        QCOMPARE(backups().size(), 1);
+        // The module holds the chosen fit: offset at the cloud's centre.
+        const auto image = m_rig.sim->registerImage();
+        for (int i = 0; i < 3; ++i)
+            QVERIFY2(
+                std::fabs(double(realAt(image, 127 + 4 * i)) - cloudCentre[std::size_t(i)]) < 0.003,
+                qPrintable(QString::number(double(realAt(image, 127 + 4 * i)))));
+        // ... and its matrix maps the field (shape * u) back to unit length.
+        const clouds::Vec3 stretched = clouds::apply(shape, {0.6, 0.0, 0.8});
+        double length = 0;
+        for (int r = 0; r < 3; ++r) {
+            double v = 0;
+            for (int c = 0; c < 3; ++c)
+                v += double(realAt(image, 139 + 4 * (3 * r + c))) * stretched[std::size_t(c)];
+            length += v * v;
+        }
+        QVERIFY2(std::fabs(std::sqrt(length) - 1.0) < 0.01, qPrintable(QString::number(length)));
+    }
+
+    void magFitRefusesWhatIsNoCloudAndWritesNothing()
+    {
+        const QString file = m_rig.home->filePath(QStringLiteral("broken.json"));
+        QFile out(file);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(R"({"format": "velmar-mag-cloud", "formatVersion": 1, "fullScale": 2,)"
+                  R"( "active": {"offset": [0, 0, 0], "matrix": [1, 0, 0, 0, 1, 0, 0, 0, 1]},)"
+                  R"( "points": [[1, 2, 3], [1, 2]]})");
+        out.close();
+        const int writesBefore = writesIn(m_rig.sim->requests());
+        const CliRun run = cli({QStringLiteral("mag-fit"), file, "--write", port()});
+        QCOMPARE(run.status, 5);
+        QVERIFY2(run.err.contains(QLatin1String("point 2")), qPrintable(run.err));
+        // Points on one plane: every fit refused, each with its reason.
+        MagCloud flat;
+        flat.points = clouds::cloud(clouds::turnAbout(2, 0.0, 400), cloudCentre,
+            clouds::diagonal(0.5, 0.5, 0.5), 0.002, nullptr);
+        QString error;
+        QVERIFY(saveMagCloud(file, flat, &error));
+        const CliRun none = cli({QStringLiteral("mag-fit"), file, "--json", "--write", port()});
+        QCOMPARE(none.status, 5);
+        QVERIFY2(none.err.contains(QLatin1String("no valid fit")), qPrintable(none.err));
+        const CliRun listed = cli({QStringLiteral("mag-fit"), file, "--json"});
+        QCOMPARE(listed.status, 1);
+        QVERIFY(listed.json().object().value(QStringLiteral("chosen")).isNull());
+        for (const QJsonValue &fit :
+            listed.json().object().value(QStringLiteral("fits")).toArray()) {
+            QVERIFY(!fit.toObject().value(QStringLiteral("valid")).toBool());
+            QVERIFY(!fit.toObject().value(QStringLiteral("reason")).toString().isEmpty());
+        }
+        QCOMPARE(writesIn(m_rig.sim->requests()), writesBefore);
+        QVERIFY(backups().isEmpty());
     }
 };
 

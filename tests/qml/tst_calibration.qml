@@ -107,15 +107,23 @@ Item {
             guide.magHint = "Turn the +Y face towards the floor."
             guide.magFits = [
                 { name: "Method 4", valid: true, spread: 0.5, best: false },
-                { name: "Method 1", valid: true, spread: 0.3, best: true },
+                { name: "Method 1", valid: true, spread: 0.3, heldOutSpread: 0.35, best: true },
                 { name: "Method 2", valid: true, spread: 1.2, best: false },
-                { name: "Method 3", valid: false, spread: -1, best: false }
+                { name: "Method 3", valid: false, spread: -1, best: false },
+                { name: "Ellipsoid-specific fit", valid: false, spread: -1, heldOutSpread: -1,
+                  best: false, reason: "axis ratio 2.50 beyond the bound of 2.00" }
             ]
             guide.magChosenFit = 1
             compare(child(mag, "coverageText").text, "Covered: 42%")
             compare(child(mag, "magHintText").text, "Turn the +Y face towards the floor.")
             compare(child(mag, "fitChoice1").checked, true)
             compare(child(mag, "fitChoice3").enabled, false)
+            compare(child(mag, "fitChoice4").enabled, false)
+            compare(child(mag, "fitChoice1").text, "Method 1: 0.30% / 0.35% (best)")
+            verify(child(mag, "fitChoice4").text.indexOf("not valid: axis ratio 2.50") >= 0,
+                   "a refused fit names the bound: " + child(mag, "fitChoice4").text)
+            // The new rows are placed in the list on the next frame.
+            waitForRendering(mag)
             mouseClick(child(mag, "fitChoice2"))
             compare(guide.magChosenFit, 2)
             var side = child(mag, "sideArea")

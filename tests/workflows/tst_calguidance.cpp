@@ -30,8 +30,8 @@ private slots:
     void gyroTurnedDuringRestIsRefusedNamingIt();
     void gyroTurnScoredBelowTheFloorIsNamedBesideTheQuestion();
     void liveFiguresFollowTheGathering();
-    void lowestSpreadFitIsWrittenUnlessTheUserPicks_data();
-    void lowestSpreadFitIsWrittenUnlessTheUserPicks();
+    void lowestHeldOutSpreadFitIsWrittenUnlessTheUserPicks_data();
+    void lowestHeldOutSpreadFitIsWrittenUnlessTheUserPicks();
     void reportHoldsBeforeAfterAndScore();
     void magRunOverPartOfTheSphereWaitsAndSaysWhy_data();
     void magRunOverPartOfTheSphereWaitsAndSaysWhy();
@@ -305,7 +305,7 @@ void CalibrationGuidanceWorkflowTest::liveFiguresFollowTheGathering()
     QVERIFY(guide.magSpread() >= 0 && guide.magSpread() < 0.1);
     QVERIFY(guide.magGoodEnough());
     QVERIFY(guide.magVerdict().startsWith(QStringLiteral("Good enough to finish: ")));
-    QCOMPARE(guide.magFits().size(), 4);
+    QCOMPARE(guide.magFits().size(), 5);
     // The timer refreshes on its own, about once a second.
     const int before = changed.count();
     QVERIFY(changed.wait(3000));
@@ -315,7 +315,7 @@ void CalibrationGuidanceWorkflowTest::liveFiguresFollowTheGathering()
     QVERIFY(!guide.magGathering());
 }
 
-void CalibrationGuidanceWorkflowTest::lowestSpreadFitIsWrittenUnlessTheUserPicks_data()
+void CalibrationGuidanceWorkflowTest::lowestHeldOutSpreadFitIsWrittenUnlessTheUserPicks_data()
 {
     QTest::addColumn<int>("pick"); // -1: the default
     QTest::newRow("default") << -1;
@@ -323,7 +323,7 @@ void CalibrationGuidanceWorkflowTest::lowestSpreadFitIsWrittenUnlessTheUserPicks
     QTest::newRow("user picks the bounding box") << 2;
 }
 
-void CalibrationGuidanceWorkflowTest::lowestSpreadFitIsWrittenUnlessTheUserPicks()
+void CalibrationGuidanceWorkflowTest::lowestHeldOutSpreadFitIsWrittenUnlessTheUserPicks()
 {
     QFETCH(int, pick);
     Rig rig;
@@ -344,11 +344,11 @@ void CalibrationGuidanceWorkflowTest::lowestSpreadFitIsWrittenUnlessTheUserPicks
     MagFitComparison expected;
     expected.run(kept);
     const int best = expected.best();
-    qInfo("spreads: M4 %.3f %%, M1 %.3f %%, M2 %.3f %%, M3 %.3f %%; best %d",
-        double(expected.results()[0].spreadPercent), double(expected.results()[1].spreadPercent),
-        double(expected.results()[2].spreadPercent), double(expected.results()[3].spreadPercent),
-        best);
-    QCOMPARE(best, 1); // a turned ellipsoid needs the general fit
+    for (const MagFitResult &r : expected.results())
+        qInfo("%s: spread %.3f %%, held out %.3f %%", qPrintable(r.name), double(r.spreadPercent),
+            double(r.heldOutSpreadPercent));
+    // A turned ellipsoid needs a general fit: Method 1 or the ellipsoid-specific one.
+    QVERIFY2(best == 1 || best == 4, qPrintable(QString::number(best)));
     QCOMPARE(guide.magChosenFit(), pick >= 0 ? pick : best);
     rig.backend.magCalButton();
     rig.mag(QVector3D(0.1f, 0.1f, 0.1f));

@@ -119,9 +119,11 @@ void CalibrationGuidanceEndToEndTest::tumbleCoverageGrowsAndTheChosenFitIsWritte
     double lowest = 1e9;
     for (int i = 0; i < fits.size(); ++i) {
         const QVariantMap fit = fits[i].toMap();
-        qInfo("%s: spread %.3f %%", qPrintable(fit["name"].toString()), fit["spread"].toDouble());
-        if (fit["valid"].toBool() && fit["spread"].toDouble() < lowest) {
-            lowest = fit["spread"].toDouble();
+        qInfo("%s: spread %.3f %%, held out %.3f %%", qPrintable(fit["name"].toString()),
+            fit["spread"].toDouble(), fit["heldOutSpread"].toDouble());
+        // Chosen on the points the fits did not see.
+        if (fit["valid"].toBool() && fit["heldOutSpread"].toDouble() < lowest) {
+            lowest = fit["heldOutSpread"].toDouble();
             best = i;
         }
     }
