@@ -237,8 +237,8 @@ void welch(const std::vector<float> &values, double rate, NoiseChannelResult &ou
         wsum += window[std::size_t(i)] * window[std::size_t(i)];
     }
     double *in = fftw_alloc_real(std::size_t(L));
-    fftw_complex *spec = fftw_alloc_complex(std::size_t(L / 2 + 1));
-    fftw_plan plan = fftw_plan_dft_r2c_1d(int(L), in, spec, FFTW_ESTIMATE);
+    fftw_complex *spectrum = fftw_alloc_complex(std::size_t(L / 2 + 1));
+    fftw_plan plan = fftw_plan_dft_r2c_1d(int(L), in, spectrum, FFTW_ESTIMATE);
     std::vector<double> acc(std::size_t(L / 2 + 1), 0.0);
     long segments = 0;
     for (long start = 0; start + L <= M; start += L / 2) {
@@ -250,12 +250,13 @@ void welch(const std::vector<float> &values, double rate, NoiseChannelResult &ou
             in[i] = (values[std::size_t(start + i)] - mean) * window[std::size_t(i)];
         fftw_execute(plan);
         for (long f = 0; f <= L / 2; ++f)
-            acc[std::size_t(f)] += spec[f][0] * spec[f][0] + spec[f][1] * spec[f][1];
+            acc[std::size_t(f)]
+                += spectrum[f][0] * spectrum[f][0] + spectrum[f][1] * spectrum[f][1];
         ++segments;
     }
     fftw_destroy_plan(plan);
     fftw_free(in);
-    fftw_free(spec);
+    fftw_free(spectrum);
     const double norm = 2.0 / (rate * wsum * double(segments)); // one-sided
     // White floor between rate/40 and rate/8: above the flicker corner, below
     // where an output filter would roll off.
