@@ -106,7 +106,7 @@ QVariant rowValue(const BlockValues &block, int i)
         return int(value);
     if (Blocks[block.block].kind == BlockKind::Temperature)
         return value;
-    return float(value);
+    return block.floatAt(i);
 }
 
 int firstRowOf(int blockIndex)
@@ -146,6 +146,7 @@ bool ModuleDecoder::decodeBlock(
     out->block = blockIndex;
     out->count = layout.values();
     out->integral = false;
+    out->exactReals = false;
     switch (layout.kind) {
     case BlockKind::Byte:
         out->integral = true;
@@ -177,8 +178,11 @@ bool ModuleDecoder::decodeBlock(
             out->values[std::size_t(i)] = eulerAngle(block + 2 * i);
         break;
     case BlockKind::Reals:
-        for (int i = 0; i < out->count; ++i)
-            out->values[std::size_t(i)] = readF32(block + 4 * i);
+        out->exactReals = true;
+        for (int i = 0; i < out->count; ++i) {
+            out->reals[std::size_t(i)] = readF32(block + 4 * i);
+            out->values[std::size_t(i)] = out->reals[std::size_t(i)];
+        }
         break;
     }
     if (blockIndex == versionBlock)

@@ -100,9 +100,16 @@ struct BlockValues
     std::array<double, MaxBlockValues> values {};
     // Whole numbers (bytes, words) rather than reals.
     bool integral = false;
+    // A block of reals as the module holds them, bit for bit: a signalling NaN
+    // would come back quieted through `values`.
+    std::array<float, MaxBlockValues> reals {};
+    bool exactReals = false;
     // Single precision (scaled samples, quaternion, angles, reals), as the
     // charts and the rows hold them; the temperature is double.
-    float floatAt(int i) const { return float(values[std::size_t(i)]); }
+    float floatAt(int i) const
+    {
+        return exactReals ? reals[std::size_t(i)] : float(values[std::size_t(i)]);
+    }
 };
 
 // Value `i` of a decoded block as its register row holds it: an int for

@@ -34,6 +34,7 @@
 #include "registerblocks.h"
 #include "registercatalogue.h"
 #include "registryitemmodel.h"
+#include "storedframes.h"
 
 #include <QCoreApplication>
 
@@ -205,7 +206,16 @@ public:
             // Every scaled block comes before "Sensors Range" in address order, so
             // the full scale in force is the one from before this pass.
             const bool expectStore = flagged[std::size_t(blockOf[info.address])] && scale > 0;
-            check(m_stores[std::size_t(i)] == (expectStore ? 1 : 0), "stores of register", i);
+            // Measurements are handed over once per frame that carried them (every
+            // sample reaches the charts), the latest last; anything else once.
+            const bool perFrame = RegisterMap::Measurements.contains(info.address);
+            const int stores = m_stores[std::size_t(i)];
+            if (!expectStore)
+                check(stores == 0, "stores of register", i);
+            else if (perFrame)
+                check(stores >= 1 && stores <= StoredFrames::limit + 1, "stores of register", i);
+            else
+                check(stores == 1, "stores of register", i);
             if (!expectStore)
                 continue;
             const QVariant value = m_rows[std::size_t(i)]->data();

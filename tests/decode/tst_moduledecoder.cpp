@@ -120,6 +120,32 @@ private slots:
         }
     }
 
+    // A register holds whatever a module was given: a signalling NaN or any other
+    // pattern comes out of the row with the same bits (through a double it would
+    // come back quieted, and a backup or the page would show another value).
+    void realsKeepEveryBitPattern()
+    {
+        const quint32 patterns[] = {0x7fa00001u, 0xffbfffffu, 0x7fc00000u, 0x80000001u, 0x7f800000u,
+            0x00000000u, 0x80000000u};
+        ModuleDecoder decoder = knownModule();
+        for (quint32 bits : patterns) {
+            quint8 bytes[12] = {};
+            std::memcpy(bytes + 4, &bits, 4); // little-endian, as the module sends it
+            BlockValues values;
+            QVERIFY(decoder.decodeBlock(blockIndexOf(RegisterMap::GyroOffset), bytes, &values));
+            const float row = rowValue(values, 1).toFloat();
+            quint32 got = 0;
+            std::memcpy(&got, &row, 4);
+            QVERIFY2(got == bits,
+                qPrintable(QStringLiteral("0x%1 came back as 0x%2")
+                               .arg(bits, 8, 16, QLatin1Char('0'))
+                               .arg(got, 8, 16, QLatin1Char('0'))));
+            const float sample = values.floatAt(1);
+            std::memcpy(&got, &sample, 4);
+            QCOMPARE(got, bits);
+        }
+    }
+
     void scaledBlockWithoutFullScaleGivesNoValues()
     {
         ModuleDecoder decoder;
