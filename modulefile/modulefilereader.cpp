@@ -263,6 +263,15 @@ QString takeCalibration(const QJsonObject &root, ModuleFile *file)
 ModuleFileReading readModuleFile(const QByteArray &text)
 {
     ModuleFileReading reading;
+    // Keys given twice are looked for before Qt parses the text: its parser
+    // leaks the objects of a document with duplicate keys.
+    const QString duplicate = duplicateKey(text);
+    if (!duplicate.isEmpty()) {
+        reading.refusal = QStringLiteral("the key \"%1\" is given twice in one object: "
+                                         "the file is ambiguous")
+                              .arg(duplicate);
+        return reading;
+    }
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(text, &error);
     if (error.error != QJsonParseError::NoError)
@@ -271,13 +280,6 @@ ModuleFileReading readModuleFile(const QByteArray &text)
                               .arg(error.offset);
     else if (!document.isObject())
         reading.refusal = QStringLiteral("not a module file: the JSON is not an object");
-    if (reading.refusal.isEmpty()) {
-        const QString duplicate = duplicateKey(text);
-        if (!duplicate.isEmpty())
-            reading.refusal = QStringLiteral("the key \"%1\" is given twice in one object: "
-                                             "the file is ambiguous")
-                                  .arg(duplicate);
-    }
     if (!reading.refusal.isEmpty())
         return reading;
 

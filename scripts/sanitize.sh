@@ -29,7 +29,7 @@ asan)
   options=(-DVELMAR_SANITIZE=ON)
   targets=(all)
   tests=()
-  no_leak_check='^(tst_qml|tst_appEndToEnd|tst_calpages|tst_startup|tst_customPlotItem|tst_magpagememory|tst_boxView|tst_about|tst_viewSettings|tst_statusstripapp|tst_commandline|tst_guidancepages|tst_graphSlot)$'
+  no_leak_check='^(tst_qml|tst_appEndToEnd|tst_calpages|tst_startup|tst_customPlotItem|tst_magpagememory|tst_boxView|tst_about|tst_viewSettings|tst_statusstripapp|tst_commandline|tst_guidancepages|tst_graphSlot|tst_chartfeed)$'
   asan_options="abort_on_error=0:detect_stack_use_after_return=1:check_initialization_order=1${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
   export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
   ;;
