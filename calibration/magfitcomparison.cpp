@@ -2,7 +2,7 @@
 #include "magfitcomparison.h"
 
 #include "ellipsoidfit.h"
-#include "ellipsoidspecificfit.h"
+#include "constrainedellipsoidfit.h"
 #include "magfitcheck.h"
 
 #include <cmath>

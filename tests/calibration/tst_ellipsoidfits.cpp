@@ -6,7 +6,7 @@
 
 #include "calibration.h"
 #include "cloudgenerator.h"
-#include "ellipsoidspecificfit.h"
+#include "constrainedellipsoidfit.h"
 #include "magfitcheck.h"
 #include "magfitcomparison.h"
 
