@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "magfitcomparison.h"
 
-#include "ellipsoidfit.h"
 #include "constrainedellipsoidfit.h"
+#include "ellipsoidfit.h"
 #include "magfitcheck.h"
 
 #include <cmath>
