@@ -5,16 +5,17 @@
 # tests with no display or pseudo-terminal; "e2e" marks end-to-end tests
 # (pseudo-terminal, simulator, real QML). The whole suite runs under xvfb-run
 # from scripts/test.sh, so tests that need a display get one.
-# velmar_isolate_test(<name>): the test's data and settings folders are the
-# build's own, so that running the suite never adds simulator backups, reports
-# or settings to the developer's own (where backups of real modules live).
+# velmar_isolate_test(<name>): the test's data, settings and Documents folders
+# are its own under the build, so that running the suite never adds simulator
+# backups, reports or settings to the developer's own (where backups of real
+# modules live), and tests run side by side (ctest -j) never see each other's.
 set(VELMAR_TEST_HOME ${PROJECT_BINARY_DIR}/tests/home)
-file(MAKE_DIRECTORY ${VELMAR_TEST_HOME}/data ${VELMAR_TEST_HOME}/config ${VELMAR_TEST_HOME}/Documents)
-file(WRITE ${VELMAR_TEST_HOME}/config/user-dirs.dirs
-  "XDG_DOCUMENTS_DIR=\"${VELMAR_TEST_HOME}/Documents\"\n")
 function(velmar_isolate_test name)
+  set(home ${VELMAR_TEST_HOME}/${name})
+  file(MAKE_DIRECTORY ${home}/data ${home}/config ${home}/Documents)
+  file(WRITE ${home}/config/user-dirs.dirs "XDG_DOCUMENTS_DIR=\"${home}/Documents\"\n")
   set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT
-    "XDG_DATA_HOME=${VELMAR_TEST_HOME}/data" "XDG_CONFIG_HOME=${VELMAR_TEST_HOME}/config")
+    "XDG_DATA_HOME=${home}/data" "XDG_CONFIG_HOME=${home}/config")
 endfunction()
 
 function(velmar_add_qtest name)

@@ -56,6 +56,8 @@ cmake --build "$build_dir" -j "$(nproc)" --target "${targets[@]}"
 display=()
 [ -z "${DISPLAY:-}" ] && display=(xvfb-run -a -s "-screen 0 1280x1024x24")
 cd "$build_dir"
+# One test per core, as in scripts/test.sh; CTEST_PARALLEL_LEVEL=1 for one at a time.
+export CTEST_PARALLEL_LEVEL=${CTEST_PARALLEL_LEVEL:-$(nproc)}
 if [ "$mode" = asan ]; then
   status=0
   ASAN_OPTIONS="detect_leaks=1:$asan_options" \

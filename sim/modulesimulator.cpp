@@ -89,6 +89,11 @@ SimMotion ModuleSimulator::motion() const
     return d->module.sensors().motion();
 }
 
+double ModuleSimulator::clock() const
+{
+    return d->clock();
+}
+
 SimTruth ModuleSimulator::truth() const
 {
     std::lock_guard<std::mutex> lock(d->mutex);

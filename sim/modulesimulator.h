@@ -75,6 +75,7 @@ public:
     void setMotion(const SimMotion &motion); // motion time restarts at 0
     SimMotion motion() const;
     SimTruth truth() const; // now, without noise
+    double clock() const; // seconds on the clock that stamps requests()
     // The stochastic model's terms at the stream rate, one line per axis.
     QString noiseTruth() const;
     void setSensorErrorsEnabled(bool on);
