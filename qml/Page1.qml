@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 import QtQuick 2.12
 import QtQuick.Controls 2.12
+import QtQuick.Controls.Material 2.12
 import QtQuick.Layouts 1.12
 import QtQuick.Window 2.12
 import CustomPlot 1.0
@@ -174,8 +175,14 @@ Page {
         }
     }
 
+    // Widths that do not follow the captions: Connect/Disconnect and
+    // Record/Stop keep the width of their longer caption, the port list takes
+    // a fixed share of the row, and what the record bar shows while recording
+    // grows into the free space before the last slot. So nothing moves under
+    // the pointer when a caption or a state changes.
     RowLayout {
         id: topRow
+        objectName: "topRow"
         anchors.top: parent.top
         anchors.left: parent.left
         anchors.right: scene3dPlaceHolder.left
@@ -184,9 +191,12 @@ Page {
         ComboBox {
             id: serialComboBox
             objectName: "serialComboBox"
-            Layout.fillWidth: true
             Layout.fillHeight: true
-            Layout.preferredWidth: topRow.width / 3 * 2
+            // Its share of the row, whatever the other controls show.
+            readonly property real steadyWidth: Math.max(120, topRow.width * 0.3)
+            Layout.preferredWidth: steadyWidth
+            Layout.minimumWidth: steadyWidth
+            Layout.maximumWidth: steadyWidth
             // --- status strip and ports --- follows devices; keeps the pick by name;
             // a path can be typed.
             model: backEnd.connection.ports
@@ -199,41 +209,74 @@ Page {
         Button {
             id: connectButton
             objectName: "connectButton"
-            // Never clip the caption; the port list gives way instead.
-            Layout.minimumWidth: implicitWidth
             property bool isConnect: false
-            Layout.fillWidth: true
             Layout.fillHeight: true
+            readonly property real steadyWidth: Math.max(connectCaption.advanceWidth,
+                                                         disconnectCaption.advanceWidth)
+                                                + leftPadding + rightPadding
+            Layout.preferredWidth: steadyWidth
+            Layout.minimumWidth: steadyWidth
             // --- status strip and ports --- not while a returning module is being checked
             enabled: !backEnd.connection.checkingModule
             text: "Connect"
             onClicked: pageRoot.toggleConnection()
+
+            TextMetrics {
+                id: connectCaption
+                font: connectButton.font
+                text: "Connect"
+            }
+            TextMetrics {
+                id: disconnectCaption
+                font: connectButton.font
+                text: "Disconnect"
+            }
         }
 
         RecordBar {
             Layout.fillHeight: true
+            Layout.fillWidth: true
         }
 
-        Button {
-            id: resetButton
-            objectName: "resetButton"
-            Layout.minimumWidth: implicitWidth
-            Layout.fillWidth: true
+        // Apart from Connect and Record, after a gap and a rule: Reset
+        // Defaults erases the calibrations. Refresh shares the slot (it is
+        // shown only while disconnected, Reset Defaults only while connected),
+        // which is as wide as the wider of the two.
+        Rectangle {
+            objectName: "topRowRule"
+            Layout.leftMargin: 12
+            Layout.rightMargin: 6
+            Layout.preferredWidth: 1
             Layout.fillHeight: true
-            text: "Reset Defaults"
-            visible: false
-            onClicked: resetDefaultsDialog.open()
+            Layout.topMargin: 8
+            Layout.bottomMargin: 8
+            color: "#616161"
         }
 
-        Button {
-            id: refreshButton
-            objectName: "refreshButton"
-            Layout.minimumWidth: implicitWidth
-            Layout.fillWidth: true
+        Item {
+            id: lastSlot
+            objectName: "topRowLastSlot"
             Layout.fillHeight: true
-            text: "Refresh"
-            visible: !resetButton.visible
-            onClicked: backEnd.connection.refresh() // --- status strip and ports ---
+            Layout.preferredWidth: Math.max(resetButton.implicitWidth, refreshButton.implicitWidth)
+
+            Button {
+                id: resetButton
+                objectName: "resetButton"
+                anchors.fill: parent
+                text: "Reset Defaults"
+                visible: false
+                Material.foreground: "#ef5350"
+                onClicked: resetDefaultsDialog.open()
+            }
+
+            Button {
+                id: refreshButton
+                objectName: "refreshButton"
+                anchors.fill: parent
+                text: "Refresh"
+                visible: !resetButton.visible
+                onClicked: backEnd.connection.refresh() // --- status strip and ports ---
+            }
         }
     }
 

@@ -87,6 +87,65 @@ Item {
             compare(refresh.visible, true)
         }
 
+        // Where each control of the top row stands, in page coordinates.
+        function topRowPlaces(page) {
+            var names = ["serialComboBox", "connectButton", "recordButton", "topRowLastSlot"]
+            var places = {}
+            for (var i = 0; i < names.length; ++i) {
+                var item = child(page, names[i])
+                var p = item.mapToItem(page, 0, 0)
+                places[names[i]] = { x: Math.round(p.x), width: Math.round(item.width) }
+            }
+            return places
+        }
+
+        // Measured once the layout has settled (it lays out on the next polish).
+        function comparePlaces(page, before, when) {
+            waitForRendering(page)
+            var after = topRowPlaces(page)
+            for (var name in before) {
+                compare(after[name].x, before[name].x, name + " moved " + when)
+                compare(after[name].width, before[name].width, name + " changed width " + when)
+            }
+        }
+
+        function test_topRowStandsStillAcrossConnectAndRecord() {
+            var page = makePage()
+            var button = child(page, "connectButton")
+            waitForRendering(page)
+            var before = topRowPlaces(page)
+            verify(button.width >= button.implicitWidth, "the caption is not clipped")
+
+            mouseClick(button)
+            compare(button.text, "Disconnect")
+            comparePlaces(page, before, "on connect")
+            verify(button.width >= button.implicitWidth, "Disconnect is not clipped")
+            var reset = child(page, "resetButton")
+            verify(reset.width >= reset.implicitWidth, "Reset Defaults is not clipped")
+
+            mouseClick(child(page, "recordButton"))
+            backEnd.recording.setStatus(65000, 20213, 2450000, false)
+            compare(child(page, "recordStatus").visible, true)
+            comparePlaces(page, before, "while recording")
+
+            mouseClick(child(page, "recordButton"))
+            mouseClick(button)
+            compare(button.text, "Connect")
+            comparePlaces(page, before, "after disconnect")
+        }
+
+        function test_resetDefaultsStandsApartFromConnectAndRecord() {
+            var page = makePage()
+            mouseClick(child(page, "connectButton"))
+            var reset = child(page, "resetButton")
+            var record = child(page, "recordButton")
+            var resetLeft = reset.mapToItem(page, 0, 0).x
+            var recordRight = record.mapToItem(page, record.width, 0).x
+            verify(resetLeft - recordRight >= 12,
+                   "Reset Defaults only " + (resetLeft - recordRight) + " px from Record")
+            verify(child(page, "topRowRule").visible, "a rule sets it apart")
+        }
+
         function test_emptyPortListConnectsNothing() {
             backEnd.setPorts([])
             var page = makePage()
