@@ -193,7 +193,7 @@ Page {
             objectName: "serialComboBox"
             Layout.fillHeight: true
             // Its share of the row, whatever the other controls show.
-            readonly property real steadyWidth: Math.max(120, topRow.width * 0.3)
+            readonly property real steadyWidth: Math.max(100, topRow.width * 0.25)
             Layout.preferredWidth: steadyWidth
             Layout.minimumWidth: steadyWidth
             Layout.maximumWidth: steadyWidth

@@ -146,6 +146,62 @@ Item {
             verify(child(page, "topRowRule").visible, "a rule sets it apart")
         }
 
+        // Widest readout lines, at every window size from the smallest up.
+        function test_readoutBesideTheBoxNeverOverIt_data() {
+            return [
+                { tag: "800x600", width: 800, height: 600 },
+                { tag: "1024x768", width: 1024, height: 768 },
+                { tag: "1366x768", width: 1366, height: 768 },
+                { tag: "1920x1080", width: 1920, height: 1080 }
+            ]
+        }
+
+        function test_readoutBesideTheBoxNeverOverIt(data) {
+            var loader = createTemporaryObject(pageComponent, testRoot,
+                                               { width: data.width, height: data.height })
+            var page = loader.item
+            backEnd.setList("euler", [-179.95, -179.95, -179.95])
+            var temperature = createTemporaryObject(fakeRegister, testRoot)
+            child(page, "temperatureText").registers = [temperature]
+            temperature.data = -39.95
+            temperature.updated = true
+            waitForRendering(page)
+            var box = child(page, "boxArea")
+            var boxLeft = box.mapToItem(page, 0, 0).x
+            verify(box.width > 80, "the box keeps room: " + box.width)
+            var names = ["rollText", "pitchText", "yawText", "temperatureText"]
+            for (var i = 0; i < names.length; ++i) {
+                var text = child(page, names[i])
+                if (text.text === "")
+                    continue
+                var right = text.mapToItem(page, text.contentWidth, 0).x
+                verify(right <= boxLeft, names[i] + " \"" + text.text + "\" ends at " + right
+                       + ", the box starts at " + boxLeft)
+            }
+            compare(child(page, "pitchText").text, "Pitch:-179.9°")
+            compare(child(page, "temperatureText").text, "Temperature:-40.0 °C")
+        }
+
+        function test_boxAxesAreLabelledInsideItsArea() {
+            var page = makePage()
+            waitForRendering(page)
+            var box = child(page, "boxArea")
+            var names = ["X", "Y", "Z"]
+            for (var i = 0; i < names.length; ++i) {
+                var label = child(page, "axisLabel" + names[i])
+                compare(label.text, names[i])
+                verify(label.x >= box.x && label.x + label.width <= box.x + box.width + 0.5,
+                       names[i] + " at x " + label.x + " outside " + box.x + ".." + (box.x + box.width))
+                verify(label.y >= box.y && label.y + label.height <= box.y + box.height + 0.5,
+                       names[i] + " at y " + label.y)
+            }
+            // Unturned, the camera looks along -x: Y points left of the centre, Z down.
+            var centreX = box.x + box.width / 2
+            var centreY = box.y + box.height / 2
+            verify(child(page, "axisLabelY").x + child(page, "axisLabelY").width / 2 < centreX)
+            verify(child(page, "axisLabelZ").y + child(page, "axisLabelZ").height / 2 > centreY)
+        }
+
         function test_emptyPortListConnectsNothing() {
             backEnd.setPorts([])
             var page = makePage()
