@@ -62,6 +62,12 @@ Page {
     // Why the last connection attempt failed or the link was lost; empty when
     // there is nothing to report.
     property string connectionErrorText: ""
+    // The link of the present connection opened: its end is a loss, not a
+    // failure. Cleared by Connect, Disconnect and the error that ends it.
+    property bool linkWorked: false
+    readonly property bool linkOpen: backEnd.connection ? backEnd.connection.linkOpen === true : false
+    onLinkOpenChanged: if (linkOpen && connectButton.isConnect) linkWorked = true
+
     // Why the last Reset Defaults wrote nothing (its backup could not be saved).
     property string resetRefusedText: ""
 
@@ -95,6 +101,7 @@ Page {
         if (!connectButton.isConnect) // --- status strip and ports ---
             backEnd.connection.selectIndex(serialComboBox.currentIndex)
         connectionErrorText = ""
+        linkWorked = false
         backEnd.connectClicked(serialComboBox.currentIndex)
         setConnectedLook(!connectButton.isConnect)
     }
@@ -137,7 +144,10 @@ Page {
     // --- end status strip and ports ---
 
     function statusText() {
-        if (connectionErrorText !== "")
+        // Said once: the status strip's warning notice already tells of the
+        // lost link (and offers what can be done about it).
+        if (connectionErrorText !== "" && !(backEnd.connection.noticeIsWarning
+                                            && backEnd.connection.notice !== ""))
             return connectionErrorText
         if (resetRefusedText !== "")
             return resetRefusedText
@@ -168,9 +178,18 @@ Page {
         target: backEnd
         // The backend has already dropped the link; only the controls follow.
         function onConnectionError(portName, reason) {
-            pageRoot.connectionErrorText = portName !== ""
-                    ? qsTr("Connection to %1 failed: %2").arg(portName).arg(reason)
-                    : qsTr("Connection failed: %1").arg(reason)
+            // A link that had opened and then went is lost; one that never
+            // opened failed.
+            var lost = pageRoot.linkWorked
+            pageRoot.linkWorked = false
+            if (lost)
+                pageRoot.connectionErrorText = portName !== ""
+                        ? qsTr("Connection to %1 lost: %2").arg(portName).arg(reason)
+                        : qsTr("Connection lost: %1").arg(reason)
+            else
+                pageRoot.connectionErrorText = portName !== ""
+                        ? qsTr("Connection to %1 failed: %2").arg(portName).arg(reason)
+                        : qsTr("Connection failed: %1").arg(reason)
             pageRoot.setConnectedLook(false)
         }
     }
@@ -323,7 +342,8 @@ Page {
         anchors.top: topRow.bottom
         anchors.left: parent.left
         anchors.right: scene3dPlaceHolder.left
-        failure: pageRoot.connectionErrorText !== "" || pageRoot.resetRefusedText !== ""
+        failure: text !== "" && (text === pageRoot.connectionErrorText
+                                 || text === pageRoot.resetRefusedText)
         text: pageRoot.statusText()
         z: 1
     }

@@ -245,6 +245,29 @@ Item {
             compare(banner.visible, false)
         }
 
+        function test_aLinkThatWorkedIsLostNotFailed() {
+            var page = makePage()
+            var button = child(page, "connectButton")
+            mouseClick(button)
+            backEnd.connection.linkOpen = true
+            backEnd.connection.linkOpen = false
+            backEnd.connectionError("ttyFAKE0", "Resource error")
+            var text = child(page, "statusLabel").text
+            compare(text, "Connection to ttyFAKE0 lost: Resource error")
+
+            // The next attempt never opens: that one failed.
+            mouseClick(button)
+            backEnd.connectionError("ttyFAKE0", "Permission denied")
+            compare(child(page, "statusLabel").text, "Connection to ttyFAKE0 failed: Permission denied")
+
+            // Said once: while the status strip tells of the loss, the banner does not.
+            backEnd.connection.noticeIsWarning = true
+            backEnd.connection.notice = "Lost ttyFAKE0 (Permission denied). Press Connect."
+            compare(child(page, "statusBanner").visible, false)
+            backEnd.connection.notice = ""
+            compare(child(page, "statusBanner").visible, true)
+        }
+
         function test_errorWithoutPortNameStillReadable() {
             var page = makePage()
             backEnd.connectionError("", "No port selected")
