@@ -52,80 +52,80 @@ Page {
     header: Column {
         width: parent ? parent.width : 0
 
-    ToolBar {
-        width: parent.width
+        ToolBar {
+            width: parent.width
 
-        Flow {
-            anchors.fill: parent
+            Flow {
+                anchors.fill: parent
 
-            ToolButton {
-                objectName: "readAllButton"
-                text: "Read All"
-                onClicked: backEnd.requestAllData()
-            }
+                ToolButton {
+                    objectName: "readAllButton"
+                    text: "Read All"
+                    onClicked: backEnd.requestAllData()
+                }
 
-            ToolButton {
-                objectName: "readChartDataButton"
-                text: "Read Chart Data"
-                onClicked: backEnd.requestChartData()
-            }
+                ToolButton {
+                    objectName: "readChartDataButton"
+                    text: "Read Chart Data"
+                    onClicked: backEnd.requestChartData()
+                }
 
-            // Module files: Export saves what the module answers now.
-            ToolButton {
-                objectName: "moduleExportButton"
-                text: qsTr("Export")
-                enabled: !backEnd.moduleFiles.busy
-                onClicked: backEnd.moduleFiles.exportModule()
-            }
-            ToolButton {
-                objectName: "importButton"
-                text: qsTr("Import...")
-                onClicked: importDialog.open()
-            }
-            ToolButton {
-                objectName: "backupsButton"
-                text: qsTr("Backups...")
-                onClicked: backupsDialog.open()
-            }
+                // Module files: Export saves what the module answers now.
+                ToolButton {
+                    objectName: "moduleExportButton"
+                    text: qsTr("Export")
+                    enabled: !backEnd.moduleFiles.busy
+                    onClicked: backEnd.moduleFiles.exportModule()
+                }
+                ToolButton {
+                    objectName: "importButton"
+                    text: qsTr("Import...")
+                    onClicked: importDialog.open()
+                }
+                ToolButton {
+                    objectName: "backupsButton"
+                    text: qsTr("Backups...")
+                    onClicked: backupsDialog.open()
+                }
 
-            TextField {
-                id: filterField
-                objectName: "registerFilter"
-                width: 200
-                placeholderText: qsTr("Filter: name or address")
-                selectByMouse: true
-                Keys.onEscapePressed: text = ""
-            }
+                TextField {
+                    id: filterField
+                    objectName: "registerFilter"
+                    width: 200
+                    placeholderText: qsTr("Filter: name or address")
+                    selectByMouse: true
+                    Keys.onEscapePressed: text = ""
+                }
 
-            CheckBox {
-                id: decimalBox
-                objectName: "decimalBox"
-                text: qsTr("Decimal")
-                ToolTip.visible: hovered
-                ToolTip.delay: 600
-                ToolTip.text: qsTr("Addresses and bytes in decimal instead of hexadecimal")
+                CheckBox {
+                    id: decimalBox
+                    objectName: "decimalBox"
+                    text: qsTr("Decimal")
+                    ToolTip.visible: hovered
+                    ToolTip.delay: 600
+                    ToolTip.text: qsTr("Addresses and bytes in decimal instead of hexadecimal")
+                }
             }
         }
-    }
 
-    // The values on the page are the last ones read; edits wait for a connection.
-    Rectangle {
-        objectName: "registersDisconnected"
-        width: parent.width
-        height: visible ? disconnectedLabel.implicitHeight + 12 : 0
-        visible: !(backEnd.connection && backEnd.connection.linkOpen)
-        color: "#ef6c00"
+        // The values on the page are the last ones read; edits wait for a connection.
+        Rectangle {
+            objectName: "registersDisconnected"
+            width: parent.width
+            height: visible ? disconnectedLabel.implicitHeight + 12 : 0
+            visible: !(backEnd.connection && backEnd.connection.linkOpen)
+            color: "#ef6c00"
 
-        Label {
-            id: disconnectedLabel
-            anchors.fill: parent
-            anchors.margins: 6
-            verticalAlignment: Text.AlignVCenter
-            wrapMode: Text.WordWrap
-            color: "white"
-            text: qsTr("Not connected: the values are the last ones read; edits are refused until you connect.")
+            Label {
+                id: disconnectedLabel
+                anchors.fill: parent
+                anchors.margins: 6
+                verticalAlignment: Text.AlignVCenter
+                wrapMode: Text.WordWrap
+                color: "white"
+                text: qsTr("Not connected: the values are the last ones read; edits are refused until you connect.")
+            }
         }
-    }
     }
 
     // Shows what arrives in the cells (value and flash) at most once per
