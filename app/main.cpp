@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "applog.h"
 #include "appsettings.h"
 #include "connectioncontroller.h"
 #include "customPlotItem.h"
@@ -43,6 +44,11 @@ int main(int argc, char *argv[])
         QStringLiteral("Connect as soon as the window is up to the port named with --port, else "
                        "to the last port used; without one nothing is opened."));
     parser.addOption(connectOption);
+    const QCommandLineOption verboseOption(QStringLiteral("verbose"),
+        QStringLiteral("Print debug lines on standard error too, not only into the log (%1); "
+                       "VELMAR_IMU_VERBOSE=1 does the same.")
+            .arg(applog::defaultPath()));
+    parser.addOption(verboseOption);
     // Qt's own options are words after one dash; read letter by letter,
     // -reverse would ask for the version and -stylesheet for help.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -61,6 +67,10 @@ int main(int argc, char *argv[])
         QCoreApplication textOnly(argc, argv);
         parser.process(textOnly);
     }
+
+    // Before anything logs: debug lines into the log, not onto the terminal.
+    applog::install(
+        applog::defaultPath(), parser.isSet(verboseOption) || applog::verboseFromEnvironment());
 
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
     // Widgets flavour: the charts render a widget-based plot.

@@ -51,14 +51,22 @@ QString hexByte(int value)
         QString::number(value, 16).toUpper().rightJustified(2, QLatin1Char('0')));
 }
 
-int registerArgument(const QString &text, QString *why)
+int registerNamedLoosely(const QString &text)
 {
+    const QString wanted = text.simplified();
     for (int row = 0; row < registerCount; ++row) {
-        if (text.compare(
-                QLatin1String(registerCatalogue[std::size_t(row)].name), Qt::CaseInsensitive)
-            == 0)
+        const QString name = QLatin1String(registerCatalogue[std::size_t(row)].name);
+        if (wanted.compare(name.simplified(), Qt::CaseInsensitive) == 0)
             return row;
     }
+    return -1;
+}
+
+int registerArgument(const QString &text, QString *why)
+{
+    const int named = registerNamedLoosely(text);
+    if (named >= 0)
+        return named;
     bool ok = false;
     const QString trimmed = text.trimmed();
     const int address = trimmed.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)

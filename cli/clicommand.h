@@ -13,6 +13,7 @@
 #include <QString>
 #include <QTextStream>
 
+#include <bitset>
 #include <memory>
 
 namespace Cli {
@@ -38,6 +39,8 @@ enum Option : unsigned {
     OptMag = 512,
     // --write PORT (a value), for commands whose first argument is a file.
     OptWriteTo = 1024,
+    OptDryRun = 2048,
+    OptRaw = 4096,
 };
 
 struct CommandEntry
@@ -60,9 +63,12 @@ QTextStream &out();
 int fail(int status, const QString &where, const QString &why);
 void printJson(const QJsonValue &value);
 QString hexByte(int value);
-// A register named on the command line: its catalogue name (case does not
-// matter) or the address it starts at; -1 with the reason in `why`.
+// A register named on the command line: its catalogue name (case and runs of
+// blanks do not matter: "mag offset x" is "MAG  Offset X") or the address it
+// starts at; -1 with the reason in `why`.
 int registerArgument(const QString &text, QString *why);
+// The row whose catalogue name equals `text` with case and blanks folded, or -1.
+int registerNamedLoosely(const QString &text);
 
 // What a command reads from the module before doing its own part: the whole
 // register space, the identity in it and, where asked for, its decoding.
@@ -122,6 +128,9 @@ private:
     // what the module holds starts so.
     ModuleSnapshot readModule(Decoding decoding);
     int linkFailure();
+    // import --dry-run: what would be written, and nothing sent.
+    int importDryRun(const QString &path, const ModuleFile &file, const RegisterImage &module,
+        const std::bitset<registerCount> &chosen, const std::bitset<registerCount> &toWrite);
     QJsonObject registerJson(int row, const ModuleSnapshot &module);
     QString valueText(int row, const ModuleSnapshot &module) const;
     // Saves the module's settings as a backup; its path, or empty with the

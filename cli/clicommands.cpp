@@ -106,7 +106,8 @@ int Command::dump()
         }
         const RegisterInfo &info = registerCatalogue[std::size_t(row)];
         const QString unit = ImageDecoder::unit(row, module.image.data());
-        out() << QString::number(info.address).rightJustified(3) << "  "
+        // Addresses as the register page shows them.
+        out() << hexByte(info.address) << "  "
               << QString(QLatin1String(info.name)).leftJustified(26) << ' '
               << valueText(row, module).rightJustified(14)
               << (unit.isEmpty() ? QString() : QLatin1Char(' ') + unit) << '\n';

@@ -71,6 +71,36 @@ int Command::exportFile()
     return CliExit::Ok;
 }
 
+int Command::importDryRun(const QString &path, const ModuleFile &file, const RegisterImage &module,
+    const std::bitset<registerCount> &chosen, const std::bitset<registerCount> &toWrite)
+{
+    QJsonArray rows;
+    if (!m_json)
+        out() << QStringLiteral("%1 %2 %3\n")
+                     .arg(QStringLiteral("would write"), -26)
+                     .arg(QStringLiteral("file"), 14)
+                     .arg(QStringLiteral("module now"), 14);
+    for (const RegisterComparison &c : compareWithImage(file, module.data())) {
+        if (!chosen.test(std::size_t(c.row)) || !toWrite.test(std::size_t(c.row)))
+            continue;
+        if (m_json)
+            rows.append(QJsonObject {{QStringLiteral("name"), c.name},
+                {QStringLiteral("address"), registerCatalogue[std::size_t(c.row)].address},
+                {QStringLiteral("file"), c.fileText}, {QStringLiteral("module"), c.moduleText}});
+        else
+            out() << QStringLiteral("%1 %2 %3\n")
+                         .arg(c.name, -26)
+                         .arg(c.fileText, 14)
+                         .arg(c.moduleText, 14);
+    }
+    if (m_json)
+        printJson(QJsonObject {{QStringLiteral("file"), path}, {QStringLiteral("dryRun"), true},
+            {QStringLiteral("wouldWrite"), rows}});
+    else
+        out() << toWrite.count() << " would be written; dry run, nothing sent\n";
+    return CliExit::Ok;
+}
+
 QString Command::backupBeforeWrite(
     const ModuleSnapshot &module, const QString &trigger, int *status)
 {
@@ -100,7 +130,11 @@ int Command::importFile()
                                       .split(QLatin1Char(','));
         for (const QString &raw : words) {
             const QString word = raw.trimmed();
-            const QVector<int> rows = rowsNamed(word);
+            // A register name as typed loosely, or a block name.
+            const int named = registerNamedLoosely(word);
+            const QVector<int> rows = rowsNamed(named >= 0
+                    ? QString::fromLatin1(registerCatalogue[std::size_t(named)].name)
+                    : word);
             if (rows.isEmpty())
                 return fail(CliExit::Refused, path,
                     QStringLiteral("--only: unknown register or block \"%1\"").arg(word));
@@ -134,6 +168,8 @@ int Command::importFile()
             touchesCalibration
                 = touchesCalibration || calibrationBlockSpan(CalibrationBlock(b)).contains(address);
     }
+    if (m_parser.isSet(QStringLiteral("dry-run")))
+        return importDryRun(path, file, before, chosen, toWrite);
     QString backup;
     if (touchesCalibration) {
         int status = CliExit::Ok;
@@ -224,16 +260,22 @@ int Command::record()
         return fail(CliExit::Usage, QStringLiteral("record"),
             QStringLiteral("--seconds takes a number of seconds from 0 to 86400"));
     const QString csvPath = m_parser.value(QStringLiteral("csv"));
-    if (csvPath.isEmpty())
-        return fail(
-            CliExit::Usage, QStringLiteral("record"), QStringLiteral("--csv FILE is needed"));
+    const QString rawPath = m_parser.value(QStringLiteral("raw"));
+    if (csvPath.isEmpty() && rawPath.isEmpty())
+        return fail(CliExit::Usage, QStringLiteral("record"),
+            QStringLiteral("--csv FILE or --raw FILE (or both) is needed"));
+    if (rawPath == QLatin1String("-"))
+        return fail(CliExit::Usage, QStringLiteral("record"),
+            QStringLiteral("--raw needs a file; standard output takes the CSV only"));
     // "-": standard output. A file is checked before anything streams: a run
     // whose rows could not be kept is not started.
     const bool toStandardOutput = csvPath == QLatin1String("-");
-    if (!toStandardOutput) {
-        const QString refusal = CheckedFile::probe(csvPath);
+    for (const QString &path : {csvPath, rawPath}) {
+        if (path.isEmpty() || path == QLatin1String("-"))
+            continue;
+        const QString refusal = CheckedFile::probe(path);
         if (!refusal.isEmpty())
-            return fail(CliExit::Refused, csvPath, refusal);
+            return fail(CliExit::Refused, path, refusal);
     }
     const ModuleSnapshot module = readModule(Decoding::Decoded);
     if (!module.ok())
@@ -290,36 +332,63 @@ int Command::record()
         return fail(CliExit::Failure, raw.fileName(), raw.errorString());
 
     // What was recorded is kept, a cut-off recording's too.
-    QTemporaryDir staging;
-    if (!staging.isValid())
-        return fail(CliExit::Failure, QDir::tempPath(), staging.errorString());
-    const QString staged = staging.filePath(QStringLiteral("measurements.csv"));
-    const RecordingCsvResult result = convertRecordingToCsv(raw.fileName(), staged);
-    if (!result.ok)
-        return fail(CliExit::Failure, csvPath, result.error);
-    const CheckedFile::Loading csv = CheckedFile::load(staged, std::numeric_limits<int>::max() - 1);
-    if (!csv.ok())
-        return fail(CliExit::Failure, csvPath, csv.error);
-    if (toStandardOutput) {
-        CheckedFile::Stream output;
-        output.attachStandardOutput();
-        if (!output.write(csv.data) || !output.close())
-            return fail(CliExit::Failure, csvPath, output.error());
-    } else {
-        const QString error = CheckedFile::save(csvPath, csv.data);
+    if (!rawPath.isEmpty()) {
+        const CheckedFile::Loading bytes
+            = CheckedFile::load(raw.fileName(), std::numeric_limits<int>::max() - 1);
+        if (!bytes.ok())
+            return fail(CliExit::Failure, raw.fileName(), bytes.error);
+        const QString error = CheckedFile::save(rawPath, bytes.data);
         if (!error.isEmpty())
-            return fail(CliExit::Failure, csvPath, error);
+            return fail(CliExit::Failure, rawPath, error);
+    }
+    RecordingCsvResult result;
+    if (!csvPath.isEmpty()) {
+        QTemporaryDir staging;
+        if (!staging.isValid())
+            return fail(CliExit::Failure, QDir::tempPath(), staging.errorString());
+        const QString staged = staging.filePath(QStringLiteral("measurements.csv"));
+        result = convertRecordingToCsv(raw.fileName(), staged);
+        if (!result.ok)
+            return fail(CliExit::Failure, csvPath, result.error);
+        const CheckedFile::Loading csv
+            = CheckedFile::load(staged, std::numeric_limits<int>::max() - 1);
+        if (!csv.ok())
+            return fail(CliExit::Failure, csvPath, csv.error);
+        if (toStandardOutput) {
+            CheckedFile::Stream output;
+            output.attachStandardOutput();
+            if (!output.write(csv.data) || !output.close())
+                return fail(CliExit::Failure, csvPath, output.error());
+        } else {
+            const QString error = CheckedFile::save(csvPath, csv.data);
+            if (!error.isEmpty())
+                return fail(CliExit::Failure, csvPath, error);
+        }
+    } else {
+        // Counted as the CSV would count them, without keeping it.
+        QTemporaryDir staging;
+        if (!staging.isValid())
+            return fail(CliExit::Failure, QDir::tempPath(), staging.errorString());
+        result = convertRecordingToCsv(
+            raw.fileName(), staging.filePath(QStringLiteral("measurements.csv")));
+        if (!result.ok)
+            return fail(CliExit::Failure, rawPath, result.error);
     }
     // Standard output holds the rows; the summary then goes to standard error.
     QTextStream errorStream(stderr);
     QTextStream &summary = toStandardOutput ? errorStream : out();
     if (m_json && !toStandardOutput)
-        printJson(
-            QJsonObject {{QStringLiteral("csv"), csvPath}, {QStringLiteral("rows"), result.rows},
-                {QStringLiteral("frames"), result.frames}, {QStringLiteral("seconds"), seconds}});
-    else if (!m_json)
-        summary << result.rows << " rows from " << result.frames << " data frames written to "
-                << (toStandardOutput ? QStringLiteral("standard output") : csvPath) << '\n';
+        printJson(QJsonObject {{QStringLiteral("csv"), csvPath}, {QStringLiteral("raw"), rawPath},
+            {QStringLiteral("rows"), result.rows}, {QStringLiteral("frames"), result.frames},
+            {QStringLiteral("seconds"), seconds}});
+    else if (!m_json) {
+        if (!csvPath.isEmpty())
+            summary << result.rows << " rows from " << result.frames << " data frames written to "
+                    << (toStandardOutput ? QStringLiteral("standard output") : csvPath) << '\n';
+        if (!rawPath.isEmpty())
+            summary << "raw recording of " << result.frames << " data frames written to " << rawPath
+                    << '\n';
+    }
     summary.flush();
     if (!lost.isEmpty())
         return fail(CliExit::PortUnavailable, port(),

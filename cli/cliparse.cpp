@@ -29,12 +29,13 @@ const CommandEntry commandEntries[] = {
         "Read the identity, the calibration blocks and every writable register now and write "
         "them to the module file FILE (JSON).",
         2, OptJson | OptTimeout},
-    {"import", "import PORT FILE [--only LIST] [--json]",
+    {"import", "import PORT FILE [--only LIST] [--dry-run] [--json]",
         "Check FILE whole, compare it with the module, write the registers that differ (those "
         "in LIST only: comma-separated register names and accelerometer, gyroscope, "
         "magnetometer for whole calibration blocks), read them back and show what the module "
-        "holds. Calibration blocks are backed up first.",
-        2, OptJson | OptTimeout | OptOnly},
+        "holds. Calibration blocks are backed up first. With --dry-run it only reads: it lists "
+        "what it would write and sends nothing.",
+        2, OptJson | OptTimeout | OptOnly | OptDryRun},
     {"gyro-cal", "gyro-cal PORT [--write [--force]] [--samples N] [--json]",
         "Gyroscope offsets from a period at rest (keep the module still): prints the offsets and "
         "the quality. Writes nothing unless --write; then the calibration is backed up first and "
@@ -44,11 +45,12 @@ const CommandEntry commandEntries[] = {
     {"backups", "backups [--json]",
         "List the automatic backups and their folder (date, module, what triggered each).", 0,
         OptJson},
-    {"record", "record PORT --seconds N --csv FILE [--json]",
+    {"record", "record PORT --seconds N [--csv FILE] [--raw FILE] [--json]",
         "Stream the measurements for N seconds and write them to a CSV file (columns with "
-        "units, as the application's recordings), then put back the streaming mode the module "
-        "had.",
-        1, OptSeconds | OptCsv | OptTimeout | OptJson},
+        "units, as the application's recordings) and/or the raw recording (the bytes with "
+        "their receive times, as the application's raw.velmarec), then put back the streaming "
+        "mode the module had.",
+        1, OptSeconds | OptCsv | OptRaw | OptTimeout | OptJson},
     {"noise", "noise FILE|PORT [--seconds N] [--json] [--yaml FILE] [--mag]",
         "Noise and stability at rest: white-noise density N, bias instability B and rate random "
         "walk K per axis with 90 % intervals, from the Allan deviation. FILE is a raw recording "
@@ -96,6 +98,10 @@ QString commandHelp(const CommandEntry &entry)
         text += QStringLiteral("  --seconds <n>     How long to record.\n");
     if (entry.options & OptCsv)
         text += QStringLiteral("  --csv <file>      Where to write the CSV.\n");
+    if (entry.options & OptRaw)
+        text += QStringLiteral("  --raw <file>      Where to write the raw recording.\n");
+    if (entry.options & OptDryRun)
+        text += QStringLiteral("  --dry-run         List what would be written; send nothing.\n");
     if (entry.options & OptYaml)
         text += QStringLiteral("  --yaml <file>     Also write the noise terms for visual-inertial "
                                "calibration tools.\n");
@@ -129,6 +135,8 @@ QString cliHelpText()
         "  --force           gyro-cal: with --write, write a quality below 50 too.\n"
         "  --seconds <n>     record: how long to record.\n"
         "  --csv <file>      record: where to write the CSV.\n"
+        "  --raw <file>      record: where to write the raw recording.\n"
+        "  --dry-run         import: list what would be written; send nothing.\n"
         "  --yaml <file>     noise: also write the terms for visual-inertial calibration tools.\n"
         "  --mag             noise: analyse the magnetometer too.\n"
         "  -h, --help        Show this help, or a command's.\n"
@@ -183,6 +191,10 @@ int runCliCommand(const QStringList &arguments)
         parser.addOption({QStringLiteral("seconds"), QString(), QStringLiteral("n")});
     if (entry->options & OptCsv)
         parser.addOption({QStringLiteral("csv"), QString(), QStringLiteral("file")});
+    if (entry->options & OptRaw)
+        parser.addOption({QStringLiteral("raw"), QString(), QStringLiteral("file")});
+    if (entry->options & OptDryRun)
+        parser.addOption({QStringLiteral("dry-run"), QString()});
     if (entry->options & OptYaml)
         parser.addOption({QStringLiteral("yaml"), QString(), QStringLiteral("file")});
     if (entry->options & OptMag)

@@ -109,7 +109,36 @@ void BoxView::setRotation(const QQuaternion &rotation)
         return;
     m_rotation = rotation;
     emit rotationChanged();
+    emit axisTipsChanged();
     update();
+}
+
+void BoxView::geometryChanged(const QRectF &newGeometry, const QRectF &oldGeometry)
+{
+    QQuickPaintedItem::geometryChanged(newGeometry, oldGeometry);
+    if (newGeometry.size() != oldGeometry.size())
+        emit axisTipsChanged();
+}
+
+QPointF BoxView::axisTip(const QQuaternion &rotation, const QSizeF &size, int axis)
+{
+    const QQuaternion turn = rotation.isNull() ? QQuaternion() : rotation.normalized();
+    // The rods end at 2; the label sits a little beyond, clear of the rod's end.
+    QVector3D tip;
+    tip[std::clamp(axis, 0, 2)] = 2.3f;
+    const QVector3D p = turn.rotatedVector(tip);
+    const double scale = size.height() / 2 / std::tan(halfFieldOfViewDegrees * M_PI / 180);
+    const double depth = cameraDistance - p.x();
+    return QPointF(
+        size.width() / 2 - p.y() / depth * scale, size.height() / 2 + p.z() / depth * scale);
+}
+
+QVariantList BoxView::axisTips() const
+{
+    QVariantList tips;
+    for (int axis = 0; axis < 3; ++axis)
+        tips.append(axisTip(m_rotation, size(), axis));
+    return tips;
 }
 
 QVector<BoxView::Face> BoxView::visibleFaces(const QQuaternion &rotation, const QSizeF &size)

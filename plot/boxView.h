@@ -5,6 +5,7 @@
 #include <QPolygonF>
 #include <QQuaternion>
 #include <QQuickPaintedItem>
+#include <QVariantList>
 #include <QVector>
 
 // The module as a grey box with a red, a green and a blue rod along its x, y
@@ -17,6 +18,8 @@ class BoxView : public QQuickPaintedItem
 {
     Q_OBJECT
     Q_PROPERTY(QQuaternion rotation READ rotation WRITE setRotation NOTIFY rotationChanged)
+    // Where the labels of the x, y and z rods go, in item pixels (three QPointF).
+    Q_PROPERTY(QVariantList axisTips READ axisTips NOTIFY axisTipsChanged)
 
 public:
     explicit BoxView(QQuickItem *parent = nullptr);
@@ -35,9 +38,18 @@ public:
     // The faces turned towards the camera, farthest first, for an item of
     // `size` (the camera's vertical field of view spans its height).
     static QVector<Face> visibleFaces(const QQuaternion &rotation, const QSizeF &size);
+    // Just beyond the end of the rod along `axis` (0 = x, 1 = y, 2 = z), on
+    // screen, for an item of `size`; the same camera as visibleFaces.
+    static QPointF axisTip(const QQuaternion &rotation, const QSizeF &size, int axis);
+
+    QVariantList axisTips() const;
 
 signals:
     void rotationChanged();
+    void axisTipsChanged();
+
+protected:
+    void geometryChanged(const QRectF &newGeometry, const QRectF &oldGeometry) override;
 
 private:
     QQuaternion m_rotation;

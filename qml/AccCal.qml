@@ -11,12 +11,20 @@ CalibrationPage {
     // The face up now, and a wrong one named at once; positions are gathered
     // only while their face holds steady.
     sidePanelWidth: Math.min(300, width * 0.3)
-    sidePanel: AccFacePanel { anchors.fill: parent }
+    sidePanel: AccFacePanel {
+        anchors.fill: parent
+        // A face other than the one asked for is an error only while a
+        // position is being gathered; before Ready it is the next step.
+        gathering: root.calState > 0 && root.calState % 2 === 0
+    }
     Component.onCompleted: if (backEnd.calibrationGuide) backEnd.calibrationGuide.holdPositions = true
     Component.onDestruction: if (backEnd.calibrationGuide) backEnd.calibrationGuide.holdPositions = false
 
     sensorView: ChartStrip {
-        signalNames: ["AccX", "AccY", "AccZ"]
+        // As the live page names and measures them.
+        signalNames: ["Acc_X", "Acc_Y", "Acc_Z"]
+        valueLabel: qsTr("Acceleration")
+        unit: "m/s²"
         data: backEnd.accDataList
     }
 
@@ -25,6 +33,8 @@ CalibrationPage {
         loading.playing = false
         buttonStart.enabled = true
         banner.show("Place Device " + stateText + " and Click Ready.")
+        root.instruction = qsTr("Place the module %1 and click Ready.").arg(stateText)
+        root.askedFace = stateText
         hideLoading.start()
     }
 
@@ -33,8 +43,13 @@ CalibrationPage {
         loading.playing = true
         loading.visible = true
         buttonStart.enabled = false
+        root.instruction = qsTr("Hold the module %1 still while its samples are gathered.")
+                               .arg(root.askedFace)
         backEnd.accCalButton()
     }
+
+    // The position asked for last, for the line that stays while it is gathered.
+    property string askedFace: ""
 
     onCalStateEntered: {
         switch (calState) {

@@ -12,7 +12,10 @@ CalibrationPage {
     sidePanel: GyroGuidePanel { anchors.fill: parent }
 
     sensorView: ChartStrip {
-        signalNames: ["GyroX", "GyroY", "GyroZ"]
+        // As the live page names and measures them.
+        signalNames: ["Gyro_X", "Gyro_Y", "Gyro_Z"]
+        valueLabel: qsTr("Angular rate")
+        unit: "°/s"
         data: backEnd.gyroDataList
     }
 
@@ -28,9 +31,11 @@ CalibrationPage {
             buttonBack.enabled = false
             buttonStart.text = "Ready"
             banner.show("Keep device in completly steady state and click Ready.")
+            root.instruction = qsTr("Keep the module completely still and click Ready.")
             break
         case 2:
             banner.show("Wait for calibration to finish.")
+            root.instruction = qsTr("Keep the module still until the calibration finishes.")
             buttonStart.text = "Wait"
             loading.visible = true
             buttonStart.enabled = false

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 import QtQuick 2.12
 import QtQuick.Controls 2.12
+import QtQuick.Controls.Material 2.12
 import QtQuick.Layouts 1.12
 import QtQuick.Window 2.12
 import CustomPlot 1.0
@@ -61,6 +62,12 @@ Page {
     // Why the last connection attempt failed or the link was lost; empty when
     // there is nothing to report.
     property string connectionErrorText: ""
+    // The link of the present connection opened: its end is a loss, not a
+    // failure. Cleared by Connect, Disconnect and the error that ends it.
+    property bool linkWorked: false
+    readonly property bool linkOpen: backEnd.connection ? backEnd.connection.linkOpen === true : false
+    onLinkOpenChanged: if (linkOpen && connectButton.isConnect) linkWorked = true
+
     // Why the last Reset Defaults wrote nothing (its backup could not be saved).
     property string resetRefusedText: ""
 
@@ -94,6 +101,7 @@ Page {
         if (!connectButton.isConnect) // --- status strip and ports ---
             backEnd.connection.selectIndex(serialComboBox.currentIndex)
         connectionErrorText = ""
+        linkWorked = false
         backEnd.connectClicked(serialComboBox.currentIndex)
         setConnectedLook(!connectButton.isConnect)
     }
@@ -136,7 +144,10 @@ Page {
     // --- end status strip and ports ---
 
     function statusText() {
-        if (connectionErrorText !== "")
+        // Said once: the status strip's warning notice already tells of the
+        // lost link (and offers what can be done about it).
+        if (connectionErrorText !== "" && !(backEnd.connection.noticeIsWarning
+                                            && backEnd.connection.notice !== ""))
             return connectionErrorText
         if (resetRefusedText !== "")
             return resetRefusedText
@@ -167,15 +178,30 @@ Page {
         target: backEnd
         // The backend has already dropped the link; only the controls follow.
         function onConnectionError(portName, reason) {
-            pageRoot.connectionErrorText = portName !== ""
-                    ? qsTr("Connection to %1 failed: %2").arg(portName).arg(reason)
-                    : qsTr("Connection failed: %1").arg(reason)
+            // A link that had opened and then went is lost; one that never
+            // opened failed.
+            var lost = pageRoot.linkWorked
+            pageRoot.linkWorked = false
+            if (lost)
+                pageRoot.connectionErrorText = portName !== ""
+                        ? qsTr("Connection to %1 lost: %2").arg(portName).arg(reason)
+                        : qsTr("Connection lost: %1").arg(reason)
+            else
+                pageRoot.connectionErrorText = portName !== ""
+                        ? qsTr("Connection to %1 failed: %2").arg(portName).arg(reason)
+                        : qsTr("Connection failed: %1").arg(reason)
             pageRoot.setConnectedLook(false)
         }
     }
 
+    // Widths that do not follow the captions: Connect/Disconnect and
+    // Record/Stop keep the width of their longer caption, the port list takes
+    // a fixed share of the row, and what the record bar shows while recording
+    // grows into the free space before the last slot. So nothing moves under
+    // the pointer when a caption or a state changes.
     RowLayout {
         id: topRow
+        objectName: "topRow"
         anchors.top: parent.top
         anchors.left: parent.left
         anchors.right: scene3dPlaceHolder.left
@@ -184,9 +210,12 @@ Page {
         ComboBox {
             id: serialComboBox
             objectName: "serialComboBox"
-            Layout.fillWidth: true
             Layout.fillHeight: true
-            Layout.preferredWidth: topRow.width / 3 * 2
+            // Its share of the row, whatever the other controls show.
+            readonly property real steadyWidth: Math.max(100, topRow.width * 0.25)
+            Layout.preferredWidth: steadyWidth
+            Layout.minimumWidth: steadyWidth
+            Layout.maximumWidth: steadyWidth
             // --- status strip and ports --- follows devices; keeps the pick by name;
             // a path can be typed.
             model: backEnd.connection.ports
@@ -199,41 +228,74 @@ Page {
         Button {
             id: connectButton
             objectName: "connectButton"
-            // Never clip the caption; the port list gives way instead.
-            Layout.minimumWidth: implicitWidth
             property bool isConnect: false
-            Layout.fillWidth: true
             Layout.fillHeight: true
+            readonly property real steadyWidth: Math.max(connectCaption.advanceWidth,
+                                                         disconnectCaption.advanceWidth)
+                                                + leftPadding + rightPadding
+            Layout.preferredWidth: steadyWidth
+            Layout.minimumWidth: steadyWidth
             // --- status strip and ports --- not while a returning module is being checked
             enabled: !backEnd.connection.checkingModule
             text: "Connect"
             onClicked: pageRoot.toggleConnection()
+
+            TextMetrics {
+                id: connectCaption
+                font: connectButton.font
+                text: "Connect"
+            }
+            TextMetrics {
+                id: disconnectCaption
+                font: connectButton.font
+                text: "Disconnect"
+            }
         }
 
         RecordBar {
             Layout.fillHeight: true
+            Layout.fillWidth: true
         }
 
-        Button {
-            id: resetButton
-            objectName: "resetButton"
-            Layout.minimumWidth: implicitWidth
-            Layout.fillWidth: true
+        // Apart from Connect and Record, after a gap and a rule: Reset
+        // Defaults erases the calibrations. Refresh shares the slot (it is
+        // shown only while disconnected, Reset Defaults only while connected),
+        // which is as wide as the wider of the two.
+        Rectangle {
+            objectName: "topRowRule"
+            Layout.leftMargin: 12
+            Layout.rightMargin: 6
+            Layout.preferredWidth: 1
             Layout.fillHeight: true
-            text: "Reset Defaults"
-            visible: false
-            onClicked: resetDefaultsDialog.open()
+            Layout.topMargin: 8
+            Layout.bottomMargin: 8
+            color: "#616161"
         }
 
-        Button {
-            id: refreshButton
-            objectName: "refreshButton"
-            Layout.minimumWidth: implicitWidth
-            Layout.fillWidth: true
+        Item {
+            id: lastSlot
+            objectName: "topRowLastSlot"
             Layout.fillHeight: true
-            text: "Refresh"
-            visible: !resetButton.visible
-            onClicked: backEnd.connection.refresh() // --- status strip and ports ---
+            Layout.preferredWidth: Math.max(resetButton.implicitWidth, refreshButton.implicitWidth)
+
+            Button {
+                id: resetButton
+                objectName: "resetButton"
+                anchors.fill: parent
+                text: "Reset Defaults"
+                visible: false
+                Material.foreground: "#ef5350"
+                onClicked: resetDefaultsDialog.open()
+            }
+
+            Button {
+                id: refreshButton
+                objectName: "refreshButton"
+                anchors.fill: parent
+                text: "Refresh"
+                visible: !resetButton.visible
+                onClicked: backEnd.connection.refresh() // --- status strip and ports ---
+            }
         }
     }
 
@@ -280,7 +342,8 @@ Page {
         anchors.top: topRow.bottom
         anchors.left: parent.left
         anchors.right: scene3dPlaceHolder.left
-        failure: pageRoot.connectionErrorText !== "" || pageRoot.resetRefusedText !== ""
+        failure: text !== "" && (text === pageRoot.connectionErrorText
+                                 || text === pageRoot.resetRefusedText)
         text: pageRoot.statusText()
         z: 1
     }

@@ -9,38 +9,121 @@ Page {
 
     property alias grid: grid
 
-    header: ToolBar {
-        Flow {
-            anchors.fill: parent
+    // Text typed in the filter box; empty shows every register.
+    property alias filterText: filterField.text
 
-            ToolButton {
-                objectName: "readAllButton"
-                text: "Read All"
-                onClicked: backEnd.requestAllData()
-            }
+    // Whether `reg` answers `text`: its name with blanks and case folded, or
+    // its address written either way ("0x34" or "52").
+    function matches(reg, text) {
+        var wanted = text.trim().toLowerCase()
+        if (wanted === "")
+            return true
+        var fold = function (t) { return t.toLowerCase().replace(/\s+/g, " ") }
+        if (fold(reg.registerName).indexOf(fold(wanted)) >= 0)
+            return true
+        var address = Number(reg.address)
+        return wanted === "" + address || wanted === "0x" + address.toString(16)
+                || wanted === "0x0" + address.toString(16)
+    }
 
-            ToolButton {
-                objectName: "readChartDataButton"
-                text: "Read Chart Data"
-                onClicked: backEnd.requestChartData()
-            }
+    // The registers of `list` that answer `text`, in catalogue order.
+    function filtered(list, text) {
+        var shown = []
+        if (!list)
+            return shown
+        for (var i = 0; i < list.length; ++i) {
+            if (list[i] && matches(list[i], text))
+                shown.push(list[i])
+        }
+        return shown
+    }
 
-            // Module files: Export saves what the module answers now.
-            ToolButton {
-                objectName: "moduleExportButton"
-                text: qsTr("Export")
-                enabled: !backEnd.moduleFiles.busy
-                onClicked: backEnd.moduleFiles.exportModule()
+    // A vertical wheel turn moves the map sideways by half a column (its
+    // columns extend to the right); a sideways one as it comes.
+    function scrollByWheel(view, wheel) {
+        var step = wheel.pixelDelta.y !== 0 || wheel.pixelDelta.x !== 0
+                ? (wheel.pixelDelta.y !== 0 ? wheel.pixelDelta.y : wheel.pixelDelta.x)
+                : (wheel.angleDelta.y !== 0 ? wheel.angleDelta.y : wheel.angleDelta.x) / 120
+                  * view.cellWidth / 2
+        var last = view.originX + Math.max(0, view.contentWidth - view.width)
+        view.contentX = Math.max(view.originX, Math.min(last, view.contentX - step))
+    }
+
+    header: Column {
+        width: parent ? parent.width : 0
+
+        ToolBar {
+            width: parent.width
+
+            Flow {
+                anchors.fill: parent
+
+                ToolButton {
+                    objectName: "readAllButton"
+                    text: "Read All"
+                    onClicked: backEnd.requestAllData()
+                }
+
+                ToolButton {
+                    objectName: "readChartDataButton"
+                    text: "Read Chart Data"
+                    onClicked: backEnd.requestChartData()
+                }
+
+                // Module files: Export saves what the module answers now.
+                ToolButton {
+                    objectName: "moduleExportButton"
+                    text: qsTr("Export")
+                    enabled: !backEnd.moduleFiles.busy
+                    onClicked: backEnd.moduleFiles.exportModule()
+                }
+                ToolButton {
+                    objectName: "importButton"
+                    text: qsTr("Import...")
+                    onClicked: importDialog.open()
+                }
+                ToolButton {
+                    objectName: "backupsButton"
+                    text: qsTr("Backups...")
+                    onClicked: backupsDialog.open()
+                }
+
+                TextField {
+                    id: filterField
+                    objectName: "registerFilter"
+                    width: 200
+                    placeholderText: qsTr("Filter: name or address")
+                    selectByMouse: true
+                    Keys.onEscapePressed: text = ""
+                }
+
+                CheckBox {
+                    id: decimalBox
+                    objectName: "decimalBox"
+                    text: qsTr("Decimal")
+                    ToolTip.visible: hovered
+                    ToolTip.delay: 600
+                    ToolTip.text: qsTr("Addresses and bytes in decimal instead of hexadecimal")
+                }
             }
-            ToolButton {
-                objectName: "importButton"
-                text: qsTr("Import...")
-                onClicked: importDialog.open()
-            }
-            ToolButton {
-                objectName: "backupsButton"
-                text: qsTr("Backups...")
-                onClicked: backupsDialog.open()
+        }
+
+        // The values on the page are the last ones read; edits wait for a connection.
+        Rectangle {
+            objectName: "registersDisconnected"
+            width: parent.width
+            height: visible ? disconnectedLabel.implicitHeight + 12 : 0
+            visible: !(backEnd.connection && backEnd.connection.linkOpen)
+            color: "#ef6c00"
+
+            Label {
+                id: disconnectedLabel
+                anchors.fill: parent
+                anchors.margins: 6
+                verticalAlignment: Text.AlignVCenter
+                wrapMode: Text.WordWrap
+                color: "white"
+                text: qsTr("Not connected: the values are the last ones read; edits are refused until you connect.")
             }
         }
     }
@@ -126,6 +209,13 @@ Page {
         id: grid
         objectName: "registerGrid"
         property var arrivalClock: arrivalClock
+        property bool decimal: decimalBox.checked
+        // While a filter is typed, the matches show in their own grid instead.
+        visible: pageRoot.filterText.trim() === ""
+        ScrollBar.horizontal: ScrollBar {
+            objectName: "registerScrollBar"
+            policy: ScrollBar.AlwaysOn
+        }
         anchors.fill: parent
         anchors.margins: 20
         antialiasing: true
@@ -142,6 +232,42 @@ Page {
             width: grid.cellWidth - grid.cellHeight * 0.05
             height: grid.cellHeight * 0.95
         }
+    }
+
+    // The registers that answer the filter, laid out as the map is.
+    GridView {
+        id: filteredGrid
+        objectName: "filteredGrid"
+        property var arrivalClock: arrivalClock
+        property bool decimal: decimalBox.checked
+        anchors.fill: parent
+        anchors.margins: 20
+        clip: true
+        visible: !grid.visible
+        model: visible ? pageRoot.filtered(grid.model, pageRoot.filterText) : []
+        cellWidth: grid.cellWidth
+        cellHeight: grid.cellHeight
+        flow: Grid.TopToBottom
+        ScrollBar.horizontal: ScrollBar { policy: ScrollBar.AlwaysOn }
+        delegate: RegisterDeligate {
+            width: filteredGrid.cellWidth - filteredGrid.cellHeight * 0.05
+            height: filteredGrid.cellHeight * 0.95
+        }
+
+        Label {
+            objectName: "filterNothing"
+            anchors.centerIn: parent
+            visible: filteredGrid.count === 0
+            text: qsTr("No register matches \"%1\".").arg(pageRoot.filterText.trim())
+        }
+    }
+
+    // Over the maps without taking their clicks: only the wheel.
+    MouseArea {
+        objectName: "registerWheelArea"
+        anchors.fill: grid
+        acceptedButtons: Qt.NoButton
+        onWheel: pageRoot.scrollByWheel(grid.visible ? grid : filteredGrid, wheel)
     }
 
     ModuleImportDialog { id: importDialog }

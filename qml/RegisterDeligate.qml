@@ -56,24 +56,46 @@ Rectangle {
     readonly property real basePointSize: Qt.application.font.pointSize > 0
                                           ? Qt.application.font.pointSize : 10
 
-    // The value as the register's display code shows it.
-    function formatValue(code, value) {
+    // Addresses and bytes in decimal rather than hexadecimal (the page's choice).
+    readonly property bool decimal: GridView.view ? GridView.view.decimal === true : false
+
+    // The value as the register's display code shows it; bytes in decimal
+    // when `decimal` is true. A real that rounds to zero reads "0.00", never
+    // "-0.00".
+    function formatValue(code, value, decimal) {
         if (value === undefined || value === null)
             return ""
         if (code === 0)
-            return hexText(value)
+            return decimal === true ? "" + Number(value) : hexText(value)
         if (code === 2) {
             var number = Number(value)
             if (isFinite(number) && Math.abs(number) >= fixedLimit)
                 return exponentText(number)
-            return number.toFixed(2)
+            var text = number.toFixed(2)
+            return Number(text) === 0 ? (0).toFixed(2) : text
         }
         return "" + value
     }
 
     function formattedValue() {
-        return rootModelData ? formatValue(rootModelData.modelDataType, rootModelData.data) : ""
+        return rootModelData ? formatValue(rootModelData.modelDataType, rootModelData.data, decimal) : ""
     }
+
+    // True when the module's value is not the one a factory reset writes (as
+    // the cell shows it, so a real off by less than a hundredth counts as equal).
+    function differsFromDefault(code, value, factoryDefault) {
+        if (factoryDefault === undefined || factoryDefault === null
+                || value === undefined || value === null)
+            return false
+        return formatValue(code, value, false) !== formatValue(code, factoryDefault, false)
+    }
+
+    readonly property bool changedFromDefault: rootModelData
+        ? differsFromDefault(rootModelData.modelDataType, rootModelData.data,
+                             rootModelData.factoryDefault)
+        : false
+
+    onDecimalChanged: if (!valueText.activeFocus) showModuleValue()
 
     // Dark text while the green flash is strong, the theme's text otherwise.
     function textColor(enabled) {
@@ -113,7 +135,21 @@ Rectangle {
         } else {
             refusalText = backEnd.registerWriteError
             invalidInput = true
+            refusedOffline = !linkOpen
         }
+    }
+
+    // Whether the module is connected; a refusal for want of a connection no
+    // longer applies once it is, and its mark goes (the typed text stays, for
+    // Enter to send).
+    readonly property bool linkOpen: backEnd.connection ? backEnd.connection.linkOpen === true : false
+    property bool refusedOffline: false
+    onLinkOpenChanged: {
+        if (linkOpen && refusedOffline && invalidInput) {
+            invalidInput = false
+            refusalText = ""
+        }
+        refusedOffline = false
     }
 
     Rectangle {
@@ -159,7 +195,9 @@ Rectangle {
                 horizontalAlignment: Text.AlignHCenter
                 verticalAlignment: Text.AlignVCenter
                 color: root0.textColor(true)
-                text: root0.rootModelData ? root0.hexText(root0.rootModelData.address) : ""
+                text: root0.rootModelData ? (root0.decimal ? "" + root0.rootModelData.address
+                                                           : root0.hexText(root0.rootModelData.address))
+                                          : ""
             }
 
             Text {
@@ -226,6 +264,27 @@ Rectangle {
                         root0.showModuleValue()
                         focus = false
                     }
+                }
+
+                // Marks a value that a factory reset would change.
+                Rectangle {
+                    objectName: "changedMark"
+                    anchors.left: parent.left
+                    anchors.verticalCenter: parent.verticalCenter
+                    anchors.leftMargin: 2
+                    width: 8
+                    height: 8
+                    radius: 4
+                    color: "#ffb300"
+                    visible: root0.changedFromDefault
+
+                    HoverHandler { id: markHover }
+                    ToolTip.visible: markHover.hovered
+                    ToolTip.text: root0.rootModelData && visible
+                                  ? qsTr("Factory default: %1").arg(root0.formatValue(
+                                        root0.rootModelData.modelDataType,
+                                        root0.rootModelData.factoryDefault, root0.decimal))
+                                  : ""
                 }
 
                 // Its own tip rather than the shared one of the cell's

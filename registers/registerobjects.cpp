@@ -9,6 +9,8 @@ RegisterObjects createRegisterObjects(QObject *parent)
         objects[row] = new RegistryItemModel(parent, info.address, info.displayCode,
             QString::fromLatin1(info.name), info.writable, QString::fromLatin1(info.description),
             QStringList());
+        if (info.writable)
+            objects[row]->setFactoryDefault(info.defaultValue);
     }
     return objects;
 }

@@ -20,6 +20,8 @@ class RegistryItemModel : public QObject
     Q_PROPERTY(bool writeAccess READ writeAccess NOTIFY writeAccessChanged)
     Q_PROPERTY(bool updated READ updated NOTIFY updatedChanged)
     Q_PROPERTY(int address READ address NOTIFY addressChanged)
+    // The value a factory reset writes; invalid for a register it leaves alone.
+    Q_PROPERTY(QVariant factoryDefault READ factoryDefault CONSTANT)
 
 public:
     // What the QML engine uses when it creates a RegisterModel on its own.
@@ -36,6 +38,9 @@ public:
     bool writeAccess() const { return m_writeAccess; }
     bool updated() const { return m_updated; }
     int address() const { return m_address; }
+    QVariant factoryDefault() const { return m_factoryDefault; }
+    // Set once, before the interface binds to it.
+    void setFactoryDefault(const QVariant &value) { m_factoryDefault = value; }
 
     // Edit from the interface: marks the register as touched but does not flash the
     // cell (no dataChanged) and sends nothing to the module.
@@ -65,4 +70,5 @@ private:
     bool m_writeAccess = false;
     int m_address = 0;
     bool m_updated = false;
+    QVariant m_factoryDefault;
 };

@@ -30,6 +30,8 @@ int measureStartup(const QString &program, int runs, bool kv)
         process.setProcessChannelMode(QProcess::MergedChannels);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.remove(QStringLiteral("VELMAR_EXTRA_PORTS"));
+        // The line it waits for is a debug line: on the terminal only when asked.
+        environment.insert(QStringLiteral("VELMAR_IMU_VERBOSE"), QStringLiteral("1"));
         process.setProcessEnvironment(environment);
         QElapsedTimer clock;
         double seen = -1;

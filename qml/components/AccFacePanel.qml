@@ -9,6 +9,8 @@ Rectangle {
     objectName: "accFacePanel"
     color: "#263238"
     readonly property var guide: backEnd.calibrationGuide ? backEnd.calibrationGuide : null
+    // A position is being gathered: a wrong face then spoils it.
+    property bool gathering: true
 
     Column {
         anchors.fill: parent
@@ -32,7 +34,9 @@ Rectangle {
             wrapMode: Text.WordWrap
             font.pixelSize: 18
             font.bold: true
-            color: "#ff5252"
+            // Red only while it spoils a position; before Ready it names the
+            // next face to turn to.
+            color: panel.gathering ? "#ff5252" : "#80deea"
             text: panel.guide ? panel.guide.faceProblem : ""
         }
 

@@ -3,7 +3,8 @@ import QtQuick 2.12
 import QtQuick.Controls 2.12
 import QtQuick.Layouts 1.12
 
-// The Back and Start buttons along the bottom of a calibration page.
+// The Back, Cancel and Start buttons along the bottom of a calibration page.
+// Cancel sits beside Back and ends a run at any stage.
 RowLayout {
     id: row
     anchors.bottom: parent.bottom
@@ -14,8 +15,10 @@ RowLayout {
 
     property alias backButton: buttonBack
     property alias startButton: buttonStart
+    property alias cancelButton: buttonCancel
 
     signal backClicked()
+    signal cancelClicked()
     signal startClicked()
 
     Button {
@@ -25,6 +28,16 @@ RowLayout {
         Layout.fillWidth: true
         Layout.fillHeight: true
         onClicked: row.backClicked()
+    }
+
+    Button {
+        id: buttonCancel
+        objectName: "buttonCancel"
+        text: qsTr("Cancel")
+        Layout.fillWidth: true
+        Layout.fillHeight: true
+        enabled: false
+        onClicked: row.cancelClicked()
     }
 
     Button {

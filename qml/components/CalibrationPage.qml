@@ -34,6 +34,21 @@ Item {
     property alias banner: hintBanner
     property alias buttonBack: buttons.backButton
     property alias buttonStart: buttons.startButton
+    property alias buttonCancel: buttons.cancelButton
+    // What the user is to do now. Unlike the banner, which fades, it stays
+    // above the buttons for as long as it applies; a page sets it with each
+    // step and it clears when the run ends.
+    property string instruction: ""
+
+    // Ends the run where it is: the backend puts back the parameters the
+    // module had before it, and the page is ready for a new run.
+    function cancelRun() {
+        backEnd.cancelCalibration()
+        lowQuality = -1
+        calState = 0
+        instruction = ""
+        hintBanner.showLong(qsTr("Cancelled: the module keeps the parameters it had before the run."))
+    }
 
     // calState has changed and the sample watch has caught up with it.
     signal calStateEntered()
@@ -42,8 +57,11 @@ Item {
         return "Calibration Finished! Quality:" + quality + "/100"
     }
 
+    // The result also stays on the line under the chart, so the banner over
+    // the chart can be clicked away without losing it.
     function calFinished(quality) {
         calState = 0
+        instruction = qualityText(quality)
         hintBanner.showLong(qualityText(quality))
     }
 
@@ -51,6 +69,7 @@ Item {
     // long as a quality would stay.
     function calFailed(message) {
         calState = 0
+        instruction = ""
         lowQuality = -1
         hintBanner.showLong(message)
     }
@@ -77,6 +96,9 @@ Item {
 
     onCalStateChanged: {
         watchSamples()
+        // A new run: the last result or step no longer applies.
+        if (calState === 1)
+            instruction = ""
         calStateEntered()
     }
 
@@ -118,16 +140,41 @@ Item {
     Item {
         id: viewArea
         anchors.top: parent.top
-        anchors.bottom: buttons.top
+        anchors.bottom: instructionLine.top
         anchors.left: parent.left
         anchors.right: sideArea.left
+    }
+
+    Rectangle {
+        id: instructionLine
+        objectName: "instructionLine"
+        anchors.bottom: buttons.top
+        anchors.left: parent.left
+        anchors.right: parent.right
+        height: root.instruction !== "" ? instructionLabel.implicitHeight + 12 : 0
+        visible: root.instruction !== ""
+        color: "#11aabb"
+
+        Label {
+            id: instructionLabel
+            objectName: "instructionLabel"
+            anchors.fill: parent
+            anchors.margins: 6
+            verticalAlignment: Text.AlignVCenter
+            horizontalAlignment: Text.AlignHCenter
+            wrapMode: Text.WordWrap
+            font.pixelSize: 16
+            font.bold: true
+            color: "white"
+            text: root.instruction
+        }
     }
 
     Item {
         id: sideArea
         objectName: "sideArea"
         anchors.top: parent.top
-        anchors.bottom: buttons.top
+        anchors.bottom: instructionLine.top
         anchors.right: parent.right
         width: root.sidePanelWidth
     }
@@ -140,6 +187,8 @@ Item {
             root.myLoader.active = false
         }
         onStartClicked: root.calState = root.calState + 1
+        onCancelClicked: root.cancelRun()
+        cancelButton.enabled: root.calState !== 0 || root.lowQuality >= 0
     }
 
     HintBanner {

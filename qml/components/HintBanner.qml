@@ -36,6 +36,15 @@ Rectangle {
         reset.restart()
     }
 
+    // A click takes it away at once, uncovering what is under it; only while
+    // it shows, so that it never takes the clicks of the view beneath.
+    MouseArea {
+        objectName: "hintDismiss"
+        anchors.fill: parent
+        enabled: banner.opacity > 0.5
+        onClicked: banner.hide()
+    }
+
     Text {
         id: hintText
         objectName: "hintText"

@@ -20,6 +20,34 @@ Item {
     // the stream only then.
     property bool liveShown: false
 
+    // The readout's column at the left, as wide as its widest possible line
+    // (so it does not jump as the values change); the box is drawn beside it,
+    // never under it.
+    readonly property real readoutWidth: Math.ceil(Math.max(widestAngle.advanceWidth,
+                                                            widestTemperature.advanceWidth)) + 12
+
+    TextMetrics {
+        id: widestAngle
+        font: rollText.font
+        text: qsTr("Pitch:") + "-180.0°"
+    }
+
+    TextMetrics {
+        id: widestTemperature
+        font: temperatureText.font
+        text: qsTr("Temperature:") + "-40.0 °C"
+    }
+
+    Item {
+        id: boxArea
+        objectName: "boxArea"
+        anchors.top: parent.top
+        anchors.bottom: parent.bottom
+        anchors.right: parent.right
+        anchors.left: parent.left
+        anchors.leftMargin: Math.min(root.readoutWidth, parent.width * 0.6)
+    }
+
     // Qt 3D in a Qt Quick scene draws on every frame of the window,
     // changed or not, and keeps the window drawing. So the painted box
     // stands in for it on a software renderer, and whenever no stream is
@@ -27,7 +55,7 @@ Item {
     BoxView {
         id: paintedBox
         objectName: "paintedBox"
-        anchors.fill: parent
+        anchors.fill: boxArea
         visible: !scene3dLoader.active
         rotation: root.orientation
     }
@@ -38,7 +66,7 @@ Item {
     Loader {
         id: scene3dLoader
         objectName: "scene3dLoader"
-        anchors.fill: parent
+        anchors.fill: boxArea
         active: root.liveShown && !RenderPolicy.software && RenderPolicy.streaming
         sourceComponent: Scene3D {
             id: scene3d
@@ -51,6 +79,28 @@ Item {
                 id: ahrsBox
                 boxRot: root.orientation
             }
+        }
+    }
+
+    // The rods named where they end, in both kinds of view (the painted box
+    // works out where, with the camera they share, hidden or not).
+    Repeater {
+        model: [{ name: "X", color: "#ff5252" }, { name: "Y", color: "#69f0ae" },
+                { name: "Z", color: "#448aff" }]
+
+        Text {
+            objectName: "axisLabel" + modelData.name
+            readonly property point tip: paintedBox.axisTips.length === 3
+                                         ? paintedBox.axisTips[index] : Qt.point(-100, -100)
+            // Kept inside the box's area when the rod's end leaves it.
+            x: boxArea.x + Math.max(0, Math.min(boxArea.width - width, tip.x - width / 2))
+            y: boxArea.y + Math.max(0, Math.min(boxArea.height - height, tip.y - height / 2))
+            text: modelData.name
+            color: modelData.color
+            font.bold: true
+            font.pixelSize: Math.max(10, boxArea.height / 12)
+            style: Text.Outline
+            styleColor: "#202020"
         }
     }
 

@@ -45,7 +45,11 @@ RowLayout {
         id: recordButton
         objectName: "recordButton"
         Layout.fillHeight: true
-        Layout.minimumWidth: implicitWidth
+        // As wide as the wider caption, so Stop stays where Record was.
+        readonly property real steadyWidth: Math.max(recordCaption.advanceWidth, stopCaption.advanceWidth)
+                                            + leftPadding + rightPadding
+        Layout.preferredWidth: steadyWidth
+        Layout.minimumWidth: steadyWidth
         enabled: bar.recording !== null && bar.recording.state !== "stopping"
         text: bar.active ? qsTr("Stop") : qsTr("Record")
         Material.foreground: bar.active ? "white" : "#ef5350"
@@ -54,6 +58,17 @@ RowLayout {
         ToolTip.delay: 600
         ToolTip.text: bar.recording
                       ? qsTr("Recordings go to %1 (Ctrl+R)").arg(bar.recording.location) : ""
+
+        TextMetrics {
+            id: recordCaption
+            font: recordButton.font
+            text: qsTr("Record")
+        }
+        TextMetrics {
+            id: stopCaption
+            font: recordButton.font
+            text: qsTr("Stop")
+        }
     }
 
     // Where recordings go: chosen once, remembered.
@@ -71,16 +86,25 @@ RowLayout {
                       : ""
     }
 
-    Label {
-        id: statusLabel
-        objectName: "recordStatus"
+    // Takes the room the bar is given, whatever the status line says, so
+    // the bar's buttons and what follows never move when it comes or goes;
+    // a line longer than the room is cut at its end.
+    Item {
+        Layout.fillWidth: true
         Layout.fillHeight: true
-        Layout.leftMargin: 6
-        Layout.rightMargin: 6
-        visible: bar.active
-        verticalAlignment: Text.AlignVCenter
-        color: "#ef5350"
-        text: bar.statusText()
+
+        Label {
+            id: statusLabel
+            objectName: "recordStatus"
+            anchors.fill: parent
+            anchors.leftMargin: 6
+            anchors.rightMargin: 6
+            elide: Text.ElideRight
+            visible: bar.active
+            verticalAlignment: Text.AlignVCenter
+            color: "#ef5350"
+            text: bar.statusText()
+        }
     }
 
     Popup {

@@ -25,6 +25,34 @@ Rectangle {
     implicitHeight: column.implicitHeight + 8
     color: "#262626"
 
+    // What was dismissed (or expired); the row comes back only with another text.
+    property string dismissedWarning: ""
+    property string dismissedNotice: ""
+    readonly property string shownWarning: {
+        var text = connection.warning
+        // Said once: not again under the notice that already says it; and
+        // data is not missed from a link that is closed.
+        if (!open || text === "" || text === dismissedWarning || text === shownNotice)
+            return ""
+        return text
+    }
+    readonly property bool waitingOnNotice: connection.waitingForPort || connection.checkingModule
+    readonly property string shownNotice: connection.notice !== ""
+                                          && (connection.notice !== dismissedNotice || waitingOnNotice)
+                                          ? connection.notice : ""
+    // A notice that only reports (green) goes by itself after this long; a
+    // warning stays until dismissed or replaced, and so does one with a wait
+    // that can be stopped.
+    property int noticeLifetimeMs: 15000
+
+    Timer {
+        id: noticeExpiry
+        objectName: "noticeExpiry"
+        interval: strip.noticeLifetimeMs
+        running: strip.shownNotice !== "" && !strip.connection.noticeIsWarning && !strip.waitingOnNotice
+        onTriggered: strip.dismissedNotice = strip.connection.notice
+    }
+
     Column {
         id: column
         anchors.left: parent.left
@@ -114,20 +142,40 @@ Rectangle {
         Rectangle {
             objectName: "stripWarning"
             width: parent.width
-            height: warningLabel.implicitHeight + 8
-            visible: strip.connection.warning !== ""
+            height: Math.max(warningLabel.implicitHeight, dismissWarning.height) + 8
+            visible: strip.shownWarning !== ""
             color: "#ef6c00"
 
             Label {
                 id: warningLabel
                 objectName: "stripWarningLabel"
-                anchors.fill: parent
+                anchors.left: parent.left
+                anchors.right: dismissWarning.left
+                anchors.verticalCenter: parent.verticalCenter
                 anchors.margins: 4
                 verticalAlignment: Text.AlignVCenter
                 wrapMode: Text.WordWrap
                 font.pixelSize: 13
                 color: "white"
-                text: strip.connection.warning
+                text: strip.shownWarning
+            }
+
+            ToolButton {
+                id: dismissWarning
+                objectName: "stripWarningDismiss"
+                anchors.right: parent.right
+                anchors.verticalCenter: parent.verticalCenter
+                height: 28
+                width: 28
+                padding: 0
+                topInset: 0
+                bottomInset: 0
+                font.pixelSize: 14
+                text: "\u2715"
+                onClicked: strip.dismissedWarning = strip.connection.warning
+                ToolTip.visible: hovered
+                ToolTip.delay: 600
+                ToolTip.text: qsTr("Dismiss")
             }
         }
 
@@ -135,20 +183,40 @@ Rectangle {
             objectName: "stripNotice"
             width: parent.width
             height: Math.max(noticeLabel.implicitHeight, stopWaiting.visible ? stopWaiting.height : 0) + 8
-            visible: strip.connection.notice !== ""
+            visible: strip.shownNotice !== ""
             color: strip.connection.noticeIsWarning ? "#c62828" : "#2e7d32"
 
             Label {
                 id: noticeLabel
                 objectName: "stripNoticeLabel"
                 anchors.left: parent.left
-                anchors.right: stopWaiting.visible ? stopWaiting.left : parent.right
+                anchors.right: stopWaiting.visible ? stopWaiting.left : dismissNotice.left
                 anchors.verticalCenter: parent.verticalCenter
                 anchors.margins: 4
                 wrapMode: Text.WordWrap
                 font.pixelSize: 13
                 color: "white"
-                text: strip.connection.notice
+                text: strip.shownNotice
+            }
+
+            ToolButton {
+                id: dismissNotice
+                objectName: "stripNoticeDismiss"
+                anchors.right: parent.right
+                anchors.verticalCenter: parent.verticalCenter
+                height: 28
+                width: 28
+                padding: 0
+                topInset: 0
+                bottomInset: 0
+                font.pixelSize: 14
+                // A wait is ended with its own button, not hidden.
+                visible: !stopWaiting.visible
+                text: "\u2715"
+                onClicked: strip.dismissedNotice = strip.connection.notice
+                ToolTip.visible: hovered
+                ToolTip.delay: 600
+                ToolTip.text: qsTr("Dismiss")
             }
 
             Button {

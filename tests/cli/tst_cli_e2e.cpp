@@ -7,6 +7,7 @@
 #include "modulefile.h"
 #include "modulesimulator.h"
 #include "record.h"
+#include "recordingcsv.h"
 #include "simhome.h"
 
 #include <QDir>
@@ -260,8 +261,9 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("unknown name") << QStringList {"set", "@PORT", "MAG Offset X", "1"} << 5
-                                      << "unknown register \"MAG Offset X\"";
+        // (Names match with case and blanks folded: "MAG Offset X" is a register.)
+        QTest::newRow("unknown name") << QStringList {"set", "@PORT", "MAG Offset W", "1"} << 5
+                                      << "unknown register \"MAG Offset W\"";
         QTest::newRow("no register there") << QStringList {"set", "@PORT", "0x38", "1"} << 5
                                            << "no register starts at address 0x38";
         QTest::newRow("read-only")
@@ -437,6 +439,94 @@ private slots:
                      held.begin() + 55),
             "the exported calibration registers are not the module's");
         QCOMPARE(writesIn(m_rig.sim->requests()), 0);
+    }
+
+    void registerNamesFoldBlanksAndCase_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::newRow("as in the catalogue") << "MAG  Offset X";
+        QTest::newRow("one blank") << "MAG Offset X";
+        QTest::newRow("lower case, blanks around") << "  mag offset x ";
+    }
+    void registerNamesFoldBlanksAndCase()
+    {
+        QFETCH(QString, typed);
+        const CliRun set = cli({QStringLiteral("set"), port(), typed, QStringLiteral("0.25")});
+        QVERIFY2(set.status == 0, qPrintable(set.err));
+        QCOMPARE(realAt(m_rig.sim->registerImage(), 127), 0.25f);
+        const CliRun get = cli({QStringLiteral("get"), port(), typed});
+        QVERIFY2(get.status == 0, qPrintable(get.err));
+        QVERIFY2(get.out.startsWith(QLatin1String("0.25")), qPrintable(get.out));
+    }
+
+    void dumpShowsAddressesAsTheRegisterPage()
+    {
+        const CliRun text = cli({QStringLiteral("dump"), port()});
+        QCOMPARE(text.status, 0);
+        const QStringList lines = text.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 61);
+        QVERIFY2(lines.at(rowOf("Control1")).startsWith(QLatin1String("0x34  Control1")),
+            qPrintable(lines.at(rowOf("Control1"))));
+        QVERIFY2(lines.at(rowOf("MAG  Offset X")).startsWith(QLatin1String("0x7F  MAG  Offset X")),
+            qPrintable(lines.at(rowOf("MAG  Offset X"))));
+    }
+
+    void importDryRunListsAndSendsNothing()
+    {
+        const QString file = m_rig.home->filePath(QStringLiteral("module.json"));
+        QCOMPARE(cli({QStringLiteral("export"), port(), file}).status, 0);
+        QCOMPARE(
+            cli({QStringLiteral("set"), port(), QStringLiteral("MAG  Offset Z"), "0.375"}).status,
+            0);
+        QCOMPARE(
+            cli({QStringLiteral("set"), port(), QStringLiteral("Control2"), "0x03"}).status, 0);
+        const auto changed = m_rig.sim->registerImage();
+        const int requestsBefore = int(m_rig.sim->requests().size());
+        const int writesBefore = writesIn(m_rig.sim->requests());
+
+        const CliRun run
+            = cli({QStringLiteral("import"), port(), file, QStringLiteral("--dry-run")});
+        QVERIFY2(run.status == 0, qPrintable(run.err));
+        QVERIFY2(run.out.contains(QLatin1String("MAG  Offset Z"))
+                && run.out.contains(QLatin1String("Control2"))
+                && run.out.contains(QLatin1String("2 would be written; dry run, nothing sent")),
+            qPrintable(run.out));
+        QVERIFY2(!run.out.contains(QLatin1String("Control1")), qPrintable(run.out));
+        const CliRun json
+            = cli({QStringLiteral("import"), port(), file, QStringLiteral("--dry-run"), "--json"});
+        QCOMPARE(json.status, 0);
+        QCOMPARE(json.json().object().value(QStringLiteral("wouldWrite")).toArray().size(), 2);
+
+        // Read, never written: the module as it was, no backup taken.
+        QCOMPARE(writesIn(m_rig.sim->requests()), writesBefore);
+        QVERIFY(int(m_rig.sim->requests().size()) > requestsBefore);
+        const auto now = m_rig.sim->registerImage();
+        QVERIFY2(std::equal(now.begin() + 52, now.end(), changed.begin() + 52),
+            "a writable register changed on a dry run");
+        QVERIFY2(backups().isEmpty(), qPrintable(backups().join(QLatin1Char(' '))));
+    }
+
+    void recordWritesTheRawRecordingToo()
+    {
+        const QString raw = m_rig.home->filePath(QStringLiteral("run.velmarec"));
+        const QString csv = m_rig.home->filePath(QStringLiteral("run.csv"));
+        const CliRun run = cli({QStringLiteral("record"), port(), QStringLiteral("--seconds"),
+            QStringLiteral("1"), QStringLiteral("--raw"), raw, QStringLiteral("--csv"), csv});
+        QVERIFY2(run.status == 0, qPrintable(run.err));
+        QFile file(raw);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.read(8) == QByteArray(rawMagic, 8));
+        file.close();
+        // The raw recording holds what the CSV was made from.
+        const QString again = m_rig.home->filePath(QStringLiteral("again.csv"));
+        const RecordingCsvResult converted = convertRecordingToCsv(raw, again);
+        QVERIFY2(converted.ok, qPrintable(converted.error));
+        QVERIFY(converted.rows > 10);
+        QFile first(csv), second(again);
+        QVERIFY(first.open(QIODevice::ReadOnly) && second.open(QIODevice::ReadOnly));
+        QCOMPARE(first.readAll(), second.readAll());
+        QVERIFY2(run.out.contains(QLatin1String("raw recording of")), qPrintable(run.out));
+        QCOMPARE(int(m_rig.sim->registerImage()[52]), 0x85);
     }
 
     void importOnlyWritesTheChosenBlocks()

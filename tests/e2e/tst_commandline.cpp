@@ -34,7 +34,8 @@ private slots:
         app.setProcessEnvironment(environment);
         app.setProcessChannelMode(QProcess::MergedChannels);
         app.start(QStringLiteral(VELMAR_IMU_PATH),
-            {QStringLiteral("--port"), module.linkPath(), QStringLiteral("--connect")});
+            {QStringLiteral("--port"), module.linkPath(), QStringLiteral("--connect"),
+                QStringLiteral("--verbose")});
         QVERIFY2(app.waitForStarted(10000), qPrintable(app.errorString()));
         QByteArray output;
         // Streaming: the whole connect sequence reached the module.

@@ -19,6 +19,10 @@ private slots:
         QTemporaryDir config;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+        environment.insert(
+            QStringLiteral("XDG_STATE_HOME"), config.filePath(QStringLiteral("state")));
+        // The debug lines, on the terminal too.
+        environment.insert(QStringLiteral("VELMAR_IMU_VERBOSE"), QStringLiteral("1"));
         app.setProcessEnvironment(environment);
         // Extra arguments reach only the application object.
         app.start(
@@ -38,6 +42,39 @@ private slots:
         QCOMPARE(app.state(), QProcess::Running);
         QVERIFY2(!output.contains("qrc:/"), output.constData()); // no QML warnings
 
+        app.terminate();
+        QVERIFY(app.waitForFinished(10000));
+    }
+
+    // Without --verbose the terminal keeps quiet and the log gets the lines.
+    void debugLinesGoToTheLogUnlessAskedFor()
+    {
+        QProcess app;
+        app.setProcessChannelMode(QProcess::MergedChannels);
+        QTemporaryDir home;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(
+            QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
+        environment.insert(
+            QStringLiteral("XDG_STATE_HOME"), home.filePath(QStringLiteral("state")));
+        environment.remove(QStringLiteral("VELMAR_IMU_VERBOSE"));
+        app.setProcessEnvironment(environment);
+        app.start(QStringLiteral(VELMAR_IMU_PATH), QStringList());
+        QVERIFY2(app.waitForStarted(10000), qPrintable(app.errorString()));
+
+        QFile log(home.filePath(QStringLiteral("state/velmar-imu/velmar-imu.log")));
+        auto logged = [&] {
+            if (!log.isOpen() && !log.open(QIODevice::ReadOnly))
+                return QByteArray();
+            log.seek(0);
+            return log.readAll();
+        };
+        QTRY_VERIFY2_WITH_TIMEOUT(logged().contains("Main Window Root Done!"),
+            qPrintable(log.fileName() + QStringLiteral(" holds no start-up line")), 20000);
+        QVERIFY(logged().contains("Splash Done!"));
+        const QByteArray output = app.readAll();
+        QVERIFY2(!output.contains("Main Window Root Done!") && !output.contains("Splash Done!"),
+            output.constData());
         app.terminate();
         QVERIFY(app.waitForFinished(10000));
     }

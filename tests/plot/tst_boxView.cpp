@@ -65,6 +65,34 @@ private slots:
         QVERIFY(blue.center().y() > size.height() / 2); // +z is down on screen
     }
 
+    void axisLabelsSitBeyondTheirRods()
+    {
+        const QSizeF size(340, 256);
+        const QPointF centre(size.width() / 2, size.height() / 2);
+        // Unturned, x points at the camera, y to the left and z down on screen.
+        const QPointF x = BoxView::axisTip(QQuaternion(), size, 0);
+        QVERIFY(qAbs(x.x() - centre.x()) < 0.5 && qAbs(x.y() - centre.y()) < 0.5);
+        QVERIFY(BoxView::axisTip(QQuaternion(), size, 1).x() < centre.x() - 50);
+        QVERIFY(BoxView::axisTip(QQuaternion(), size, 2).y() > centre.y() + 50);
+        // A quarter turn about z takes x to where y was.
+        const QQuaternion quarter = QQuaternion::fromAxisAndAngle(0, 0, 1, 90);
+        const QPointF turned = BoxView::axisTip(quarter, size, 0);
+        const QPointF y = BoxView::axisTip(QQuaternion(), size, 1);
+        QVERIFY2(qAbs(turned.x() - y.x()) < 0.5 && qAbs(turned.y() - y.y()) < 0.5,
+            qPrintable(QStringLiteral("%1,%2 vs %3,%4")
+                           .arg(turned.x())
+                           .arg(turned.y())
+                           .arg(y.x())
+                           .arg(y.y())));
+
+        BoxView view;
+        view.setSize(size);
+        QSignalSpy moved(&view, &BoxView::axisTipsChanged);
+        view.setRotation(quarter);
+        QCOMPARE(moved.count(), 1);
+        QCOMPARE(view.axisTips().value(0).toPointF(), turned);
+    }
+
     void emptyItemHasNoFaces()
     {
         QVERIFY(BoxView::visibleFaces(QQuaternion(), QSizeF(0, 100)).isEmpty());

@@ -21,6 +21,10 @@ FakeBackend::FakeBackend(QObject *parent)
         new RegistryItemModel(this, 55, 2, QStringLiteral("ACC Offset X"), true,
             QStringLiteral("Accelerometer offset"), {}),
     };
+    // The writable ones with the defaults a factory reset writes.
+    const QVariantList defaults {QVariant(), 0, 0x85, 0.0};
+    for (int i = 0; i < m_registers.size(); ++i)
+        qobject_cast<RegistryItemModel *>(m_registers[i])->setFactoryDefault(defaults[i]);
     m_viewSettings = new ViewSettings(m_settingsDir.filePath(QStringLiteral("settings.ini")), this);
     m_connection = new FakeConnection(this, [](const QObject *backend) {
         return static_cast<const FakeBackend *>(backend)->availablePortsList();

@@ -178,6 +178,122 @@ Item {
             compare(child(page, "resetTimer").interval, 20000)
         }
 
+        function test_cancelEndsTheRunAtAnyStage_data() {
+            return [
+                { tag: "accelerometer, first prompt", page: "acc", clicks: 1 },
+                { tag: "accelerometer, gathering", page: "acc", clicks: 2 },
+                { tag: "accelerometer, later prompt", page: "acc", clicks: 2, stages: 1 },
+                { tag: "gyroscope, prompt", page: "gyro", clicks: 1 },
+                { tag: "gyroscope, measuring", page: "gyro", clicks: 2 },
+                { tag: "magnetometer, gathering", page: "mag", clicks: 1 }
+            ]
+        }
+
+        function test_cancelEndsTheRunAtAnyStage(data) {
+            var page = makePage(data.page === "acc" ? accComponent
+                                : data.page === "gyro" ? gyroComponent : magComponent)
+            var cancel = child(page, "buttonCancel")
+            var start = child(page, "buttonStart")
+            compare(cancel.enabled, false, "nothing to cancel before Start")
+            for (var i = 0; i < data.clicks; ++i)
+                mouseClick(start)
+            for (var j = 0; j < (data.stages || 0); ++j)
+                backEnd.accCalStageFinished()
+            verify(page.calState !== 0)
+            // Cancel sits beside Back, which is shut while a run goes on.
+            compare(child(page, "buttonBack").enabled, false)
+            verify(cancel.enabled, "Cancel offered in state " + page.calState)
+            var before = backEnd.callCount("cancelCalibration")
+
+            mouseClick(cancel)
+            compare(backEnd.callCount("cancelCalibration"), before + 1,
+                    "the backend puts the module's parameters back")
+            compare(page.calState, 0)
+            compare(start.text, "Start")
+            compare(start.enabled, true)
+            compare(child(page, "buttonBack").enabled, true)
+            compare(cancel.enabled, false)
+            compare(page.instruction, "")
+            verify(child(page, "hintText").text.indexOf("Cancelled") === 0, child(page, "hintText").text)
+            var loading = findChild(page, "loading")
+            if (loading)
+                compare(loading.visible, false)
+        }
+
+        function test_instructionStaysWhileItAppliesClearOfTheProgress() {
+            var page = makePage(accComponent)
+            var start = child(page, "buttonStart")
+            var line = child(page, "instructionLine")
+            compare(line.visible, false)
+            // A short hold, so that the fade comes soon.
+            child(page, "resetTimer").interval = 50
+            mouseClick(start)
+            compare(child(page, "instructionLabel").text, "Place the module Z-Up and click Ready.")
+            // The banner fades after its hold; the line under the chart does not.
+            child(page, "resetTimer").interval = 50
+            tryCompare(child(page, "hintRect"), "opacity", 0, 10000)
+            verify(line.visible && line.height > 0)
+            mouseClick(start)
+            compare(child(page, "instructionLabel").text,
+                    "Hold the module Z-Up still while its samples are gathered.")
+            var loading = child(page, "loading")
+            verify(loading.visible)
+            var progressBottom = loading.mapToItem(page, 0, loading.height).y
+            var lineTop = line.mapToItem(page, 0, 0).y
+            verify(progressBottom <= lineTop, "progress ends at " + progressBottom
+                   + ", the line starts at " + lineTop)
+            // The result takes the line's place when the run ends.
+            for (var i = 0; i < 6; ++i) {
+                backEnd.accCalStageFinished()
+                if (page.calState !== 0)
+                    mouseClick(start)
+            }
+            backEnd.accCalFinished(87)
+            compare(child(page, "instructionLabel").text, "Calibration Finished! Quality:87/100")
+        }
+
+        function test_resultBannerClickedAwayKeepsTheResult() {
+            var page = makePage(gyroComponent)
+            mouseClick(child(page, "buttonStart"))
+            mouseClick(child(page, "buttonStart"))
+            backEnd.gyroCalFinished(92)
+            var banner = child(page, "hintRect")
+            tryVerify(function () { return banner.opacity > 0.5 }, 5000, "the result shows")
+            mouseClick(banner)
+            tryCompare(banner, "opacity", 0, 5000, "a click uncovers the chart")
+            compare(child(page, "instructionLabel").text, "Calibration Finished! Quality:92/100")
+            verify(child(page, "instructionLine").visible)
+        }
+
+        function test_nextFaceIsNotAnError() {
+            var page = makePage(accComponent)
+            var problem = child(page, "faceProblemText")
+            backEnd.calibrationGuide.faceProblem = "This is Z-Up; place the module with Z-Down."
+            mouseClick(child(page, "buttonStart"))
+            compare(page.calState, 1)
+            verify(!Qt.colorEqual(problem.color, "#ff5252"), "the next face, before Ready: " + problem.color)
+            mouseClick(child(page, "buttonStart"))
+            compare(page.calState, 2)
+            verify(Qt.colorEqual(problem.color, "#ff5252"), "a wrong face while gathering is red")
+        }
+
+        function test_calibrationChartsAsTheLivePage_data() {
+            return [
+                { tag: "accelerometer", page: "acc", names: ["Acc_X", "Acc_Y", "Acc_Z"],
+                  label: "Acceleration", unit: "m/s²" },
+                { tag: "gyroscope", page: "gyro", names: ["Gyro_X", "Gyro_Y", "Gyro_Z"],
+                  label: "Angular rate", unit: "°/s" }
+            ]
+        }
+
+        function test_calibrationChartsAsTheLivePage(data) {
+            var page = makePage(data.page === "acc" ? accComponent : gyroComponent)
+            var plot = child(page, "plotItem")
+            compare(plot.signalNames, data.names)
+            compare(plot.valueLabel, data.label)
+            compare(plot.unit, data.unit)
+        }
+
         function test_stageSignalDuringPromptAdvances() {
             var page = makePage(accComponent)
             mouseClick(child(page, "buttonStart"))

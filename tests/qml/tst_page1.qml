@@ -87,6 +87,121 @@ Item {
             compare(refresh.visible, true)
         }
 
+        // Where each control of the top row stands, in page coordinates.
+        function topRowPlaces(page) {
+            var names = ["serialComboBox", "connectButton", "recordButton", "topRowLastSlot"]
+            var places = {}
+            for (var i = 0; i < names.length; ++i) {
+                var item = child(page, names[i])
+                var p = item.mapToItem(page, 0, 0)
+                places[names[i]] = { x: Math.round(p.x), width: Math.round(item.width) }
+            }
+            return places
+        }
+
+        // Measured once the layout has settled (it lays out on the next polish).
+        function comparePlaces(page, before, when) {
+            waitForRendering(page)
+            var after = topRowPlaces(page)
+            for (var name in before) {
+                compare(after[name].x, before[name].x, name + " moved " + when)
+                compare(after[name].width, before[name].width, name + " changed width " + when)
+            }
+        }
+
+        function test_topRowStandsStillAcrossConnectAndRecord() {
+            var page = makePage()
+            var button = child(page, "connectButton")
+            waitForRendering(page)
+            var before = topRowPlaces(page)
+            verify(button.width >= button.implicitWidth, "the caption is not clipped")
+
+            mouseClick(button)
+            compare(button.text, "Disconnect")
+            comparePlaces(page, before, "on connect")
+            verify(button.width >= button.implicitWidth, "Disconnect is not clipped")
+            var reset = child(page, "resetButton")
+            verify(reset.width >= reset.implicitWidth, "Reset Defaults is not clipped")
+
+            mouseClick(child(page, "recordButton"))
+            backEnd.recording.setStatus(65000, 20213, 2450000, false)
+            compare(child(page, "recordStatus").visible, true)
+            comparePlaces(page, before, "while recording")
+
+            mouseClick(child(page, "recordButton"))
+            mouseClick(button)
+            compare(button.text, "Connect")
+            comparePlaces(page, before, "after disconnect")
+        }
+
+        function test_resetDefaultsStandsApartFromConnectAndRecord() {
+            var page = makePage()
+            mouseClick(child(page, "connectButton"))
+            var reset = child(page, "resetButton")
+            var record = child(page, "recordButton")
+            var resetLeft = reset.mapToItem(page, 0, 0).x
+            var recordRight = record.mapToItem(page, record.width, 0).x
+            verify(resetLeft - recordRight >= 12,
+                   "Reset Defaults only " + (resetLeft - recordRight) + " px from Record")
+            verify(child(page, "topRowRule").visible, "a rule sets it apart")
+        }
+
+        // Widest readout lines, at every window size from the smallest up.
+        function test_readoutBesideTheBoxNeverOverIt_data() {
+            return [
+                { tag: "800x600", width: 800, height: 600 },
+                { tag: "1024x768", width: 1024, height: 768 },
+                { tag: "1366x768", width: 1366, height: 768 },
+                { tag: "1920x1080", width: 1920, height: 1080 }
+            ]
+        }
+
+        function test_readoutBesideTheBoxNeverOverIt(data) {
+            var loader = createTemporaryObject(pageComponent, testRoot,
+                                               { width: data.width, height: data.height })
+            var page = loader.item
+            backEnd.setList("euler", [-179.95, -179.95, -179.95])
+            var temperature = createTemporaryObject(fakeRegister, testRoot)
+            child(page, "temperatureText").registers = [temperature]
+            temperature.data = -39.95
+            temperature.updated = true
+            waitForRendering(page)
+            var box = child(page, "boxArea")
+            var boxLeft = box.mapToItem(page, 0, 0).x
+            verify(box.width > 80, "the box keeps room: " + box.width)
+            var names = ["rollText", "pitchText", "yawText", "temperatureText"]
+            for (var i = 0; i < names.length; ++i) {
+                var text = child(page, names[i])
+                if (text.text === "")
+                    continue
+                var right = text.mapToItem(page, text.contentWidth, 0).x
+                verify(right <= boxLeft, names[i] + " \"" + text.text + "\" ends at " + right
+                       + ", the box starts at " + boxLeft)
+            }
+            compare(child(page, "pitchText").text, "Pitch:-179.9°")
+            compare(child(page, "temperatureText").text, "Temperature:-40.0 °C")
+        }
+
+        function test_boxAxesAreLabelledInsideItsArea() {
+            var page = makePage()
+            waitForRendering(page)
+            var box = child(page, "boxArea")
+            var names = ["X", "Y", "Z"]
+            for (var i = 0; i < names.length; ++i) {
+                var label = child(page, "axisLabel" + names[i])
+                compare(label.text, names[i])
+                verify(label.x >= box.x && label.x + label.width <= box.x + box.width + 0.5,
+                       names[i] + " at x " + label.x + " outside " + box.x + ".." + (box.x + box.width))
+                verify(label.y >= box.y && label.y + label.height <= box.y + box.height + 0.5,
+                       names[i] + " at y " + label.y)
+            }
+            // Unturned, the camera looks along -x: Y points left of the centre, Z down.
+            var centreX = box.x + box.width / 2
+            var centreY = box.y + box.height / 2
+            verify(child(page, "axisLabelY").x + child(page, "axisLabelY").width / 2 < centreX)
+            verify(child(page, "axisLabelZ").y + child(page, "axisLabelZ").height / 2 > centreY)
+        }
+
         function test_emptyPortListConnectsNothing() {
             backEnd.setPorts([])
             var page = makePage()
@@ -128,6 +243,29 @@ Item {
             mouseClick(button)
             compare(backEnd.callCount("connectClicked"), 2)
             compare(banner.visible, false)
+        }
+
+        function test_aLinkThatWorkedIsLostNotFailed() {
+            var page = makePage()
+            var button = child(page, "connectButton")
+            mouseClick(button)
+            backEnd.connection.linkOpen = true
+            backEnd.connection.linkOpen = false
+            backEnd.connectionError("ttyFAKE0", "Resource error")
+            var text = child(page, "statusLabel").text
+            compare(text, "Connection to ttyFAKE0 lost: Resource error")
+
+            // The next attempt never opens: that one failed.
+            mouseClick(button)
+            backEnd.connectionError("ttyFAKE0", "Permission denied")
+            compare(child(page, "statusLabel").text, "Connection to ttyFAKE0 failed: Permission denied")
+
+            // Said once: while the status strip tells of the loss, the banner does not.
+            backEnd.connection.noticeIsWarning = true
+            backEnd.connection.notice = "Lost ttyFAKE0 (Permission denied). Press Connect."
+            compare(child(page, "statusBanner").visible, false)
+            backEnd.connection.notice = ""
+            compare(child(page, "statusBanner").visible, true)
         }
 
         function test_errorWithoutPortNameStillReadable() {

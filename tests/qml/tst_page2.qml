@@ -111,13 +111,151 @@ Item {
                 { tag: "largest float, negative", code: 2, value: -Math.fround(3.4028235e38), expected: "-3.4028235e38" },
                 { tag: "-1e25 as a float", code: 2, value: Math.fround(-1e25), expected: "-1e25" },
                 { tag: "exponent from 1e7", code: 2, value: 1e7, expected: "1e7" },
-                { tag: "float digits only", code: 2, value: Math.fround(123456789), expected: "1.2345679e8" }
+                { tag: "float digits only", code: 2, value: Math.fround(123456789), expected: "1.2345679e8" },
+                { tag: "tiny negative loses its sign", code: 2, value: -0.001, expected: "0.00" },
+                { tag: "negative just under a half-hundredth", code: 2, value: -0.0049, expected: "0.00" },
+                { tag: "negative zero", code: 2, value: -0, expected: "0.00" },
+                { tag: "negative hundredth kept", code: 2, value: -0.006, expected: "-0.01" },
+                { tag: "byte in decimal", code: 0, value: 133, decimal: true, expected: "133" },
+                { tag: "zero byte in decimal", code: 0, value: 0, decimal: true, expected: "0" },
+                { tag: "integer unchanged by decimal", code: 1, value: 1442, decimal: true, expected: "1442" },
+                { tag: "real unchanged by decimal", code: 2, value: 1.5, decimal: true, expected: "1.50" }
             ]
         }
 
         function test_valueText(data) {
             var cell = cellOf(makePage(), 10)
-            compare(cell.formatValue(data.code, data.value), data.expected)
+            compare(cell.formatValue(data.code, data.value, data.decimal), data.expected)
+        }
+
+        // Where the last register's cell stands in the grid's view, in pixels.
+        function lastCellSpan(grid) {
+            var last = grid.itemAtIndex(grid.count - 1)
+            if (!last)
+                return null
+            return { left: last.x - grid.contentX, right: last.x + last.width - grid.contentX }
+        }
+
+        function test_wheelReachesTheLastRegister() {
+            var page = fullMapPage(1024, 768)
+            var grid = page.grid
+            var bar = findChild(page, "registerScrollBar")
+            verify(bar, "the map has a scroll bar")
+            tryVerify(function () { return grid.contentWidth > grid.width }, 5000,
+                      "the full map is wider than a 1024 px page")
+            verify(bar.visible && bar.size < 1, "its scroll bar shows, size " + bar.size)
+            compare(grid.contentX, grid.originX, "starts at the first column")
+
+            var area = findChild(page, "registerWheelArea")
+            var turns = 0
+            // A vertical wheel, notch by notch, as a user would turn it.
+            while (turns < 60) {
+                var span = lastCellSpan(grid)
+                if (span && span.left >= 0 && span.right <= grid.width)
+                    break
+                mouseWheel(area, area.width / 2, area.height / 2, 0, -120)
+                ++turns
+            }
+            var shown = lastCellSpan(grid)
+            verify(shown !== null && shown.left >= 0 && shown.right <= grid.width,
+                   "last register on screen after " + turns + " notches: " + JSON.stringify(shown))
+            verify(turns > 0 && turns < 60, turns + " notches")
+            compare(bar.position + bar.size, 1, "the scroll bar is at its end")
+
+            // And back to the first.
+            for (var i = 0; i < turns + 2; ++i)
+                mouseWheel(area, area.width / 2, area.height / 2, 0, 120)
+            compare(grid.contentX, grid.originX)
+        }
+
+        function test_filterShowsTheMatchingRegisters_data() {
+            return [
+                { tag: "name, case and blanks folded", text: "acc  OFFSET", names: ["ACC Offset X"] },
+                { tag: "part of a name", text: "re", names: ["Hardware Version", "Hex Register"] },
+                { tag: "hexadecimal address", text: "0x34", names: ["Control1"] },
+                { tag: "decimal address", text: "52", names: ["Control1"] },
+                { tag: "hexadecimal address, padded", text: "0x0A", names: ["Hex Register"] },
+                { tag: "nothing", text: "gyro", names: [] }
+            ]
+        }
+
+        function test_filterShowsTheMatchingRegisters(data) {
+            var page = makePage()
+            var field = findChild(page, "registerFilter")
+            field.text = data.text
+            var shownGrid = findChild(page, "filteredGrid")
+            verify(shownGrid.visible, "the matches show")
+            compare(page.grid.visible, false)
+            compare(shownGrid.count, data.names.length)
+            var names = []
+            for (var i = 0; i < shownGrid.model.length; ++i)
+                names.push(shownGrid.model[i].registerName)
+            compare(names, data.names)
+            compare(findChild(page, "filterNothing").visible, data.names.length === 0)
+
+            field.text = ""
+            verify(page.grid.visible, "an empty filter shows the whole map again")
+            compare(shownGrid.visible, false)
+        }
+
+        function test_decimalBoxShowsAddressesAndBytesInDecimal() {
+            var page = makePage()
+            backEnd.setRegisterFromModule(52, 0x85)
+            var cell = cellOf(page, 52)
+            var address = findChild(cell, "textAddress")
+            var field = findChild(cell, "valueText")
+            compare(address.text, "0x34")
+            compare(field.text, "0x85")
+            findChild(page, "decimalBox").checked = true
+            compare(address.text, "52")
+            compare(field.text, "133")
+            findChild(page, "decimalBox").checked = false
+            compare(field.text, "0x85")
+        }
+
+        function test_valuesOffTheFactoryDefaultAreMarked_data() {
+            return [
+                { tag: "byte at its default", address: 52, value: 0x85, marked: false },
+                { tag: "byte changed", address: 52, value: 0x05, marked: true },
+                { tag: "real at its default", address: 55, value: 0, marked: false },
+                { tag: "real under a hundredth off", address: 55, value: 0.004, marked: false },
+                { tag: "real changed", address: 55, value: 1.25, marked: true },
+                { tag: "read-only never", address: 2, value: 1442, marked: false }
+            ]
+        }
+
+        function test_valuesOffTheFactoryDefaultAreMarked(data) {
+            var page = makePage()
+            backEnd.setRegisterFromModule(data.address, data.value)
+            var cell = cellOf(page, data.address)
+            tryCompare(findChild(cell, "changedMark"), "visible", data.marked)
+            compare(cell.changedFromDefault, data.marked)
+        }
+
+        function test_disconnectedStateIsShown() {
+            backEnd.connection.linkOpen = false
+            var page = makePage()
+            var note = findChild(page, "registersDisconnected")
+            verify(note.visible, "says the values are old while disconnected")
+            backEnd.connection.linkOpen = true
+            compare(note.visible, false)
+            backEnd.connection.linkOpen = false
+            verify(note.visible)
+        }
+
+        function test_refusalForWantOfALinkClearsOnConnect() {
+            backEnd.setConnected(false)
+            backEnd.connection.linkOpen = false
+            var page = makePage()
+            var cell = cellOf(page, 55)
+            var field = findChild(cell, "valueText")
+            typeInto(field, "1.5")
+            compare(cell.invalidInput, true)
+            backEnd.setConnected(true)
+            backEnd.connection.linkOpen = true
+            compare(cell.invalidInput, false, "connected: the refusal no longer applies")
+            compare(field.text, "1.5", "what was typed stays for Enter")
+            tryCompare(findChild(cell, "refusalTip"), "visible", false)
         }
 
         // What the module may hold must show whole, not clipped by the field.

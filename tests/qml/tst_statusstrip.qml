@@ -129,6 +129,72 @@ Item {
             compare(notice.visible, false)
         }
 
+        function test_dismissedRowsGiveTheirHeightBack_data() {
+            return [
+                { tag: "warning", row: "stripWarning", dismiss: "stripWarningDismiss",
+                  property: "warning", text: "No data from the module since 12:03:04 (more than a second).",
+                  next: "No data from the module since 12:09:00 (more than a second)." },
+                { tag: "notice", row: "stripNotice", dismiss: "stripNoticeDismiss",
+                  property: "notice", text: "Lost /dev/ttyUSB0 (device removed). Press Connect.",
+                  next: "There is no device at /dev/ttyUSB9." }
+            ]
+        }
+
+        function test_dismissedRowsGiveTheirHeightBack(data) {
+            var strip = makeStrip()
+            openLink()
+            connection.noticeIsWarning = true
+            var before = strip.implicitHeight
+            connection[data.property] = data.text
+            var row = child(strip, data.row)
+            compare(row.visible, true)
+            tryVerify(function() { return strip.implicitHeight > before }, 5000, "the row shows")
+            mouseClick(child(strip, data.dismiss))
+            compare(row.visible, false, "dismissed")
+            tryCompare(strip, "implicitHeight", before)
+            // The same text again is not news; another is.
+            connection[data.property] = data.text
+            compare(row.visible, false)
+            connection[data.property] = data.next
+            compare(row.visible, true, "a new " + data.tag + " shows")
+        }
+
+        function test_reportingNoticeExpiresAWarningStays() {
+            var strip = makeStrip()
+            strip.noticeLifetimeMs = 100
+            var notice = child(strip, "stripNotice")
+            connection.noticeIsWarning = false
+            connection.notice = "Reconnected to /dev/ttyUSB0: the same module came back."
+            compare(notice.visible, true)
+            tryCompare(notice, "visible", false, 5000, "good news goes by itself")
+
+            connection.noticeIsWarning = true
+            connection.notice = "Lost /dev/ttyUSB0 (device removed). Press Connect."
+            compare(notice.visible, true)
+            compare(child(strip, "noticeExpiry").running, false, "a warning does not expire")
+            connection.noticeIsWarning = false
+            connection.waitingForPort = true
+            connection.notice = "Lost /dev/ttyUSB0. Waiting for it to come back."
+            compare(child(strip, "noticeExpiry").running, false, "nor a wait that can be stopped")
+            compare(child(strip, "stripNoticeDismiss").visible, false)
+            compare(child(strip, "stripStopWaiting").visible, true)
+        }
+
+        function test_warningNotRepeatedUnderTheSameNotice() {
+            var strip = makeStrip()
+            openLink()
+            var text = "No data from the module since 12:03:04 (more than a second)."
+            connection.noticeIsWarning = true
+            connection.notice = text
+            connection.warning = text
+            compare(child(strip, "stripNotice").visible, true)
+            compare(child(strip, "stripWarning").visible, false, "said once")
+            connection.notice = ""
+            compare(child(strip, "stripWarning").visible, true)
+            connection.linkOpen = false
+            compare(child(strip, "stripWarning").visible, false, "no data is expected from a closed link")
+        }
+
         function test_reconnectSettingFollowsTheBox() {
             var strip = makeStrip()
             var box = child(strip, "stripAutoReconnect")
