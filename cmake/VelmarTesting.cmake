@@ -5,17 +5,17 @@
 # tests with no display or pseudo-terminal; "e2e" marks end-to-end tests
 # (pseudo-terminal, simulator, real QML). The whole suite runs under xvfb-run
 # from scripts/test.sh, so tests that need a display get one.
-# velmar_isolate_test(<name>): the test's data, settings and Documents folders
+# velmar_isolate_test(<name>): the test's data, settings, state (the log) and Documents folders
 # are its own under the build, so that running the suite never adds simulator
 # backups, reports or settings to the developer's own (where backups of real
 # modules live), and tests run side by side (ctest -j) never see each other's.
 set(VELMAR_TEST_HOME ${PROJECT_BINARY_DIR}/tests/home)
 function(velmar_isolate_test name)
   set(home ${VELMAR_TEST_HOME}/${name})
-  file(MAKE_DIRECTORY ${home}/data ${home}/config ${home}/Documents)
+  file(MAKE_DIRECTORY ${home}/data ${home}/config ${home}/state ${home}/Documents)
   file(WRITE ${home}/config/user-dirs.dirs "XDG_DOCUMENTS_DIR=\"${home}/Documents\"\n")
   set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT
-    "XDG_DATA_HOME=${home}/data" "XDG_CONFIG_HOME=${home}/config")
+    "XDG_DATA_HOME=${home}/data" "XDG_CONFIG_HOME=${home}/config" "XDG_STATE_HOME=${home}/state")
 endfunction()
 
 function(velmar_add_qtest name)

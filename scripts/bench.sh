@@ -76,7 +76,7 @@ bench_home=$(cd "$build_dir" && pwd)/bench-home
 rm -rf "$bench_home"
 mkdir -p "$bench_home/data" "$bench_home/config" "$bench_home/Documents"
 printf 'XDG_DOCUMENTS_DIR="%s"\n' "$bench_home/Documents" >"$bench_home/config/user-dirs.dirs"
-export XDG_DATA_HOME=$bench_home/data XDG_CONFIG_HOME=$bench_home/config
+export XDG_DATA_HOME=$bench_home/data XDG_CONFIG_HOME=$bench_home/config XDG_STATE_HOME=$bench_home/state
 
 baseline_rev=${BASELINE_REV:-df96bb9}
 baseline_src=${BASELINE_SRC:-/tmp/velmar-baseline}

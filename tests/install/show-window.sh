@@ -13,7 +13,7 @@ log=$(mktemp)
 home=$(mktemp -d)
 trap 'rm -f "$log"; rm -rf "$home"' EXIT
 
-XDG_DATA_HOME=$home/data XDG_CONFIG_HOME=$home/config QT_QPA_PLATFORM=xcb "$program" >"$log" 2>&1 &
+XDG_DATA_HOME=$home/data XDG_CONFIG_HOME=$home/config XDG_STATE_HOME=$home/state QT_QPA_PLATFORM=xcb "$program" >"$log" 2>&1 &
 pid=$!
 shown=0
 deadline=$((SECONDS + limit))
