@@ -19,18 +19,98 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int hangupProbeMs = 10;
 constexpr int longestWaitMs = 250;
+// An answer waits for the message being played to end, as a module finishes
+// a frame before it answers; no longer than this when the recording pauses
+// in the middle of one (a frame cut short).
+constexpr double longestAnswerDelay = 0.05;
+// A recording that knows the session's requests streams once the client
+// switches the stream on, as the module did for the session; a client that
+// never writes "Control1" (a serial terminal) gets it after this long.
+constexpr double streamRequestWait = 1.0;
+
+// The live link's cutter ages awaited answers on its clock; here that clock
+// is the recording's own time, set before each record.
+thread_local qint64 t_recordingMs = 0;
+qint64 recordingClock()
+{
+    return t_recordingMs;
+}
+
+// The recording cut as the live link cut it: where each frame it took lies
+// in the received bytes, and whether it answered one of the session's reads.
+struct Cutting
+{
+    struct Cut
+    {
+        quint64 begin;
+        quint64 end;
+        bool answer;
+    };
+    ComsProtocol cutter;
+    quint64 appended = 0;
+    std::vector<Cut> cuts;
+
+    static void onFrame(void *context, quint8, quint8 count, const quint8 *)
+    {
+        auto *self = static_cast<Cutting *>(context);
+        const quint64 begin = self->appended - quint64(self->cutter.pendingBytes());
+        self->cuts.push_back({begin, begin + count + 3, self->cutter.cuttingAnswer()});
+    }
+};
 } // namespace
 
 struct RecordingReplay::Private
 {
+    struct Chunk
+    {
+        double at; // seconds from the first chunk
+        QByteArray recorded; // as received, for the map
+        QByteArray played; // without the answers to the session's own reads
+    };
     PseudoTerminal pty;
-    // The recording's chunks, times in seconds from the first one.
-    std::vector<std::pair<double, QByteArray>> chunks;
+    std::vector<Chunk> chunks;
+    // Positions in the played bytes where a message ends: the only places an
+    // answer to the client may go, so that it never splits a frame.
+    std::vector<quint64> boundaries;
+    quint64 playedPos = 0;
+    QByteArray answers; // to the client's reads, waiting for a boundary
+    bool knowsRequests = false; // the recording holds a connection record
+    bool streamAsked = false; // the client wrote "Control1"
     // The map as the recorded data frames left it, cut as the application cuts.
     ComsProtocol image;
     RequestParser parser;
     QByteArray out; // chunks and answers not yet taken by the client
     const Clock::time_point origin = Clock::now();
+
+    bool atBoundary() const
+    {
+        return playedPos == 0
+            || std::binary_search(boundaries.begin(), boundaries.end(), playedPos);
+    }
+    void sendAnswers()
+    {
+        out += answers;
+        answers.clear();
+    }
+    // Plays a chunk; answers waiting go out at the first message end in it.
+    void play(const QByteArray &bytes)
+    {
+        int split = -1;
+        if (!answers.isEmpty()) {
+            const auto next = std::upper_bound(boundaries.begin(), boundaries.end(), playedPos);
+            if (next != boundaries.end() && *next <= playedPos + quint64(bytes.size()))
+                split = int(*next - playedPos);
+        }
+        if (split < 0) {
+            out += bytes;
+        } else {
+            out += bytes.left(split);
+            sendAnswers();
+            out += bytes.mid(split);
+        }
+        playedPos += quint64(bytes.size());
+    }
+    void prepare(const QVector<RawRecord> &records);
 
     double clock() const { return std::chrono::duration<double>(Clock::now() - origin).count(); }
     QByteArray answerRead(quint8 address, quint8 count)
@@ -56,6 +136,78 @@ struct RecordingReplay::Private
     }
 };
 
+// A recording that knows the session's requests (a connection record)
+// holds answers to reads the session sent; the client of the replay did not
+// send them, and would take them as noise. They feed the map but are not
+// played: the replay answers the client's own reads from that map instead.
+// An older recording is played whole.
+void RecordingReplay::Private::prepare(const QVector<RawRecord> &records)
+{
+    Cutting cutting;
+    cutting.cutter.setFrameObserver(&Cutting::onFrame, &cutting);
+    cutting.cutter.setClock(&recordingClock);
+    std::vector<std::pair<quint64, quint64>> spans; // each chunk's received bytes
+    qint64 first = -1;
+    for (const RawRecord &record : records) {
+        t_recordingMs = record.timeUs / 1000;
+        switch (record.type) {
+        case RawRecordType::Connection:
+            knowsRequests = true;
+            cutting.cutter.beginConnection();
+            break;
+        case RawRecordType::Request:
+            cutting.cutter.noteRequestSent(record.payload);
+            break;
+        case RawRecordType::Chunk:
+            if (record.payload.isEmpty())
+                break;
+            if (first < 0)
+                first = record.timeUs;
+            spans.emplace_back(cutting.appended, cutting.appended + quint64(record.payload.size()));
+            chunks.push_back({double(record.timeUs - first) / 1e6, record.payload, QByteArray()});
+            cutting.cutter.appendReceived(record.payload.constData(), record.payload.size());
+            cutting.appended += quint64(record.payload.size());
+            cutting.cutter.extractFrames();
+            break;
+        case RawRecordType::Note:
+            break;
+        }
+    }
+
+    // Message ends, and the bytes left out, in played positions.
+    std::vector<std::pair<quint64, quint64>> answers;
+    quint64 removed = 0;
+    boundaries.clear();
+    for (const Cutting::Cut &cut : cutting.cuts) {
+        if (cut.answer) {
+            answers.emplace_back(cut.begin, cut.end);
+            boundaries.push_back(cut.begin - removed);
+            removed += cut.end - cut.begin;
+        } else {
+            boundaries.push_back(cut.end - removed);
+        }
+    }
+    boundaries.erase(std::unique(boundaries.begin(), boundaries.end()), boundaries.end());
+
+    std::size_t a = 0;
+    for (std::size_t i = 0; i < chunks.size(); ++i) {
+        const auto [begin, end] = spans[i];
+        const QByteArray &recorded = chunks[i].recorded;
+        QByteArray &played = chunks[i].played;
+        quint64 at = begin;
+        while (at < end) {
+            while (a < answers.size() && answers[a].second <= at)
+                ++a;
+            const quint64 keepUntil
+                = a < answers.size() ? std::min(end, std::max(at, answers[a].first)) : end;
+            played.append(recorded.constData() + (at - begin), int(keepUntil - at));
+            at = keepUntil;
+            if (a < answers.size() && at >= answers[a].first)
+                at = std::min(end, answers[a].second);
+        }
+    }
+}
+
 RecordingReplay::RecordingReplay(const Options &options)
     : d(new Private)
     , m_options(options)
@@ -78,14 +230,7 @@ bool RecordingReplay::open(QString *error)
         return false;
     }
     d->chunks.clear();
-    qint64 first = -1;
-    for (const RawRecord &record : m_recording.records) {
-        if (record.type != RawRecordType::Chunk || record.payload.isEmpty())
-            continue;
-        if (first < 0)
-            first = record.timeUs;
-        d->chunks.emplace_back(double(record.timeUs - first) / 1e6, record.payload);
-    }
+    d->prepare(m_recording.records);
     if (d->chunks.empty()) {
         if (error)
             *error
@@ -132,6 +277,7 @@ void RecordingReplay::run(int stopFd, void (*onEvent)(const QString &text))
     // would have gone out had nobody ever been away.
     double playStart = -1;
     double heldSince = 0;
+    double openedAt = 0;
 
     for (;;) {
         const double now = d->clock();
@@ -144,19 +290,24 @@ void RecordingReplay::run(int stopFd, void (*onEvent)(const QString &text))
                 if (n <= 0)
                     break;
                 for (const auto &request : d->parser.feed(buffer, int(n), now)) {
-                    if (request.write)
+                    if (request.write) {
                         d->applyWrite(request.address, request.data);
-                    else
-                        d->out += d->answerRead(request.address, request.count);
+                        if (request.address <= SimModule::control1Address
+                            && SimModule::control1Address < request.address + request.data.size())
+                            d->streamAsked = true;
+                    } else
+                        d->answers += d->answerRead(request.address, request.count);
                 }
             }
+            if (!d->answers.isEmpty() && d->atBoundary())
+                d->sendAnswers();
         }
         const bool hungUp = (probe.revents & POLLHUP) && !(probe.revents & POLLIN);
         if (hungUp == listening) {
             listening = !hungUp;
             if (listening) {
                 if (playStart < 0)
-                    playStart = now;
+                    openedAt = now;
                 else
                     playStart += now - heldSince;
             } else {
@@ -165,17 +316,27 @@ void RecordingReplay::run(int stopFd, void (*onEvent)(const QString &text))
             }
         }
 
-        if (listening) {
-            while (next < d->chunks.size() && now >= playStart + d->chunks[next].first / speed) {
-                const QByteArray &chunk = d->chunks[next].second;
-                d->out += chunk;
-                d->image.appendReceived(chunk.constData(), chunk.size());
+        if (listening && playStart < 0
+            && (!d->knowsRequests || d->streamAsked || now - openedAt >= streamRequestWait))
+            playStart = now;
+        if (listening && playStart >= 0) {
+            while (next < d->chunks.size() && now >= playStart + d->chunks[next].at / speed) {
+                const Private::Chunk &chunk = d->chunks[next];
+                d->play(chunk.played);
+                d->image.appendReceived(chunk.recorded.constData(), chunk.recorded.size());
                 d->image.extractFrames();
                 ++next;
             }
+            // The recording rests inside a message (or is over): the answer
+            // goes out rather than wait.
+            if (!d->answers.isEmpty()
+                && (next == d->chunks.size()
+                    || playStart + d->chunks[next].at / speed - now > longestAnswerDelay))
+                d->sendAnswers();
             if (next == d->chunks.size()) {
                 if (m_options.loop) {
                     next = 0;
+                    d->playedPos = 0;
                     playStart = now;
                     if (onEvent)
                         onEvent(QStringLiteral("starting over"));
@@ -196,10 +357,10 @@ void RecordingReplay::run(int stopFd, void (*onEvent)(const QString &text))
         }
 
         int waitMs = longestWaitMs;
-        if (!listening)
+        if (!listening || playStart < 0)
             waitMs = hangupProbeMs; // a hung-up master polls readable at once
         else if (next < d->chunks.size()) {
-            const double due = playStart + d->chunks[next].first / speed - d->clock();
+            const double due = playStart + d->chunks[next].at / speed - d->clock();
             waitMs = int(std::clamp(std::ceil(due * 1000.0), 0.0, double(longestWaitMs)));
         }
         pollfd fds[2]
