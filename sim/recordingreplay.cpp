@@ -49,12 +49,18 @@ struct Cutting
     ComsProtocol cutter;
     quint64 appended = 0;
     std::vector<Cut> cuts;
+    QByteArray firstStreamed; // the first frame nobody asked for, whole
 
-    static void onFrame(void *context, quint8, quint8 count, const quint8 *)
+    static void onFrame(void *context, quint8 address, quint8 count, const quint8 *data)
     {
         auto *self = static_cast<Cutting *>(context);
         const quint64 begin = self->appended - quint64(self->cutter.pendingBytes());
-        self->cuts.push_back({begin, begin + count + 3, self->cutter.cuttingAnswer()});
+        const bool answer = self->cutter.cuttingAnswer();
+        self->cuts.push_back({begin, begin + count + 3, answer});
+        if (!answer && self->firstStreamed.isEmpty()) {
+            self->firstStreamed.append(char(0xBB)).append(char(address)).append(char(count));
+            self->firstStreamed.append(reinterpret_cast<const char *>(data), count);
+        }
     }
 };
 } // namespace
@@ -75,7 +81,9 @@ struct RecordingReplay::Private
     quint64 playedPos = 0;
     QByteArray answers; // to the client's reads, waiting for a boundary
     bool knowsRequests = false; // the recording holds a connection record
-    bool streamAsked = false; // the client wrote "Control1"
+    int clientControl1 = -1; // as the client last wrote it; -1 not yet
+    std::size_t next = 0; // the chunk to play next
+    int nextOffset = 0; // bytes of it already played (to end a message early)
     // The map as the recorded data frames left it, cut as the application cuts.
     ComsProtocol image;
     RequestParser parser;
@@ -111,6 +119,37 @@ struct RecordingReplay::Private
         playedPos += quint64(bytes.size());
     }
     void prepare(const QVector<RawRecord> &records);
+
+    // The rest of chunk `next` goes out, and the map takes it whole.
+    void playNext()
+    {
+        const Chunk &chunk = chunks[next];
+        play(chunk.played.mid(nextOffset));
+        image.appendReceived(chunk.recorded.constData(), chunk.recorded.size());
+        image.extractFrames();
+        ++next;
+        nextOffset = 0;
+    }
+    // When the stream is switched off inside a message, the module still
+    // sends that message whole: played now, up to its end.
+    void finishMessage()
+    {
+        while (!atBoundary() && next < chunks.size()) {
+            const QByteArray &played = chunks[next].played;
+            const auto end = std::upper_bound(boundaries.begin(), boundaries.end(), playedPos);
+            const int left = played.size() - nextOffset;
+            const int take = end == boundaries.end()
+                ? left
+                : int(std::min<quint64>(quint64(left), *end - playedPos));
+            if (take == left) {
+                playNext();
+                continue;
+            }
+            out += played.mid(nextOffset, take);
+            playedPos += quint64(take);
+            nextOffset += take;
+        }
+    }
 
     double clock() const { return std::chrono::duration<double>(Clock::now() - origin).count(); }
     QByteArray answerRead(quint8 address, quint8 count)
@@ -188,6 +227,12 @@ void RecordingReplay::Private::prepare(const QVector<RawRecord> &records)
         }
     }
     boundaries.erase(std::unique(boundaries.begin(), boundaries.end()), boundaries.end());
+    // Before the stream is switched on the client may read the measurements:
+    // the module held about what it streamed first.
+    if (knowsRequests && !cutting.firstStreamed.isEmpty()) {
+        image.appendReceived(cutting.firstStreamed.constData(), cutting.firstStreamed.size());
+        image.extractFrames();
+    }
 
     std::size_t a = 0;
     for (std::size_t i = 0; i < chunks.size(); ++i) {
@@ -270,11 +315,14 @@ void RecordingReplay::run(int stopFd, void (*onEvent)(const QString &text))
 {
     const double speed = std::clamp(m_options.speed, minSpeed, maxSpeed);
     const int master = d->pty.masterFd();
-    std::size_t next = 0;
+    std::size_t &next = d->next;
+    next = 0;
     bool listening = false;
+    bool playing = false;
     bool finished = false;
-    // Play time runs only while a client listens: playStart is when chunk 0
-    // would have gone out had nobody ever been away.
+    // Play time runs only while a client listens (and, for a recording that
+    // knows the session's requests, has the stream on): playStart is when
+    // chunk 0 would have gone out had it never been held.
     double playStart = -1;
     double heldSince = 0;
     double openedAt = 0;
@@ -292,9 +340,9 @@ void RecordingReplay::run(int stopFd, void (*onEvent)(const QString &text))
                 for (const auto &request : d->parser.feed(buffer, int(n), now)) {
                     if (request.write) {
                         d->applyWrite(request.address, request.data);
-                        if (request.address <= SimModule::control1Address
-                            && SimModule::control1Address < request.address + request.data.size())
-                            d->streamAsked = true;
+                        const int at = SimModule::control1Address - request.address;
+                        if (at >= 0 && at < request.data.size())
+                            d->clientControl1 = quint8(request.data[at]);
                     } else
                         d->answers += d->answerRead(request.address, request.count);
                 }
@@ -306,27 +354,31 @@ void RecordingReplay::run(int stopFd, void (*onEvent)(const QString &text))
         if (hungUp == listening) {
             listening = !hungUp;
             if (listening) {
-                if (playStart < 0)
-                    openedAt = now;
-                else
-                    playStart += now - heldSince;
+                openedAt = now;
             } else {
-                heldSince = now;
                 d->pty.discardSlaveInput();
             }
         }
-
-        if (listening && playStart < 0
-            && (!d->knowsRequests || d->streamAsked || now - openedAt >= streamRequestWait))
-            playStart = now;
-        if (listening && playStart >= 0) {
-            while (next < d->chunks.size() && now >= playStart + d->chunks[next].at / speed) {
-                const Private::Chunk &chunk = d->chunks[next];
-                d->play(chunk.played);
-                d->image.appendReceived(chunk.recorded.constData(), chunk.recorded.size());
-                d->image.extractFrames();
-                ++next;
+        const bool streamOn = !d->knowsRequests || d->clientControl1 > 0
+            || (d->clientControl1 < 0 && now - openedAt >= streamRequestWait);
+        if ((listening && streamOn) != playing) {
+            playing = !playing;
+            if (!playing) {
+                heldSince = now;
+                if (listening)
+                    d->finishMessage();
+            } else if (playStart < 0) {
+                playStart = now;
+            } else {
+                playStart += now - heldSince;
             }
+        }
+        if (!d->answers.isEmpty() && (d->atBoundary() || next == d->chunks.size()))
+            d->sendAnswers();
+
+        if (playing) {
+            while (next < d->chunks.size() && now >= playStart + d->chunks[next].at / speed)
+                d->playNext();
             // The recording rests inside a message (or is over): the answer
             // goes out rather than wait.
             if (!d->answers.isEmpty()
@@ -336,6 +388,7 @@ void RecordingReplay::run(int stopFd, void (*onEvent)(const QString &text))
             if (next == d->chunks.size()) {
                 if (m_options.loop) {
                     next = 0;
+                    d->nextOffset = 0;
                     d->playedPos = 0;
                     playStart = now;
                     if (onEvent)
@@ -357,7 +410,7 @@ void RecordingReplay::run(int stopFd, void (*onEvent)(const QString &text))
         }
 
         int waitMs = longestWaitMs;
-        if (!listening || playStart < 0)
+        if (!playing)
             waitMs = hangupProbeMs; // a hung-up master polls readable at once
         else if (next < d->chunks.size()) {
             const double due = playStart + d->chunks[next].at / speed - d->clock();
