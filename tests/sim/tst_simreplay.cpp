@@ -310,7 +310,10 @@ private slots:
                          return counters.frames >= expected && link.awaitedAnswers() == 0;
                      },
                      20000),
-            qPrintable(QStringLiteral("%1 frames taken").arg(link.counters().frames)));
+            qPrintable(QStringLiteral("%1 frames taken, %2 noise bytes, %3 headers rejected")
+                           .arg(link.counters().frames)
+                           .arg(link.counters().noiseBytes)
+                           .arg(link.counters().rejectedHeaders)));
         const LinkCounters counters = link.counters();
         QCOMPARE(counters.frames, expected);
         QCOMPARE(counters.noiseBytes, quint64(0));
