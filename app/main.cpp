@@ -80,13 +80,15 @@ int main(int argc, char *argv[])
     // Lets the desktop match the window with its menu entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral(VELMAR_APP_ID));
     app.setWindowIcon(QIcon(QStringLiteral(":/Graphics/ICON.png")));
+    // Before any part reads a setting: each then finds a value it can use.
+    const QStringList settingsProblems = AppSettings::repair(*AppSettings::open());
     if (!rendermode::applyAtStartup(app.arguments()))
         return 2;
 
     DurUzaBackend backend;
     // --- status strip and ports ---
     ConnectionController *connection = backend.connectionController();
-    connection->attachToApplication(AppSettings::open());
+    connection->attachToApplication(AppSettings::open(), settingsProblems);
     if (parser.isSet(portOption))
         connection->preselectPort(parser.value(portOption));
     connection->setConnectOnStart(parser.isSet(connectOption));

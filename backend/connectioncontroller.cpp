@@ -52,17 +52,21 @@ ConnectionController::ConnectionController(DurUzaBackend *backend)
 
 ConnectionController::~ConnectionController() = default;
 
-void ConnectionController::attachToApplication(std::unique_ptr<QSettings> settings)
+void ConnectionController::attachToApplication(
+    std::unique_ptr<QSettings> settings, const QStringList &settingsProblems)
 {
     m_settings = std::move(settings);
     m_attached = true;
-    QString problem;
-    const bool autoReconnect
-        = m_settings ? AppSettings::readBool(*m_settings, autoReconnectKey, true, &problem) : true;
-    if (!problem.isEmpty()) {
+    // Unusable values are replaced once here, before anything reads them
+    // again, and the status strip names each.
+    const QStringList problems
+        = settingsProblems + (m_settings ? AppSettings::repair(*m_settings) : QStringList());
+    for (const QString &problem : problems)
         qWarning().noquote() << problem;
-        setNotice(problem, true);
-    }
+    if (!problems.isEmpty())
+        setNotice(problems.join(QLatin1Char(' ')), true);
+    const bool autoReconnect
+        = m_settings ? AppSettings::readBool(*m_settings, autoReconnectKey, true) : true;
     if (autoReconnect != m_autoReconnect) {
         m_autoReconnect = autoReconnect;
         emit autoReconnectChanged();

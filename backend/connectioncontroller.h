@@ -77,7 +77,10 @@ public:
     // the settings keep the last port and the reconnect setting (on unless the
     // settings say otherwise), and lost modules are reconnected. Takes the
     // settings; null keeps nothing on disk.
-    void attachToApplication(std::unique_ptr<QSettings> settings);
+    // `settingsProblems`: unusable settings already replaced at start-up
+    // (AppSettings::repair), to be named with any found here.
+    void attachToApplication(
+        std::unique_ptr<QSettings> settings, const QStringList &settingsProblems = {});
     // The port to preselect, e.g. from --port: listed (as a path of the user's
     // if the system does not list it) and selected.
     void preselectPort(const QString &nameOrPath);

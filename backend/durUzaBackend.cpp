@@ -48,20 +48,18 @@ DurUzaBackend::DurUzaBackend(QObject *parent)
     // --- module files: backups of what this connection last read from the module ---
     m_moduleBackups = new ModuleBackups(
         [this](ModuleBackups::Image *image) {
-            if (!m_connected || !m_identity.current().known)
+            // The identity is forgotten when the link goes; known, it names
+            // the module the rows were read from (fed rows, for tools, too).
+            if (!m_identity.current().known)
                 return false;
             *image = m_coms.registerImageSnapshot();
             return true;
         },
         [this](const QByteArray &frame) { m_requests.sendNow(frame); },
         BackupStore::defaultFolder(), this);
+    // No backup, no write: without a known module there is nothing to back
+    // up, so nothing is written either.
     m_beforeCalibrationWrite = [this](const QString &trigger) {
-        // Without a read identity there is nothing to back up (the procedures
-        // driven without a module); otherwise no backup, no write.
-        if (!m_connected || !m_identity.current().known) {
-            m_moduleBackups->backupBefore(trigger);
-            return QString();
-        }
         return m_moduleBackups->backupBefore(trigger) ? QString() : m_moduleBackups->lastError();
     };
     // --- module files: Export and Import read the module afresh ---

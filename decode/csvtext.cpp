@@ -27,15 +27,17 @@ template <std::size_t N> char *values(char *out, bool present, const std::array<
 
 char *writeCsvRow(char *out, const MeasurementFrame &frame)
 {
-    // Exact microseconds: integer seconds, then six digits.
-    qint64 us = frame.timeUs;
-    if (us < 0) {
+    // Exact microseconds: integer seconds, then six digits. A time before the
+    // start is negative; its size is taken unsigned, which holds even the
+    // most negative time a record can carry.
+    quint64 us = quint64(frame.timeUs);
+    if (frame.timeUs < 0) {
         *out++ = '-';
-        us = -us;
+        us = 0 - us;
     }
     out = number(out, us / 1000000);
     *out++ = '.';
-    qint64 fraction = us % 1000000;
+    quint64 fraction = us % 1000000;
     for (int i = 5; i >= 0; --i) {
         out[i] = char('0' + fraction % 10);
         fraction /= 10;

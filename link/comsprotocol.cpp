@@ -282,8 +282,10 @@ void ComsProtocol::extractFrames()
                 continue;
             }
             if (available >= count + 3) {
-                if (m_frameObserver)
+                if (m_frameObserver) {
+                    m_cuttingAnswer = header == Header::Answer;
                     m_frameObserver(m_frameObserverContext, address, quint8(count), head + 3);
+                }
                 if (m_tap) {
                     m_tap->frameCut(
                         m_streamBase + m_readOffset + count + 3, address, head + 3, int(count));

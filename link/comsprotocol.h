@@ -88,6 +88,11 @@ public:
         m_frameObserver = observer;
         m_frameObserverContext = context;
     }
+    // While an observer runs: whether the frame answers a read this link
+    // awaits (a replay leaves such answers to its own client's reads). The
+    // frame is still pending then, so its first byte lies pendingBytes()
+    // before the end of what was appended.
+    bool cuttingAnswer() const { return m_cuttingAnswer; }
 
     static constexpr int AwaitedLifetimeMs = 5000;
     static constexpr int AwaitedLimit = 32;
@@ -158,6 +163,7 @@ private:
     LinkCounters m_counters;
     Clock m_clock;
     FrameObserver m_frameObserver = nullptr;
+    bool m_cuttingAnswer = false;
     void *m_frameObserverContext = nullptr;
     // Stream position of m_receiveBuffer[0]: bytes received on this link
     // before it, cut or dropped.

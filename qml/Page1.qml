@@ -38,6 +38,7 @@ Page {
     // seen; it catches up when it shows again.
     property quaternion shownRot: Qt.quaternion(1, 0, 0, 0)
     property var shownEuler: []
+    property var shownMag: []
     readonly property bool liveShown: visible && Window.visibility !== Window.Minimized
                                       && Window.visibility !== Window.Hidden
 
@@ -53,6 +54,7 @@ Page {
         if (everyTurn || turnDegrees(shownRot, boxRot) > RenderPolicy.minTurnDegrees)
             shownRot = boxRot
         shownEuler = backEnd.eulerDataList
+        shownMag = backEnd.magDataList
     }
 
     onBoxRotChanged: if (!RenderPolicy.software) showSample(true)
@@ -81,6 +83,21 @@ Page {
         if (value === undefined || value === null || isNaN(value))
             return ""
         return label + Math.round(value * 10) / 10 + (unit === undefined ? "" : unit)
+    }
+
+    // "Mag:0.51 gauss": the field's strength to two decimals, in the unit the
+    // backend names from what the module holds (as the chart does); empty
+    // while a component is missing or not a number.
+    function magReadoutText(values, unit) {
+        if (!values || values.length < 3)
+            return ""
+        var sum = 0
+        for (var i = 0; i < 3; ++i) {
+            if (values[i] === undefined || values[i] === null || isNaN(values[i]))
+                return ""
+            sum += values[i] * values[i]
+        }
+        return qsTr("Mag:") + Math.sqrt(sum).toFixed(2) + " " + unit
     }
 
     function setConnectedLook(connected) {
@@ -313,6 +330,7 @@ Page {
             rollText: pageRoot.readoutText(qsTr("Roll:"), pageRoot.shownEuler[0], "°")
             pitchText: pageRoot.readoutText(qsTr("Pitch:"), pageRoot.shownEuler[1], "°")
             yawText: pageRoot.readoutText(qsTr("Yaw:"), pageRoot.shownEuler[2], "°")
+            magText: pageRoot.magReadoutText(pageRoot.shownMag, backEnd.magUnit)
         }
     }
 

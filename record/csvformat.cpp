@@ -78,11 +78,13 @@ QByteArray csvRow(const MeasurementFrame &frame)
 {
     QByteArray out;
     out.reserve(256);
-    // Exact microseconds: integer seconds, then six digits.
-    qint64 us = frame.timeUs;
-    if (us < 0) {
+    // Exact microseconds: integer seconds, then six digits. A time before the
+    // start is negative; its size is taken unsigned, which holds even the
+    // most negative time a record can carry.
+    quint64 us = quint64(frame.timeUs);
+    if (frame.timeUs < 0) {
         out.append('-');
-        us = -us;
+        us = 0 - us;
     }
     appendNumber(out, us / 1000000);
     out.append('.');

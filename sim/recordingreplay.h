@@ -41,7 +41,10 @@ public:
 
     // Serves until a byte arrives on `stopFd`. Playing starts when a client
     // opens the device and holds while nobody listens, so nothing recorded is
-    // lost. `onEvent` hears "end of recording" and "starting over".
+    // lost. A recording that holds the session's requests plays only while
+    // the client has the stream on ("Control1" written non-zero, or not
+    // written within a second of opening), as the module did for the session.
+    // `onEvent` hears "end of recording" and "starting over".
     void run(int stopFd, void (*onEvent)(const QString &text));
 
 private:

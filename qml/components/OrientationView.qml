@@ -6,8 +6,8 @@ import QtGraphicalEffects 1.12
 import CustomPlot 1.0
 import ".."
 
-// The live page's turning module, with the roll, pitch and yaw readout and
-// the module's temperature over it.
+// The live page's turning module, with the roll, pitch and yaw readout, the
+// magnetic field's strength and the module's temperature over it.
 Item {
     id: root
 
@@ -16,6 +16,8 @@ Item {
     property string rollText: ""
     property string pitchText: ""
     property string yawText: ""
+    // The magnetic field's strength with its unit, under the angles.
+    property string magText: ""
     // Whether the page can be seen: the 3D view and the temperature follow
     // the stream only then.
     property bool liveShown: false
@@ -112,8 +114,9 @@ Item {
             id: rpyTextLayout
             anchors.fill: parent
 
-            // Less than half the height, so that the temperature's line
-            // under the three angles still fits a 600-pixel window.
+            // Less than half the height, so that the field's and the
+            // temperature's lines under the three angles still fit a
+            // 600-pixel window.
             Item {
                 id: name
                 Layout.preferredHeight: rpyTextLayout.height * 0.4
@@ -143,6 +146,19 @@ Item {
                 text: root.yawText
                 color: Qt.rgba(62 / 255, 150 / 255, 81 / 255, 1)
                 font.pointSize: Math.max(1, parent.height / 20)
+                Layout.minimumHeight: parent.height / 9
+            }
+
+            Text {
+                id: magText
+                objectName: "magText"
+                text: root.magText
+                color: Qt.rgba(150 / 255, 60 / 255, 140 / 255, 1)
+                font.pointSize: Math.max(1, parent.height / 20)
+                // The unit is named whole: a long one shrinks the line.
+                Layout.preferredWidth: parent.width
+                fontSizeMode: Text.HorizontalFit
+                minimumPointSize: 1
                 Layout.minimumHeight: parent.height / 9
             }
 

@@ -106,6 +106,82 @@ private slots:
         QVERIFY2(again.connectionController()->notice().isEmpty(),
             qPrintable(again.connectionController()->notice()));
     }
+
+    // Every key of the documented file: a value no part can use is named on the
+    // status strip (key and value), left out so that the default applies, and
+    // not named again; a usable value is kept as it was, unreported.
+    void everyDocumentedKeyIsChecked_data()
+    {
+        QTest::addColumn<QByteArray>("group");
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<bool>("usable");
+        const struct
+        {
+            const char *group, *good, *bad;
+        } keys[] = {{"window", "geometry=@Rect(10 20 800 600)", "geometry=wide"},
+            {"window", "maximized=true", "maximized=sometimes"},
+            {"export", "folder=/data/exports", "folder=relative/exports"},
+            {"recording", "location=/data/recordings", "location=\"\""},
+            {"moduleFiles", "folder=/data/modules", "folder=/a, /b"},
+            {"ports", "last=/dev/ttyUSB0", "last=/dev/ttyUSB0, /dev/ttyUSB1"},
+            {"connection", "autoReconnect=off", "autoReconnect=later"},
+            {"rendering", "mode=software", "mode=garbage"}};
+        for (const auto &key : keys) {
+            const QByteArray name = QByteArray(key.group) + '/';
+            QTest::newRow(name + key.good) << QByteArray(key.group) << QByteArray(key.good) << true;
+            QTest::newRow(name + key.bad) << QByteArray(key.group) << QByteArray(key.bad) << false;
+        }
+    }
+    void everyDocumentedKeyIsChecked()
+    {
+        QFETCH(QByteArray, group);
+        QFETCH(QByteArray, line);
+        QFETCH(bool, usable);
+        const QString key = QString::fromLatin1(group + '/' + line.left(line.indexOf('=')));
+        QVERIFY(writeDocumentedFile('[' + group + "]\n" + line + '\n'));
+        const QVariant before = AppSettings::open()->value(key);
+        QVERIFY(before.isValid());
+        {
+            DurUzaBackend backend;
+            ConnectionController *connection = backend.connectionController();
+            connection->attachToApplication(AppSettings::open());
+            const QString notice = connection->notice();
+            if (usable) {
+                QVERIFY2(!notice.contains(key), qPrintable(notice));
+                QCOMPARE(AppSettings::open()->value(key), before);
+            } else {
+                QVERIFY2(notice.contains(key), qPrintable(notice));
+                QVERIFY(connection->noticeIsWarning());
+                const QVariant after = AppSettings::open()->value(key);
+                // Left out, or (a yes/no) set to its default in the usual spelling.
+                QVERIFY2(!after.isValid() || after.toString() == QLatin1String("true")
+                        || after.toString() == QLatin1String("false"),
+                    qPrintable(after.toString()));
+            }
+        }
+        DurUzaBackend again;
+        again.connectionController()->attachToApplication(AppSettings::open());
+        QVERIFY2(!again.connectionController()->notice().contains(key),
+            qPrintable(again.connectionController()->notice()));
+    }
+
+    // Replaced before the parts read it: the recording place is the default,
+    // not a folder relative to wherever the program was started.
+    void aRelativeFolderIsReplacedBeforeItIsUsed()
+    {
+        QVERIFY(writeDocumentedFile("[recording]\nlocation=somewhere\n"));
+        const QStringList problems = AppSettings::repair(*AppSettings::open());
+        QCOMPARE(problems.size(), 1);
+        QVERIFY2(problems.first().contains(QLatin1String("\"somewhere\"")),
+            qPrintable(problems.first()));
+        DurUzaBackend backend;
+        QCOMPARE(backend.recordingController()->location(), RecordingController::defaultLocation());
+        // Named on the status strip when the window attaches.
+        backend.connectionController()->attachToApplication(AppSettings::open(), problems);
+        QVERIFY2(
+            backend.connectionController()->notice().contains(QLatin1String("recording/location")),
+            qPrintable(backend.connectionController()->notice()));
+    }
 };
 
 QTEST_MAIN(TestAppSettings)

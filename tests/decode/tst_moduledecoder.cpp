@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstring>
+#include <limits>
 
 using namespace decode;
 
@@ -288,6 +289,8 @@ private slots:
         QTest::newRow("nothing") << qint64(0) << 0u;
         QTest::newRow("before the start") << qint64(-2500) << 1u;
         QTest::newRow("hours in") << qint64(10800000001) << 24u;
+        QTest::newRow("earliest a record can carry") << std::numeric_limits<qint64>::min() << 1u;
+        QTest::newRow("latest a record can carry") << std::numeric_limits<qint64>::max() << 1u;
     }
 
     void csvRowTextIsTheWritersText()
@@ -305,7 +308,12 @@ private slots:
         frame.temperature = 36.57;
         std::array<char, csvRowCapacity> text;
         const char *end = writeCsvRow(text.data(), frame);
-        QCOMPARE(QByteArray(text.data(), int(end - text.data())), csvRow(frame));
+        const QByteArray row(text.data(), int(end - text.data()));
+        QCOMPARE(row, csvRow(frame));
+        // The time is a number, whatever the time.
+        bool ok = false;
+        row.left(row.indexOf(',')).toDouble(&ok);
+        QVERIFY2(ok, row.constData());
     }
 };
 

@@ -398,6 +398,24 @@ Item {
             compare(chart.unit, "gauss")
         }
 
+        // The readout names the unit as the chart does, from the one the backend
+        // decides; the strength is that of the whole field vector.
+        function test_magReadoutNamesTheUnitTheModuleHolds() {
+            var page = makePage()
+            var readout = child(page, "magText")
+            compare(readout.text, "", "empty before any data")
+            backEnd.setList("mag", [0.3, 0.4, 0])
+            backEnd.setList("euler", [1, 2, 3])
+            compare(readout.text, "Mag:0.50 gauss")
+            backEnd.magUnit = "relative to the local field"
+            compare(readout.text, "Mag:0.50 relative to the local field")
+            compare(readout.text.slice(readout.text.indexOf(" ") + 1),
+                    child(page, "magCustomPlot").unit, "the chart's unit")
+            backEnd.setList("mag", [1, NaN, 0])
+            backEnd.setList("euler", [1, 2, 3])
+            compare(readout.text, "", "a missing component shows nothing")
+        }
+
         Component {
             id: fakeRegister
             QtObject {

@@ -6,9 +6,11 @@
 #include <QLocale>
 #include <QRandomGenerator>
 #include <QtTest>
+
 #include <clocale>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -396,6 +398,12 @@ private slots:
         QTest::newRow("seconds") << qint64(61234567) << QByteArray("61.234567");
         QTest::newRow("a day") << qint64(86400000000) << QByteArray("86400.000000");
         QTest::newRow("before the start") << qint64(-1500000) << QByteArray("-1.500000");
+        QTest::newRow("a microsecond before") << qint64(-1) << QByteArray("-0.000001");
+        // A file may carry any time: the earliest is still a number.
+        QTest::newRow("earliest a record can carry")
+            << std::numeric_limits<qint64>::min() << QByteArray("-9223372036854.775808");
+        QTest::newRow("latest a record can carry")
+            << std::numeric_limits<qint64>::max() << QByteArray("9223372036854.775807");
     }
     void csvTimeIsExactMicroseconds()
     {

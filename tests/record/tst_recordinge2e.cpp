@@ -9,6 +9,7 @@
 // VELMAR_RECORD_E2E_SECONDS sets the length of the line-limit recording
 // (default 10; the full check is 60).
 
+#include "comshandler.h"
 #include "durUzaBackend.h"
 #include "record.h"
 #include "recordingcontroller.h"
@@ -250,6 +251,20 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(
             (out += replay.readAllStandardOutput()).contains("end of recording"),
             (seconds + 20) * 1000);
+        // The session was clean, and so is its replay: no noise byte, no status
+        // message and no header the link could not have asked for. The bytes
+        // played last may still be on their way.
+        LinkCounters replayCounters;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (replayCounters = replayed.comsHandler()->linkCounters()).pendingBytes == 0, 5000);
+        qInfo("replay: %llu bytes, %llu frames, %llu noise bytes, %llu status messages, %llu "
+              "headers rejected, %llu cut frames",
+            replayCounters.bytesReceived, replayCounters.frames, replayCounters.noiseBytes,
+            replayCounters.statusMessages, replayCounters.rejectedHeaders,
+            replayCounters.cutFrames);
+        QCOMPARE(replayCounters.noiseBytes, quint64(0));
+        QCOMPARE(replayCounters.statusMessages, quint64(0));
+        QCOMPARE(replayCounters.rejectedHeaders, quint64(0));
         replayed.connectClicked(0);
         replay.terminate();
         QVERIFY(replay.waitForFinished(10000));
@@ -258,6 +273,60 @@ private slots:
         QCOMPARE(matched, compared);
         QCOMPARE(compared, replayTaker.samples.size());
         QVERIFY(compared >= 5 * seconds);
+    }
+
+    // Noise shaped as frame headers, raw noise with 0xBB and 0xEE, and frames
+    // cut short, through the application's own recording: the raw file
+    // converted offline is the live CSV byte for byte, the noise judged by
+    // the rules the live link used.
+    void noisyLineConvertsOfflineToTheLiveCsv()
+    {
+        QTemporaryDir dir;
+        ModuleSimulator::Options options;
+        options.streamRate = 200;
+        options.motion = SimMotion::tumbling();
+        options.identity.sensorsRange = range;
+        options.faults.headerNoiseChance = 0.2;
+        options.faults.noiseChance = 0.1;
+        options.faults.rawNoise = true;
+        options.faults.cutChance = 0.02;
+        options.faults.seed = 11;
+        ModuleSimulator sim(options);
+        QVERIFY(sim.start());
+
+        DurUzaBackend backend;
+        RecordingController *recording = backend.recordingController();
+        recording->setLocation(dir.path());
+        QVERIFY(connectTo(backend, sim.slavePath()));
+        QTRY_VERIFY_WITH_TIMEOUT(backend.gyroFullScale() > 0, 10000);
+        QSignalSpy started(recording->recorder(), &Recorder::started);
+        recording->start();
+        QVERIFY(started.wait(5000));
+        // The map is read again and the stream switched on again while
+        // recording: answers the cutter awaits, and a mode change, among the noise.
+        backend.requestChartData();
+        QTRY_VERIFY_WITH_TIMEOUT(recording->framesWritten() >= 300, 20000);
+        QSignalSpy stopped(recording->recorder(), &Recorder::stopped);
+        recording->stop();
+        QVERIFY(stopped.wait(10000));
+        const LinkCounters live = backend.comsHandler()->linkCounters();
+        backend.connectClicked(0);
+        QVERIFY(recording->errorMessage().isEmpty());
+        const SimCounters sent = sim.counters();
+        qInfo("sent %llu header-shaped noises, %llu noise bytes, %llu cut frames; the live link "
+              "rejected %llu headers",
+            sent.headerNoise, sent.noiseBytes, sent.cutFrames, live.rejectedHeaders);
+        QVERIFY(sent.headerNoise > 0 && live.rejectedHeaders > 0);
+
+        const QString folder = recording->folder();
+        const QByteArray csv = readAll(folder + QStringLiteral("/measurements.csv"));
+        const QString offline = dir.filePath(QStringLiteral("offline.csv"));
+        const RecordingCsvResult converted
+            = convertRecordingToCsv(folder + QStringLiteral("/raw.velmarec"), offline);
+        QVERIFY2(converted.ok, qPrintable(converted.error));
+        const QByteArray again = readAll(offline);
+        QCOMPARE(qint64(again.count('\n')), qint64(csv.count('\n')));
+        QVERIFY(again == csv);
     }
 
     void aLostPortLeavesANoteAndTheRecordingGoesOn()

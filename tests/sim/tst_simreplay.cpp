@@ -5,6 +5,8 @@
 #include "ptyclient.h"
 #include "replayfixture.h"
 
+#include "comsprotocol.h"
+
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -239,6 +241,87 @@ private slots:
         const QString error = QString::fromUtf8(sim.readAllStandardError());
         QVERIFY2(
             error.contains(QLatin1String("ends in the middle of a record")), qPrintable(error));
+        stopReplay(sim);
+    }
+
+    // A recording that knows the session's requests: the answers the session
+    // got are not played to a client that never asked for them, and the
+    // client's own answers go out between two messages, never inside one. A
+    // link that checks headers, as the application's does, sees no noise.
+    void cleanSessionReplaysWithoutNoise()
+    {
+        SimModule module;
+        const int frames = 200;
+        QByteArray stream = module.answerRead(0x00, 176, 0); // the session's map
+        module.applyWrite(SimModule::control1Address, QByteArray(1, char(11)));
+        for (int i = 0; i < frames; ++i) {
+            stream += module.streamFrame((i + 1) * 0.005, i + 1);
+            if (i == frames / 2)
+                stream += module.answerRead(0x36, 13, 0); // a read the session sent
+        }
+        const QString path = m_dir.filePath(QStringLiteral("session.velmarec"));
+        {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            RawRecordWriter writer(&file);
+            QVERIFY(writer.writeHeader(testInfo(0)));
+            QVERIFY(writer.writeConnection(0));
+            QVERIFY(writer.writeRequest(0, writeRequest(SimModule::control1Address, "\x0b")));
+            QVERIFY(writer.writeRequest(0, readRequest(0x00, 176)));
+            // Chunks of 37 bytes: they end inside frames, as a port delivers them.
+            const int middle = stream.indexOf(QByteArray::fromHex("bb360d"));
+            for (int at = 0; at < stream.size(); at += 37) {
+                const qint64 us = 1000 * (at / 37);
+                if (at <= middle && middle < at + 37)
+                    QVERIFY(writer.writeRequest(us, readRequest(0x36, 13)));
+                QVERIFY(writer.writeChunk(us, stream.mid(at, 37)));
+            }
+        }
+
+        QProcess sim;
+        const QString device = startReplay(sim, {QStringLiteral("--replay"), path});
+        QVERIFY2(device.startsWith(QLatin1String("/dev/")), qPrintable(device));
+        PtyClient client;
+        QVERIFY(client.open(device));
+        ComsProtocol link;
+        link.beginConnection();
+        const auto ask = [&](const QByteArray &request) {
+            link.noteRequestSent(request);
+            return client.send(request);
+        };
+        QVERIFY(ask(writeRequest(SimModule::control1Address, "\x0b")));
+        QVERIFY(ask(readRequest(0x00, 176)));
+        // The client's own reads, while the stream plays.
+        int reads = 1;
+        int fed = 0;
+        const quint64 expected = quint64(frames) + 1 + 8;
+        QVERIFY2(client.readUntil(
+                     [&](const QByteArray &received) {
+                         if (received.size() > fed) {
+                             link.appendReceived(received.constData() + fed, received.size() - fed);
+                             fed = received.size();
+                             link.extractFrames();
+                         }
+                         const LinkCounters counters = link.counters();
+                         if (reads < 9 && counters.frames > quint64(reads) * 20) {
+                             ask(readRequest(0x36, 13));
+                             ++reads;
+                         }
+                         return counters.frames >= expected && link.awaitedAnswers() == 0;
+                     },
+                     20000),
+            qPrintable(QStringLiteral("%1 frames taken, %2 noise bytes, %3 headers rejected")
+                           .arg(link.counters().frames)
+                           .arg(link.counters().noiseBytes)
+                           .arg(link.counters().rejectedHeaders)));
+        const LinkCounters counters = link.counters();
+        QCOMPARE(counters.frames, expected);
+        QCOMPARE(counters.noiseBytes, quint64(0));
+        QCOMPARE(counters.rejectedHeaders, quint64(0));
+        QCOMPARE(counters.statusMessages, quint64(0));
+        QCOMPARE(counters.cutFrames, quint64(0));
+        // The session's read was answered from the map the replay holds.
+        QCOMPARE(link.registerImage()[0x36], quint8(module.image()[0x36]));
         stopReplay(sim);
     }
 

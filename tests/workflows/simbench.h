@@ -111,7 +111,10 @@ public:
     {
         std::vector<QVector3D> samples;
         DurUzaBackend *b = backend.get();
+        // Several samples may arrive in one pass: the first `count` are taken.
         const QMetaObject::Connection c = QObject::connect(b, changed, b, [&] {
+            if (int(samples.size()) >= count)
+                return;
             const QVariantList v = (b->*list)();
             samples.emplace_back(v[0].toFloat(), v[1].toFloat(), v[2].toFloat());
         });

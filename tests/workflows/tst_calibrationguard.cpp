@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "workflowrig.h"
 
+#include "modulebackups.h"
+
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -34,6 +36,10 @@ private slots:
     void resultTheModuleIgnoredIsAFailure_data();
     void resultTheModuleIgnoredIsAFailure();
     void resultBelowTheFloorWaitsForTheUser();
+    void noKnownModuleMeansNoBackupAndNoWrite_data();
+    void noKnownModuleMeansNoBackupAndNoWrite();
+    void eachRunIsBackedUpBeforeItsFirstWrite_data();
+    void eachRunIsBackedUpBeforeItsFirstWrite();
 };
 
 namespace {
@@ -538,6 +544,55 @@ void CalibrationGuardTest::resultBelowTheFloorWaitsForTheUser()
     rig.backend.confirmCalibrationResult(QStringLiteral("gyroscope"));
     rig.backend.discardCalibrationResult(QStringLiteral("gyroscope"));
     QCOMPARE(rig.writesTo(103).size(), 2);
+}
+
+void CalibrationGuardTest::noKnownModuleMeansNoBackupAndNoWrite_data()
+{
+    addSensorRows();
+}
+
+// Nothing says which module the rows came from, so no backup can name it: the
+// run reads the parameters, writes nothing and the page says why.
+void CalibrationGuardTest::noKnownModuleMeansNoBackupAndNoWrite()
+{
+    QFETCH(QString, sensor);
+    const Target target = targetOf(sensor);
+    Rig rig(true, false);
+    rig.takeFrames();
+    QSignalSpy failed(&rig.backend, &DurUzaBackend::calibrationFailed);
+    armAndReset(rig, sensor);
+    QCOMPARE(rig.takeFrames(), QList<QByteArray>({readFrame(target.address, 4 * target.floats)}));
+    QCOMPARE(failed.count(), 1);
+    QCOMPARE(failed.first().at(0).toString(), sensor);
+    const QString text = failed.first().at(1).toString();
+    QVERIFY2(text.startsWith(QLatin1String("Calibration not started: No backup before "))
+            && text.contains(QLatin1String("have not been read"))
+            && text.endsWith(QLatin1String("Nothing was written to the module.")),
+        qPrintable(text));
+    QVERIFY(rig.backend.backups()->backups().isEmpty());
+    // The run is over: later samples write nothing either.
+    armAndReset(rig, sensor);
+    for (const QByteArray &frame : rig.takeFrames())
+        QVERIFY2(!isWriteTo(frame, target.address), frame.toHex().constData());
+}
+
+void CalibrationGuardTest::eachRunIsBackedUpBeforeItsFirstWrite_data()
+{
+    addSensorRows();
+}
+
+void CalibrationGuardTest::eachRunIsBackedUpBeforeItsFirstWrite()
+{
+    QFETCH(QString, sensor);
+    Rig rig;
+    QVERIFY(rig.backend.backups()->backups().isEmpty());
+    armAndReset(rig, sensor);
+    const QVariantList backups = rig.backend.backups()->backups();
+    QCOMPARE(backups.size(), 1);
+    QCOMPARE(backups.first().toMap().value(QStringLiteral("trigger")).toString(),
+        QStringLiteral("before %1 calibration").arg(sensor));
+    QCOMPARE(backups.first().toMap().value(QStringLiteral("module")).toString(),
+        QStringLiteral("device 0x42, hardware 1442, software 258"));
 }
 
 QTEST_GUILESS_MAIN(CalibrationGuardTest)

@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QTemporaryDir>
 #include <QVector3D>
 
 #include <array>
@@ -86,11 +87,23 @@ inline Block blockOf(const QByteArray &frame)
     return block;
 }
 
+// A data folder of the rig's own, set before its backend is made: a
+// calibration backs the module up before its first write, and those backups
+// belong to the test, not to the user running it.
+struct TestDataHome
+{
+    TestDataHome() { qputenv("XDG_DATA_HOME", dir.path().toLocal8Bit()); }
+    QTemporaryDir dir;
+};
+
 class Rig
 {
+    TestDataHome m_dataHome; // first: the backend below keeps its backups there
+
 public:
     // Full scales 20 m/s^2, 250 deg/s and 2 field units (hardware 1442, range 0).
-    explicit Rig(bool readCalibrationRegisters = true)
+    // Without `knownModule` the rows never say which module this is.
+    explicit Rig(bool readCalibrationRegisters = true, bool knownModule = true)
     {
         backend.setFrameSender([this](const quint8 *data, quint8 length) {
             const QByteArray frame(reinterpret_cast<const char *>(data), length);
@@ -105,7 +118,8 @@ public:
             frames << frame;
             playModule(frame);
         });
-        feedIdentity(0x42, 1442, 0x0102);
+        if (knownModule)
+            feedIdentity(0x42, 1442, 0x0102);
         backendtest::setRange(backend, 1442, 0x00);
         moduleAcc = previousAcc();
         moduleGyro = previousGyro();
