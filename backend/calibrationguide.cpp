@@ -75,6 +75,50 @@ void CalibrationGuide::magRunStarted()
     emit magChanged();
 }
 
+void CalibrationGuide::startHeadingTurns()
+{
+    m_headingActive = m_backend->activeMagCalibration();
+    m_heading.start(m_headingActive);
+    // The magnetometer page streams the field alone; the check needs gravity too.
+    if (m_backend->isConnected())
+        m_backend->requestChartData();
+    m_headingBefore = HeadingTable();
+    m_headingAfter = HeadingTable();
+    m_headingSummary.clear();
+    emit headingChanged();
+}
+
+void CalibrationGuide::stopHeadingTurns()
+{
+    if (!m_heading.running())
+        return;
+    m_heading = HeadingTurns();
+    m_headingSummary = tr("Heading check stopped.");
+    emit headingChanged();
+}
+
+void CalibrationGuide::headingMag(const QVector3D &sample)
+{
+    if (!m_heading.running() || !m_heading.add(m_lastAcc, sample))
+        return;
+    if (m_heading.done()) {
+        m_headingBefore = headingDeviation(m_heading.stops(), m_magBeforeRun);
+        m_headingAfter = headingDeviation(m_heading.stops(), m_headingActive);
+        auto figures = [this](const HeadingTable &t) {
+            return t.ok ? tr("max %1°, RMS %2°")
+                              .arg(t.maxDeviationDeg, 0, 'f', 2)
+                              .arg(t.rmsDeviationDeg, 0, 'f', 2)
+                        : tr("no table (%1)").arg(t.reason);
+        };
+        m_headingSummary = tr("Heading deviation over %1 headings: before the calibration %2; "
+                              "with it %3.")
+                               .arg(m_heading.stopsTaken())
+                               .arg(figures(m_headingBefore), figures(m_headingAfter));
+        qCInfo(lcBackend).noquote() << m_headingSummary;
+    }
+    emit headingChanged();
+}
+
 void CalibrationGuide::magPointKept(float x, float y, float z)
 {
     m_mag.addPoint(x, y, z);
@@ -149,6 +193,8 @@ int CalibrationGuide::magResult(const std::vector<QVector4D> &points, const CalS
     Calibration::ParamBlock *block, int method4Quality)
 {
     m_magTimer.stop();
+    if (before.valid)
+        m_magBeforeRun = before.block;
     // The map and the fits on everything that was kept, as the page shows them.
     m_mag.refresh(m_clock.elapsed() / 1000.0);
     MagFitComparison compared;

@@ -6,6 +6,7 @@
 #include "calibrationrun.h"
 
 #include "accfaceguide.h"
+#include "headingturns.h"
 #include "maggatherguide.h"
 
 #include <QElapsedTimer>
@@ -57,6 +58,12 @@ class CalibrationGuide : public QObject
         bool holdPositions READ holdPositions WRITE setHoldPositions NOTIFY holdPositionsChanged)
     // Gyroscope: the turn found in the last run's rest period, or empty.
     Q_PROPERTY(QString gyroVerdict READ gyroVerdict NOTIFY gyroChanged)
+    // Heading check after a magnetometer calibration: the module laid flat and
+    // turned through eight headings; the deviation before and after.
+    Q_PROPERTY(bool headingRunning READ headingRunning NOTIFY headingChanged)
+    Q_PROPERTY(int headingStops READ headingStops NOTIFY headingChanged)
+    Q_PROPERTY(QString headingHint READ headingHint NOTIFY headingChanged)
+    Q_PROPERTY(QString headingSummary READ headingSummary NOTIFY headingChanged)
     // Reports: sensor name to the path of its latest report.
     Q_PROPERTY(QVariantMap reports READ reports NOTIFY reportsChanged)
 
@@ -85,6 +92,20 @@ public:
     QString accVerdict() const { return m_accVerdict; }
     bool holdPositions() const { return m_holdPositions; }
     void setHoldPositions(bool on);
+
+    bool headingRunning() const { return m_heading.running(); }
+    int headingStops() const { return m_heading.stopsTaken(); }
+    QString headingHint() const { return m_heading.hint(); }
+    QString headingSummary() const { return m_headingSummary; }
+    // Judged against the calibration the module holds now and the one it held
+    // before this session's last magnetometer run (the factory's without one).
+    Q_INVOKABLE void startHeadingTurns();
+    Q_INVOKABLE void stopHeadingTurns();
+    const HeadingTable &headingBefore() const { return m_headingBefore; }
+    const HeadingTable &headingAfter() const { return m_headingAfter; }
+    // Every sample as decoded, for the heading check.
+    void headingAcc(const QVector3D &sample) { m_lastAcc = sample; }
+    void headingMag(const QVector3D &sample);
 
     QString gyroVerdict() const { return m_gyroVerdict; }
     QVariantMap reports() const { return m_reportPaths; }
@@ -121,6 +142,7 @@ signals:
     void holdPositionsChanged();
     void gyroChanged();
     void reportsChanged();
+    void headingChanged();
     void reportSaved(const QString &sensor, const QString &path);
 
 private:
@@ -137,6 +159,13 @@ private:
     QElapsedTimer m_clock;
     int m_pickedFit = -1;
     QString m_magScoreReason;
+    // Heading check.
+    HeadingTurns m_heading;
+    QVector3D m_lastAcc;
+    Calibration::ParamBlock m_magBeforeRun {0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1};
+    Calibration::ParamBlock m_headingActive {};
+    HeadingTable m_headingBefore, m_headingAfter;
+    QString m_headingSummary;
     // Accelerometer.
     AccFaceGuide m_face;
     bool m_holdPositions = false;
