@@ -7,6 +7,7 @@
 
 #include "accfaceguide.h"
 #include "headingturns.h"
+#include "magcloudfile.h"
 #include "maggatherguide.h"
 
 #include <QElapsedTimer>
@@ -110,6 +111,8 @@ public:
     QString gyroVerdict() const { return m_gyroVerdict; }
     QVariantMap reports() const { return m_reportPaths; }
     Q_INVOKABLE QString reportText(const QString &sensor) const;
+    // Where a magnetometer run's points are kept beside its report.
+    static QString magCloudPath(const QString &reportPath);
     // Where reports go; by default the application's data folder.
     void setReportFolder(const QString &folder) { m_reportFolder = folder; }
 
@@ -151,6 +154,8 @@ private:
         const QJsonArray &residuals);
     void finishReport(const QString &sensor, const QString &outcome);
     void updateFaceProblem();
+    // The last run's points saved beside its report; the line for the report.
+    QString keepMagCloud(const QString &reportPath);
 
     DurUzaBackend *m_backend;
     // Magnetometer.
@@ -159,6 +164,7 @@ private:
     QElapsedTimer m_clock;
     int m_pickedFit = -1;
     QString m_magScoreReason;
+    MagCloud m_magCloud; // the last run's points, kept with its report
     // Heading check.
     HeadingTurns m_heading;
     QVector3D m_lastAcc;
