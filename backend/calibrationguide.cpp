@@ -5,9 +5,12 @@
 #include "backendlog.h"
 #include "durUzaBackend.h"
 #include "gyrorestcheck.h"
+#include "magcloudfile.h"
 #include "registercatalogue.h"
 #include "registermap.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QJsonObject>
 
 #include <cmath>
@@ -70,9 +73,54 @@ CalibrationGuide::CalibrationGuide(DurUzaBackend *backend)
 void CalibrationGuide::magRunStarted()
 {
     m_mag.clear();
+    m_magCloud = MagCloud();
     m_pickedFit = -1;
     m_magTimer.start();
     emit magChanged();
+}
+
+void CalibrationGuide::startHeadingTurns()
+{
+    m_headingActive = m_backend->activeMagCalibration();
+    m_heading.start(m_headingActive);
+    // The magnetometer page streams the field alone; the check needs gravity too.
+    if (m_backend->isConnected())
+        m_backend->requestChartData();
+    m_headingBefore = HeadingTable();
+    m_headingAfter = HeadingTable();
+    m_headingSummary.clear();
+    emit headingChanged();
+}
+
+void CalibrationGuide::stopHeadingTurns()
+{
+    if (!m_heading.running())
+        return;
+    m_heading = HeadingTurns();
+    m_headingSummary = tr("Heading check stopped.");
+    emit headingChanged();
+}
+
+void CalibrationGuide::headingMag(const QVector3D &sample)
+{
+    if (!m_heading.running() || !m_heading.add(m_lastAcc, sample))
+        return;
+    if (m_heading.done()) {
+        m_headingBefore = headingDeviation(m_heading.stops(), m_magBeforeRun);
+        m_headingAfter = headingDeviation(m_heading.stops(), m_headingActive);
+        auto figures = [this](const HeadingTable &t) {
+            return t.ok ? tr("max %1°, RMS %2°")
+                              .arg(t.maxDeviationDeg, 0, 'f', 2)
+                              .arg(t.rmsDeviationDeg, 0, 'f', 2)
+                        : tr("no table (%1)").arg(t.reason);
+        };
+        m_headingSummary = tr("Heading deviation over %1 headings: before the calibration %2; "
+                              "with it %3.")
+                               .arg(m_heading.stopsTaken())
+                               .arg(figures(m_headingBefore), figures(m_headingAfter));
+        qCInfo(lcBackend).noquote() << m_headingSummary;
+    }
+    emit headingChanged();
 }
 
 void CalibrationGuide::magPointKept(float x, float y, float z)
@@ -149,6 +197,13 @@ int CalibrationGuide::magResult(const std::vector<QVector4D> &points, const CalS
     Calibration::ParamBlock *block, int method4Quality)
 {
     m_magTimer.stop();
+    if (before.valid)
+        m_magBeforeRun = before.block;
+    // Kept with the report: the points as gathered, under the reset block the
+    // run put into the module, so any fit can be run on them again.
+    m_magCloud.points = points;
+    m_magCloud.active = resetParamBlock();
+    m_magCloud.fullScale = double(m_backend->magFullScale());
     // The map and the fits on everything that was kept, as the page shows them.
     m_mag.refresh(m_clock.elapsed() / 1000.0);
     MagFitComparison compared;
@@ -381,10 +436,29 @@ void CalibrationGuide::finishReport(const QString &sensor, const QString &outcom
         qCWarning(lcBackend) << "calibration report not saved:" << error;
         m_reportTexts[std::size_t(i)] += QLatin1Char('\n') + tr("Not saved: %1").arg(error);
     }
+    if (sensor == QLatin1String("magnetometer") && !path.isEmpty() && !m_magCloud.points.empty())
+        m_reportTexts[std::size_t(i)] += QLatin1Char('\n') + keepMagCloud(path);
     m_reportPaths[sensor] = path;
     emit reportsChanged();
     if (!path.isEmpty())
         emit reportSaved(sensor, path);
+}
+
+QString CalibrationGuide::magCloudPath(const QString &reportPath)
+{
+    const QFileInfo report(reportPath);
+    return report.dir().filePath(report.completeBaseName() + QStringLiteral(".cloud.json"));
+}
+
+QString CalibrationGuide::keepMagCloud(const QString &reportPath)
+{
+    const QString path = magCloudPath(reportPath);
+    QString error;
+    if (!saveMagCloud(path, m_magCloud, &error)) {
+        qCWarning(lcBackend) << "magnetometer points not kept:" << error;
+        return tr("Points not kept: %1").arg(error);
+    }
+    return tr("Points kept in %1").arg(path);
 }
 
 QString CalibrationGuide::reportText(const QString &sensor) const

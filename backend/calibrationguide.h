@@ -6,6 +6,8 @@
 #include "calibrationrun.h"
 
 #include "accfaceguide.h"
+#include "headingturns.h"
+#include "magcloudfile.h"
 #include "maggatherguide.h"
 
 #include <QElapsedTimer>
@@ -57,6 +59,12 @@ class CalibrationGuide : public QObject
         bool holdPositions READ holdPositions WRITE setHoldPositions NOTIFY holdPositionsChanged)
     // Gyroscope: the turn found in the last run's rest period, or empty.
     Q_PROPERTY(QString gyroVerdict READ gyroVerdict NOTIFY gyroChanged)
+    // Heading check after a magnetometer calibration: the module laid flat and
+    // turned through eight headings; the deviation before and after.
+    Q_PROPERTY(bool headingRunning READ headingRunning NOTIFY headingChanged)
+    Q_PROPERTY(int headingStops READ headingStops NOTIFY headingChanged)
+    Q_PROPERTY(QString headingHint READ headingHint NOTIFY headingChanged)
+    Q_PROPERTY(QString headingSummary READ headingSummary NOTIFY headingChanged)
     // Reports: sensor name to the path of its latest report.
     Q_PROPERTY(QVariantMap reports READ reports NOTIFY reportsChanged)
 
@@ -86,9 +94,25 @@ public:
     bool holdPositions() const { return m_holdPositions; }
     void setHoldPositions(bool on);
 
+    bool headingRunning() const { return m_heading.running(); }
+    int headingStops() const { return m_heading.stopsTaken(); }
+    QString headingHint() const { return m_heading.hint(); }
+    QString headingSummary() const { return m_headingSummary; }
+    // Judged against the calibration the module holds now and the one it held
+    // before this session's last magnetometer run (the factory's without one).
+    Q_INVOKABLE void startHeadingTurns();
+    Q_INVOKABLE void stopHeadingTurns();
+    const HeadingTable &headingBefore() const { return m_headingBefore; }
+    const HeadingTable &headingAfter() const { return m_headingAfter; }
+    // Every sample as decoded, for the heading check.
+    void headingAcc(const QVector3D &sample) { m_lastAcc = sample; }
+    void headingMag(const QVector3D &sample);
+
     QString gyroVerdict() const { return m_gyroVerdict; }
     QVariantMap reports() const { return m_reportPaths; }
     Q_INVOKABLE QString reportText(const QString &sensor) const;
+    // Where a magnetometer run's points are kept beside its report.
+    static QString magCloudPath(const QString &reportPath);
     // Where reports go; by default the application's data folder.
     void setReportFolder(const QString &folder) { m_reportFolder = folder; }
 
@@ -121,6 +145,7 @@ signals:
     void holdPositionsChanged();
     void gyroChanged();
     void reportsChanged();
+    void headingChanged();
     void reportSaved(const QString &sensor, const QString &path);
 
 private:
@@ -129,6 +154,8 @@ private:
         const QJsonArray &residuals);
     void finishReport(const QString &sensor, const QString &outcome);
     void updateFaceProblem();
+    // The last run's points saved beside its report; the line for the report.
+    QString keepMagCloud(const QString &reportPath);
 
     DurUzaBackend *m_backend;
     // Magnetometer.
@@ -137,6 +164,14 @@ private:
     QElapsedTimer m_clock;
     int m_pickedFit = -1;
     QString m_magScoreReason;
+    MagCloud m_magCloud; // the last run's points, kept with its report
+    // Heading check.
+    HeadingTurns m_heading;
+    QVector3D m_lastAcc;
+    Calibration::ParamBlock m_magBeforeRun {0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1};
+    Calibration::ParamBlock m_headingActive {};
+    HeadingTable m_headingBefore, m_headingAfter;
+    QString m_headingSummary;
     // Accelerometer.
     AccFaceGuide m_face;
     bool m_holdPositions = false;

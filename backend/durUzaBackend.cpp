@@ -174,11 +174,15 @@ QString DurUzaBackend::magUnit() const
 void DurUzaBackend::dispatchBlock(int blockIndex, const quint8 *block)
 {
     // The block points into a whole image: a block that touches the
-    // magnetometer's calibration decides its unit afresh.
+    // magnetometer's calibration decides its unit afresh, and holds the
+    // calibration the heading check undoes.
     const RegisterBlock &span = registerBlocks[std::size_t(blockIndex)];
     constexpr RegisterSpan magCal = RegisterMap::MagCalibration;
     if (span.start < magCal.address + magCal.count && span.start + span.length > magCal.address) {
-        const bool calibrated = ::magCalibrated(block - span.start + magCal.address);
+        const quint8 *magBytes = block - span.start + magCal.address;
+        for (int i = 0; i < 12; ++i)
+            m_activeMag[std::size_t(i)] = readF32(magBytes + 4 * i);
+        const bool calibrated = ::magCalibrated(magBytes);
         if (calibrated != m_magCalibrated) {
             m_magCalibrated = calibrated;
             emit magUnitChanged();
@@ -196,6 +200,7 @@ void DurUzaBackend::forwardSamples()
     connect(&m_decoder, &RegisterDecoder::accDecoded, this, [this](const QVector3D &sample) {
         m_live.setAcc(sample);
         m_accCal.sample(sample);
+        m_guide->headingAcc(sample);
     });
     connect(&m_decoder, &RegisterDecoder::gyroDecoded, this, [this](const QVector3D &sample) {
         m_live.setGyro(sample);
@@ -204,6 +209,7 @@ void DurUzaBackend::forwardSamples()
     connect(&m_decoder, &RegisterDecoder::magDecoded, this, [this](const QVector3D &sample) {
         m_live.setMag(sample);
         m_magCal.sample(sample);
+        m_guide->headingMag(sample);
     });
     connect(&m_decoder, &RegisterDecoder::quaternionDecoded, &m_live, &LiveData::setQuaternion);
     connect(&m_decoder, &RegisterDecoder::eulerDecoded, &m_live, &LiveData::setEuler);

@@ -113,6 +113,8 @@ public:
     QString resetDefaultsError() const { return m_resetDefaultsError; }
     QString dataProblem() const { return m_decoder.dataProblem(); }
     bool magCalibrated() const { return m_magCalibrated; }
+    // The magnetometer calibration the module last answered with.
+    Calibration::ParamBlock activeMagCalibration() const { return m_activeMag; }
     QString magUnit() const;
 
     // Follows the Connect/Disconnect button, and drops back to false on a link error.
@@ -250,6 +252,7 @@ private:
     bool m_connected = false;
     // The magnetometer calibration registers last seen differ from the factory default.
     bool m_magCalibrated = false;
+    Calibration::ParamBlock m_activeMag {0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1};
     QString m_registerWriteError;
     QString m_resetDefaultsError;
     // --- module files: backups before a calibration or Reset Defaults overwrites the module ---

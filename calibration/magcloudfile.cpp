@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "magcloudfile.h"
 
-#include <QFile>
+#include "checkedfile.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 
 #include <cmath>
 
@@ -49,34 +49,23 @@ bool saveMagCloud(const QString &path, const MagCloud &cloud, QString *error)
             QJsonObject {{QStringLiteral("offset"), reals(cloud.active.data(), 3)},
                 {QStringLiteral("matrix"), reals(cloud.active.data() + 3, 9)}}},
         {QStringLiteral("points"), points}};
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        *error = file.errorString();
-        return false;
-    }
-    const QByteArray bytes = QJsonDocument(root).toJson(QJsonDocument::Compact);
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
-        *error = file.errorString();
-        file.cancelWriting();
-        return false;
-    }
-    // QSaveFile syncs before the rename on commit.
-    if (!file.commit()) {
-        *error = file.errorString();
-        return false;
-    }
-    return true;
+    const QString problem
+        = CheckedFile::save(path, QJsonDocument(root).toJson(QJsonDocument::Compact));
+    if (!problem.isEmpty())
+        *error = problem;
+    return problem.isEmpty();
 }
 
 bool loadMagCloud(const QString &path, MagCloud *cloud, QString *error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = file.errorString();
+    // A cloud of an hour at 100 Hz, every point kept, is about 120 MB.
+    const CheckedFile::Loading loading = CheckedFile::load(path, qint64(256) << 20);
+    if (!loading.ok()) {
+        *error = loading.error;
         return false;
     }
     QJsonParseError parse {};
-    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &parse);
+    const QJsonDocument document = QJsonDocument::fromJson(loading.data, &parse);
     const QJsonObject root = document.object();
     if (document.isNull() || root.value(QStringLiteral("format")).toString() != formatName) {
         *error = QStringLiteral("not a kept magnetometer cloud");

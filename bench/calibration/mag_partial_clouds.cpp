@@ -6,7 +6,10 @@
 // per fit, how often its result is not a proper ellipsoid, how often the
 // comparison still offers such a result, and the held-out spreads.
 //
-//   build/bench/calibration/mag_partial_clouds [clouds [noise]]
+// Beside each chosen fit stands the floor: the exact calibration's spread on
+// the same checking points, which is the sensor noise alone.
+//
+//   build/bench/calibration/mag_partial_clouds [clouds [noise [points]]]
 
 #include "calibration.h"
 #include "cloudgenerator.h"
@@ -28,12 +31,32 @@ void quietDebug(QtMsgType, const QMessageLogContext &, const QString &) { }
 
 constexpr double field = 0.5; // the simulator's earth field, in its unit
 double noise = 0.002; // its magnetometer noise per axis (second argument)
+int pointsPerCloud = 400; // third argument
+
+// The block that maps centre + shape * u back onto u.
+Calibration::ParamBlock exactBlock(const clouds::Vec3 &centre, const clouds::Mat3 &s)
+{
+    const double det = s[0] * (s[4] * s[8] - s[5] * s[7]) - s[1] * (s[3] * s[8] - s[5] * s[6])
+        + s[2] * (s[3] * s[7] - s[4] * s[6]);
+    const clouds::Mat3 inv {(s[4] * s[8] - s[5] * s[7]) / det, (s[2] * s[7] - s[1] * s[8]) / det,
+        (s[1] * s[5] - s[2] * s[4]) / det, (s[5] * s[6] - s[3] * s[8]) / det,
+        (s[0] * s[8] - s[2] * s[6]) / det, (s[2] * s[3] - s[0] * s[5]) / det,
+        (s[3] * s[7] - s[4] * s[6]) / det, (s[1] * s[6] - s[0] * s[7]) / det,
+        (s[0] * s[4] - s[1] * s[3]) / det};
+    Calibration::ParamBlock b {};
+    for (int i = 0; i < 3; ++i)
+        b[std::size_t(i)] = float(centre[std::size_t(i)]);
+    for (int i = 0; i < 9; ++i)
+        b[std::size_t(3 + i)] = float(inv[std::size_t(i)]);
+    return b;
+}
 
 struct Cloud
 {
     std::vector<QVector4D> points;
     std::vector<QVector4D> wholeSphere; // the same module, every direction, no noise
     double coverage = 0;
+    Calibration::ParamBlock exact {};
 };
 
 Cloud partialCloud(std::uint32_t seed, double fraction, int n)
@@ -50,6 +73,7 @@ Cloud partialCloud(std::uint32_t seed, double fraction, int n)
     c.points = clouds::cloud(directions, centre, shape, noise, &rng);
     c.wholeSphere = clouds::cloud(clouds::unitSphere(2000), centre, shape);
     c.coverage = coverage.coveredPercent();
+    c.exact = exactBlock(centre, shape);
     return c;
 }
 
@@ -72,15 +96,21 @@ int main(int argc, char **argv)
     const int count = argc > 1 ? std::atoi(argv[1]) : 200;
     if (argc > 2)
         noise = std::atof(argv[2]);
+    if (argc > 3)
+        pointsPerCloud = std::max(20, std::atoi(argv[3]));
     for (int pass = 0; pass < 2; ++pass) {
         const bool full = pass == 1;
         Tally tally[MagFitComparison::fitCount];
         int chosenValid = 0;
         double worstChosen = 0, coverageLo = 100, coverageHi = 0;
+        // The exact calibration on the same checking points, and how far the
+        // chosen fit lies above it.
+        double worstFloor = 0, sumFloor = 0, worstExcess = 0;
+        int floorOver = 0, chosenOver = 0;
         int chosenBy[MagFitComparison::fitCount] = {};
         for (int seed = 0; seed < count; ++seed) {
             const double fraction = full ? 1.0 : 0.30 + 0.30 * seed / std::max(1, count - 1);
-            const Cloud c = partialCloud(std::uint32_t(1000 + seed), fraction, 400);
+            const Cloud c = partialCloud(std::uint32_t(1000 + seed), fraction, pointsPerCloud);
             coverageLo = std::min(coverageLo, c.coverage);
             coverageHi = std::max(coverageHi, c.coverage);
             MagFitComparison fits;
@@ -107,13 +137,22 @@ int main(int argc, char **argv)
             if (best >= 0) {
                 ++chosenValid;
                 ++chosenBy[best];
-                worstChosen = std::max(
-                    worstChosen, double(fits.results()[std::size_t(best)].heldOutSpreadPercent));
+                const double chosen
+                    = double(fits.results()[std::size_t(best)].heldOutSpreadPercent);
+                const double floor = double(MagFitComparison::magnitudeSpread(
+                    magfit::splitForChecking(c.points).checking, c.exact));
+                worstChosen = std::max(worstChosen, chosen);
+                worstFloor = std::max(worstFloor, floor);
+                sumFloor += floor;
+                worstExcess = std::max(worstExcess, chosen - floor);
+                floorOver += floor > 0.5 ? 1 : 0;
+                chosenOver += chosen > 0.5 ? 1 : 0;
             }
         }
-        std::printf("%s: %d clouds of 400 points, coverage %.0f-%.0f %% of 120 patches, noise "
+        std::printf("%s: %d clouds of %d points, coverage %.0f-%.0f %% of 120 patches, noise "
                     "%.3f per axis on a field of %.1f\n",
-            full ? "full tumbles" : "partial clouds", count, coverageLo, coverageHi, noise, field);
+            full ? "full tumbles" : "partial clouds", count, pointsPerCloud, coverageLo, coverageHi,
+            noise, field);
         std::printf("%-40s %9s %9s %9s %7s %10s %10s %10s %7s\n", "fit", "improper", "finite+",
             "offered", "valid", "heldout", "worst", "sphere", "chosen");
         MagFitComparison names;
@@ -131,8 +170,12 @@ int main(int argc, char **argv)
                     qPrintable(names.results()[std::size_t(i)].name), refusal.second,
                     qPrintable(refusal.first));
         }
-        std::printf("a fit chosen on %d of %d clouds; worst chosen held-out spread %.3f %%\n\n",
-            chosenValid, count, worstChosen);
+        std::printf("a fit chosen on %d of %d clouds; worst chosen held-out spread %.3f %%, over "
+                    "0.5 %% on %d\n",
+            chosenValid, count, worstChosen, chosenOver);
+        std::printf("exact calibration on the same checking points: mean %.3f %%, worst %.3f %%, "
+                    "over 0.5 %% on %d; chosen fit above it by at most %.3f %%\n\n",
+            chosenValid ? sumFloor / chosenValid : 0.0, worstFloor, floorOver, worstExcess);
     }
     return 0;
 }

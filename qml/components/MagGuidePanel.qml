@@ -89,6 +89,36 @@ Rectangle {
                 color: panel.guide && panel.guide.magGoodEnough ? "#81c784" : "#ff8a65"
                 text: panel.guide && panel.guide.magPoints > 0 ? panel.guide.magVerdict : ""
             }
+
+            // After a calibration: the module laid flat and turned through
+            // eight headings, the deviation before and with the calibration.
+            Button {
+                objectName: "headingButton"
+                text: panel.guide && panel.guide.headingRunning ? qsTr("Stop heading check")
+                                                                : qsTr("Check headings")
+                enabled: panel.guide !== null && !panel.guide.magGathering
+                onClicked: panel.guide.headingRunning ? panel.guide.stopHeadingTurns()
+                                                      : panel.guide.startHeadingTurns()
+            }
+
+            Label {
+                objectName: "headingHintText"
+                width: parent.width
+                wrapMode: Text.WordWrap
+                color: "#ffd54f"
+                visible: text.length > 0
+                text: panel.guide && panel.guide.headingRunning
+                      ? qsTr("Heading %1 of 8. %2").arg(panel.guide.headingStops + 1).arg(panel.guide.headingHint)
+                      : ""
+            }
+
+            Label {
+                objectName: "headingSummaryText"
+                width: parent.width
+                wrapMode: Text.WordWrap
+                visible: text.length > 0
+                text: panel.guide ? panel.guide.headingSummary : ""
+            }
         }
     }
 

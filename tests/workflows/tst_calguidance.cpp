@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "workflowrig.h"
 
+#include "magcloudfile.h"
 #include "magfitcomparison.h"
 
 #include <QJsonArray>
@@ -33,6 +34,7 @@ private slots:
     void lowestHeldOutSpreadFitIsWrittenUnlessTheUserPicks_data();
     void lowestHeldOutSpreadFitIsWrittenUnlessTheUserPicks();
     void reportHoldsBeforeAfterAndScore();
+    void magRunKeepsItsPointsBesideItsReport();
     void magRunOverPartOfTheSphereWaitsAndSaysWhy_data();
     void magRunOverPartOfTheSphereWaitsAndSaysWhy();
 
@@ -413,6 +415,42 @@ void CalibrationGuidanceWorkflowTest::reportHoldsBeforeAfterAndScore()
                 .object()["outcome"]
                 .toString()
                 .startsWith(QStringLiteral("Calibration refused: Z-Up")));
+}
+
+void CalibrationGuidanceWorkflowTest::magRunKeepsItsPointsBesideItsReport()
+{
+    Rig rig;
+    CalibrationGuide &guide = guideOf(rig);
+    guide.setReportFolder(m_reports->path());
+    QSignalSpy saved(&guide, &CalibrationGuide::reportSaved);
+    rig.backend.magCalButton();
+    rig.mag(QVector3D(1.5f, 1.5f, 1.5f), 10);
+    for (const QVector3D &p : turnedEllipsoid(300))
+        rig.mag(p);
+    std::vector<QVector4D> kept;
+    for (const QScatterDataItem &item : *rig.backend.magScatterDataProxy()->array())
+        kept.emplace_back(item.position(), 0.0f);
+    guide.refreshMag();
+    rig.backend.magCalButton();
+    rig.mag(QVector3D(0.1f, 0.1f, 0.1f));
+    rig.answerReads();
+    QTRY_COMPARE_WITH_TIMEOUT(saved.count(), 1, 5000);
+    const QString cloudPath = CalibrationGuide::magCloudPath(saved.first().at(1).toString());
+    QVERIFY2(guide.reportText(QStringLiteral("magnetometer")).contains(cloudPath),
+        qPrintable(guide.reportText(QStringLiteral("magnetometer"))));
+    MagCloud cloud;
+    QString error;
+    QVERIFY2(loadMagCloud(cloudPath, &cloud, &error), qPrintable(error));
+    // The points as gathered, under the reset block the run put in.
+    QCOMPARE(int(cloud.points.size()), int(kept.size()));
+    for (std::size_t i = 0; i < kept.size(); ++i)
+        QCOMPARE(cloud.points[i], kept[i]);
+    QVERIFY(cloud.active == resetParamBlock());
+    // Fitted again, the kept points give the block that was written.
+    MagFitComparison again;
+    again.run(cloud.points);
+    QVERIFY(again.best() >= 0);
+    QVERIFY(blockOf(rig.writesTo(127).last()) == again.results()[std::size_t(again.best())].block);
 }
 
 QTEST_GUILESS_MAIN(CalibrationGuidanceWorkflowTest)

@@ -7,6 +7,8 @@
 #include "pagehost.h"
 #include "workflowrig.h"
 
+#include "headingturns.h"
+
 #include "customPlotItem.h"
 
 #include <QDir>
@@ -28,6 +30,7 @@ private slots:
     void initTestCase();
     void magPageShowsCoverageBesideTheScatter();
     void magPageKeepsFitsAndReportInView();
+    void magPageGuidesTheHeadingCheck();
     void accPageNamesAWrongFace();
     void reportOpensFromThePage();
 };
@@ -213,6 +216,50 @@ void GuidancePagesTest::magPageKeepsFitsAndReportInView()
             5000);
         host.screenshot(
             QStringLiteral("guide-mag-midrun-%1x%2").arg(size.width()).arg(size.height()));
+    }
+}
+
+// The heading check from its button: eight flat, still headings turned
+// anticlockwise by 45 degrees each, then the table's figures on the page.
+void GuidancePagesTest::magPageGuidesTheHeadingCheck()
+{
+    GuidedPageHost host(QStringLiteral("MagCal.qml"));
+    QVERIFY(host.ready());
+    host.page->setProperty("noDataTimeout", 60000);
+    CalibrationGuide &guide = *host.rig.backend.guide();
+    host.click("headingButton");
+    QVERIFY(guide.headingRunning());
+    QTRY_VERIFY_WITH_TIMEOUT(
+        host.text("headingHintText").startsWith(QStringLiteral("Heading 1 of 8.")), 5000);
+    for (int i = 0; i < HeadingTurns::headingCount; ++i) {
+        // Turning the module anticlockwise turns the field in its frame back.
+        const double a = -qDegreesToRadians(45.0 * i);
+        const QVector3D field(float(0.2 * std::cos(a)), float(0.2 * std::sin(a)), -0.4f);
+        for (int k = 0; k < 2 * HeadingTurns::restSamples + 10; ++k) {
+            host.rig.acc(QVector3D(0, 0, 9.8f));
+            host.rig.mag(field);
+        }
+        QVERIFY2(guide.headingStops() == i + 1,
+            qPrintable(QStringLiteral("heading %1 not taken: %2").arg(i).arg(guide.headingHint())));
+    }
+    QVERIFY(!guide.headingRunning());
+    // Without a run the factory calibration is both before and with: turned
+    // the way the hint says, the headings follow the turns.
+    QVERIFY2(guide.headingAfter().ok && guide.headingAfter().maxDeviationDeg < 0.5,
+        qPrintable(guide.headingSummary()));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        host.text("headingSummaryText").startsWith(QStringLiteral("Heading deviation over 8")),
+        5000);
+    for (const QSize size : {QSize(1024, 768), QSize(800, 600)}) {
+        host.window->resize(size);
+        QTRY_COMPARE_WITH_TIMEOUT(host.page->size(), QSizeF(size), 5000);
+        // The guidance scrolled to its end, where the check is.
+        QQuickItem *scroll = host.item("magGuidanceScroll");
+        scroll->setProperty("contentY",
+            std::max(0.0,
+                scroll->property("contentHeight").toReal() - scroll->property("height").toReal()));
+        host.screenshot(
+            QStringLiteral("guide-mag-headings-%1x%2").arg(size.width()).arg(size.height()));
     }
 }
 
