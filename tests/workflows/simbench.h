@@ -124,9 +124,6 @@ public:
         while (int(samples.size()) < count && timer.elapsed() < ms)
             spy.wait(200);
         QObject::disconnect(c);
-        // One read can carry several frames, each its own sample: keep the first count.
-        if (int(samples.size()) > count)
-            samples.resize(size_t(count));
         return samples;
     }
 
