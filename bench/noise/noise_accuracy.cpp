@@ -53,6 +53,10 @@ int main(int argc, char **argv)
     {
         std::vector<double> err[3]; // relative error of N, B, K (NaN when unknown)
         int covered[3] = {};
+        // Misses by side: the truth above the interval (the estimate too
+        // low), or below it; tells a narrow interval from a biased one.
+        int above[3] = {};
+        int below[3] = {};
     };
     std::vector<Stats> axes(6);
     QStringList names;
@@ -75,6 +79,8 @@ int main(int argc, char **argv)
                 axes[i].err[t].push_back(term.known ? term.value / truths[t] - 1
                                                     : std::numeric_limits<double>::quiet_NaN());
                 axes[i].covered[t] += term.known && term.low <= truths[t] && truths[t] <= term.high;
+                axes[i].above[t] += term.known && truths[t] > term.high;
+                axes[i].below[t] += term.known && truths[t] < term.low;
             }
         }
         std::fprintf(stderr, "seed %llu done\n", (unsigned long long)seed);
@@ -83,8 +89,8 @@ int main(int argc, char **argv)
     const char *termNames[3] = {"N", "B", "K"};
     std::printf(
         "%d seeds, %.2f h each at %.0f Hz; error = estimate / truth - 1\n", seeds, hours, rate);
-    std::printf("%-7s %-2s %12s %12s %12s %10s %9s\n", "axis", "", "median |err|", "max |err|",
-        "within", "covered", "unknown");
+    std::printf("%-7s %-2s %12s %12s %12s %10s %9s %12s\n", "axis", "", "median |err|", "max |err|",
+        "within", "covered", "unknown", "above/below");
     bool met = true;
     for (std::size_t i = 0; i < 6; ++i) {
         for (int t = 0; t < 3; ++t) {
@@ -101,9 +107,10 @@ int main(int argc, char **argv)
             std::sort(abs.begin(), abs.end());
             const double median = abs.empty() ? NAN : abs[abs.size() / 2];
             const double worst = abs.empty() ? NAN : abs.back();
-            std::printf("%-7s %-2s %11.1f%% %11.1f%% %5d (%2.0f%%) %6d/%d %9d\n",
+            std::printf("%-7s %-2s %11.1f%% %11.1f%% %5d (%2.0f%%) %6d/%d %9d %8d/%d\n",
                 qPrintable(names.value(int(i))), termNames[t], 100 * median, 100 * worst, within,
-                100 * limits[t], axes[i].covered[t], seeds, unknown);
+                100 * limits[t], axes[i].covered[t], seeds, unknown, axes[i].above[t],
+                axes[i].below[t]);
             met = met && within == seeds && axes[i].covered[t] * 10 >= seeds * 9;
         }
     }
