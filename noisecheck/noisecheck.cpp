@@ -328,10 +328,18 @@ void NoiseCheck::onDone(const NoiseReport &report, const QVariantList &temperatu
     const bool final = job == m_finalJob;
     if (!report.ok) {
         // A partial measurement too short so far says nothing worth showing.
-        if (final)
-            setState(QString(), tr("Refused: %1").arg(report.error));
-        else
+        if (!final) {
             emit stateChanged();
+            return;
+        }
+        // The terms of an earlier part still shown say which part they are.
+        if (m_interim) {
+            m_interim = false;
+            m_source = tr("%1 s of a measurement whose whole run was refused")
+                           .arg(std::round(m_report.durationS));
+            emit resultChanged();
+        }
+        setState(QString(), tr("Refused: %1").arg(report.error));
         return;
     }
     m_report = report;

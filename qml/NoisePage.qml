@@ -94,7 +94,7 @@ Page {
             ComboBox {
                 id: durationBox
                 objectName: "noiseDuration"
-                width: 130
+                width: 170
                 model: [qsTr("1 min check"), qsTr("5 min"), qsTr("15 min"), qsTr("1 h"), qsTr("3 h"), qsTr("6 h")]
                 enabled: !noise.measuring
             }

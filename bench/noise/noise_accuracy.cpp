@@ -4,13 +4,19 @@
 // intervals hold the truth.
 //
 //   noise_accuracy [--seeds 20] [--hours 3] [--rate 100] [--first-seed 1] [--check]
+//   noise_accuracy --write-csv FILE [--hours 3] [--rate 100] [--first-seed 1]
+//
+// --write-csv writes the first seed's rest as a measurement CSV of this tool
+// (to open on the noise page or with velmar-cli noise) and analyses nothing.
 //
 // --check makes the exit status 1 when a target is missed: N within 3 %,
 // K within 25 %, B within 30 % in every seed, and the intervals covering the
 // truth in at least 90 % of the seeds.
 #include "noisegen.h"
+#include "record.h"
 
 #include <QCoreApplication>
+#include <QSaveFile>
 #include <QStringList>
 
 #include <algorithm>
@@ -24,6 +30,7 @@ int main(int argc, char **argv)
     double hours = 3, rate = 100;
     quint64 firstSeed = 1;
     bool check = false;
+    QString csvPath;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         const QString a = args[i];
@@ -36,6 +43,8 @@ int main(int argc, char **argv)
             rate = next.toDouble(), ++i;
         else if (a == QLatin1String("--first-seed"))
             firstSeed = next.toULongLong(), ++i;
+        else if (a == QLatin1String("--write-csv"))
+            csvPath = next, ++i;
         else if (a == QLatin1String("--check"))
             check = true;
         else {
@@ -48,6 +57,28 @@ int main(int argc, char **argv)
         return 2;
     }
     const StochasticParameters p = benchParameters();
+    if (!csvPath.isEmpty()) {
+        const NoiseInput rest = simulatedRest(p, rate, hours * 3600, firstSeed);
+        QSaveFile file(csvPath);
+        bool ok = file.open(QIODevice::WriteOnly) && file.write(csvHeaderRow()) > 0;
+        MeasurementFrame frame;
+        frame.present = MeasurementFrame::Gyro | MeasurementFrame::Acc;
+        for (std::size_t s = 0; ok && s < rest.channels[0].values.size(); ++s) {
+            frame.timeUs = qint64(std::llround(double(s) / rate * 1e6));
+            for (std::size_t k = 0; k < 3; ++k) {
+                frame.gyro[k] = rest.channels[k].values[s];
+                frame.acc[k] = rest.channels[3 + k].values[s];
+            }
+            const QByteArray row = csvRow(frame);
+            ok = file.write(row) == row.size();
+        }
+        if (!ok || !file.commit()) {
+            std::fprintf(stderr, "noise_accuracy: %s: %s\n", qPrintable(csvPath),
+                qPrintable(file.errorString()));
+            return 1;
+        }
+        return 0;
+    }
     const StochasticSensor::Truth truth = StochasticSensor(p, 0).truth(rate);
     struct Stats
     {

@@ -413,6 +413,8 @@ public:
     // `moving`) and gives its path.
     Q_INVOKABLE QString writeNoiseCsv(double seconds, double rateHz, bool moving = false);
     Q_INVOKABLE QString fileText(const QString &path) const;
+    // The test clock moves on with no samples: frames lost on the line.
+    Q_INVOKABLE void skipNoiseTime(double seconds) { m_noiseTime += seconds; }
 
 private:
     NoiseCheck m_noise;

@@ -60,13 +60,14 @@ Item {
             backEnd.feedNoiseSamples(30, 100)
             fuzzyCompare(child(page, "noiseProgress").value, 0.5, 0.02)
             compare(child(page, "noiseTimeLeft").text, "0:30 left")
-            // 30 s in, the terms so far come from the worker.
+            // Past 30 s, the terms so far come from the worker.
+            backEnd.feedNoiseSamples(1, 100)
             tryVerify(function() { return noise.hasResult }, 10000,
                       "no interim result after 30 s of samples")
             verify(noise.interim)
             verify(noise.measuring)
             compare(child(page, "noiseMeasureButton").text, "Finish now")
-            backEnd.feedNoiseSamples(31, 100)
+            backEnd.feedNoiseSamples(30, 100)
             verify(!noise.measuring, "the run should end when its time is up")
             tryVerify(function() { return noise.hasResult && !noise.interim }, 10000,
                       "no final result: " + noise.status + noise.error)
@@ -89,6 +90,25 @@ Item {
                    child(page, "noiseCell_0_3").text)
             compare(child(page, "noiseAllanPlot").drawnSeries, 6, "3 axes and their fitted lines")
             compare(child(page, "noisePsdPlot").drawnSeries, 3)
+        }
+
+        function test_aGapRefusesTheRunAndTheEarlierTermsSaySo() {
+            var page = createPage()
+            var noise = backEnd.noise
+            verify(noise.measure(60))
+            backEnd.feedNoiseSamples(31, 100)
+            tryVerify(function() { return noise.hasResult }, 10000, "no interim result")
+            verify(noise.interim)
+            backEnd.skipNoiseTime(0.5)
+            backEnd.feedNoiseSamples(30, 100)
+            tryVerify(function() { return !noise.busy && !noise.measuring }, 10000)
+            var error = child(page, "noiseError")
+            verify(error.text.indexOf("Refused: a gap of") === 0, error.text)
+            // The table still shows the first half, no longer as "so far".
+            verify(noise.hasResult)
+            verify(!noise.interim)
+            verify(noise.source.indexOf("whole run was refused") > 0, noise.source)
+            verify(child(page, "noiseSource").text.indexOf("so far") < 0)
         }
 
         function test_cancelDropsTheMeasurement() {
