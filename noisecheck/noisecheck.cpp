@@ -305,6 +305,7 @@ bool NoiseCheck::openRecording(const QString &pathOrUrl)
     }
     m_busyJob = m_nextJob++;
     m_finalJob = m_busyJob;
+    m_liveTemperature.clear(); // a measurement's readings are not the file's
     m_pendingSource = QFileInfo(path).fileName();
     emit analyseFileOn(path, m_busyJob);
     setState(tr("Reading and analysing %1…").arg(m_pendingSource), QString());
@@ -348,7 +349,7 @@ void NoiseCheck::onDone(const NoiseReport &report, const QVariantList &temperatu
     m_channels.clear();
     for (const NoiseChannelResult &c : m_report.channels)
         m_channels.append(channelMap(c));
-    m_temperature = final && !temperature.isEmpty() ? temperature : m_liveTemperature;
+    m_temperature = temperature.isEmpty() ? m_liveTemperature : temperature;
     emit resultChanged();
     if (final)
         setState(m_report.warning.isEmpty() ? tr("Done.") : tr("Done, with a warning."), QString());

@@ -293,7 +293,7 @@ void FakeBackend::feedNoiseSamples(double seconds, double rateHz, bool moving)
     }
 }
 
-QString FakeBackend::writeNoiseCsv(double seconds, double rateHz, bool moving)
+QString FakeBackend::writeNoiseCsv(double seconds, double rateHz, bool moving, bool withTemperature)
 {
     const QString path = m_settingsDir.filePath(
         QStringLiteral("rest-%1%2.csv").arg(m_noiseSeed).arg(moving ? "-moved" : ""));
@@ -307,8 +307,8 @@ QString FakeBackend::writeNoiseCsv(double seconds, double rateHz, bool moving)
         const RestSample s = restSample(rng, moving && std::abs(i - count / 2) < rateHz * 2);
         MeasurementFrame frame;
         frame.timeUs = qint64(std::llround(double(i) / rateHz * 1e6));
-        frame.present
-            = MeasurementFrame::Acc | MeasurementFrame::Gyro | MeasurementFrame::Temperature;
+        frame.present = MeasurementFrame::Acc | MeasurementFrame::Gyro
+            | (withTemperature ? unsigned(MeasurementFrame::Temperature) : 0u);
         frame.gyro = {s.gyro.x(), s.gyro.y(), s.gyro.z()};
         frame.acc = {s.acc.x(), s.acc.y(), s.acc.z()};
         frame.temperature = 25 + double(i) / double(count); // a slow one-degree rise

@@ -411,7 +411,9 @@ public:
     Q_INVOKABLE void feedNoiseSamples(double seconds, double rateHz, bool moving = false);
     // Writes a measurement CSV of a rest of `seconds` (a turn halfway when
     // `moving`) and gives its path.
-    Q_INVOKABLE QString writeNoiseCsv(double seconds, double rateHz, bool moving = false);
+    Q_INVOKABLE QString writeNoiseCsv(
+        double seconds, double rateHz, bool moving = false, bool withTemperature = true);
+    Q_INVOKABLE void feedNoiseTemperature(double celsius) { m_noise.addTemperature(celsius); }
     Q_INVOKABLE QString fileText(const QString &path) const;
     // The test clock moves on with no samples: frames lost on the line.
     Q_INVOKABLE void skipNoiseTime(double seconds) { m_noiseTime += seconds; }

@@ -139,6 +139,23 @@ Item {
             compare(child(page, "noiseTemperaturePlot").drawnSeries, 1)
         }
 
+        function test_aRecordingWithoutTemperatureShowsNoneNotTheLastMeasurements() {
+            var page = createPage()
+            var noise = backEnd.noise
+            verify(noise.measure(60))
+            for (var i = 0; i < 60; ++i) {
+                backEnd.feedNoiseSamples(1, 100)
+                backEnd.feedNoiseTemperature(30 + i / 60)
+            }
+            tryVerify(function() { return !noise.busy && !noise.measuring }, 10000)
+            verify(noise.temperature.length >= 55, "the measurement's own readings")
+            verify(noise.openRecording(backEnd.writeNoiseCsv(30, 100, false, false)))
+            tryVerify(function() { return !noise.busy }, 20000)
+            compare(noise.source.indexOf("rest-"), 0)
+            compare(noise.temperature.length, 0, "the file holds no temperature")
+            verify(child(page, "noiseTemperaturePlot").title.indexOf("none in this data") > 0)
+        }
+
         function test_aRecordingWithMotionIsRefusedSayingWhen() {
             var page = createPage()
             var noise = backEnd.noise
