@@ -113,6 +113,8 @@ public:
     // How often the terms are worked out again while measuring (seconds of data).
     void setInterimEvery(double seconds) { m_interimEvery = seconds; }
     void setExportFolder(const QString &folder) { m_exportFolder = folder; }
+    // Where the analyses run (never the thread this object lives on).
+    const QThread *workerThread() const { return &m_thread; }
 
 signals:
     void stateChanged();
