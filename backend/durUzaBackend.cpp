@@ -4,6 +4,7 @@
 #include "backendlog.h"
 #include "connectioncontroller.h"
 #include "modulebackups.h"
+#include "moduledecoder.h"
 #include "modulefiles.h"
 #include "portlist.h"
 
@@ -35,6 +36,7 @@ DurUzaBackend::DurUzaBackend(QObject *parent)
         [this](int blockIndex, const quint8 *block) { dispatchBlock(blockIndex, block); });
     forwardSamples();
     forwardCalibration();
+    feedNoiseCheck();
     connect(&m_coms, &ComsHandler::linkError, this, &DurUzaBackend::onLinkError);
     connect(&m_coms, &ComsHandler::linkOpened, this,
         [](const QString &port) { qCInfo(lcBackend) << "link open on" << port; });
@@ -189,6 +191,11 @@ void DurUzaBackend::dispatchBlock(int blockIndex, const quint8 *block)
         }
     }
     m_decoder.decode(blockIndex, block);
+    constexpr RegisterSpan temperature = RegisterMap::Temperature;
+    if (m_noise->measuring() && span.start <= temperature.address
+        && span.start + span.length >= temperature.address + temperature.count)
+        m_noise->addTemperature(
+            decode::temperatureCelsius(block - span.start + temperature.address));
     if (m_control1ToConfirm >= 0 && blockIndex == registerBlockAt(RegisterMap::Acc.address))
         readBackStreamingMode();
     m_moduleFiles->blockAnswered(blockIndex); // module files hook: a fresh answer arrived
@@ -472,4 +479,15 @@ void DurUzaBackend::onCalibrationLinkLost(const QString &port)
     m_gyroCal.linkLost(port);
     m_magCal.linkLost(port);
     m_offers.hideAll();
+}
+
+// The noise page measures on the samples the charts get, one sample a
+// gyroscope sample, with the accelerometer's latest beside it.
+void DurUzaBackend::feedNoiseCheck()
+{
+    m_noise = new NoiseCheck(this);
+    m_noise->setConnected([this] { return m_connected; });
+    m_noise->setExportFolder(m_viewSettings.exportFolder());
+    connect(&m_decoder, &RegisterDecoder::gyroDecoded, m_noise,
+        [this](const QVector3D &gyro) { m_noise->addSample(gyro, m_live.lastAcc()); });
 }

@@ -10,6 +10,7 @@
 #include "magscatter.h"
 #include "moduleidentity.h"
 #include "modulerequests.h"
+#include "noisecheck.h"
 #include "recordingcontroller.h"
 #include "registerdecoder.h"
 #include "restoreoffers.h"
@@ -317,4 +318,15 @@ public:
 
 private:
     ModuleFiles *m_moduleFiles = nullptr; // a child, made by the constructor
+    // --- noise page ---
+    // A measurement at rest or a recording, analysed on its own thread: Allan
+    // curves, N, B, K, spectra and exports (noisecheck/noisecheck.h).
+    Q_PROPERTY(NoiseCheck *noise READ noise CONSTANT)
+
+public:
+    NoiseCheck *noise() const { return m_noise; }
+
+private:
+    void feedNoiseCheck();
+    NoiseCheck *m_noise = nullptr; // a child, made by the constructor
 };

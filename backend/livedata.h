@@ -25,6 +25,8 @@ public:
     QVariantList gyroDataList() const;
     QVariantList magDataList() const;
     QVector3D magVect3() const { return m_magVect3; }
+    // The latest accelerometer sample as it came (zero before the first).
+    QVector3D lastAcc() const { return m_acc; }
 
     void setAcc(const QVector3D &sample);
     void setGyro(const QVector3D &sample);

@@ -3,7 +3,8 @@ import QtQuick 2.12
 import QtQuick.Controls 2.12
 import "components"
 
-// First screen: live data on the first page, the register map on the second.
+// First screen: live data on the first page, the register map on the second,
+// noise and stability on the third.
 Item {
     id: root
 
@@ -54,6 +55,13 @@ Item {
             // flash is an animation that keeps the window drawing.
             visible: SwipeView.isCurrentItem || view.contentItem.moving
             grid.model: visible ? backEnd.registers : null
+        }
+
+        NoisePage {
+            id: noisePage
+            objectName: "noisePage"
+            // Its charts repaint only while shown.
+            visible: SwipeView.isCurrentItem || view.contentItem.moving
         }
     }
 

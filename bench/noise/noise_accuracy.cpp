@@ -4,13 +4,19 @@
 // intervals hold the truth.
 //
 //   noise_accuracy [--seeds 20] [--hours 3] [--rate 100] [--first-seed 1] [--check]
+//   noise_accuracy --write-csv FILE [--hours 3] [--rate 100] [--first-seed 1]
+//
+// --write-csv writes the first seed's rest as a measurement CSV of this tool
+// (to open on the noise page or with velmar-cli noise) and analyses nothing.
 //
 // --check makes the exit status 1 when a target is missed: N within 3 %,
 // K within 25 %, B within 30 % in every seed, and the intervals covering the
 // truth in at least 90 % of the seeds.
 #include "noisegen.h"
+#include "record.h"
 
 #include <QCoreApplication>
+#include <QSaveFile>
 #include <QStringList>
 
 #include <algorithm>
@@ -24,6 +30,7 @@ int main(int argc, char **argv)
     double hours = 3, rate = 100;
     quint64 firstSeed = 1;
     bool check = false;
+    QString csvPath;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         const QString a = args[i];
@@ -36,6 +43,8 @@ int main(int argc, char **argv)
             rate = next.toDouble(), ++i;
         else if (a == QLatin1String("--first-seed"))
             firstSeed = next.toULongLong(), ++i;
+        else if (a == QLatin1String("--write-csv"))
+            csvPath = next, ++i;
         else if (a == QLatin1String("--check"))
             check = true;
         else {
@@ -48,11 +57,37 @@ int main(int argc, char **argv)
         return 2;
     }
     const StochasticParameters p = benchParameters();
+    if (!csvPath.isEmpty()) {
+        const NoiseInput rest = simulatedRest(p, rate, hours * 3600, firstSeed);
+        QSaveFile file(csvPath);
+        bool ok = file.open(QIODevice::WriteOnly) && file.write(csvHeaderRow()) > 0;
+        MeasurementFrame frame;
+        frame.present = MeasurementFrame::Gyro | MeasurementFrame::Acc;
+        for (std::size_t s = 0; ok && s < rest.channels[0].values.size(); ++s) {
+            frame.timeUs = qint64(std::llround(double(s) / rate * 1e6));
+            for (std::size_t k = 0; k < 3; ++k) {
+                frame.gyro[k] = rest.channels[k].values[s];
+                frame.acc[k] = rest.channels[3 + k].values[s];
+            }
+            const QByteArray row = csvRow(frame);
+            ok = file.write(row) == row.size();
+        }
+        if (!ok || !file.commit()) {
+            std::fprintf(stderr, "noise_accuracy: %s: %s\n", qPrintable(csvPath),
+                qPrintable(file.errorString()));
+            return 1;
+        }
+        return 0;
+    }
     const StochasticSensor::Truth truth = StochasticSensor(p, 0).truth(rate);
     struct Stats
     {
         std::vector<double> err[3]; // relative error of N, B, K (NaN when unknown)
         int covered[3] = {};
+        // Misses by side: the truth above the interval (the estimate too
+        // low), or below it; tells a narrow interval from a biased one.
+        int above[3] = {};
+        int below[3] = {};
     };
     std::vector<Stats> axes(6);
     QStringList names;
@@ -75,6 +110,8 @@ int main(int argc, char **argv)
                 axes[i].err[t].push_back(term.known ? term.value / truths[t] - 1
                                                     : std::numeric_limits<double>::quiet_NaN());
                 axes[i].covered[t] += term.known && term.low <= truths[t] && truths[t] <= term.high;
+                axes[i].above[t] += term.known && truths[t] > term.high;
+                axes[i].below[t] += term.known && truths[t] < term.low;
             }
         }
         std::fprintf(stderr, "seed %llu done\n", (unsigned long long)seed);
@@ -83,8 +120,8 @@ int main(int argc, char **argv)
     const char *termNames[3] = {"N", "B", "K"};
     std::printf(
         "%d seeds, %.2f h each at %.0f Hz; error = estimate / truth - 1\n", seeds, hours, rate);
-    std::printf("%-7s %-2s %12s %12s %12s %10s %9s\n", "axis", "", "median |err|", "max |err|",
-        "within", "covered", "unknown");
+    std::printf("%-7s %-2s %12s %12s %12s %10s %9s %12s\n", "axis", "", "median |err|", "max |err|",
+        "within", "covered", "unknown", "above/below");
     bool met = true;
     for (std::size_t i = 0; i < 6; ++i) {
         for (int t = 0; t < 3; ++t) {
@@ -101,9 +138,10 @@ int main(int argc, char **argv)
             std::sort(abs.begin(), abs.end());
             const double median = abs.empty() ? NAN : abs[abs.size() / 2];
             const double worst = abs.empty() ? NAN : abs.back();
-            std::printf("%-7s %-2s %11.1f%% %11.1f%% %5d (%2.0f%%) %6d/%d %9d\n",
+            std::printf("%-7s %-2s %11.1f%% %11.1f%% %5d (%2.0f%%) %6d/%d %9d %8d/%d\n",
                 qPrintable(names.value(int(i))), termNames[t], 100 * median, 100 * worst, within,
-                100 * limits[t], axes[i].covered[t], seeds, unknown);
+                100 * limits[t], axes[i].covered[t], seeds, unknown, axes[i].above[t],
+                axes[i].below[t]);
             met = met && within == seeds && axes[i].covered[t] * 10 >= seeds * 9;
         }
     }

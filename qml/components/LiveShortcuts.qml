@@ -8,7 +8,8 @@ import QtQuick.Controls 2.12
 Item {
     id: root
 
-    // The live page (Page1) and the swipe view holding it and the register page.
+    // The live page (Page1) and the swipe view holding it, the register page
+    // and the noise page.
     property Item livePage
     property SwipeView pages
     property bool active: true
@@ -49,5 +50,11 @@ Item {
         sequence: "Ctrl+2"
         enabled: root.active
         onActivated: root.pages.currentIndex = 1
+    }
+
+    Shortcut {
+        sequence: "Ctrl+3"
+        enabled: root.active
+        onActivated: root.pages.currentIndex = 2
     }
 }

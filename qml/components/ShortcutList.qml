@@ -12,6 +12,7 @@ ListModel {
     ListElement { group: "Keyboard"; keys: "Ctrl+R"; action: "Start or stop recording (any page)" }
     ListElement { group: "Keyboard"; keys: "Ctrl+1"; action: "Live page" }
     ListElement { group: "Keyboard"; keys: "Ctrl+2"; action: "Register page" }
+    ListElement { group: "Keyboard"; keys: "Ctrl+3"; action: "Noise page: Allan deviation, N, B, K, spectrum" }
     ListElement { group: "Keyboard"; keys: "Esc"; action: "Close this help" }
     ListElement { group: "Mouse on a paused chart"; keys: "Wheel"; action: "Zoom the time axis about the pointer" }
     ListElement { group: "Mouse on a paused chart"; keys: "Ctrl+Wheel"; action: "Zoom the value axis about the pointer" }

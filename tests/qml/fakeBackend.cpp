@@ -1,6 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "fakeBackend.h"
 
+#include "record.h"
+
+#include <QFile>
+
+#include <cmath>
+#include <random>
+
 #include "fakeConnection.h"
 
 #include "registertext.h"
@@ -43,6 +50,9 @@ QObject *FakeBackend::viewSettings() const
 
 void FakeBackend::reset()
 {
+    m_noise.cancel();
+    m_noise.setClock([this] { return m_noiseTime; });
+    m_noise.setExportFolder(m_settingsDir.path());
     m_ports = QStringList {QStringLiteral("ttyFAKE0: First"), QStringLiteral("ttyFAKE1")};
     m_callNames.clear();
     m_callArguments.clear();
@@ -257,4 +267,62 @@ QVariantList FakeBackend::lastArguments(const QString &name) const
 {
     const int i = m_callNames.lastIndexOf(name);
     return i < 0 ? QVariantList() : m_callArguments.at(i);
+}
+
+namespace {
+struct RestSample
+{
+    QVector3D gyro;
+    QVector3D acc;
+};
+
+// White noise at rest: gyroscope 0.01 deg/s, accelerometer 0.002 m/s^2 per
+// sample; `turn` adds 20 deg/s about z.
+RestSample restSample(std::mt19937 &rng, bool turn)
+{
+    std::normal_distribution<float> n(0, 1);
+    return {QVector3D(0.01f * n(rng), 0.01f * n(rng), 0.01f * n(rng) + (turn ? 20 : 0)),
+        QVector3D(0.002f * n(rng), 0.002f * n(rng), 9.81f + 0.002f * n(rng))};
+}
+} // namespace
+
+void FakeBackend::feedNoiseSamples(double seconds, double rateHz, bool moving)
+{
+    std::mt19937 rng(m_noiseSeed++);
+    const long count = std::lround(seconds * rateHz);
+    for (long i = 0; i < count; ++i) {
+        m_noiseTime += 1 / rateHz;
+        const RestSample s = restSample(rng, moving && std::abs(i - count / 2) < rateHz * 2);
+        m_noise.addSample(s.gyro, s.acc);
+    }
+}
+
+QString FakeBackend::writeNoiseCsv(double seconds, double rateHz, bool moving, bool withTemperature)
+{
+    const QString path = m_settingsDir.filePath(
+        QStringLiteral("rest-%1%2.csv").arg(m_noiseSeed).arg(moving ? "-moved" : ""));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return QString();
+    std::mt19937 rng(m_noiseSeed++);
+    file.write(csvHeaderRow());
+    const long count = std::lround(seconds * rateHz);
+    for (long i = 0; i < count; ++i) {
+        const RestSample s = restSample(rng, moving && std::abs(i - count / 2) < rateHz * 2);
+        MeasurementFrame frame;
+        frame.timeUs = qint64(std::llround(double(i) / rateHz * 1e6));
+        frame.present = MeasurementFrame::Acc | MeasurementFrame::Gyro
+            | (withTemperature ? unsigned(MeasurementFrame::Temperature) : 0u);
+        frame.gyro = {s.gyro.x(), s.gyro.y(), s.gyro.z()};
+        frame.acc = {s.acc.x(), s.acc.y(), s.acc.z()};
+        frame.temperature = 25 + double(i) / double(count); // a slow one-degree rise
+        file.write(csvRow(frame));
+    }
+    return file.flush() ? path : QString();
+}
+
+QString FakeBackend::fileText(const QString &path) const
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }

@@ -8,6 +8,8 @@
 #include <QVariantList>
 #include <QVariantMap>
 #include <QVector3D>
+
+#include "noisecheck.h"
 #include <QtDataVisualization/QScatter3DSeries>
 
 class FakeConnection;
@@ -399,4 +401,25 @@ private:
     ViewSettings *m_viewSettings = nullptr;
     FakeRecording m_recording;
     FakeConnection *m_connection = nullptr;
+
+    // --- noise page: the real object, fed synthetic samples on a test clock ---
+    Q_PROPERTY(NoiseCheck *noise READ noise CONSTANT)
+public:
+    NoiseCheck *noise() { return &m_noise; }
+    // `seconds` of samples at `rateHz` (white noise, the module at rest; with
+    // `moving` a turn of 20 deg/s halfway), the test clock moving with them.
+    Q_INVOKABLE void feedNoiseSamples(double seconds, double rateHz, bool moving = false);
+    // Writes a measurement CSV of a rest of `seconds` (a turn halfway when
+    // `moving`) and gives its path.
+    Q_INVOKABLE QString writeNoiseCsv(
+        double seconds, double rateHz, bool moving = false, bool withTemperature = true);
+    Q_INVOKABLE void feedNoiseTemperature(double celsius) { m_noise.addTemperature(celsius); }
+    Q_INVOKABLE QString fileText(const QString &path) const;
+    // The test clock moves on with no samples: frames lost on the line.
+    Q_INVOKABLE void skipNoiseTime(double seconds) { m_noiseTime += seconds; }
+
+private:
+    NoiseCheck m_noise;
+    double m_noiseTime = 0;
+    quint32 m_noiseSeed = 1;
 };
