@@ -31,8 +31,8 @@ double noise = 0.002; // its magnetometer noise per axis (second argument)
 
 struct Cloud
 {
-    std::vector<QVector4D> points;
-    std::vector<QVector4D> wholeSphere; // the same module, every direction, no noise
+    std::vector<Sample4> points;
+    std::vector<Sample4> wholeSphere; // the same module, every direction, no noise
     double coverage = 0;
 };
 

@@ -334,7 +334,7 @@ void CalibrationGuidanceWorkflowTest::lowestHeldOutSpreadFitIsWrittenUnlessTheUs
     for (const QVector3D &p : turnedEllipsoid(300))
         rig.mag(p);
     // The points as kept, after the module's 16-bit readings.
-    std::vector<QVector4D> kept;
+    std::vector<Sample4> kept;
     for (const QScatterDataItem &item : *rig.backend.magScatterDataProxy()->array())
         kept.emplace_back(item.position(), 0.0f);
     QCOMPARE(int(kept.size()), 300);
