@@ -163,11 +163,6 @@ void DurUzaBackend::setFrameSender(FrameSender sender)
     m_requests.setFrameSender(std::move(sender));
 }
 
-const char *DurUzaBackend::blockHandlerName(int blockIndex)
-{
-    return RegisterDecoder::handlerName(blockIndex);
-}
-
 QString DurUzaBackend::magUnit() const
 {
     return magUnitText(m_magCalibrated);

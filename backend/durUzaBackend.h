@@ -198,10 +198,6 @@ signals:
     void calibrationNotice(const QString &sensor, const QString &message);
     void calibrationRestoreOffersChanged();
 
-public:
-    // Name of the handler the dispatch calls for a register block, e.g. "accUpdated".
-    static const char *blockHandlerName(int blockIndex);
-
 private:
     void dispatchBlock(int blockIndex, const quint8 *block);
     void forwardSamples();

@@ -80,7 +80,7 @@ void BackendPartsTest::decoderHandsOnSamplesOnlyWhileTheRangeIsKnown()
     decoder.decode(accBlock, bytesOf(raw));
     QCOMPARE(samples.count(), 1);
     // An unknown block index is no crash and no sample.
-    decoder.decode(22, bytesOf(raw));
+    decoder.decode(decode::BlockCount, bytesOf(raw));
     decoder.decode(-1, bytesOf(raw));
     QCOMPARE(samples.count(), 1);
 }
