@@ -362,6 +362,7 @@ signals:
     void connectionError(const QString &portName, const QString &reason);
     void calibrationFailed(const QString &sensor, const QString &message);
     void calibrationNeedsConfirmation(const QString &sensor, double quality);
+    void calibrationScoreReason(const QString &sensor, const QString &reason);
     void calibrationNotice(const QString &sensor, const QString &message);
     void calibrationRestoreOffersChanged();
 
