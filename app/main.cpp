@@ -34,7 +34,6 @@ int main(int argc, char *argv[])
         QStringLiteral("Drawing mode: auto (from the OpenGL renderer), software (draw less, "
                        "for software OpenGL) or full."),
         QStringLiteral("mode"), QStringLiteral("auto")));
-    // --- status strip and ports ---
     const QCommandLineOption portOption(QStringLiteral("port"),
         QStringLiteral("Serial port to preselect: a name from the port list or a device path, "
                        "listed even if the system does not enumerate it."),
@@ -86,7 +85,6 @@ int main(int argc, char *argv[])
         return 2;
 
     DurUzaBackend backend;
-    // --- status strip and ports ---
     ConnectionController *connection = backend.connectionController();
     connection->attachToApplication(AppSettings::open(), settingsProblems);
     if (parser.isSet(portOption))

@@ -73,7 +73,7 @@ QString accMeansProblem(const float *m, float gravity)
     return QString();
 }
 
-QString magCloudProblem(const std::vector<QVector4D> &points)
+QString magCloudProblem(const std::vector<Sample4> &points)
 {
     const int n = int(points.size());
     if (n < magMinimumPoints)
@@ -82,14 +82,14 @@ QString magCloudProblem(const std::vector<QVector4D> &points)
             .arg(magMinimumPoints);
 
     double mean[3] = {0, 0, 0};
-    for (const QVector4D &p : points) {
+    for (const Sample4 &p : points) {
         for (int i = 0; i < 3; ++i)
             mean[i] += double(p[i]);
     }
     for (double &v : mean)
         v /= n;
     std::array<double, 9> cov {};
-    for (const QVector4D &p : points) {
+    for (const Sample4 &p : points) {
         const double d[3] = {p.x() - mean[0], p.y() - mean[1], p.z() - mean[2]};
         for (int i = 0; i < 3; ++i) {
             for (int j = 0; j < 3; ++j)
@@ -103,11 +103,10 @@ QString magCloudProblem(const std::vector<QVector4D> &points)
     return QString();
 }
 
-QString magCoverageProblem(
-    const std::vector<QVector4D> &points, const Calibration::ParamBlock &block)
+QString magCoverageProblem(const std::vector<Sample4> &points, const Calibration::ParamBlock &block)
 {
     std::array<int, 8> octants {};
-    for (const QVector4D &p : points) {
+    for (const Sample4 &p : points) {
         const double d[3] = {p.x() - block[0], p.y() - block[1], p.z() - block[2]};
         int octant = 0;
         for (int i = 0; i < 3; ++i) {

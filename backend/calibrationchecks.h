@@ -3,7 +3,7 @@
 
 #include "calibration.h"
 
-#include <QVector4D>
+#include "sample4.h"
 
 #include <vector>
 
@@ -28,8 +28,8 @@ constexpr int magMinimumPerOctant = 3;
 QString accMeansProblem(const float *positionMeans, float gravity);
 
 // Before the fit: enough points, not all in one plane.
-QString magCloudProblem(const std::vector<QVector4D> &points);
+QString magCloudProblem(const std::vector<Sample4> &points);
 
 // After the fit: the corrected points cover all eight octants of the unit sphere.
 QString magCoverageProblem(
-    const std::vector<QVector4D> &points, const Calibration::ParamBlock &block);
+    const std::vector<Sample4> &points, const Calibration::ParamBlock &block);

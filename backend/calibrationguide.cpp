@@ -193,7 +193,7 @@ void CalibrationGuide::chooseMagFit(int index)
     emit magChanged();
 }
 
-int CalibrationGuide::magResult(const std::vector<QVector4D> &points, const CalSavedParams &before,
+int CalibrationGuide::magResult(const std::vector<Sample4> &points, const CalSavedParams &before,
     Calibration::ParamBlock *block, int method4Quality)
 {
     m_magTimer.stop();
@@ -354,7 +354,7 @@ int CalibrationGuide::accResult(const float *means, const Calibration &calibrati
 
 // ---- Gyroscope ---------------------------------------------------------------
 
-int CalibrationGuide::gyroResult(const std::vector<QVector4D> &samples, int quality,
+int CalibrationGuide::gyroResult(const std::vector<Sample4> &samples, int quality,
     const CalSavedParams &before, const Calibration::ParamBlock &after, QString *refusal)
 {
     const GyroRestCheck check = GyroRestCheck::evaluate(samples);

@@ -126,14 +126,14 @@ public:
     // `refusal`). means: the 36 floats the estimate was given.
     int accResult(const float *means, const Calibration &calibration, int quality,
         const CalSavedParams &before, const Calibration::ParamBlock &after, QString *refusal);
-    int gyroResult(const std::vector<QVector4D> &samples, int quality, const CalSavedParams &before,
+    int gyroResult(const std::vector<Sample4> &samples, int quality, const CalSavedParams &before,
         const Calibration::ParamBlock &after, QString *refusal);
     void magRunStarted();
     void magPointKept(float x, float y, float z);
     // At the fit: runs the four fits on the kept points and puts the chosen one
     // into `block`; returns its quality (`method4Quality` when Method 4 is it),
     // held to the coverage, spread and drift (see magScoreReason).
-    int magResult(const std::vector<QVector4D> &points, const CalSavedParams &before,
+    int magResult(const std::vector<Sample4> &points, const CalSavedParams &before,
         Calibration::ParamBlock *block, int method4Quality);
 
 public slots:

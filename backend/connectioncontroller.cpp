@@ -19,7 +19,7 @@ ConnectionController::ConnectionController(DurUzaBackend *backend)
         *labels = backend->availablePortsList();
         *names = backend->portNamesListed();
     })
-    , m_monitor(backend)
+    , m_monitor(backend->moduleSources())
     , m_reconnector(backend, &m_ports, &m_monitor)
 {
     connect(&m_ports, &PortChoice::portsChanged, this, &ConnectionController::portsChanged);

@@ -47,7 +47,7 @@ DurUzaBackend::DurUzaBackend(QObject *parent)
         m_registerList.append(row);
     watchCalibrationLink();
 
-    // --- module files: backups of what this connection last read from the module ---
+    // Module files: backups of what this connection last read from the module.
     m_moduleBackups = new ModuleBackups(
         [this](ModuleBackups::Image *image) {
             // The identity is forgotten when the link goes; known, it names
@@ -64,7 +64,7 @@ DurUzaBackend::DurUzaBackend(QObject *parent)
     m_beforeCalibrationWrite = [this](const QString &trigger) {
         return m_moduleBackups->backupBefore(trigger) ? QString() : m_moduleBackups->lastError();
     };
-    // --- module files: Export and Import read the module afresh ---
+    // Module files: Export and Import read the module afresh.
     m_moduleFiles = new ModuleFiles(
         [this](ModuleFiles::Image *image) {
             if (!m_connected || !m_identity.current().known)
@@ -75,7 +75,7 @@ DurUzaBackend::DurUzaBackend(QObject *parent)
         [this](const QByteArray &frame) { m_requests.sendNow(frame); }, this);
     m_moduleFiles->setBackup(m_beforeCalibrationWrite);
 
-    // --- status strip and ports --- last, so its link handlers run after ours.
+    // Last, so its link handlers run after ours.
     m_connection = new ConnectionController(this);
 }
 
@@ -135,7 +135,11 @@ void DurUzaBackend::onLinkError(const QString &portName, const QString &errorTex
     emit connectionError(portName, errorText);
 }
 
-// --- status strip and ports ---
+ModuleSources DurUzaBackend::moduleSources()
+{
+    return {&m_coms, &m_rows, &m_decoder, [this] { return m_magCalibrated; }};
+}
+
 QObject *DurUzaBackend::connection() const
 {
     return m_connection;
@@ -161,11 +165,6 @@ void DurUzaBackend::randomFillMagScatter() { }
 void DurUzaBackend::setFrameSender(FrameSender sender)
 {
     m_requests.setFrameSender(std::move(sender));
-}
-
-const char *DurUzaBackend::blockHandlerName(int blockIndex)
-{
-    return RegisterDecoder::handlerName(blockIndex);
 }
 
 QString DurUzaBackend::magUnit() const

@@ -27,7 +27,6 @@
 #include <QTimer>
 #include <QVariantList>
 #include <QVector3D>
-#include <QVector4D>
 #include <QtDataVisualization/QScatter3DSeries>
 #include <QtDataVisualization/QScatterDataProxy>
 
@@ -81,6 +80,25 @@ class DurUzaBackend : public QObject
     // is back on the same port: maps of sensor, port, savedAt, values and text.
     Q_PROPERTY(QVariantList calibrationRestoreOffers READ calibrationRestoreOffers NOTIFY
             calibrationRestoreOffersChanged)
+    // The sub-objects the pages reach through this one.
+    // Backups before a calibration or Reset Defaults overwrites the module.
+    Q_PROPERTY(QObject *moduleBackups READ moduleBackups CONSTANT)
+    // What the window remembers between runs: its size and place, and the
+    // folder charts are exported to (ViewSettings).
+    Q_PROPERTY(QObject *viewSettings READ viewSettings CONSTANT)
+    // Record, Stop and what the running recording has written, for the live page.
+    Q_PROPERTY(QObject *recording READ recording CONSTANT)
+    // The connection's figures for the status strip, and the port list as the
+    // port box shows it (backend/connectioncontroller.h).
+    Q_PROPERTY(QObject *connection READ connection CONSTANT)
+    // Coverage, face up, fit choice, honest checks and reports for the pages
+    // (calibrationguide.h); the procedures call it at lines marked "guidance".
+    Q_PROPERTY(QObject *calibrationGuide READ calibrationGuide CONSTANT)
+    // Export and Import on the register page.
+    Q_PROPERTY(QObject *moduleFiles READ moduleFiles CONSTANT)
+    // A measurement at rest or a recording, analysed on its own thread: Allan
+    // curves, N, B, K, spectra and exports (noisecheck/noisecheck.h).
+    Q_PROPERTY(NoiseCheck *noise READ noise CONSTANT)
 
 public:
     // Where frames sent at once go; by default the link's sendFrame.
@@ -127,9 +145,28 @@ public:
     float magFullScale() const { return m_decoder.fullScales().mag; }
 
     ComsHandler *comsHandler() { return &m_coms; }
+    // The narrow view of the module the sub-objects read instead of this object.
+    ModuleSources moduleSources();
     // Redirects every frame (immediate and delayed) away from the link, e.g. into a
     // test's recorder. An empty sender restores the link.
     void setFrameSender(FrameSender sender);
+
+    // The sub-objects, as the pages see them and typed for C++.
+    QObject *moduleBackups() const;
+    ModuleBackups *backups() const { return m_moduleBackups; }
+    QObject *viewSettings() { return &m_viewSettings; }
+    QObject *recording() { return m_recording.get(); }
+    RecordingController *recordingController() { return m_recording.get(); }
+    QObject *connection() const;
+    ConnectionController *connectionController() const { return m_connection; }
+    // The port names behind the entries of the last availablePortsList(), entry
+    // for entry.
+    QStringList portNamesListed() const { return m_portNameCache; }
+    QObject *calibrationGuide() const { return m_guide; }
+    CalibrationGuide *guide() const { return m_guide; }
+    QObject *moduleFiles() const;
+    ModuleFiles *files() const { return m_moduleFiles; }
+    NoiseCheck *noise() const { return m_noise; }
 
 public slots:
     void connectClicked(int index);
@@ -201,10 +238,6 @@ signals:
     void calibrationNotice(const QString &sensor, const QString &message);
     void calibrationRestoreOffersChanged();
 
-public:
-    // Name of the handler the dispatch calls for a register block, e.g. "accUpdated".
-    static const char *blockHandlerName(int blockIndex);
-
 private:
     void dispatchBlock(int blockIndex, const quint8 *block);
     void forwardSamples();
@@ -256,77 +289,14 @@ private:
     Calibration::ParamBlock m_activeMag {0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1};
     QString m_registerWriteError;
     QString m_resetDefaultsError;
-    // --- module files: backups before a calibration or Reset Defaults overwrites the module ---
-    Q_PROPERTY(QObject *moduleBackups READ moduleBackups CONSTANT)
-public:
-    QObject *moduleBackups() const;
-    ModuleBackups *backups() const { return m_moduleBackups; }
-
-private:
     ModuleBackups *m_moduleBackups = nullptr; // a child, made by the constructor
-
-    // --- live page controls ---
-    // What the window remembers between runs: its size and place, and the
-    // folder charts are exported to (ViewSettings).
-    Q_PROPERTY(QObject *viewSettings READ viewSettings CONSTANT)
-
-public:
-    QObject *viewSettings() { return &m_viewSettings; }
-
-private:
     ViewSettings m_viewSettings;
-    // --- recording ---
-    // Record, Stop and what the running recording has written, for the live page.
-    Q_PROPERTY(QObject *recording READ recording CONSTANT)
-
-public:
-    RecordingController *recordingController() { return m_recording.get(); }
-    QObject *recording() { return m_recording.get(); }
-
-private:
-    // Last, so it goes first: it hands the link's last data to its files
-    // while the link still exists.
-    std::unique_ptr<RecordingController> m_recording = std::make_unique<RecordingController>(this);
-    // --- status strip and ports ---
-    // The connection's figures for the status strip, and the port list as the
-    // port box shows it (backend/connectioncontroller.h).
-    Q_PROPERTY(QObject *connection READ connection CONSTANT)
-
-public:
-    QObject *connection() const;
-    ConnectionController *connectionController() const { return m_connection; }
-    // The port names behind the entries of the last availablePortsList(), entry
-    // for entry.
-    QStringList portNamesListed() const { return m_portNameCache; }
-
-private:
     ConnectionController *m_connection = nullptr; // a QObject child
-    // --- calibration guidance ---
-    // Coverage, face up, fit choice, honest checks and reports for the pages
-    // (calibrationguide.h); the procedures call it at lines marked "guidance".
-    Q_PROPERTY(QObject *calibrationGuide READ calibrationGuide CONSTANT)
-
-public:
-    QObject *calibrationGuide() const { return m_guide; }
-    CalibrationGuide *guide() const { return m_guide; }
-    // --- module files: Export and Import on the register page ---
-    Q_PROPERTY(QObject *moduleFiles READ moduleFiles CONSTANT)
-
-public:
-    QObject *moduleFiles() const;
-    ModuleFiles *files() const { return m_moduleFiles; }
-
-private:
     ModuleFiles *m_moduleFiles = nullptr; // a child, made by the constructor
-    // --- noise page ---
-    // A measurement at rest or a recording, analysed on its own thread: Allan
-    // curves, N, B, K, spectra and exports (noisecheck/noisecheck.h).
-    Q_PROPERTY(NoiseCheck *noise READ noise CONSTANT)
-
-public:
-    NoiseCheck *noise() const { return m_noise; }
-
-private:
     void feedNoiseCheck();
     NoiseCheck *m_noise = nullptr; // a child, made by the constructor
+    // Last, so it goes first: it hands the link's last data to its files
+    // while the link still exists.
+    std::unique_ptr<RecordingController> m_recording
+        = std::make_unique<RecordingController>(moduleSources(), this);
 };

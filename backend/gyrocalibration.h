@@ -3,8 +3,8 @@
 
 #include "calibrationprocedure.h"
 
+#include "sample4.h"
 #include <QVector3D>
-#include <QVector4D>
 
 #include <vector>
 
@@ -38,5 +38,5 @@ private:
     Stage m_stage = Stage::Idle;
     // Samples seen since the reset, settling ones included.
     int m_sampleCount = 0;
-    std::vector<QVector4D> m_samples;
+    std::vector<Sample4> m_samples;
 };

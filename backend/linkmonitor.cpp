@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "linkmonitor.h"
 
-#include "durUzaBackend.h"
+#include "registerdecoder.h"
 #include "registryitemmodel.h"
 
 #include "comshandler.h"
@@ -14,22 +14,26 @@ constexpr std::array<int, 3> identityAddresses = {RegisterMap::DeviceId.address,
     RegisterMap::HardwareVersion.address, RegisterMap::SoftwareVersion.address};
 } // namespace
 
-LinkMonitor::LinkMonitor(DurUzaBackend *backend, QObject *parent)
+LinkMonitor::LinkMonitor(ModuleSources sources, QObject *parent)
     : QObject(parent)
-    , m_backend(backend)
+    , m_sources(std::move(sources))
 {
     m_clock.start();
     m_sampleTimer.setInterval(SampleIntervalMs);
     connect(&m_sampleTimer, &QTimer::timeout, this, &LinkMonitor::sample);
-    connect(backend, &DurUzaBackend::dataProblemChanged, this, &LinkMonitor::updateWarning);
+    connect(
+        m_sources.decoder, &RegisterDecoder::dataProblemChanged, this, &LinkMonitor::updateWarning);
     watchIdentityRows();
+}
+
+bool LinkMonitor::magCalibrated() const
+{
+    return m_sources.magCalibrated && m_sources.magCalibrated();
 }
 
 void LinkMonitor::watchIdentityRows()
 {
-    const QList<QObject *> rows = m_backend->registers();
-    for (QObject *object : rows) {
-        auto *row = qobject_cast<RegistryItemModel *>(object);
+    for (RegistryItemModel *row : *m_sources.rows) {
         if (!row)
             continue;
         for (std::size_t i = 0; i < identityAddresses.size(); ++i) {
@@ -85,7 +89,7 @@ void LinkMonitor::sample()
 {
     const qint64 lastFrame = m_figures.lastFrameAtMs();
     const qint64 lastStatus = m_figures.lastStatusAtMs();
-    m_figures.sample(m_backend->comsHandler()->linkCounters(), now());
+    m_figures.sample(m_sources.coms->linkCounters(), now());
     if (m_figures.lastFrameAtMs() != lastFrame)
         m_lastFrameClock = QTime::currentTime();
     if (m_figures.lastStatusAtMs() != lastStatus)
@@ -103,9 +107,7 @@ void LinkMonitor::updateShown()
         if (m_identity.deviceId >= 0 || m_identity.hardwareVersion >= 0
             || m_identity.softwareVersion >= 0)
             shown.identity = identityText(m_identity);
-        shown.ranges = rangesText(FullScales {m_backend->accFullScale(), m_backend->gyroFullScale(),
-                                      m_backend->magFullScale()},
-            m_backend->magCalibrated());
+        shown.ranges = rangesText(m_sources.decoder->fullScales(), magCalibrated());
         shown.framesPerSecond = m_figures.framesPerSecond();
         shown.bytesPerSecond = m_figures.bytesPerSecond();
         shown.cutFrames = qint64(counters.cutFrames);
@@ -124,9 +126,8 @@ void LinkMonitor::updateWarning()
 {
     QString warning;
     if (!m_openPort.isEmpty())
-        warning = connectionWarning(m_figures, now(), m_lastFrameClock, m_backend->dataProblem(),
-            FullScales {
-                m_backend->accFullScale(), m_backend->gyroFullScale(), m_backend->magFullScale()});
+        warning = connectionWarning(m_figures, now(), m_lastFrameClock,
+            m_sources.decoder->dataProblem(), m_sources.decoder->fullScales());
     if (warning == m_warning)
         return;
     m_warning = warning;

@@ -2,13 +2,12 @@
 #pragma once
 
 #include "connectionstatus.h"
+#include "modulesources.h"
 
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTime>
 #include <QTimer>
-
-class DurUzaBackend;
 
 // The open link as the status strip shows it: which module answers (from its
 // identity registers as they arrive), the figures sampled from the link's
@@ -43,7 +42,7 @@ public:
         }
     };
 
-    explicit LinkMonitor(DurUzaBackend *backend, QObject *parent = nullptr);
+    explicit LinkMonitor(ModuleSources sources, QObject *parent = nullptr);
 
     // The link to `port` is up: figures and identity start afresh.
     void opened(const QString &port);
@@ -76,7 +75,9 @@ private:
     void updateShown();
     void updateWarning();
 
-    DurUzaBackend *m_backend;
+    bool magCalibrated() const;
+
+    ModuleSources m_sources;
     QElapsedTimer m_clock;
     QString m_openPort;
     QTimer m_sampleTimer;

@@ -127,7 +127,7 @@ void MagCalibration::gatherPoint(const QVector3D &point)
 
 void MagCalibration::fit()
 {
-    const std::vector<QVector4D> points = m_samples;
+    const std::vector<Sample4> points = m_samples;
     QString problem = magCloudProblem(points);
     Calibration::ParamBlock block {};
     int quality = 0;

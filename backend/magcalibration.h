@@ -3,8 +3,8 @@
 
 #include "calibrationprocedure.h"
 
+#include "sample4.h"
 #include <QVector3D>
-#include <QVector4D>
 
 #include <vector>
 
@@ -49,5 +49,5 @@ private:
     // Samples since the reset; the first ones may predate it.
     int m_settleCount = 0;
     // Kept points (x, y, z, 0).
-    std::vector<QVector4D> m_samples;
+    std::vector<Sample4> m_samples;
 };

@@ -2,7 +2,7 @@
 #include "recordingcontroller.h"
 
 #include "backendlog.h"
-#include "durUzaBackend.h"
+#include "registerdecoder.h"
 
 #include "comshandler.h"
 #include "registercatalogue.h"
@@ -18,16 +18,16 @@
 #include <QStandardPaths>
 #include <algorithm>
 
-RecordingController::RecordingController(DurUzaBackend *backend)
-    : QObject(backend)
-    , m_backend(backend)
+RecordingController::RecordingController(ModuleSources sources, QObject *parent)
+    : QObject(parent)
+    , m_sources(std::move(sources))
 {
     connect(&m_recorder, &Recorder::recordingChanged, this, &RecordingController::stateChanged);
     connect(&m_recorder, &Recorder::statusChanged, this, &RecordingController::statusChanged);
     connect(&m_recorder, &Recorder::failed, this, &RecordingController::onFailed);
     connect(&m_recorder, &Recorder::stopped, this, &RecordingController::onStopped);
 
-    ComsHandler *coms = backend->comsHandler();
+    ComsHandler *coms = m_sources.coms;
     connect(
         coms, &ComsHandler::linkError, this, [this](const QString &port, const QString &reason) {
             noteLost(QStringLiteral("port vanished: %1: %2").arg(port, reason));
@@ -36,12 +36,16 @@ RecordingController::RecordingController(DurUzaBackend *backend)
         [this](const QString &port) { noteLost(QStringLiteral("port closed: %1").arg(port)); });
     connect(coms, &ComsHandler::linkOpened, this, [this](const QString &port) {
         // The backend forgets the ranges on Connect and reads them anew.
-        m_decoder.setFullScales(
-            {m_backend->accFullScale(), m_backend->gyroFullScale(), m_backend->magFullScale()});
+        m_decoder.setFullScales(fullScales());
         // Noted with the first data from it, in the order of the receive times.
         if (m_tapped)
             m_openedPort = port;
     });
+}
+
+FullScales RecordingController::fullScales() const
+{
+    return m_sources.decoder->fullScales();
 }
 
 RecordingController::~RecordingController()
@@ -101,19 +105,21 @@ void RecordingController::start()
     if (!settings->contains(QLatin1String(locationKey)))
         settings->setValue(QLatin1String(locationKey), base);
 
-    ComsHandler *coms = m_backend->comsHandler();
+    ComsHandler *coms = m_sources.coms;
     const std::array<quint8, RegisterMap::Size> image = coms->registerImageSnapshot();
     RecordingInfo info;
     info.deviceId = image[RegisterMap::DeviceId.address];
     info.hardwareVersion = readU16(image.data() + RegisterMap::HardwareVersion.address);
     info.softwareVersion = readU16(image.data() + RegisterMap::SoftwareVersion.address);
     info.sensorsRange = image[RegisterMap::SensorsRange.address];
-    info.accFullScale = m_backend->accFullScale();
-    info.gyroFullScale = m_backend->gyroFullScale();
-    info.magFullScale = m_backend->magFullScale();
-    info.magCalibrated = m_backend->magCalibrated();
-    const auto *versionRow = qobject_cast<RegistryItemModel *>(
-        m_backend->registers().value(registerRowAt(RegisterMap::HardwareVersion.address)));
+    const FullScales scales = fullScales();
+    info.accFullScale = scales.acc;
+    info.gyroFullScale = scales.gyro;
+    info.magFullScale = scales.mag;
+    info.magCalibrated = m_sources.magCalibrated && m_sources.magCalibrated();
+    const int versionRowIndex = registerRowAt(RegisterMap::HardwareVersion.address);
+    const RegistryItemModel *versionRow
+        = versionRowIndex >= 0 ? (*m_sources.rows)[std::size_t(versionRowIndex)] : nullptr;
     m_decoder.reset();
     m_decoder.setImage(image);
     m_decoder.setHardwareVersion(versionRow ? versionRow->data().toInt() : 0);
@@ -160,7 +166,7 @@ void RecordingController::untap()
     if (!m_tapped)
         return;
     m_tapped = false;
-    m_backend->comsHandler()->setReceiveTap(nullptr);
+    m_sources.coms->setReceiveTap(nullptr);
 }
 
 qint64 RecordingController::timeUs(qint64 steadyNs, qint64 *last)
@@ -209,7 +215,7 @@ void RecordingController::noteLost(const QString &text)
     if (!m_tapped || m_waitingForData)
         return;
     // What arrived before the loss goes in before the note.
-    m_backend->comsHandler()->flushReceiveTap();
+    m_sources.coms->flushReceiveTap();
     m_recorder.noteGap(timeUs(steadyNowNs(), &m_lastRawUs), text);
     setWaitingForData(true);
 }

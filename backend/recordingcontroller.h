@@ -3,12 +3,12 @@
 
 #include "moduledecoder.h"
 
+#include "modulesources.h"
 #include "record.h"
 
 #include <QObject>
 #include <QString>
 
-class DurUzaBackend;
 struct ReceiveTapBatch;
 
 // Recording from the interface: Record and Stop, the folder recordings go
@@ -37,7 +37,7 @@ class RecordingController : public QObject
 public:
     static constexpr const char *locationKey = "recording/location";
 
-    explicit RecordingController(DurUzaBackend *backend);
+    RecordingController(ModuleSources sources, QObject *parent);
     ~RecordingController() override;
 
     // Documents/Velmar IMU.
@@ -83,7 +83,9 @@ private:
     void untap();
     qint64 timeUs(qint64 steadyNs, qint64 *last);
 
-    DurUzaBackend *m_backend;
+    FullScales fullScales() const;
+
+    ModuleSources m_sources;
     Recorder m_recorder;
     decode::ModuleDecoder m_decoder;
     bool m_tapped = false;

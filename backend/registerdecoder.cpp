@@ -5,7 +5,6 @@
 #include "registerdecoder.h"
 
 #include "backendlog.h"
-#include "registerblocks.h"
 
 #include <QDebug>
 
@@ -43,13 +42,6 @@ RegisterDecoder::RegisterDecoder(const RegisterObjects &rows, QObject *parent)
     : QObject(parent)
     , m_rows(rows)
 { }
-
-const char *RegisterDecoder::handlerName(int blockIndex)
-{
-    if (blockIndex < 0 || blockIndex >= int(registerBlocks.size()))
-        return nullptr;
-    return registerBlocks[std::size_t(blockIndex)].handler;
-}
 
 void RegisterDecoder::setDataProblem(DataProblemSource source, const QString &text)
 {

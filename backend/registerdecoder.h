@@ -26,8 +26,6 @@ public:
 
     // Decodes register block `blockIndex` (in address order) from its first byte.
     void decode(int blockIndex, const quint8 *block);
-    // Name the link gives a register block, e.g. "accUpdated"; null past the last.
-    static const char *handlerName(int blockIndex);
 
     const FullScales &fullScales() const { return m_decoder.fullScales(); }
     // Another module may have other ranges: its samples wait until its own

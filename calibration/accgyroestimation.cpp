@@ -98,11 +98,11 @@ void Calibration::scoreAccelerometer(const float *verificationMeans)
     }
 }
 
-void Calibration::set_GYRO_CAL_OFST(std::vector<QVector4D> samples)
+void Calibration::set_GYRO_CAL_OFST(std::vector<Sample4> samples)
 {
     const float f = GYRO_RNG_FACTOR;
     float sum[3] = {0.0f, 0.0f, 0.0f};
-    for (const QVector4D &sample : samples) {
+    for (const Sample4 &sample : samples) {
         sum[0] += sample.x();
         sum[1] += sample.y();
         sum[2] += sample.z();
@@ -114,7 +114,7 @@ void Calibration::set_GYRO_CAL_OFST(std::vector<QVector4D> samples)
     scoreGyroscope(samples);
 }
 
-void Calibration::scoreGyroscope(const std::vector<QVector4D> &samples)
+void Calibration::scoreGyroscope(const std::vector<Sample4> &samples)
 {
     GYRO_CAL_QUALITY = 0.0f;
     const int c = int(samples.size() / 5);
@@ -131,7 +131,7 @@ void Calibration::scoreGyroscope(const std::vector<QVector4D> &samples)
     float segmentSum[5][3] = {};
     for (int t = 0; t < length; ++t) {
         for (int k = 0; k < 5; ++k) {
-            const QVector4D &sample = samples[std::size_t(k * length + t)];
+            const Sample4 &sample = samples[std::size_t(k * length + t)];
             segmentSum[k][0] += sample.x();
             segmentSum[k][1] += sample.y();
             segmentSum[k][2] += sample.z();

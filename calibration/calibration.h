@@ -7,8 +7,8 @@
 
 #include "matrixtoolkit.h"
 
+#include "sample4.h"
 #include <QObject>
-#include <QVector4D>
 
 #include <array>
 #include <vector>
@@ -44,9 +44,8 @@ public:
     // The Method 3 evaluation on its own, with the current magnetometer
     // parameters: resets MAG_CAL_QUALITY, sets LOCAL_INCLINATION, scores the
     // rotation sets and adds allSamples to MAG_OCTANT_COUNT.
-    void scoreMagMethod3(const std::vector<QVector4D> &allSamples,
-        const std::vector<QVector4D> &rotZ, const std::vector<QVector4D> &rotY,
-        const std::vector<QVector4D> &rotX);
+    void scoreMagMethod3(const std::vector<Sample4> &allSamples, const std::vector<Sample4> &rotZ,
+        const std::vector<Sample4> &rotY, const std::vector<Sample4> &rotX);
 
     // Members in their declaration order; the estimation slots overwrite them.
     float GYRO_RNG_FACTOR;
@@ -72,7 +71,7 @@ public:
     int MAG_OCTANT_MIN;
 
 public slots:
-    void setMagCalParamMthd4(std::vector<QVector4D> magRawData);
+    void setMagCalParamMthd4(std::vector<Sample4> magRawData);
     // Each correction reads three counts and writes three floats.
     void calibrate_ACC(float *ACC_Calibrated, const int *ACC_RAW_INT);
     void calibrate_GYRO(float *GYRO_Calibrated, const int *GYRO_RAW_INT);
@@ -81,13 +80,13 @@ public slots:
     // means in the order Z-Up, Z-Down, Y-Up, Y-Down, X-Up, X-Down.
     void set_ACC_CAL_PARAM_SLOT(
         const float *ACC_RAW_FOR_CAL, float sensorMaxInt, float sensorPhysicalRange);
-    void set_GYRO_CAL_OFST(std::vector<QVector4D>);
+    void set_GYRO_CAL_OFST(std::vector<Sample4>);
     void set_ACC_RNG_FACTOR(float ACC_RNG_SCL);
     void set_GYRO_RNG_FACTOR(float GYRO_RNG_SCL);
-    void set_MAG_CAL_PARAM_MTHD1(std::vector<QVector4D> samples);
-    void set_MAG_CAL_PARAM_MTHD2(std::vector<QVector4D> samples);
-    void set_MAG_CAL_PARAM_MTHD3(std::vector<QVector4D> allSamples, std::vector<QVector4D> rotZ,
-        std::vector<QVector4D> rotY, std::vector<QVector4D> rotX);
+    void set_MAG_CAL_PARAM_MTHD1(std::vector<Sample4> samples);
+    void set_MAG_CAL_PARAM_MTHD2(std::vector<Sample4> samples);
+    void set_MAG_CAL_PARAM_MTHD3(std::vector<Sample4> allSamples, std::vector<Sample4> rotZ,
+        std::vector<Sample4> rotY, std::vector<Sample4> rotX);
     void set_LOCAL_MAGNET_PARAMS(
         float MAG_RNG_SCL, float LOCAL_MAGNITUDE, float LOCAL_INCLINATION = 0.0f);
     void set_Local_Gravity_Magnitude(float Gravity_Mag);
@@ -98,5 +97,5 @@ public slots:
 
 private:
     void scoreAccelerometer(const float *verificationMeans);
-    void scoreGyroscope(const std::vector<QVector4D> &samples);
+    void scoreGyroscope(const std::vector<Sample4> &samples);
 };

@@ -73,7 +73,7 @@ struct SphereDistance : Eigen::DenseFunctor<double>
 
 } // namespace
 
-EllipsoidSpecificFit fitEllipsoidSpecific(const std::vector<QVector4D> &points)
+EllipsoidSpecificFit fitEllipsoidSpecific(const std::vector<Sample4> &points)
 {
     EllipsoidSpecificFit fit;
     const std::size_t n = points.size();
@@ -84,11 +84,11 @@ EllipsoidSpecificFit fitEllipsoidSpecific(const std::vector<QVector4D> &points)
     // Normalise: the cloud's mean at the origin, RMS distance 1, so that the
     // ten columns are of one size and the small systems well conditioned.
     Vector3d mean = Vector3d::Zero();
-    for (const QVector4D &p : points)
+    for (const Sample4 &p : points)
         mean += Vector3d(double(p.x()), double(p.y()), double(p.z()));
     mean /= double(n);
     double spread = 0.0;
-    for (const QVector4D &p : points)
+    for (const Sample4 &p : points)
         spread += (Vector3d(double(p.x()), double(p.y()), double(p.z())) - mean).squaredNorm();
     const double scale = std::sqrt(spread / double(n));
     if (!(scale > 0.0) || !std::isfinite(scale)) {
@@ -98,7 +98,7 @@ EllipsoidSpecificFit fitEllipsoidSpecific(const std::vector<QVector4D> &points)
     std::vector<Vector3d> u;
     u.reserve(n);
     Eigen::Matrix<double, 10, 10> s = Eigen::Matrix<double, 10, 10>::Zero();
-    for (const QVector4D &p : points) {
+    for (const Sample4 &p : points) {
         const Vector3d v = (Vector3d(double(p.x()), double(p.y()), double(p.z())) - mean) / scale;
         u.push_back(v);
         Eigen::Matrix<double, 10, 1> row;

@@ -3,8 +3,8 @@
 
 #include "calibration.h"
 
+#include "sample4.h"
 #include <QString>
-#include <QVector4D>
 
 #include <vector>
 
@@ -24,4 +24,4 @@ struct EllipsoidSpecificFit
     int refinementSteps = 0;
 };
 
-EllipsoidSpecificFit fitEllipsoidSpecific(const std::vector<QVector4D> &points);
+EllipsoidSpecificFit fitEllipsoidSpecific(const std::vector<Sample4> &points);

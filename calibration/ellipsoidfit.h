@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include <QVector4D>
+#include "sample4.h"
 
 #include <vector>
 
@@ -16,4 +16,4 @@ struct AxisAlignedEllipsoid
 };
 
 // Forms the n x 6 design matrix explicitly (working memory linear in n).
-AxisAlignedEllipsoid fitAxisAlignedEllipsoid(const std::vector<QVector4D> &samples);
+AxisAlignedEllipsoid fitAxisAlignedEllipsoid(const std::vector<Sample4> &samples);

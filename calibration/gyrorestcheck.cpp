@@ -17,7 +17,7 @@ double median(std::vector<double> values)
 
 } // namespace
 
-GyroRestCheck GyroRestCheck::evaluate(const std::vector<QVector4D> &samples)
+GyroRestCheck GyroRestCheck::evaluate(const std::vector<Sample4> &samples)
 {
     GyroRestCheck check;
     const int n = int(samples.size());

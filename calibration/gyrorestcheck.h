@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include <QVector4D>
+#include "sample4.h"
 
 #include <vector>
 
@@ -24,5 +24,5 @@ struct GyroRestCheck
     double thresholdDegPerSec = 0; // per axis, the largest of the three
     double noiseDegPerSec = 0; // the largest robust standard deviation
 
-    static GyroRestCheck evaluate(const std::vector<QVector4D> &samples);
+    static GyroRestCheck evaluate(const std::vector<Sample4> &samples);
 };

@@ -39,7 +39,7 @@ bool readReals(const QJsonValue &value, int count, float *into)
 bool saveMagCloud(const QString &path, const MagCloud &cloud, QString *error)
 {
     QJsonArray points;
-    for (const QVector4D &p : cloud.points) {
+    for (const Sample4 &p : cloud.points) {
         const float xyz[3] = {p.x(), p.y(), p.z()};
         points.append(reals(xyz, 3));
     }

@@ -12,14 +12,14 @@
 
 #include "calibration.h"
 
+#include "sample4.h"
 #include <QString>
-#include <QVector4D>
 
 #include <vector>
 
 struct MagCloud
 {
-    std::vector<QVector4D> points;
+    std::vector<Sample4> points;
     Calibration::ParamBlock active {0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1};
     double fullScale = 0.0;
 };

@@ -88,7 +88,7 @@ QString boundsProblem(const Calibration::ParamBlock &block, const Bounds &bounds
     return {};
 }
 
-Split splitForChecking(const std::vector<QVector4D> &points)
+Split splitForChecking(const std::vector<Sample4> &points)
 {
     Split split;
     if (points.empty())
@@ -96,7 +96,7 @@ Split splitForChecking(const std::vector<QVector4D> &points)
     float lo[3], hi[3];
     for (int a = 0; a < 3; ++a)
         lo[a] = hi[a] = points.front()[a];
-    for (const QVector4D &p : points) {
+    for (const Sample4 &p : points) {
         for (int a = 0; a < 3; ++a) {
             lo[a] = std::min(lo[a], p[a]);
             hi[a] = std::max(hi[a], p[a]);
@@ -106,7 +106,7 @@ Split splitForChecking(const std::vector<QVector4D> &points)
     std::vector<int> seen(std::size_t(patches.cellCount()) + 1, 0);
     split.fitting.reserve(points.size() * 7 / 10 + 1);
     split.checking.reserve(points.size() * 3 / 10 + 1);
-    for (const QVector4D &p : points) {
+    for (const Sample4 &p : points) {
         const int cell = patches.cellOf(double(p.x()) - 0.5 * (double(lo[0]) + double(hi[0])),
             double(p.y()) - 0.5 * (double(lo[1]) + double(hi[1])),
             double(p.z()) - 0.5 * (double(lo[2]) + double(hi[2])));

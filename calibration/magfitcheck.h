@@ -6,8 +6,8 @@
 
 #include "calibration.h"
 
+#include "sample4.h"
 #include <QString>
-#include <QVector4D>
 
 #include <array>
 #include <vector>
@@ -43,9 +43,9 @@ QString boundsProblem(const Calibration::ParamBlock &block, const Bounds &bounds
 // checking, so the checking points spread over the sphere as the cloud does.
 struct Split
 {
-    std::vector<QVector4D> fitting;
-    std::vector<QVector4D> checking;
+    std::vector<Sample4> fitting;
+    std::vector<Sample4> checking;
 };
-Split splitForChecking(const std::vector<QVector4D> &points);
+Split splitForChecking(const std::vector<Sample4> &points);
 
 } // namespace magfit

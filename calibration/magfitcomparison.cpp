@@ -10,7 +10,7 @@
 
 namespace {
 
-std::array<float, 3> corrected(const QVector4D &p, const Calibration::ParamBlock &b)
+std::array<float, 3> corrected(const Sample4 &p, const Calibration::ParamBlock &b)
 {
     const float d[3] = {p.x() - b[0], p.y() - b[1], p.z() - b[2]};
     std::array<float, 3> u {};
@@ -35,7 +35,7 @@ struct Fitted
 };
 
 // The five fits on one set of points, in the order of the results.
-std::array<Fitted, MagFitComparison::fitCount> fitAll(const std::vector<QVector4D> &points)
+std::array<Fitted, MagFitComparison::fitCount> fitAll(const std::vector<Sample4> &points)
 {
     std::array<Fitted, MagFitComparison::fitCount> fits;
     // Method 4 straight from its ellipsoid: the same block as the slot gives,
@@ -57,9 +57,9 @@ std::array<Fitted, MagFitComparison::fitCount> fitAll(const std::vector<QVector4
     fits[2].block = box.get_MAG_CAL_PARAM();
 
     // Rings about z, y and x (Method 3's parameter order), picked with Method 4.
-    std::array<std::vector<QVector4D>, 3> rings;
+    std::array<std::vector<Sample4>, 3> rings;
     if (Calibration::isFiniteBlock(m4)) {
-        for (const QVector4D &p : points) {
+        for (const Sample4 &p : points) {
             const std::array<float, 3> u = corrected(p, m4);
             const float t = length(u);
             for (int axis = 0; axis < 3; ++axis) {
@@ -93,12 +93,12 @@ std::array<Fitted, MagFitComparison::fitCount> fitAll(const std::vector<QVector4
 } // namespace
 
 float MagFitComparison::magnitudeSpread(
-    const std::vector<QVector4D> &points, const Calibration::ParamBlock &block)
+    const std::vector<Sample4> &points, const Calibration::ParamBlock &block)
 {
     if (points.empty())
         return std::numeric_limits<float>::quiet_NaN();
     double sum = 0.0, sumSquares = 0.0;
-    for (const QVector4D &p : points) {
+    for (const Sample4 &p : points) {
         const double t = double(length(corrected(p, block)));
         sum += t;
         sumSquares += t * t;
@@ -110,19 +110,19 @@ float MagFitComparison::magnitudeSpread(
 }
 
 float MagFitComparison::magnitudeQuality(
-    const std::vector<QVector4D> &points, const Calibration::ParamBlock &block)
+    const std::vector<Sample4> &points, const Calibration::ParamBlock &block)
 {
     if (points.empty())
         return std::numeric_limits<float>::quiet_NaN();
     double sum = 0.0;
-    for (const QVector4D &p : points) {
+    for (const Sample4 &p : points) {
         const double deviation = 1.0 - double(length(corrected(p, block)));
         sum += deviation * deviation;
     }
     return float((1.0 - std::sqrt(sum / double(points.size()))) * 100.0);
 }
 
-void MagFitComparison::run(const std::vector<QVector4D> &points, double fullScale)
+void MagFitComparison::run(const std::vector<Sample4> &points, double fullScale)
 {
     static const int methods[fitCount] = {4, 1, 2, 3, 5};
     static const char *const names[fitCount] = {"Method 4: axis-aligned ellipsoid",

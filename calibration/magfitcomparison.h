@@ -3,8 +3,8 @@
 
 #include "calibration.h"
 
+#include "sample4.h"
 #include <QString>
-#include <QVector4D>
 
 #include <array>
 #include <vector>
@@ -47,7 +47,7 @@ public:
     // ellipsoid-specific, each on the whole cloud and on its fitting part
     // (magfit::splitForChecking). Bounds as magfit::Bounds; a full scale of
     // 0 leaves the range bounds out.
-    void run(const std::vector<QVector4D> &points, double fullScale = 0.0);
+    void run(const std::vector<Sample4> &points, double fullScale = 0.0);
     const std::array<MagFitResult, fitCount> &results() const { return m_results; }
     // Index of the valid fit with the lowest held-out spread, or -1.
     int best() const;
@@ -57,9 +57,9 @@ public:
     // Both on the corrected points M (p - offset), in float as calibrate_MAG
     // corrects; sums in double.
     static float magnitudeSpread(
-        const std::vector<QVector4D> &points, const Calibration::ParamBlock &block);
+        const std::vector<Sample4> &points, const Calibration::ParamBlock &block);
     static float magnitudeQuality(
-        const std::vector<QVector4D> &points, const Calibration::ParamBlock &block);
+        const std::vector<Sample4> &points, const Calibration::ParamBlock &block);
 
 private:
     std::array<MagFitResult, fitCount> m_results {};

@@ -39,7 +39,7 @@ void solveNormalEquations(
 
 } // namespace
 
-AxisAlignedEllipsoid fitAxisAlignedEllipsoid(const std::vector<QVector4D> &samples)
+AxisAlignedEllipsoid fitAxisAlignedEllipsoid(const std::vector<Sample4> &samples)
 {
     const int n = int(samples.size());
     std::vector<float> design(std::size_t(n) * 6);
@@ -81,7 +81,7 @@ AxisAlignedEllipsoid fitAxisAlignedEllipsoid(const std::vector<QVector4D> &sampl
     return fit;
 }
 
-void Calibration::setMagCalParamMthd4(std::vector<QVector4D> magRawData)
+void Calibration::setMagCalParamMthd4(std::vector<Sample4> magRawData)
 {
     const AxisAlignedEllipsoid fit = fitAxisAlignedEllipsoid(magRawData);
     std::copy(fit.offset, fit.offset + 3, MAG_OFFSET);
@@ -92,7 +92,7 @@ void Calibration::setMagCalParamMthd4(std::vector<QVector4D> magRawData)
 
     // Quality: RMS deviation of the corrected radius from 1.
     float sum = 0.0f;
-    for (const QVector4D &p : magRawData) {
+    for (const Sample4 &p : magRawData) {
         const float ux = (p.x() - fit.offset[0]) * fit.scale[0];
         const float uy = fit.scale[1] * (p.y() - fit.offset[1]);
         const float uz = fit.scale[2] * (p.z() - fit.offset[2]);
@@ -104,7 +104,7 @@ void Calibration::setMagCalParamMthd4(std::vector<QVector4D> magRawData)
     MAG_CAL_QUALITY = (1.0f - std::sqrt(meanSquare)) * 100.0f;
 }
 
-void Calibration::set_MAG_CAL_PARAM_MTHD1(std::vector<QVector4D> samples)
+void Calibration::set_MAG_CAL_PARAM_MTHD1(std::vector<Sample4> samples)
 {
     const int n = int(samples.size());
 
@@ -181,7 +181,7 @@ void Calibration::set_MAG_CAL_PARAM_MTHD1(std::vector<QVector4D> samples)
     multiplyMatrix(MAG_INV_SCL_FACTOR, vd, vInverse, 3, 3, 3);
 }
 
-void Calibration::set_MAG_CAL_PARAM_MTHD2(std::vector<QVector4D> samples)
+void Calibration::set_MAG_CAL_PARAM_MTHD2(std::vector<Sample4> samples)
 {
     if (samples.empty()) {
         // Nothing to bound: keep the parameters the module already has.

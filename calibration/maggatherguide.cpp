@@ -64,12 +64,12 @@ void MagGatherGuide::refresh(double seconds)
     m_spread = -1.0;
     if (n >= 4) {
         double mean[3] = {0, 0, 0};
-        for (const QVector4D &p : m_points) {
+        for (const Sample4 &p : m_points) {
             for (int i = 0; i < 3; ++i)
                 mean[i] += double(p[i]) / n;
         }
         std::array<double, 9> cov {};
-        for (const QVector4D &p : m_points) {
+        for (const Sample4 &p : m_points) {
             const double d[3] = {p.x() - mean[0], p.y() - mean[1], p.z() - mean[2]};
             for (int i = 0; i < 3; ++i) {
                 for (int j = 0; j < 3; ++j)
@@ -97,7 +97,7 @@ void MagGatherGuide::refresh(double seconds)
     m_drift = -1.0;
     if (m_fitsRun && m_spread >= 0.0) {
         m_radius = 0.0;
-        for (const QVector4D &p : m_points)
+        for (const Sample4 &p : m_points)
             m_radius += std::sqrt(std::pow(p.x() - m_map[0], 2) + std::pow(p.y() - m_map[1], 2)
                             + std::pow(p.z() - m_map[2], 2))
                 / n;
@@ -123,10 +123,10 @@ void MagGatherGuide::mapAll()
     m_coverage.clear();
     if (!m_haveMap)
         return;
-    const std::vector<QVector4D> points = std::move(m_points);
+    const std::vector<Sample4> points = std::move(m_points);
     m_points.clear();
     m_points.reserve(points.size());
-    for (const QVector4D &p : points)
+    for (const Sample4 &p : points)
         addPoint(p.x(), p.y(), p.z());
 }
 

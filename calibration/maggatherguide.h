@@ -4,9 +4,9 @@
 #include "magfitcomparison.h"
 #include "spherecoverage.h"
 
+#include "sample4.h"
 #include <QString>
 #include <QStringList>
-#include <QVector4D>
 
 #include <deque>
 #include <vector>
@@ -37,7 +37,7 @@ public:
     // steady clock.
     void refresh(double seconds);
 
-    const std::vector<QVector4D> &points() const { return m_points; }
+    const std::vector<Sample4> &points() const { return m_points; }
     const SphereCoverage &coverage() const { return m_coverage; }
     const MagFitComparison &fits() const { return m_fits; }
     bool fitsRun() const { return m_fitsRun; }
@@ -65,7 +65,7 @@ private:
     void mapAll();
     void judge();
 
-    std::vector<QVector4D> m_points;
+    std::vector<Sample4> m_points;
     SphereCoverage m_coverage;
     MagFitComparison m_fits;
     bool m_fitsRun = false;

@@ -19,7 +19,7 @@ constexpr float method3Inclination = 0.95990276f;
 // Least-squares normal c of the plane q . c = -|q| through the normalised points
 // q = E (p - offset) of one rotation set, returned with unit length.
 void planeNormal(
-    float *unitNormal, const std::vector<QVector4D> &set, const float *e, const float *offset)
+    float *unitNormal, const std::vector<Sample4> &set, const float *e, const float *offset)
 {
     const int m = int(set.size());
     if (m < 3) {
@@ -30,7 +30,7 @@ void planeNormal(
     std::vector<float> points(std::size_t(m) * 3); // P, 3 x m, one point per column
     std::vector<float> b(static_cast<std::size_t>(m));
     for (int j = 0; j < m; ++j) {
-        const QVector4D &p = set[std::size_t(j)];
+        const Sample4 &p = set[std::size_t(j)];
         const float d[3] = {p.x() - offset[0], p.y() - offset[1], p.z() - offset[2]};
         float q[3];
         multiplyMatrix(q, e, d, 3, 3, 1);
@@ -65,8 +65,8 @@ int bandScore(float value, const float *bands)
 
 } // namespace
 
-void Calibration::set_MAG_CAL_PARAM_MTHD3(std::vector<QVector4D> allSamples,
-    std::vector<QVector4D> rotZ, std::vector<QVector4D> rotY, std::vector<QVector4D> rotX)
+void Calibration::set_MAG_CAL_PARAM_MTHD3(std::vector<Sample4> allSamples,
+    std::vector<Sample4> rotZ, std::vector<Sample4> rotY, std::vector<Sample4> rotX)
 {
     const AxisAlignedEllipsoid fit = fitAxisAlignedEllipsoid(allSamples);
     std::copy(fit.offset, fit.offset + 3, MAG_OFFSET);
@@ -92,9 +92,9 @@ void Calibration::set_MAG_CAL_PARAM_MTHD3(std::vector<QVector4D> allSamples,
     scoreMagMethod3(allSamples, rotZ, rotY, rotX);
 }
 
-void Calibration::scoreMagMethod3(const std::vector<QVector4D> &allSamples,
-    const std::vector<QVector4D> &rotZ, const std::vector<QVector4D> &rotY,
-    const std::vector<QVector4D> &rotX)
+void Calibration::scoreMagMethod3(const std::vector<Sample4> &allSamples,
+    const std::vector<Sample4> &rotZ, const std::vector<Sample4> &rotY,
+    const std::vector<Sample4> &rotX)
 {
     MAG_CAL_QUALITY = 0.0f;
     LOCAL_INCLINATION = method3Inclination;
@@ -102,19 +102,19 @@ void Calibration::scoreMagMethod3(const std::vector<QVector4D> &allSamples,
 
     // As calibrate_MAG on integer counts. std::trunc rather than a cast to int,
     // so that a non-finite or huge sample cannot overflow the conversion.
-    auto corrected = [this](const QVector4D &p, float *out) {
+    auto corrected = [this](const Sample4 &p, float *out) {
         const float diff[3] = {std::trunc(p.x()) - MAG_OFFSET[0], std::trunc(p.y()) - MAG_OFFSET[1],
             std::trunc(p.z()) - MAG_OFFSET[2]};
         multiplyMatrix(out, MAG_INV_SCL_FACTOR, diff, 3, 3, 1);
     };
 
     // Each rotation set is judged on the component along its rotation axis.
-    const std::vector<QVector4D> *sets[3] = {&rotZ, &rotY, &rotX};
+    const std::vector<Sample4> *sets[3] = {&rotZ, &rotY, &rotX};
     const int axisOfSet[3] = {2, 1, 0};
     float mean[3];
     float spread[3];
     for (int s = 0; s < 3; ++s) {
-        const std::vector<QVector4D> &set = *sets[s];
+        const std::vector<Sample4> &set = *sets[s];
         std::vector<float> component(set.size());
         float sum = 0.0f;
         for (std::size_t j = 0; j < set.size(); ++j) {
@@ -138,7 +138,7 @@ void Calibration::scoreMagMethod3(const std::vector<QVector4D> &allSamples,
     // Counter index by sign bits (x < 0, y < 0, z < 0), in the order
     // +++, ++-, +-+, -++, +--, -+-, --+, ---.
     static constexpr int octantOfSigns[8] = {0, 1, 2, 4, 3, 5, 6, 7};
-    for (const QVector4D &p : allSamples) {
+    for (const Sample4 &p : allSamples) {
         float c[3];
         corrected(p, c);
         bool onBoundary = false;

@@ -13,6 +13,7 @@
 #include "recordingcsv.h"
 #include "velmar_version.h"
 
+#include "sample4.h"
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
@@ -21,7 +22,6 @@
 #include <QJsonDocument>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
-#include <QVector4D>
 
 #include <cmath>
 #include <cstring>

@@ -6,9 +6,9 @@
 #include "calibration.h"
 #include "gyrorestcheck.h"
 
+#include "sample4.h"
 #include <QDeadlineTimer>
 #include <QJsonArray>
-#include <QVector4D>
 
 #include <algorithm>
 #include <cmath>
@@ -59,7 +59,7 @@ int Command::gyroCal()
     // The module corrects what it sends: output = (sensed - offset) * scale. The
     // procedure wants what the sensor itself reads, so the correction is undone
     // here rather than reset in the module: nothing is written for the estimate.
-    std::vector<QVector4D> readings;
+    std::vector<Sample4> readings;
     readings.reserve(std::size_t(samples));
     QDeadlineTimer next(0);
     while (int(readings.size()) < samples) {

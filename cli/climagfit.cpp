@@ -21,7 +21,7 @@ namespace Cli {
 namespace {
 
 // The magnetometer columns of the measurement CSV the tool writes.
-bool readCsvMagnetometer(const QString &path, std::vector<QVector4D> *points, QString *error)
+bool readCsvMagnetometer(const QString &path, std::vector<Sample4> *points, QString *error)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
@@ -110,11 +110,11 @@ int Command::magFit()
     if (chosen >= 0) {
         around = fits.results()[std::size_t(chosen)].block;
     } else if (!cloud.points.empty()) {
-        for (const QVector4D &p : cloud.points)
+        for (const Sample4 &p : cloud.points)
             for (int a = 0; a < 3; ++a)
                 around[std::size_t(a)] += p[a] / float(cloud.points.size());
     }
-    for (const QVector4D &p : cloud.points) {
+    for (const Sample4 &p : cloud.points) {
         double u[3];
         for (int r = 0; r < 3; ++r) {
             u[r] = 0;

@@ -15,37 +15,9 @@ using namespace RegisterMap;
 constexpr double temperatureCountsPerDegree = 326.8;
 constexpr double temperatureOffset = 25.0;
 
-constexpr bool tilesTheSpace()
-{
-    int next = 0;
-    for (const BlockLayout &b : Blocks) {
-        if (b.span.address != next || b.span.count == 0)
-            return false;
-        next = b.span.end();
-    }
-    return next == Size;
-}
-static_assert(tilesTheSpace(), "the blocks tile the register space in address order");
-
-// Block of each address, built once at compile time.
-struct BlockOfAddress
-{
-    std::array<qint8, Size> index {};
-    constexpr BlockOfAddress()
-    {
-        for (int b = 0; b < BlockCount; ++b)
-            for (int a = Blocks[b].span.address; a < Blocks[b].span.end(); ++a)
-                index[std::size_t(a)] = qint8(b);
-    }
-};
-constexpr BlockOfAddress blockOfAddress;
-
 constexpr int indexOf(RegisterSpan span)
 {
-    for (int b = 0; b < BlockCount; ++b)
-        if (Blocks[b].span.address == span.address && Blocks[b].span.count == span.count)
-            return b;
-    return -1;
+    return blockIndexOf(span);
 }
 constexpr int accBlock = indexOf(Acc);
 constexpr int eulerBlock = indexOf(Euler);
@@ -85,18 +57,6 @@ double temperatureCelsius(const quint8 *bytes)
 {
     const double raw = readI16(bytes);
     return std::floor((raw / temperatureCountsPerDegree + temperatureOffset) * 100.0) / 100.0;
-}
-
-int blockIndexOf(RegisterSpan span)
-{
-    return indexOf(span);
-}
-
-int blockAt(int address)
-{
-    if (address < 0 || address >= Size)
-        return -1;
-    return blockOfAddress.index[std::size_t(address)];
 }
 
 QVariant rowValue(const BlockValues &block, int i)

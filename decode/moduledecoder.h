@@ -9,8 +9,8 @@
 
 #include "fullscale.h"
 
+#include "blocklayout.h"
 #include "record.h"
-#include "registermap.h"
 
 #include <QVariant>
 
@@ -19,78 +19,15 @@
 
 namespace decode {
 
-// How a block's bytes become values.
-enum class BlockKind {
-    Byte, // one unsigned byte
-    Word, // one unsigned 16-bit value (the versions)
-    Scaled, // three signed 16-bit axes, times the sensor's full scale / 32768
-    Temperature, // degrees Celsius, cut to hundredths
-    Quaternion, // four signed 16-bit values / 1000, scalar part first
-    Euler, // roll, pitch, yaw: signed 16-bit / 100 degrees
-    Reals, // 32-bit reals (calibration parameters)
-};
-
-// The full scale a Scaled block follows.
-enum class Sensor { None, Acc, Gyro, Mag };
-
-struct BlockLayout
-{
-    RegisterSpan span;
-    BlockKind kind;
-    Sensor sensor;
-    // Values the block holds: the rows of the register catalogue it fills.
-    constexpr int values() const
-    {
-        switch (kind) {
-        case BlockKind::Byte:
-        case BlockKind::Word:
-        case BlockKind::Temperature:
-            return 1;
-        case BlockKind::Scaled:
-        case BlockKind::Euler:
-            return 3;
-        case BlockKind::Quaternion:
-            return 4;
-        case BlockKind::Reals:
-            return span.count / 4;
-        }
-        return 0;
-    }
-};
-
-// Every block, in address order, tiling the register space.
-inline constexpr BlockLayout Blocks[] = {
-    {RegisterMap::DeviceId, BlockKind::Byte, Sensor::None},
-    {RegisterMap::Status, BlockKind::Byte, Sensor::None},
-    {RegisterMap::HardwareVersion, BlockKind::Word, Sensor::None},
-    {RegisterMap::SoftwareVersion, BlockKind::Word, Sensor::None},
-    {RegisterMap::Acc, BlockKind::Scaled, Sensor::Acc},
-    {RegisterMap::Gyro, BlockKind::Scaled, Sensor::Gyro},
-    {RegisterMap::Mag, BlockKind::Scaled, Sensor::Mag},
-    {RegisterMap::Temperature, BlockKind::Temperature, Sensor::None},
-    {RegisterMap::Quaternion, BlockKind::Quaternion, Sensor::None},
-    {RegisterMap::Euler, BlockKind::Euler, Sensor::None},
-    {RegisterMap::LinearAcc, BlockKind::Scaled, Sensor::Acc},
-    {RegisterMap::Gravity, BlockKind::Scaled, Sensor::Acc},
-    {RegisterMap::Control1, BlockKind::Byte, Sensor::None},
-    {RegisterMap::Control2, BlockKind::Byte, Sensor::None},
-    {RegisterMap::SensorsRange, BlockKind::Byte, Sensor::None},
-    {RegisterMap::AccOffset, BlockKind::Reals, Sensor::None},
-    {RegisterMap::AccScale, BlockKind::Reals, Sensor::None},
-    {RegisterMap::GyroOffset, BlockKind::Reals, Sensor::None},
-    {RegisterMap::GyroScale, BlockKind::Reals, Sensor::None},
-    {RegisterMap::MagOffset, BlockKind::Reals, Sensor::None},
-    {RegisterMap::MagScale, BlockKind::Reals, Sensor::None},
-    {RegisterMap::AccMagEff, BlockKind::Byte, Sensor::None},
-};
-inline constexpr int BlockCount = int(std::size(Blocks));
-// The most values one block holds (a 3x3 matrix).
-inline constexpr int MaxBlockValues = 9;
-
-// Index in Blocks of the block starting at span.address, or -1.
-int blockIndexOf(RegisterSpan span);
-// Index in Blocks of the block holding `address`, or -1 past the space.
-int blockAt(int address);
+// The block table lives with the register map; the decoder names it here.
+using RegisterMap::blockAt;
+using RegisterMap::BlockCount;
+using RegisterMap::blockIndexOf;
+using RegisterMap::BlockKind;
+using RegisterMap::BlockLayout;
+using RegisterMap::Blocks;
+using RegisterMap::MaxBlockValues;
+using Sensor = RegisterMap::BlockSensor;
 
 // One block decoded: the values its rows hold, in row order.
 struct BlockValues

@@ -183,7 +183,7 @@ public:
         const float gyroScale = m_backend.gyroFullScale();
         const float magScale = m_backend.magFullScale();
         const std::array<int, CutterModel::imageSize> &blockOf = blockOfAddress();
-        std::array<bool, 22> flagged {};
+        std::array<bool, registerBlocks.size()> flagged {};
         for (int a = 0; a < CutterModel::imageSize; ++a)
             flagged[std::size_t(blockOf[std::size_t(a)])] |= m_model.flags[std::size_t(a)] != 0;
 

@@ -1,21 +1,34 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "blocklayout.h"
+
 #include <QtGlobal>
 
 #include <array>
 #include <functional>
 
-// The 22 register blocks that tile the register image, in the order
-// the dispatch pass visits them (ascending start address).
+// The register blocks that tile the register image, in the order the dispatch
+// pass visits them (ascending start address): the spans of RegisterMap::Blocks.
 struct RegisterBlock
 {
     quint8 start;
     quint8 length;
-    const char *handler; // name of the backend's handler, e.g. "accUpdated"
 };
 
-extern const std::array<RegisterBlock, 22> registerBlocks;
+namespace detail {
+constexpr std::array<RegisterBlock, RegisterMap::BlockCount> dispatchBlocks()
+{
+    std::array<RegisterBlock, RegisterMap::BlockCount> blocks {};
+    for (int i = 0; i < RegisterMap::BlockCount; ++i)
+        blocks[std::size_t(i)]
+            = {RegisterMap::Blocks[i].span.address, RegisterMap::Blocks[i].span.count};
+    return blocks;
+}
+} // namespace detail
+
+inline constexpr std::array<RegisterBlock, RegisterMap::BlockCount> registerBlocks
+    = detail::dispatchBlocks();
 
 // Index of the block holding `address`, or -1 past the image.
 int registerBlockAt(int address);

@@ -17,11 +17,11 @@
 namespace {
 
 // Points on a rotated, offset ellipsoid with a little noise, fixed seed.
-std::vector<QVector4D> ellipsoidCloud(int n)
+std::vector<Sample4> ellipsoidCloud(int n)
 {
     std::mt19937 engine(7);
     auto uniform = [&engine] { return double(engine() >> 8) * (1.0 / 16777216.0); };
-    std::vector<QVector4D> samples;
+    std::vector<Sample4> samples;
     samples.reserve(std::size_t(n));
     for (int i = 0; i < n; ++i) {
         const double z = 2.0 * uniform() - 1.0;
@@ -39,7 +39,7 @@ void quietDebug(QtMsgType, const QMessageLogContext &, const QString &) { }
 
 void BM_Method4(benchmark::State &state)
 {
-    const std::vector<QVector4D> cloud = ellipsoidCloud(int(state.range(0)));
+    const std::vector<Sample4> cloud = ellipsoidCloud(int(state.range(0)));
     Calibration calibration;
     for (auto _ : state) {
         calibration.setMagCalParamMthd4(cloud); // takes its own copy, as the workflow does
@@ -51,7 +51,7 @@ void BM_Method4(benchmark::State &state)
 
 void BM_Method1(benchmark::State &state)
 {
-    const std::vector<QVector4D> cloud = ellipsoidCloud(int(state.range(0)));
+    const std::vector<Sample4> cloud = ellipsoidCloud(int(state.range(0)));
     Calibration calibration;
     for (auto _ : state) {
         calibration.set_MAG_CAL_PARAM_MTHD1(cloud);
@@ -67,7 +67,7 @@ void BM_Method1(benchmark::State &state)
 // is under a second.
 void BM_AllFiveFits(benchmark::State &state)
 {
-    const std::vector<QVector4D> cloud = ellipsoidCloud(int(state.range(0)));
+    const std::vector<Sample4> cloud = ellipsoidCloud(int(state.range(0)));
     for (auto _ : state) {
         MagFitComparison fits;
         fits.run(cloud, 2.0);

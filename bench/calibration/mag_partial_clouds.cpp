@@ -53,8 +53,8 @@ Calibration::ParamBlock exactBlock(const clouds::Vec3 &centre, const clouds::Mat
 
 struct Cloud
 {
-    std::vector<QVector4D> points;
-    std::vector<QVector4D> wholeSphere; // the same module, every direction, no noise
+    std::vector<Sample4> points;
+    std::vector<Sample4> wholeSphere; // the same module, every direction, no noise
     double coverage = 0;
     Calibration::ParamBlock exact {};
 };

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "backendtestsupport.h"
 
+#include "linkmonitor.h"
 #include "moduleidentity.h"
 #include "registerdecoder.h"
 #include "restoreoffers.h"
@@ -22,6 +23,7 @@ private slots:
     void identityReadWhileStreamingNeedsASecondReadThatAgrees();
     void streamedHeadersInAMapAreFound();
     void offersAreShownOnlyToTheSameModuleOnTheSamePort();
+    void linkMonitorReadsTheModuleThroughItsSourcesAlone();
 };
 
 namespace {
@@ -80,7 +82,7 @@ void BackendPartsTest::decoderHandsOnSamplesOnlyWhileTheRangeIsKnown()
     decoder.decode(accBlock, bytesOf(raw));
     QCOMPARE(samples.count(), 1);
     // An unknown block index is no crash and no sample.
-    decoder.decode(22, bytesOf(raw));
+    decoder.decode(decode::BlockCount, bytesOf(raw));
     decoder.decode(-1, bytesOf(raw));
     QCOMPARE(samples.count(), 1);
 }
@@ -223,4 +225,35 @@ void BackendPartsTest::offersAreShownOnlyToTheSameModuleOnTheSamePort()
 }
 
 QTEST_GUILESS_MAIN(BackendPartsTest)
+void BackendPartsTest::linkMonitorReadsTheModuleThroughItsSourcesAlone()
+{
+    // No backend: the rows, the decoder and the link the monitor is given are all it reads.
+    QObject owner;
+    const RegisterObjects rows = createRegisterObjects(&owner);
+    RegisterDecoder decoder(rows);
+    ComsHandler coms;
+    bool magCalibrated = false;
+    LinkMonitor monitor({&coms, &rows, &decoder, [&magCalibrated] { return magCalibrated; }});
+
+    QSignalSpy identity(&monitor, &LinkMonitor::identityRead);
+    rowAt(rows, DeviceId.address)->setDataFromModule(0x41);
+    QCOMPARE(identity.count(), 1);
+    QCOMPARE(monitor.identity().deviceId, 0x41);
+
+    // The decoder's data problem becomes the warning while a link is open.
+    monitor.opened(QStringLiteral("/dev/ttyPARTS"));
+    QSignalSpy warnings(&monitor, &LinkMonitor::warningChanged);
+    decoder.decode(hardwareVersionBlock, bytesOf(backendtest::le16(1234)));
+    decoder.decode(sensorsRangeBlock, bytesOf(QByteArray(1, '\0')));
+    QVERIFY2(!decoder.dataProblem().isEmpty(), "an unknown hardware version is a data problem");
+    QVERIFY2(warnings.count() >= 1, "the monitor did not follow the decoder's data problem");
+    QVERIFY2(monitor.warning().contains(decoder.dataProblem()), qPrintable(monitor.warning()));
+
+    // A known version clears it, and the warning with it.
+    decoder.decode(hardwareVersionBlock, bytesOf(backendtest::le16(1442)));
+    decoder.decode(sensorsRangeBlock, bytesOf(QByteArray(1, '\0')));
+    QCOMPARE(decoder.dataProblem(), QString());
+    QVERIFY2(!monitor.warning().contains(QStringLiteral("1234")), qPrintable(monitor.warning()));
+}
+
 #include "tst_backendparts.moc"

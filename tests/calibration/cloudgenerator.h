@@ -5,7 +5,7 @@
 // std::mt19937 output is used: its sequence is fixed by the C++ standard,
 // whereas the standard distributions differ between libraries.
 
-#include <QVector4D>
+#include "sample4.h"
 
 #include <algorithm>
 #include <array>
@@ -92,10 +92,10 @@ inline Mat3 rotation(double ax, double ay, double az)
 
 // Samples centre + shape * u for the given unit vectors u, each coordinate with
 // added Gaussian noise of the given standard deviation (none when noise is null).
-inline std::vector<QVector4D> cloud(const std::vector<Vec3> &directions, const Vec3 &centre,
+inline std::vector<Sample4> cloud(const std::vector<Vec3> &directions, const Vec3 &centre,
     const Mat3 &shape, double sigma = 0.0, Noise *noise = nullptr)
 {
-    std::vector<QVector4D> samples;
+    std::vector<Sample4> samples;
     for (const Vec3 &u : directions) {
         const Vec3 p = apply(shape, u);
         float c[3];

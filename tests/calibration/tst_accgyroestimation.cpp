@@ -24,9 +24,9 @@ Means idealMeans(float g)
     return means;
 }
 
-std::vector<QVector4D> repeated(int n, const QVector4D &sample)
+std::vector<Sample4> repeated(int n, const Sample4 &sample)
 {
-    return std::vector<QVector4D>(std::size_t(n), sample);
+    return std::vector<Sample4>(std::size_t(n), sample);
 }
 
 } // namespace
@@ -202,7 +202,7 @@ private slots:
     {
         Calibration c;
         c.set_GYRO_RNG_FACTOR(1.0f);
-        c.set_GYRO_CAL_OFST(repeated(200, QVector4D(1, 2, 3, 0)));
+        c.set_GYRO_CAL_OFST(repeated(200, Sample4(1, 2, 3, 0)));
         QCOMPARE(c.GYRO_OFFSET[0], 1.0f);
         QCOMPARE(c.GYRO_OFFSET[1], 2.0f);
         QCOMPARE(c.GYRO_OFFSET[2], 3.0f);
@@ -218,7 +218,7 @@ private slots:
     {
         Calibration c;
         c.set_GYRO_RNG_FACTOR(4.0f);
-        c.set_GYRO_CAL_OFST(repeated(20, QVector4D(8, -4, 2, 0)));
+        c.set_GYRO_CAL_OFST(repeated(20, Sample4(8, -4, 2, 0)));
         QCOMPARE(c.GYRO_OFFSET[0], 2.0f);
         QCOMPARE(c.GYRO_OFFSET[1], -1.0f);
         QCOMPARE(c.GYRO_OFFSET[2], 0.5f);
@@ -229,7 +229,7 @@ private slots:
     {
         Calibration c;
         c.set_GYRO_RNG_FACTOR(1.0f);
-        std::vector<QVector4D> samples = repeated(200, QVector4D(0, 0, 0, 0));
+        std::vector<Sample4> samples = repeated(200, Sample4(0, 0, 0, 0));
         samples[0].setX(39.0f);
         c.set_GYRO_CAL_OFST(samples);
         QCOMPARE(c.GYRO_OFFSET[0], 0.195f);
@@ -243,14 +243,14 @@ private slots:
         // but still moves the offset.
         Calibration c;
         c.set_GYRO_RNG_FACTOR(1.0f);
-        std::vector<QVector4D> samples = repeated(200, QVector4D(0, 0, 0, 0));
+        std::vector<Sample4> samples = repeated(200, Sample4(0, 0, 0, 0));
         for (std::size_t i = 195; i < 200; ++i)
-            samples[i] = QVector4D(0.8f, 0, 0, 0);
+            samples[i] = Sample4(0.8f, 0, 0, 0);
         c.set_GYRO_CAL_OFST(samples);
         QCOMPARE(c.GYRO_OFFSET[0], 0.02f);
         QCOMPARE(c.get_GYRO_CAL_QUALITY(), 100);
 
-        samples[194] = QVector4D(0, 0, 40.0f, 0); // last scored sample
+        samples[194] = Sample4(0, 0, 40.0f, 0); // last scored sample
         c.set_GYRO_CAL_OFST(samples);
         QVERIFY(c.get_GYRO_CAL_QUALITY() < 100);
     }
@@ -275,7 +275,7 @@ private slots:
         Calibration c;
         c.set_GYRO_RNG_FACTOR(1.0f);
         c.GYRO_CAL_QUALITY = 42.0f; // must not survive the estimate
-        c.set_GYRO_CAL_OFST(repeated(count, QVector4D(1, 2, 3, 0)));
+        c.set_GYRO_CAL_OFST(repeated(count, Sample4(1, 2, 3, 0)));
         QCOMPARE(c.get_GYRO_CAL_QUALITY(), quality);
         if (count == 0)
             QVERIFY(std::isnan(c.GYRO_OFFSET[0]) && std::isnan(c.GYRO_OFFSET[2]));
@@ -288,7 +288,7 @@ private slots:
         // n = 10: segments are samples 0..4; sample 2 deviates by 0.12 on y.
         Calibration c;
         c.set_GYRO_RNG_FACTOR(1.0f);
-        std::vector<QVector4D> samples = repeated(10, QVector4D(0, 0, 0, 0));
+        std::vector<Sample4> samples = repeated(10, Sample4(0, 0, 0, 0));
         samples[2].setY(0.12f);
         samples[7].setY(-0.12f); // keeps the offset at 0, outside the segments
         c.set_GYRO_CAL_OFST(samples);
@@ -316,7 +316,7 @@ private slots:
         c.set_GYRO_RNG_FACTOR(1.0f);
         // n = 10, one sample per segment (samples 0..4); 5..9 balance the sum.
         const float x[10] = {deviation, 1, 1, 1, 1, -1, -1, -1, -1, -deviation};
-        std::vector<QVector4D> samples;
+        std::vector<Sample4> samples;
         for (float v : x)
             samples.emplace_back(v, notANumber, notANumber, 0.0f);
         c.set_GYRO_CAL_OFST(samples);
@@ -328,7 +328,7 @@ private slots:
     {
         Calibration c;
         const Calibration fresh;
-        c.set_GYRO_CAL_OFST(repeated(50, QVector4D(1, 1, 1, 0)));
+        c.set_GYRO_CAL_OFST(repeated(50, Sample4(1, 1, 1, 0)));
         QCOMPARE(c.get_ACC_CAL_PARAM(), fresh.get_ACC_CAL_PARAM());
         QCOMPARE(c.get_MAG_CAL_PARAM(), fresh.get_MAG_CAL_PARAM());
     }

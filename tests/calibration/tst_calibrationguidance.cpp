@@ -11,6 +11,7 @@
 
 #include "sensormodel.h"
 
+#include <QVector3D>
 #include <QtTest>
 
 #include <algorithm>
@@ -57,7 +58,7 @@ SensorModel simulatedModule(bool rotatedSoftIron = false)
 
 // Samples of the field as the magnetometer senses it along the tumble, kept as
 // the procedure keeps them (0.03 field units apart at least), with noise.
-std::vector<QVector4D> tumbleCloud(
+std::vector<Sample4> tumbleCloud(
     double seconds, const std::function<bool(const SimTruth &)> &keep, bool rotatedSoftIron = false)
 {
     SensorModel model = simulatedModule(rotatedSoftIron);
@@ -65,16 +66,18 @@ std::vector<QVector4D> tumbleCloud(
     const SimSensorErrors errors = model.errors();
     std::mt19937_64 rng(3);
     std::normal_distribution<double> noise(0.0, errors.magNoise);
-    std::vector<QVector4D> kept;
+    std::vector<Sample4> kept;
     for (double t = 0; t < seconds; t += 0.01) {
         const SimTruth truth = model.truth(t, SensorModel::Correction(), SimFullScales());
         if (!keep(truth))
             continue;
-        const QVector4D p(float(truth.magSensed[0] + noise(rng)),
+        const Sample4 p(float(truth.magSensed[0] + noise(rng)),
             float(truth.magSensed[1] + noise(rng)), float(truth.magSensed[2] + noise(rng)), 0);
         bool apart = true;
-        for (auto it = kept.rbegin(); it != kept.rend() && apart; ++it)
-            apart = (p - *it).toVector3D().lengthSquared() >= 0.001f;
+        for (auto it = kept.rbegin(); it != kept.rend() && apart; ++it) {
+            const float dx = p.x() - it->x(), dy = p.y() - it->y(), dz = p.z() - it->z();
+            apart = dx * dx + dy * dy + dz * dz >= 0.001f;
+        }
         if (apart)
             kept.push_back(p);
     }
@@ -83,7 +86,7 @@ std::vector<QVector4D> tumbleCloud(
 
 // Gathers a cloud through the guide as the backend does: points as they come,
 // a refresh every simulated second.
-MagGatherGuide gathered(const std::vector<QVector4D> &cloud)
+MagGatherGuide gathered(const std::vector<Sample4> &cloud)
 {
     MagGatherGuide guide;
     double seconds = 0;
@@ -160,7 +163,7 @@ void CalibrationGuidanceTest::cellsAreManyAndAboutEqual()
 
 void CalibrationGuidanceTest::fullTumbleCoversTheSphere()
 {
-    const std::vector<QVector4D> cloud = tumbleCloud(60.0, [](const SimTruth &) { return true; });
+    const std::vector<Sample4> cloud = tumbleCloud(60.0, [](const SimTruth &) { return true; });
     const MagGatherGuide guide = gathered(cloud);
     qInfo("full tumble: %d points kept, %.1f %% covered, spread %.2f %%", int(cloud.size()),
         guide.coveredPercent(), guide.spreadPercent());
@@ -186,7 +189,7 @@ void CalibrationGuidanceTest::halfSphereStaysBelow60AndHintNamesTheMissingHalf()
     QFETCH(int, sign);
     QFETCH(QString, missing);
     // The tumble, but only while the field points into one half of the body.
-    const std::vector<QVector4D> cloud
+    const std::vector<Sample4> cloud
         = tumbleCloud(60.0, [&](const SimTruth &t) { return sign * t.mag[std::size_t(axis)] > 0; });
     const MagGatherGuide guide = gathered(cloud);
     qInfo("%d points, %.1f %% covered, hint: %s", int(cloud.size()), guide.coveredPercent(),
@@ -217,13 +220,13 @@ void CalibrationGuidanceTest::goodEnoughNeedsPointsCoverageAndASteadyFit()
     QVERIFY(guide.reasons().join(' ').contains(QStringLiteral("one plane")));
     // The offset moving by 5 % of the field within five seconds is drift.
     MagGatherGuide moving;
-    const std::vector<QVector4D> cloud = tumbleCloud(60.0, [](const SimTruth &) { return true; });
-    for (const QVector4D &p : cloud)
+    const std::vector<Sample4> cloud = tumbleCloud(60.0, [](const SimTruth &) { return true; });
+    for (const Sample4 &p : cloud)
         moving.addPoint(p.x(), p.y(), p.z());
     moving.refresh(0);
     QVERIFY(moving.goodEnough());
     QVERIFY(moving.driftPercent() < 0); // not known before five seconds of fits
-    for (const QVector4D &p : cloud)
+    for (const Sample4 &p : cloud)
         moving.addPoint(p.x() + 0.05f, p.y(), p.z());
     moving.refresh(6);
     qInfo("drift after shifting half the points: %.2f %%", moving.driftPercent());
@@ -247,7 +250,7 @@ void CalibrationGuidanceTest::scoreIsHeldToCoverageSpreadAndDrift()
     QFETCH(int, axis);
     QFETCH(double, above);
     QFETCH(bool, drifting);
-    const std::vector<QVector4D> cloud = tumbleCloud(60.0, [&](const SimTruth &t) {
+    const std::vector<Sample4> cloud = tumbleCloud(60.0, [&](const SimTruth &t) {
         if (axis < 0)
             return true;
         const double norm
@@ -257,7 +260,7 @@ void CalibrationGuidanceTest::scoreIsHeldToCoverageSpreadAndDrift()
     MagGatherGuide guide = gathered(cloud);
     if (drifting) {
         guide.refresh(1000.0);
-        for (const QVector4D &p : cloud)
+        for (const Sample4 &p : cloud)
             guide.addPoint(p.x() + 0.05f, p.y(), p.z());
         guide.refresh(1006.0);
     }
@@ -290,7 +293,7 @@ void CalibrationGuidanceTest::fitComparisonPicksTheLowestHeldOutSpread_data()
 void CalibrationGuidanceTest::fitComparisonPicksTheLowestHeldOutSpread()
 {
     QFETCH(bool, rotatedSoftIron);
-    const std::vector<QVector4D> cloud = tumbleCloud(
+    const std::vector<Sample4> cloud = tumbleCloud(
         60.0, [](const SimTruth &) { return true; }, rotatedSoftIron);
     MagFitComparison fits;
     fits.run(cloud);
@@ -448,7 +451,7 @@ void CalibrationGuidanceTest::gyroTurnDuringRestIsFoundAndNamed()
     std::normal_distribution<double> noise(0.0, model.errors().gyroNoise);
     auto samplesAt = [&](const SimMotion &motion, int count) {
         model.setMotion(motion, 0.0);
-        std::vector<QVector4D> samples;
+        std::vector<Sample4> samples;
         for (int i = 0; i < count; ++i) {
             const SimTruth t = model.truth(0.01 * i, SensorModel::Correction(), SimFullScales());
             samples.emplace_back(float(t.gyroSensed[0] + noise(rng)),
@@ -456,15 +459,15 @@ void CalibrationGuidanceTest::gyroTurnDuringRestIsFoundAndNamed()
         }
         return samples;
     };
-    std::vector<QVector4D> still = samplesAt(SimMotion::still(SimPose::ZUp), 200);
+    std::vector<Sample4> still = samplesAt(SimMotion::still(SimPose::ZUp), 200);
     const GyroRestCheck rest = GyroRestCheck::evaluate(still);
     qInfo("at rest: noise %.3f deg/s, peak %.3f, threshold %.2f", rest.noiseDegPerSec,
         rest.peakDegPerSec, rest.thresholdDegPerSec);
     QVERIFY(!rest.moved);
 
-    const std::vector<QVector4D> turn
+    const std::vector<Sample4> turn
         = samplesAt(SimMotion::rotating(SimPose::ZUp, {0, 0, 1}, 20.0), 20);
-    std::vector<QVector4D> moved(still.begin(), still.begin() + 80);
+    std::vector<Sample4> moved(still.begin(), still.begin() + 80);
     moved.insert(moved.end(), turn.begin(), turn.end());
     moved.insert(moved.end(), still.begin() + 100, still.end());
     const GyroRestCheck check = GyroRestCheck::evaluate(moved);
@@ -473,7 +476,7 @@ void CalibrationGuidanceTest::gyroTurnDuringRestIsFoundAndNamed()
     QCOMPARE(check.firstSample, 80);
     QVERIFY(std::fabs(check.peakDegPerSec - 20.0 * model.errors().gyroScale[2]) < 0.5);
     // One sample spike is noise on the line, not a turn.
-    std::vector<QVector4D> spike = still;
+    std::vector<Sample4> spike = still;
     spike[50].setX(spike[50].x() + 30.0f);
     QVERIFY(!GyroRestCheck::evaluate(spike).moved);
 }

@@ -105,7 +105,7 @@ void EllipsoidFitsTest::specificFitRecoversCentreAndShape()
     const clouds::Mat3 shape = clouds::turnedStretch(rng, 0.5, 0.15);
     const std::vector<clouds::Vec3> directions
         = fraction >= 1.0 ? clouds::unitSphere(1500) : clouds::capDirections(rng, fraction, 1500);
-    const std::vector<QVector4D> cloud
+    const std::vector<Sample4> cloud
         = clouds::cloud(directions, centre, shape, sigma, sigma > 0 ? &rng : nullptr);
     const EllipsoidSpecificFit fit = fitEllipsoidSpecific(cloud);
     QVERIFY2(fit.ok, qPrintable(fit.reason));
@@ -139,7 +139,7 @@ void EllipsoidFitsTest::specificFitRefusesPointsThatSpanNoVolume()
     QFETCH(bool, planar);
     const std::vector<clouds::Vec3> directions
         = planar ? clouds::turnAbout(2, 0.0, count) : clouds::unitSphere(count);
-    const std::vector<QVector4D> cloud
+    const std::vector<Sample4> cloud
         = clouds::cloud(directions, {0.1, 0.2, 0.3}, clouds::diagonal(0.5, 0.45, 0.55));
     const EllipsoidSpecificFit fit = fitEllipsoidSpecific(cloud);
     QVERIFY2(!fit.ok, "an ellipsoid from points that cannot fix one");
@@ -216,7 +216,7 @@ void EllipsoidFitsTest::boundsNameTheBoundBroken()
 void EllipsoidFitsTest::checkingPointsAreThreeInTenOfEveryPatch()
 {
     clouds::Noise rng(5);
-    const std::vector<QVector4D> cloud = clouds::cloud(
+    const std::vector<Sample4> cloud = clouds::cloud(
         clouds::unitSphere(3000), {0.2, -0.1, 0.05}, clouds::turnedStretch(rng, 0.5, 0.15));
     const magfit::Split split = magfit::splitForChecking(cloud);
     QCOMPARE(split.fitting.size() + split.checking.size(), cloud.size());
@@ -225,13 +225,13 @@ void EllipsoidFitsTest::checkingPointsAreThreeInTenOfEveryPatch()
     // Every point in one part or the other, none twice.
     std::set<std::array<float, 3>> seen;
     for (const auto *part : {&split.fitting, &split.checking})
-        for (const QVector4D &p : *part)
+        for (const Sample4 &p : *part)
             QVERIFY(seen.insert({p.x(), p.y(), p.z()}).second);
     QCOMPARE(seen.size(), cloud.size());
     // Spread over the sphere: both parts cover every octant about the centre.
     for (const auto *part : {&split.fitting, &split.checking}) {
         int octants[8] = {};
-        for (const QVector4D &p : *part)
+        for (const Sample4 &p : *part)
             ++octants[(p.x() > 0.2f ? 1 : 0) + (p.y() > -0.1f ? 2 : 0) + (p.z() > 0.05f ? 4 : 0)];
         for (int o = 0; o < 8; ++o)
             QVERIFY2(octants[o] > int(part->size()) / 16, qPrintable(QString::number(octants[o])));
@@ -253,7 +253,7 @@ void EllipsoidFitsTest::partialCloudsNeverOfferAnImproperFit()
             rng.uniform(-0.25, 0.25), rng.uniform(-0.25, 0.25), rng.uniform(-0.25, 0.25)};
         const clouds::Mat3 shape = clouds::turnedStretch(rng, 0.5, 0.15);
         const double fraction = 0.3 + 0.3 * seed / (clouds - 1);
-        const std::vector<QVector4D> cloud
+        const std::vector<Sample4> cloud
             = clouds::cloud(clouds::capDirections(rng, fraction, 400), centre, shape, 0.002, &rng);
         MagFitComparison fits;
         fits.run(cloud, 2.0);
@@ -288,7 +288,7 @@ void EllipsoidFitsTest::partialCloudsNeverOfferAnImproperFit()
 void EllipsoidFitsTest::choiceFollowsTheHeldOutSpread()
 {
     clouds::Noise rng(77);
-    const std::vector<QVector4D> cloud = clouds::cloud(clouds::capDirections(rng, 0.7, 800),
+    const std::vector<Sample4> cloud = clouds::cloud(clouds::capDirections(rng, 0.7, 800),
         {0.1, 0.1, -0.2}, clouds::turnedStretch(rng, 0.5, 0.15), 0.002, &rng);
     MagFitComparison fits;
     fits.run(cloud, 2.0);

@@ -57,19 +57,21 @@ std::vector<HeadingStop> flatTurns(SensorModel &model, int count)
 
 // The sensed field along the simulator's tumble, points 0.03 apart as the
 // procedure keeps them, with noise.
-std::vector<QVector4D> tumbleCloud(SensorModel &model)
+std::vector<Sample4> tumbleCloud(SensorModel &model)
 {
     model.setMotion(SimMotion::tumbling(), 0.0);
     std::mt19937_64 rng(3);
     std::normal_distribution<double> noise(0.0, model.errors().magNoise);
-    std::vector<QVector4D> kept;
+    std::vector<Sample4> kept;
     for (double t = 0; t < 60.0; t += 0.01) {
         const SimTruth truth = model.truth(t, SensorModel::Correction(), SimFullScales());
-        const QVector4D p(float(truth.magSensed[0] + noise(rng)),
+        const Sample4 p(float(truth.magSensed[0] + noise(rng)),
             float(truth.magSensed[1] + noise(rng)), float(truth.magSensed[2] + noise(rng)), 0);
         bool apart = true;
-        for (auto it = kept.rbegin(); it != kept.rend() && apart; ++it)
-            apart = (p - *it).toVector3D().lengthSquared() >= 0.001f;
+        for (auto it = kept.rbegin(); it != kept.rend() && apart; ++it) {
+            const float dx = p.x() - it->x(), dy = p.y() - it->y(), dz = p.z() - it->z();
+            apart = dx * dx + dy * dy + dz * dz >= 0.001f;
+        }
         if (apart)
             kept.push_back(p);
     }

@@ -48,10 +48,10 @@ double largestDifference(const float *actual, const Vec3 &expected)
 }
 
 // RMS of (corrected radius - 1) over noise-free points of the true ellipsoid.
-double rmsRadiusError(const Calibration &c, const std::vector<QVector4D> &truth)
+double rmsRadiusError(const Calibration &c, const std::vector<Sample4> &truth)
 {
     double sum = 0;
-    for (const QVector4D &p : truth) {
+    for (const Sample4 &p : truth) {
         const double d[3] = {p.x() - double(c.MAG_OFFSET[0]), p.y() - double(c.MAG_OFFSET[1]),
             p.z() - double(c.MAG_OFFSET[2])};
         double r2 = 0;
@@ -169,7 +169,7 @@ private slots:
         const Vec3 lo {-20, -45, 10};
         const Vec3 hi {60, 15, 40};
         const double jitter = 0.3;
-        std::vector<QVector4D> samples;
+        std::vector<Sample4> samples;
         for (int i = 0; i < 600; ++i) {
             Vec3 p {noise.uniform(lo[0], hi[0]), noise.uniform(lo[1], hi[1]),
                 noise.uniform(lo[2], hi[2])};
@@ -227,7 +227,7 @@ private slots:
         const double sigma = 1.5; // counts
 
         const auto all = cloud(randomDirections(noise, 1500), centre, shape, sigma, &noise);
-        std::vector<QVector4D> rot[3];
+        std::vector<Sample4> rot[3];
         for (int axis = 0; axis < 3; ++axis)
             rot[axis] = cloud(turnAbout(axis, inclination, 120), centre, shape, sigma, &noise);
 

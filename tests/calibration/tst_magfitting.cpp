@@ -49,7 +49,7 @@ bool allNonFinite(const Calibration::ParamBlock &block)
     return true;
 }
 
-float correctedRadius(const Calibration &c, const QVector4D &p)
+float correctedRadius(const Calibration &c, const Sample4 &p)
 {
     const float d[3] = {p.x() - c.MAG_OFFSET[0], p.y() - c.MAG_OFFSET[1], p.z() - c.MAG_OFFSET[2]};
     float out[3];
@@ -57,9 +57,9 @@ float correctedRadius(const Calibration &c, const QVector4D &p)
     return std::sqrt(out[0] * out[0] + out[1] * out[1] + out[2] * out[2]);
 }
 
-std::vector<QVector4D> points(std::initializer_list<QVector4D> list)
+std::vector<Sample4> points(std::initializer_list<Sample4> list)
 {
-    return std::vector<QVector4D>(list);
+    return std::vector<Sample4>(list);
 }
 
 } // namespace
@@ -130,7 +130,7 @@ private slots:
             = averageSquareDiff(debugLinesOf([&] { c.setMagCalParamMthd4(inner); }), &found);
         QVERIFY(found);
         float sum = 0;
-        for (const QVector4D &p : inner)
+        for (const Sample4 &p : inner)
             sum += (1.0f - correctedRadius(c, p)) * (1.0f - correctedRadius(c, p));
         const float expected = sum / float(inner.size());
         QVERIFY(std::fabs(diff - expected) < 1e-4f * expected);
@@ -152,7 +152,7 @@ private slots:
         for (int i = 0; i < 3; ++i)
             QVERIFY(std::fabs(c.MAG_OFFSET[i] - centre[i]) < 1e-5f);
         float worst = 0;
-        for (const QVector4D &p : samples)
+        for (const Sample4 &p : samples)
             worst = std::max(worst, std::fabs(correctedRadius(c, p) - 1.0f));
         QVERIFY2(worst < 1e-5f, qPrintable(QString::number(double(worst))));
         // The square root of a symmetric matrix is symmetric.
@@ -267,10 +267,10 @@ private slots:
         const float offset[3] = {0, 0, 0};
         const float matrix[9] = {scale, 0, 0, 0, scale, 0, 0, 0, scale};
         c.load_MAG_CAL_PARAM(offset, matrix);
-        QVector4D zero(0, 0, 0, 0);
-        QVector4D two(0, 0, 0, 0);
+        Sample4 zero(0, 0, 0, 0);
+        Sample4 two(0, 0, 0, 0);
         two[axis] = -2.0f;
-        std::vector<QVector4D> sets[3];
+        std::vector<Sample4> sets[3];
         sets[set] = {zero, two};
         c.scoreMagMethod3({}, sets[0], sets[1], sets[2]);
         // Mean -s is far from -sigma for these scales: only the spread scores.
@@ -300,9 +300,9 @@ private slots:
         const float matrix[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
         c.load_MAG_CAL_PARAM(offset, matrix);
         // Sign patterns in counter order: +++, ++-, +-+, -++, +--, -+-, --+, ---.
-        const QVector4D octant[8] = {{1, 1, 1, 0}, {1, 1, -1, 0}, {1, -1, 1, 0}, {-1, 1, 1, 0},
+        const Sample4 octant[8] = {{1, 1, 1, 0}, {1, 1, -1, 0}, {1, -1, 1, 0}, {-1, 1, 1, 0},
             {1, -1, -1, 0}, {-1, 1, -1, 0}, {-1, -1, 1, 0}, {-1, -1, -1, 0}};
-        std::vector<QVector4D> all;
+        std::vector<Sample4> all;
         for (int i = 0; i < 8; ++i)
             all.insert(all.end(), std::size_t(i % 2 == 0 ? 30 : 31), octant[i]);
         c.scoreMagMethod3(all, {}, {}, {});
@@ -321,7 +321,7 @@ private slots:
     {
         const auto all
             = clouds::cloud(clouds::unitSphere(400), {10, -20, 5}, clouds::diagonal(300, 250, 280));
-        std::vector<QVector4D> rot[3];
+        std::vector<Sample4> rot[3];
         for (int axis = 0; axis < 3; ++axis)
             rot[axis] = clouds::cloud(clouds::turnAbout(axis, 0.95990276, 60), {10, -20, 5},
                 clouds::diagonal(300, 250, 280));
@@ -359,7 +359,7 @@ private slots:
         QFETCH(int, method);
         QFETCH(int, count);
         QFETCH(bool, coplanar);
-        std::vector<QVector4D> samples;
+        std::vector<Sample4> samples;
         for (const clouds::Vec3 &u : clouds::unitSphere(count)) {
             samples.emplace_back(
                 float(1 + 2 * u[0]), float(2 * u[1]), coplanar ? 0.5f : float(-1 + 2 * u[2]), 0.0f);

@@ -58,7 +58,7 @@ float realAt(const std::array<quint8, 176> &image, int address)
 // A turned, offset ellipsoid with noise, as a magnetometer with soft and hard
 // iron reads the field turned every way.
 const clouds::Vec3 cloudCentre {0.12, -0.08, 0.2};
-std::vector<QVector4D> softIronCloud(clouds::Mat3 *shape)
+std::vector<Sample4> softIronCloud(clouds::Mat3 *shape)
 {
     clouds::Noise rng(41);
     *shape = clouds::turnedStretch(rng, 0.5, 0.15);

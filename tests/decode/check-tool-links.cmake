@@ -1,6 +1,6 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Fails when velmar-cli or velmar-sim links the backend or Qt's interface
-# libraries: directly in their targets' link lists, or in the built binaries.
+# libraries: in their own or their folders' link lists, or in the built binaries.
 string(REPLACE "|" ";" linked "${LINKED}")
 foreach(library IN LISTS linked)
   if(library MATCHES "^(velmar_backend|velmar_ui|velmar_plot|Qt5::Gui|Qt5::Widgets|Qt5::DataVisualization|Qt5::Qml|Qt5::Quick)$")
@@ -16,12 +16,7 @@ foreach(binary IN LISTS binaries)
   if(NOT needed MATCHES "libQt5Core")
     message(FATAL_ERROR "ldd ${binary} lists no Qt Core: the check reads the wrong output")
   endif()
-  # The calibration maths still uses Qt Gui's vector types; an optimised build
-  # inlines them and drops the library, a sanitized one keeps the calls.
   set(interface_libraries Qt5Gui Qt5Widgets Qt5DataVisualization Qt5Qml Qt5Quick)
-  if(SANITIZED)
-    list(REMOVE_ITEM interface_libraries Qt5Gui)
-  endif()
   foreach(library IN LISTS interface_libraries)
     if(needed MATCHES "lib${library}")
       message(FATAL_ERROR "${binary} loads lib${library}:\n${needed}")

@@ -383,8 +383,9 @@ void TestComsProtocol::registerBlocksTileTheImage()
         next += block.length;
     }
     QCOMPARE(next, ComsProtocol::ImageSize);
-    QCOMPARE(QByteArray(registerBlocks[4].handler), QByteArray("accUpdated"));
-    QCOMPARE(QByteArray(registerBlocks[21].handler), QByteArray("accMagEffUpdated"));
+    QCOMPARE(int(registerBlocks[4].start), int(RegisterMap::Acc.address));
+    QCOMPARE(int(registerBlocks[4].length), int(RegisterMap::Acc.count));
+    QCOMPARE(int(registerBlocks[21].start), int(RegisterMap::AccMagEff.address));
     QCOMPARE(registerBlockAt(0x07), 4);
     QCOMPARE(registerBlockAt(0xB0), -1);
 }

@@ -262,7 +262,7 @@ class FakeBackend : public QObject
     // The real settings object, on a file of the test's own.
     Q_PROPERTY(QObject *viewSettings READ viewSettings CONSTANT)
     Q_PROPERTY(QObject *recording READ recording CONSTANT)
-    // --- status strip and ports ---
+    // The status strip's figures and the port list.
     Q_PROPERTY(QObject *connection READ connection CONSTANT)
     // The calibration pages' guidance.
     Q_PROPERTY(QObject *calibrationGuide READ calibrationGuide CONSTANT)
@@ -364,6 +364,7 @@ signals:
     void connectionError(const QString &portName, const QString &reason);
     void calibrationFailed(const QString &sensor, const QString &message);
     void calibrationNeedsConfirmation(const QString &sensor, double quality);
+    void calibrationScoreReason(const QString &sensor, const QString &reason);
     void calibrationNotice(const QString &sensor, const QString &message);
     void calibrationRestoreOffersChanged();
 
@@ -387,7 +388,7 @@ private:
     FakeCalibrationGuide *m_guide = new FakeCalibrationGuide(this);
     QList<QVariantList> m_callArguments;
 
-    // --- module files: the backups list and Export/Import of the register page ---
+    // Module files: the backups list and Export/Import of the register page.
     Q_PROPERTY(QObject *moduleBackups READ moduleBackups CONSTANT)
     Q_PROPERTY(QObject *moduleFiles READ moduleFiles CONSTANT)
 public:

@@ -27,7 +27,7 @@ void FakeConnection::reset()
     m_identityText.clear();
     m_rangesText.clear();
     m_framesPerSecond = m_bytesPerSecond = 0;
-    m_cutFrames = m_noiseBytes = 0;
+    m_cutFrames = m_noiseBytes = m_samplesNotShown = 0;
     m_statusMessage.clear();
     m_warning.clear();
     m_notice.clear();

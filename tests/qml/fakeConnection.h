@@ -23,6 +23,7 @@ class FakeConnection : public QObject
     Q_PROPERTY(int bytesPerSecond MEMBER m_bytesPerSecond NOTIFY figuresChanged)
     Q_PROPERTY(qint64 cutFrames MEMBER m_cutFrames NOTIFY figuresChanged)
     Q_PROPERTY(qint64 noiseBytes MEMBER m_noiseBytes NOTIFY figuresChanged)
+    Q_PROPERTY(qint64 samplesNotShown MEMBER m_samplesNotShown NOTIFY figuresChanged)
     Q_PROPERTY(QString statusMessage MEMBER m_statusMessage NOTIFY figuresChanged)
     Q_PROPERTY(QString warning MEMBER m_warning NOTIFY warningChanged)
     Q_PROPERTY(QString notice MEMBER m_notice NOTIFY noticeChanged)
@@ -76,6 +77,7 @@ private:
     int m_bytesPerSecond = 0;
     qint64 m_cutFrames = 0;
     qint64 m_noiseBytes = 0;
+    qint64 m_samplesNotShown = 0;
     QString m_statusMessage;
     QString m_warning;
     QString m_notice;

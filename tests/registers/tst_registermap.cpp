@@ -124,7 +124,8 @@ void RegisterMapTest::dispatchBlocksAreTheMapsBlocks()
         QCOMPARE(int(block.start), next);
         QString why;
         QVERIFY2(!rowsOf({block.start, block.length}, &why).isEmpty(),
-            qPrintable(QString::fromLatin1(block.handler) + ": " + why));
+            qPrintable(
+                QStringLiteral("block at 0x%1: ").arg(block.start, 2, 16, QLatin1Char('0')) + why));
         next = block.start + block.length;
     }
     QCOMPARE(next, RegisterMap::Size);

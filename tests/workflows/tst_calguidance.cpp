@@ -336,9 +336,11 @@ void CalibrationGuidanceWorkflowTest::lowestHeldOutSpreadFitIsWrittenUnlessTheUs
     for (const QVector3D &p : turnedEllipsoid(300))
         rig.mag(p);
     // The points as kept, after the module's 16-bit readings.
-    std::vector<QVector4D> kept;
-    for (const QScatterDataItem &item : *rig.backend.magScatterDataProxy()->array())
-        kept.emplace_back(item.position(), 0.0f);
+    std::vector<Sample4> kept;
+    for (const QScatterDataItem &item : *rig.backend.magScatterDataProxy()->array()) {
+        const QVector3D p = item.position();
+        kept.emplace_back(p.x(), p.y(), p.z(), 0.0f);
+    }
     QCOMPARE(int(kept.size()), 300);
     guide.refreshMag();
     if (pick >= 0)
