@@ -127,6 +127,7 @@ void RecordingController::start()
 
     m_stopping = false;
     m_lastRawUs = m_lastRowUs = 0;
+    m_chunkTimes.clear();
     m_openedPort.clear();
     setWaitingForData(false);
     const QString folder = m_recorder.start(base, info);
@@ -199,6 +200,9 @@ void RecordingController::onTapped(ReceiveTapBatch &batch)
         }
         m_openedPort.clear();
         m_recorder.appendChunk(at, chunk.bytes);
+        m_chunkTimes.emplace_back(chunk.receivedNs, at);
+        if (m_chunkTimes.size() > 256)
+            m_chunkTimes.pop_front();
     }
     MeasurementFrame row;
     for (const TappedFrame &frame : batch.frames) {
@@ -206,6 +210,12 @@ void RecordingController::onTapped(ReceiveTapBatch &batch)
                 reinterpret_cast<const quint8 *>(frame.data.constData()), frame.data.size(), &row))
             continue;
         row.timeUs = timeUs(frame.receivedNs, &m_lastRowUs);
+        for (auto it = m_chunkTimes.crbegin(); it != m_chunkTimes.crend(); ++it) {
+            if (it->first == frame.receivedNs) {
+                m_lastRowUs = row.timeUs = std::max(row.timeUs, it->second);
+                break;
+            }
+        }
         m_recorder.appendFrame(row);
     }
 }

@@ -2,12 +2,14 @@
 #pragma once
 
 #include "moduledecoder.h"
-
 #include "modulesources.h"
 #include "record.h"
 
 #include <QObject>
 #include <QString>
+
+#include <deque>
+#include <utility>
 
 struct ReceiveTapBatch;
 
@@ -94,5 +96,9 @@ private:
     QString m_openedPort; // reopened while waiting for data
     qint64 m_lastRawUs = 0; // times written so far, raw file and CSV
     qint64 m_lastRowUs = 0;
+    // The raw file's time of the last chunks written, by receive time: a row
+    // takes the time its completing chunk has in the file (held back behind an
+    // earlier note or request there), as decoding the file offline does.
+    std::deque<std::pair<qint64, qint64>> m_chunkTimes;
     QString m_error;
 };

@@ -331,7 +331,7 @@ void EllipsoidFitsTest::fullTumbleHeldOutSpreadIsTheNoiseAlone()
         const clouds::Vec3 centre {
             rng.uniform(-0.25, 0.25), rng.uniform(-0.25, 0.25), rng.uniform(-0.25, 0.25)};
         const clouds::Mat3 shape = clouds::turnedStretch(rng, 0.5, 0.15);
-        const std::vector<QVector4D> cloud
+        const std::vector<Sample4> cloud
             = clouds::cloud(clouds::capDirections(rng, 1.0, 1000), centre, shape, 0.002, &rng);
         MagFitComparison fits;
         fits.run(cloud, 2.0);

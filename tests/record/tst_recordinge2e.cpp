@@ -228,7 +228,15 @@ private slots:
         int compared = 0;
         int matched = matchSamples(taker.samples, rows, first, previous, &compared);
         QCOMPARE(matched, compared);
-        QVERIFY(compared >= 5 * seconds && compared >= taker.samples.size() - 4);
+        // Nearly every recorded frame was also a sample on the charts. Samples from
+        // before the first row are left out: each frame is a sample of its own, so
+        // how many arrive between the start of taking and the first row depends on
+        // the machine's load, not on the recording.
+        QVERIFY2(compared >= 5 * seconds && compared >= rows.size() * 9 / 10,
+            qPrintable(QStringLiteral("%1 samples compared, %2 rows, %3 samples taken")
+                           .arg(compared)
+                           .arg(rows.size())
+                           .arg(taker.samples.size())));
 
         // The raw file converts offline, through the backend, to the same CSV.
         const QString raw = folder + QStringLiteral("/raw.velmarec");

@@ -429,9 +429,9 @@ void CalibrationGuidanceWorkflowTest::magRunKeepsItsPointsBesideItsReport()
     rig.mag(QVector3D(1.5f, 1.5f, 1.5f), 10);
     for (const QVector3D &p : turnedEllipsoid(300))
         rig.mag(p);
-    std::vector<QVector4D> kept;
+    std::vector<Sample4> kept;
     for (const QScatterDataItem &item : *rig.backend.magScatterDataProxy()->array())
-        kept.emplace_back(item.position(), 0.0f);
+        kept.emplace_back(item.position().x(), item.position().y(), item.position().z(), 0.0f);
     guide.refreshMag();
     rig.backend.magCalButton();
     rig.mag(QVector3D(0.1f, 0.1f, 0.1f));

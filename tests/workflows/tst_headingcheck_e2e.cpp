@@ -11,6 +11,7 @@
 #include "magfitcomparison.h"
 #include "sensormodel.h"
 
+#include <QVector3D>
 #include <QtTest>
 
 #include <random>
@@ -21,7 +22,7 @@ namespace {
 
 // The sensed field along the simulator's tumble, points 0.03 apart as the
 // magnetometer run keeps them, with the sensor's noise.
-std::vector<QVector4D> tumbleCloud(const SimSensorErrors &errors)
+std::vector<Sample4> tumbleCloud(const SimSensorErrors &errors)
 {
     SensorModel model;
     model.setErrors(errors);
@@ -29,14 +30,15 @@ std::vector<QVector4D> tumbleCloud(const SimSensorErrors &errors)
     model.setMotion(SimMotion::tumbling(), 0.0);
     std::mt19937_64 rng(3);
     std::normal_distribution<double> noise(0.0, errors.magNoise);
-    std::vector<QVector4D> kept;
+    std::vector<Sample4> kept;
     for (double t = 0; t < 60.0; t += 0.01) {
         const SimTruth truth = model.truth(t, SensorModel::Correction(), SimFullScales());
-        const QVector4D p(float(truth.magSensed[0] + noise(rng)),
+        const Sample4 p(float(truth.magSensed[0] + noise(rng)),
             float(truth.magSensed[1] + noise(rng)), float(truth.magSensed[2] + noise(rng)), 0);
         bool apart = true;
         for (auto it = kept.rbegin(); it != kept.rend() && apart; ++it)
-            apart = (p - *it).toVector3D().lengthSquared() >= 0.001f;
+            apart = QVector3D(p.x() - it->x(), p.y() - it->y(), p.z() - it->z()).lengthSquared()
+                >= 0.001f;
         if (apart)
             kept.push_back(p);
     }
