@@ -243,9 +243,12 @@ bool Command::restoreControl1(quint8 mode, QByteArray *held)
     waiting.start();
     while (waiting.elapsed() < restoreWaitMs) {
         m_link.close();
+        // Put back only once the module answers with it: a port that has just
+        // come back may take the write before it is being read.
         if (m_link.open(port(), 1000)
             && m_link.writeAndReadBack(
-                RegisterMap::Control1.address, QByteArray(1, char(mode)), held))
+                RegisterMap::Control1.address, QByteArray(1, char(mode)), held)
+            && *held == QByteArray(1, char(mode)))
             return true;
         ModuleLink::pause(200);
     }
@@ -397,9 +400,12 @@ int Command::record()
                 .arg(double(recording.elapsed()) / 1000.0, 0, 'f', 1)
                 .arg(result.rows)
                 .arg(restored ? QStringLiteral("was put back to %1").arg(hexByte(before))
-                              : QStringLiteral("could not be put back to %1 (the port did not "
-                                               "return)")
-                                    .arg(hexByte(before))));
+                        : held.isEmpty()
+                        ? QStringLiteral("could not be put back to %1 (the port did not "
+                                         "return)")
+                              .arg(hexByte(before))
+                        : QStringLiteral("holds %1 after putting back %2")
+                              .arg(hexByte(quint8(held.at(0))), hexByte(before))));
     if (held != QByteArray(1, char(before)))
         return fail(CliExit::Mismatch, port(),
             QStringLiteral("\"Control1\" holds %1 after putting back %2")

@@ -99,9 +99,23 @@ class FakeCalibrationGuide : public QObject
     Q_PROPERTY(bool holdPositions MEMBER holdPositions NOTIFY holdPositionsChanged)
     Q_PROPERTY(QString gyroVerdict MEMBER gyroVerdict NOTIFY gyroChanged)
     Q_PROPERTY(QVariantMap reports MEMBER reports NOTIFY reportsChanged)
+    Q_PROPERTY(bool headingRunning MEMBER headingRunning NOTIFY headingChanged)
+    Q_PROPERTY(int headingStops MEMBER headingStops NOTIFY headingChanged)
+    Q_PROPERTY(QString headingHint MEMBER headingHint NOTIFY headingChanged)
+    Q_PROPERTY(QString headingSummary MEMBER headingSummary NOTIFY headingChanged)
 
 public:
     using QObject::QObject;
+    Q_INVOKABLE void startHeadingTurns()
+    {
+        headingRunning = true;
+        emit headingChanged();
+    }
+    Q_INVOKABLE void stopHeadingTurns()
+    {
+        headingRunning = false;
+        emit headingChanged();
+    }
     Q_INVOKABLE void chooseMagFit(int index)
     {
         magChosenFit = index;
@@ -131,8 +145,13 @@ public:
     bool holdPositions = false;
     QString gyroVerdict;
     QVariantMap reports;
+    bool headingRunning = false;
+    int headingStops = 0;
+    QString headingHint;
+    QString headingSummary;
 
 signals:
+    void headingChanged();
     void magChanged();
     void accChanged();
     void holdPositionsChanged();
