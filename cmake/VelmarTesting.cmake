@@ -18,6 +18,19 @@ function(velmar_isolate_test name)
     "XDG_DATA_HOME=${home}/data" "XDG_CONFIG_HOME=${home}/config" "XDG_STATE_HOME=${home}/state")
 endfunction()
 
+# Tests that open windows share the one X display the suite runs on: two at a
+# time take the keyboard focus from each other (a key pressed in one went to
+# nothing while the other's window was mapped), so they run one at a time and
+# the rest of the suite runs beside them.
+set(VELMAR_WINDOW_TESTS tst_qml tst_appEndToEnd tst_calpages tst_startup tst_customPlotItem
+  tst_magpagememory tst_boxView tst_about tst_viewSettings tst_statusstripapp tst_commandline
+  tst_guidancepages tst_graphSlot tst_chartfeed)
+function(velmar_window_test name)
+  if(name IN_LIST VELMAR_WINDOW_TESTS)
+    set_property(TEST ${name} PROPERTY RESOURCE_LOCK display)
+  endif()
+endfunction()
+
 function(velmar_add_qtest name)
   cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
@@ -31,4 +44,5 @@ function(velmar_add_qtest name)
   endif()
   set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT})
   velmar_isolate_test(${name})
+  velmar_window_test(${name})
 endfunction()
