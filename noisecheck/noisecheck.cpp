@@ -117,7 +117,6 @@ NoiseCheck::NoiseCheck(QObject *parent)
     m_worker = new NoiseWorker;
     m_worker->moveToThread(&m_thread);
     m_thread.setObjectName(QStringLiteral("noise analysis"));
-    connect(&m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
     connect(this, &NoiseCheck::analyseSamplesOn, m_worker, &NoiseWorker::analyseSamples,
         Qt::QueuedConnection);
     connect(this, &NoiseCheck::analyseFileOn, m_worker, &NoiseWorker::analyseFile,
@@ -149,9 +148,13 @@ void NoiseCheck::tick()
 
 NoiseCheck::~NoiseCheck()
 {
-    // An analysis under way runs to its end; its result is dropped.
+    // An analysis under way runs to its end; its result is dropped. The worker
+    // is deleted here, once its thread has ended, not by a deleteLater on that
+    // thread: its QObject teardown there read this object's connections while
+    // this thread was already freeing them.
     m_thread.quit();
     m_thread.wait();
+    delete m_worker;
 }
 
 double NoiseCheck::progress() const

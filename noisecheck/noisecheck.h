@@ -136,7 +136,7 @@ private:
 
     QThread m_thread;
     QTimer m_tick; // the time left moves, and the run ends, with no samples too
-    NoiseWorker *m_worker = nullptr; // lives on m_thread, deleted when it ends
+    NoiseWorker *m_worker = nullptr; // lives on m_thread; deleted after it ends
     quint64 m_nextJob = 1;
     quint64 m_busyJob = 0;
     quint64 m_finalJob = 0; // the job whose result ends the measurement
