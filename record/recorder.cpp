@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "recorderworker.h"
-#include "recordsync.h"
+#include "threadsync.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -40,7 +40,7 @@ RecorderWorker::RecorderWorker(
 
 void RecorderWorker::open()
 {
-    recordSyncAcquire(this);
+    syncAcquire(this);
     if (!QDir().mkpath(m_folder) || !QFileInfo(m_folder).isDir()) {
         fail(QStringLiteral("Cannot create the recording folder \"%1\"")
                  .arg(QDir::toNativeSeparators(m_folder)));
@@ -170,7 +170,7 @@ bool RecorderWorker::syncOutputs()
 
 void RecorderWorker::close()
 {
-    recordSyncAcquire(this);
+    syncAcquire(this);
     // A failed last write or sync has already finished the recording.
     if (m_open && (!drain() || !syncOutputs()))
         return;
@@ -199,7 +199,7 @@ void RecorderWorker::finish()
     // After the signal: its delivery still reads this object, and the owner
     // deletes it once the thread has ended.
     emit closed();
-    recordSyncRelease(this);
+    syncRelease(this);
 }
 
 Recorder::Recorder(QObject *parent)
@@ -213,11 +213,11 @@ Recorder::~Recorder()
         return;
     m_queue->accepting = false;
     disconnect(m_worker, nullptr, this, nullptr);
-    recordSyncRelease(m_worker);
+    syncRelease(m_worker);
     QMetaObject::invokeMethod(m_worker, "close", Qt::BlockingQueuedConnection);
     m_thread->quit();
     m_thread->wait();
-    recordSyncAcquire(m_worker);
+    syncAcquire(m_worker);
     delete m_worker;
 }
 
@@ -259,7 +259,7 @@ QString Recorder::start(const QString &baseFolder, const RecordingInfo &info, co
     connect(m_worker, &RecorderWorker::failed, this, &Recorder::onFailed);
     connect(m_worker, &RecorderWorker::closed, this, &Recorder::onFinished);
     m_thread->start();
-    recordSyncRelease(m_worker);
+    syncRelease(m_worker);
     QMetaObject::invokeMethod(m_worker, "open", Qt::QueuedConnection);
     m_queue->accepting = true;
     m_recording = true;
@@ -272,7 +272,7 @@ void Recorder::stop()
 {
     if (!m_recording || !m_queue->accepting.exchange(false))
         return;
-    recordSyncRelease(m_worker);
+    syncRelease(m_worker);
     QMetaObject::invokeMethod(m_worker, "close", Qt::QueuedConnection);
 }
 
@@ -359,7 +359,7 @@ void Recorder::onFinished()
     // The worker has closed its files; its thread only has to leave its loop.
     m_thread->quit();
     m_thread->wait();
-    recordSyncAcquire(m_worker);
+    syncAcquire(m_worker);
     delete m_worker;
     delete m_thread;
     m_worker = nullptr;
