@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "outputline.h"
 
+#include <registermap.h>
+
 #include <algorithm>
 #include <iterator>
 #include <vector>
@@ -11,8 +13,8 @@ constexpr quint8 dataStart = 0xBB;
 constexpr double fillerGap = 0.003;
 constexpr int fillerSingles = 11;
 
-constexpr quint8 streamStart = 0x06;
-constexpr int imageSize = 176;
+constexpr quint8 streamStart = RegisterMap::StreamedAll.address;
+constexpr int imageSize = RegisterMap::Size;
 
 bool opensMessage(quint8 byte)
 {
@@ -23,7 +25,8 @@ bool opensMessage(quint8 byte)
 // receiver, so noise never carries it.
 bool streamedBlock(quint8 address, quint8 count)
 {
-    return address == streamStart && (count == 34 || count == 12);
+    return address == streamStart
+        && (count == RegisterMap::StreamedAll.count || count == RegisterMap::StreamedAccGyro.count);
 }
 
 // Headers of blocks that must never change unasked (the calibration mirrors,

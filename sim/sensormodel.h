@@ -5,6 +5,8 @@
 #include "simtypes.h"
 #include "stochasticsensor.h"
 
+#include <registermap.h>
+
 #include <array>
 #include <optional>
 #include <random>
@@ -20,8 +22,9 @@ public:
     static constexpr double gravity = 9.79426; // m/s^2
     static constexpr double earthField = 0.5; // field units (gauss)
     static constexpr double inclinationDeg = 55.0; // field points down, to the north
-    static constexpr int liveStart = 0x06;
-    static constexpr int liveLength = 0x34 - 0x06; // accelerometer .. gravity, 46 bytes
+    static constexpr int liveStart = RegisterMap::Acc.address;
+    // accelerometer .. gravity, 46 bytes
+    static constexpr int liveLength = RegisterMap::Control1.address - RegisterMap::Acc.address;
 
     // The module's calibration registers, as the module applies them.
     struct Correction

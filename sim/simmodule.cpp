@@ -7,12 +7,14 @@
 
 namespace {
 constexpr quint8 dataFrameStart = 0xBB;
-constexpr quint8 streamAll = 11;
-constexpr quint8 streamAccGyro = 12;
-constexpr int streamStart = 0x06;
-constexpr int streamAllLength = 34;
-constexpr int streamAccGyroLength = 12;
-constexpr int gyroXAddress = 0x0C;
+constexpr quint8 streamAll = RegisterMap::StreamingAll;
+constexpr quint8 streamAccGyro = RegisterMap::StreamingAccGyro;
+constexpr int streamStart = RegisterMap::StreamedAll.address;
+constexpr int streamAllLength = RegisterMap::StreamedAll.count;
+constexpr int streamAccGyroLength = RegisterMap::StreamedAccGyro.count;
+constexpr int gyroXAddress = RegisterMap::Gyro.address;
+static_assert(
+    RegisterMap::StreamedAccGyro.address == streamStart, "both modes stream from one address");
 } // namespace
 
 SimModule::SimModule(const SimIdentity &identity)

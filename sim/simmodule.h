@@ -4,6 +4,8 @@
 #include "sensormodel.h"
 #include "simtypes.h"
 
+#include <registermap.h>
+
 #include <QByteArray>
 
 #include <array>
@@ -14,10 +16,10 @@
 class SimModule
 {
 public:
-    static constexpr int imageSize = 176;
-    static constexpr int firstWritable = 52;
-    static constexpr quint8 control1Address = 0x34;
-    static constexpr quint8 rangeAddress = 0x36;
+    static constexpr int imageSize = RegisterMap::Size;
+    static constexpr int firstWritable = RegisterMap::Writable.address;
+    static constexpr quint8 control1Address = RegisterMap::Control1.address;
+    static constexpr quint8 rangeAddress = RegisterMap::SensorsRange.address;
 
     // Control1 11 streams the 34 bytes from accelerometer to Euler angles,
     // 12 the 12 bytes of accelerometer and gyroscope; any other value is quiet.

@@ -3,6 +3,8 @@
 
 #include "simlog.h"
 
+#include <registermap.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -15,7 +17,8 @@
 Q_LOGGING_CATEGORY(lcSim, "velmar.sim", QtInfoMsg)
 
 namespace {
-constexpr int stampDataOffset = 0x0C - 0x06; // raw "Gyroscope X" in a streamed frame
+// raw "Gyroscope X" in a streamed frame
+constexpr int stampDataOffset = RegisterMap::Gyro.address - RegisterMap::StreamedAll.address;
 constexpr double hangupProbeSeconds = 0.01;
 constexpr double longestSleepSeconds = 0.25;
 constexpr std::size_t maxLoggedRequests = 10000;
