@@ -22,7 +22,7 @@ endfunction()
 # time take the keyboard focus from each other (a key pressed in one went to
 # nothing while the other's window was mapped), so they run one at a time and
 # the rest of the suite runs beside them.
-set(VELMAR_WINDOW_TESTS tst_qml tst_appEndToEnd tst_calpages tst_startup tst_customPlotItem
+set(VELMAR_WINDOW_TESTS tst_qml tst_app_e2e tst_calpages tst_startup tst_customPlotItem
   tst_magpagememory tst_boxView tst_about tst_viewSettings tst_statusstripapp tst_commandline
   tst_guidancepages tst_graphSlot tst_chartfeed)
 function(velmar_window_test name)

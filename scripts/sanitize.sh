@@ -36,7 +36,7 @@ tsan)
   options=(-DVELMAR_TSAN=ON)
   tests=(tst_comsprotocol tst_comshandler tst_linkpty
          tst_backenddecoding tst_backendrequests tst_backend_e2e tst_linkfaults
-         tst_recorder tst_recordingcontroller tst_recordinge2e)
+         tst_recorder tst_recordingcontroller tst_recording_e2e)
   targets=("${tests[@]}")
   export TSAN_OPTIONS="suppressions=$supp/tsan.supp:halt_on_error=0:exitcode=66:second_deadlock_stack=1:print_suppressions=0${TSAN_OPTIONS:+:$TSAN_OPTIONS}"
   ;;

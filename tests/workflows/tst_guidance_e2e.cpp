@@ -169,4 +169,4 @@ void CalibrationGuidanceEndToEndTest::gyroscopeTurnedDuringRestIsRefused()
 }
 
 QTEST_GUILESS_MAIN(CalibrationGuidanceEndToEndTest)
-#include "tst_calguidance_e2e.moc"
+#include "tst_guidance_e2e.moc"

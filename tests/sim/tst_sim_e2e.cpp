@@ -278,4 +278,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestSimEndToEnd)
-#include "tst_sime2e.moc"
+#include "tst_sim_e2e.moc"

@@ -424,4 +424,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestRecordingEndToEnd)
-#include "tst_recordinge2e.moc"
+#include "tst_recording_e2e.moc"

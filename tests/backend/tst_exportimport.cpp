@@ -270,4 +270,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestModuleFiles)
-#include "tst_modulefiles.moc"
+#include "tst_exportimport.moc"

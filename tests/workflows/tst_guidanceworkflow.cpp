@@ -456,7 +456,7 @@ void CalibrationGuidanceWorkflowTest::magRunKeepsItsPointsBesideItsReport()
 }
 
 QTEST_GUILESS_MAIN(CalibrationGuidanceWorkflowTest)
-#include "tst_calguidance.moc"
+#include "tst_guidanceworkflow.moc"
 
 void CalibrationGuidanceWorkflowTest::magRunOverPartOfTheSphereWaitsAndSaysWhy_data()
 {

@@ -395,4 +395,4 @@ int main(int argc, char **argv)
     return QTest::qExec(&test, argc, argv);
 }
 
-#include "tst_appEndToEnd.moc"
+#include "tst_app_e2e.moc"
