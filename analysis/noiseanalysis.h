@@ -103,6 +103,11 @@ std::vector<double> phaseOf(const std::vector<float> &values, double tau0);
 double edfWhite(long M, long m);
 double edfFlicker(long M, long m);
 double edfRandomWalk(long M, long m);
+// Correlation between the overlapping Allan variances at factors `ms` of M
+// samples, for noise whose Allan variance is white / tau + flat + walk * tau;
+// row-major, ms.size() squared. Large-record approximation.
+std::vector<double> avarCorrelation(
+    const std::vector<long> &ms, double tau0, long M, double white, double flat, double walk);
 // Quantile of the chi-squared distribution with `dof` degrees of freedom.
 double chiSquaredQuantile(double p, double dof);
 // The standard normal's 95th percentile: a two-sided 90 % interval is +-z90 sd.
