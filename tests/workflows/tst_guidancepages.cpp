@@ -316,6 +316,9 @@ void GuidancePagesTest::reportOpensFromThePage()
     host.rig.answerReads();
     QCOMPARE(host.page->property("calState").toInt(), 0);
     QTRY_VERIFY_WITH_TIMEOUT(button->isEnabled(), 5000);
+    // The result, docked under the chart while it stays.
+    QTRY_VERIFY_WITH_TIMEOUT(host.item("hintRect")->property("opacity").toReal() > 0.6, 5000);
+    host.saveWindow(QStringLiteral("guide-gyro-result"));
     host.click(button);
     QObject *text = findNamed(host.window->contentItem(), "reportText");
     QVERIFY(text);
