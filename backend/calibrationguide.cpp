@@ -430,14 +430,20 @@ void CalibrationGuide::finishReport(const QString &sensor, const QString &outcom
     CalibrationReport &report = m_reports[std::size_t(i)];
     report.outcome = outcome;
     m_reportTexts[std::size_t(i)] = report.toText();
+    QStringList &notes = m_reportNotes[std::size_t(i)];
+    notes.clear();
     QString error;
     const QString path = report.save(m_reportFolder, &error);
     if (path.isEmpty()) {
         qCWarning(lcBackend) << "calibration report not saved:" << error;
-        m_reportTexts[std::size_t(i)] += QLatin1Char('\n') + tr("Not saved: %1").arg(error);
+        notes << tr("Not saved: %1").arg(error);
     }
     if (sensor == QLatin1String("magnetometer") && !path.isEmpty() && !m_magCloud.points.empty())
-        m_reportTexts[std::size_t(i)] += QLatin1Char('\n') + keepMagCloud(path);
+        notes << keepMagCloud(path);
+    for (const QString &note : qAsConst(notes))
+        m_reportTexts[std::size_t(i)] += QLatin1Char('\n') + note;
+    if (!path.isEmpty())
+        notes << tr("Report saved as %1").arg(path);
     m_reportPaths[sensor] = path;
     emit reportsChanged();
     if (!path.isEmpty())
@@ -459,6 +465,46 @@ QString CalibrationGuide::keepMagCloud(const QString &reportPath)
         return tr("Points not kept: %1").arg(error);
     }
     return tr("Points kept in %1").arg(path);
+}
+
+QString CalibrationGuide::reportHtml(const QString &sensor) const
+{
+    const int i = indexOf(sensor);
+    if (i < 0 || m_reportTexts[std::size_t(i)].isEmpty())
+        return QString();
+    return m_reports[std::size_t(i)].toHtml(m_reportNotes[std::size_t(i)]);
+}
+
+QString CalibrationGuide::saveReportPdf(const QString &sensor)
+{
+    m_reportPdfError.clear();
+    const QString html = reportHtml(sensor);
+    if (html.isEmpty()) {
+        m_reportPdfError = tr("There is no report of a %1 calibration yet.").arg(sensor);
+        return QString();
+    }
+    const int i = indexOf(sensor);
+    const CalibrationReport &report = m_reports[std::size_t(i)];
+    // Beside the report's own file, or where it would have been.
+    QString path = m_reportPaths.value(sensor).toString();
+    if (path.isEmpty())
+        path = QDir(m_reportFolder)
+                   .filePath(
+                       QStringLiteral("%1-%2.json")
+                           .arg(sensor, report.at.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"))));
+    const QFileInfo json(path);
+    path = json.dir().filePath(json.completeBaseName() + QStringLiteral(".pdf"));
+    if (!QDir().mkpath(json.absolutePath())) {
+        m_reportPdfError = tr("Cannot make the folder %1").arg(json.absolutePath());
+        return QString();
+    }
+    const QString why = CalibrationReport::savePdf(html, path);
+    if (!why.isEmpty()) {
+        qCWarning(lcBackend) << "calibration report not printed:" << why;
+        m_reportPdfError = why;
+        return QString();
+    }
+    return path;
 }
 
 QString CalibrationGuide::reportText(const QString &sensor) const

@@ -111,6 +111,12 @@ public:
     QString gyroVerdict() const { return m_gyroVerdict; }
     QVariantMap reports() const { return m_reportPaths; }
     Q_INVOKABLE QString reportText(const QString &sensor) const;
+    // The latest report as a page (headings and tables), empty without one.
+    Q_INVOKABLE QString reportHtml(const QString &sensor) const;
+    // Prints the latest report as PDF beside its file (same name, .pdf); the
+    // path written, or empty with the reason in reportPdfError.
+    Q_INVOKABLE QString saveReportPdf(const QString &sensor);
+    Q_INVOKABLE QString reportPdfError() const { return m_reportPdfError; }
     // Where a magnetometer run's points are kept beside its report.
     static QString magCloudPath(const QString &reportPath);
     // Where reports go; by default the application's data folder.
@@ -185,6 +191,9 @@ private:
     std::array<bool, 3> m_reportPending {};
     std::array<CalibrationReport, 3> m_reports {};
     std::array<QString, 3> m_reportTexts {};
+    // What became of a report's files, for the page (also in the text).
+    std::array<QStringList, 3> m_reportNotes {};
+    QString m_reportPdfError;
     QVariantMap m_reportPaths;
     QString m_reportFolder;
 };

@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QString>
+#include <QStringList>
 
 #include <vector>
 
@@ -42,9 +43,16 @@ struct CalibrationReport
     QJsonObject toJson() const;
     // The same for a person, a few lines.
     QString toText() const;
+    // The same as a page: headings, tables with units, the module named as the
+    // status strip names it. `notes` are lines about the files (saved where,
+    // or why not), shown last.
+    QString toHtml(const QStringList &notes = QStringList()) const;
     // Writes the file into `folder` (made if missing); the path, or empty with
     // the reason in `error`.
     QString save(const QString &folder, QString *error = nullptr) const;
     // "reports" in the application's data folder.
     static QString defaultFolder();
+    // Prints `html` (a page from toHtml) as an A4 PDF at `path`, written like
+    // every other file; empty when done, else why not.
+    static QString savePdf(const QString &html, const QString &path);
 };

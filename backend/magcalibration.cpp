@@ -69,6 +69,7 @@ void MagCalibration::button()
     switch (m_stage) {
     case Stage::Idle:
         startRun();
+        m_scatter.clearShown();
         m_stage = Stage::Armed;
         if (guide())
             guide()->magRunStarted(); // guidance: a fresh coverage map

@@ -54,3 +54,11 @@ void MagScatter::clear()
     m_latestPointArray->clear();
     m_gatheredPointArray->clear();
 }
+
+void MagScatter::clearShown()
+{
+    if (m_magSctr3DSeries)
+        m_magSctr3DSeries->dataProxy()->resetArray(new QScatterDataArray);
+    if (m_magSctr3DSeries2)
+        m_magSctr3DSeries2->dataProxy()->resetArray(new QScatterDataArray);
+}

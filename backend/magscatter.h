@@ -28,6 +28,9 @@ public:
     bool addGathered(const QVector3D &point);
     // Empties both arrays; the series are not refreshed.
     void clear();
+    // Empties what both series show, so that a new run does not start under
+    // the last run's cloud.
+    void clearShown();
     int gatheredCount() const { return m_gatheredPointArray->size(); }
 
 private:

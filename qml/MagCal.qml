@@ -9,9 +9,15 @@ import "components"
 CalibrationPage {
     id: root
     sensor: "magnetometer"
-    // Coverage, hint, live figures and the fits, beside the scatter.
-    sidePanelWidth: Math.min(380, width * 0.38)
+    // Coverage, hint, live figures and the heading check beside the scatter;
+    // the fits and Report under it, as tall as they need, up to half the page.
+    sidePanelWidth: Math.min(380, width * 0.45)
     sidePanel: MagGuidePanel { anchors.fill: parent }
+    viewFooterHeight: Math.min(fitPanel.implicitHeight, height * 0.5)
+    viewFooter: MagFitPanel {
+        id: fitPanel
+        anchors.fill: parent
+    }
 
     // The window's one cloud graph (MagScatter.qml), lent to this visit: a
     // graph made per visit kept about 11 MB of its offscreen drawing each time.
@@ -22,6 +28,7 @@ CalibrationPage {
         source: "qrc:/MagScatter.qml"
         onGraphChanged: {
             if (graph) {
+                graph.unit = Qt.binding(function () { return backEnd.magUnit })
                 backEnd.setMagSctr3DSeries(graph.gathered)
                 backEnd.setMagSctr3DSeries2(graph.latest)
             }
@@ -37,6 +44,9 @@ CalibrationPage {
             break
         case 1:
             buttonBack.enabled = false
+            // A new run's cloud gets axes of its own.
+            if (scatterSlot.graph)
+                scatterSlot.graph.clearRange()
             backEnd.magCalButton()
             buttonStart.text = "Finish"
             buttonStart.enabled = true
@@ -58,6 +68,11 @@ CalibrationPage {
         }
         function onMagDataListChanged() {
             root.sampleArrived()
+        }
+        // The points the run gathers set the cube the axes show.
+        function onMagVect3Changed() {
+            if (root.calState === 1 && scatterSlot.graph)
+                scatterSlot.graph.include(backEnd.magVect3)
         }
     }
 }

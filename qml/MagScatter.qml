@@ -10,11 +10,66 @@ Item {
 
     property alias gathered: scatterSeries
     property alias latest: scatterSeries2
+    property alias scatter: scatterGraph
+    // The unit the axes are named with.
+    property string unit: ""
+
+    // The box the run's points span so far, [min x, y, z, max x, y, z]; empty
+    // before the first. The three axes show one cube around it, so that a
+    // sphere looks like a sphere and an ellipsoid shows its true shape.
+    property var bounds: []
+    readonly property real halfSpan: {
+        if (bounds.length < 6)
+            return 1
+        var half = 0
+        for (var i = 0; i < 3; ++i)
+            half = Math.max(half, (bounds[i + 3] - bounds[i]) / 2)
+        // A margin, so that the outermost points are not on the box's walls.
+        return Math.max(half * 1.1, 1e-3)
+    }
+    function centre(axis) {
+        return bounds.length < 6 ? 0 : (bounds[axis] + bounds[axis + 3]) / 2
+    }
+
+    // A point of the run, for the axes' range.
+    function include(v) {
+        var p = [v.x, v.y, v.z]
+        var b = bounds.length < 6 ? p.concat(p) : bounds.slice()
+        for (var i = 0; i < 3; ++i) {
+            b[i] = Math.min(b[i], p[i])
+            b[i + 3] = Math.max(b[i + 3], p[i])
+        }
+        bounds = b
+    }
+
+    function clearRange() {
+        bounds = []
+    }
+
+    // Both ends at once, in the order that never puts min above max.
+    function applyRange(axis, centre) {
+        var lo = centre - halfSpan
+        var hi = centre + halfSpan
+        if (lo >= axis.max) {
+            axis.max = hi
+            axis.min = lo
+        } else {
+            axis.min = lo
+            axis.max = hi
+        }
+    }
+    onBoundsChanged: {
+        applyRange(scatterGraph.axisX, centre(0))
+        applyRange(scatterGraph.axisY, centre(1))
+        applyRange(scatterGraph.axisZ, centre(2))
+    }
+    Component.onCompleted: boundsChanged()
 
     // Each visit starts from the same view, as a graph of its own would.
     onVisibleChanged: {
         if (!visible)
             return
+        clearRange()
         var camera = scatterGraph.scene.activeCamera
         camera.target = Qt.vector3d(0, 0, 0)
         camera.zoomLevel = 100
@@ -22,14 +77,37 @@ Item {
         camera.yRotation = 45
     }
 
+    function axisTitle(axis) {
+        return unit !== "" ? qsTr("Mag %1 (%2)").arg(axis).arg(unit) : qsTr("Mag %1").arg(axis)
+    }
+
     Scatter3D {
         id: scatterGraph
         objectName: "scatterGraph"
         anchors.fill: parent
         shadowQuality: AbstractGraph3D.ShadowQualitySoftLow
-        axisX: ValueAxis3D { autoAdjustRange: true }
-        axisY: ValueAxis3D { autoAdjustRange: true }
-        axisZ: ValueAxis3D { autoAdjustRange: true }
+        // One unit is as long on every axis.
+        aspectRatio: 1.0
+        horizontalAspectRatio: 1.0
+        axisX: ValueAxis3D {
+            objectName: "scatterAxisX"
+            title: root.axisTitle("X")
+            titleVisible: true
+            labelFormat: "%.2f"
+        }
+        // The graph's vertical axis carries the module's Y.
+        axisY: ValueAxis3D {
+            objectName: "scatterAxisY"
+            title: root.axisTitle("Y")
+            titleVisible: true
+            labelFormat: "%.2f"
+        }
+        axisZ: ValueAxis3D {
+            objectName: "scatterAxisZ"
+            title: root.axisTitle("Z")
+            titleVisible: true
+            labelFormat: "%.2f"
+        }
 
         Scatter3DSeries {
             id: scatterSeries

@@ -31,6 +31,10 @@ Item {
     // sidePanelWidth; a page without it keeps the whole width for its view.
     property alias sidePanel: sideArea.data
     property real sidePanelWidth: 0
+    // Under the sensor view and as wide (the magnetometer's fits), as tall as
+    // viewFooterHeight; none by default.
+    property alias viewFooter: footerArea.data
+    property real viewFooterHeight: 0
     property alias banner: hintBanner
     property alias buttonBack: buttons.backButton
     property alias buttonStart: buttons.startButton
@@ -139,10 +143,31 @@ Item {
 
     Item {
         id: viewArea
+        objectName: "sensorViewArea"
         anchors.top: parent.top
-        anchors.bottom: instructionLine.top
+        anchors.bottom: footerArea.top
         anchors.left: parent.left
         anchors.right: sideArea.left
+    }
+
+    Item {
+        id: footerArea
+        objectName: "sensorFooterArea"
+        anchors.bottom: resultSlot.top
+        anchors.left: parent.left
+        anchors.right: sideArea.left
+        height: root.viewFooterHeight
+    }
+
+    // Room for a result or a fault while it shows: the view and the panel
+    // beside it give up this strip instead of being covered.
+    Item {
+        id: resultSlot
+        objectName: "resultSlot"
+        anchors.bottom: instructionLine.top
+        anchors.left: parent.left
+        anchors.right: parent.right
+        height: hintBanner.docked && hintBanner.opacity > 0 ? hintBanner.dockHeight : 0
     }
 
     Rectangle {
@@ -174,7 +199,7 @@ Item {
         id: sideArea
         objectName: "sideArea"
         anchors.top: parent.top
-        anchors.bottom: instructionLine.top
+        anchors.bottom: resultSlot.top
         anchors.right: parent.right
         width: root.sidePanelWidth
     }
@@ -193,6 +218,7 @@ Item {
 
     HintBanner {
         id: hintBanner
+        dockY: instructionLine.y - dockHeight
     }
 
     PoorResultPanel {

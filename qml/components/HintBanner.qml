@@ -1,16 +1,24 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 import QtQuick 2.12
 
-// The hint banner across the middle of a calibration page. It fades in, stays
-// for the hold time (3 s, or 20 s for what the user must not miss) and fades out.
+// The hint banner of a calibration page. It fades in, stays for the hold time
+// (3 s, or 20 s for what the user must not miss) and fades out. A hint crosses
+// the middle of the page; a result or a fault, which stays long, sits docked
+// in the place the page makes for it (dockY, dockHeight), so that it covers
+// neither the chart nor the fit list while the user reads them.
 Rectangle {
     id: banner
     objectName: "hintRect"
     // Over the sensor view and the progress dots, which a page declares later.
     z: 1
-    anchors.centerIn: parent
+    // Set by showLong, cleared by show.
+    property bool docked: false
+    property real dockY: 0
+    property real dockHeight: 64
+    x: 0
+    y: docked ? dockY : (parent.height - height) / 2
     width: parent.width
-    height: parent.height * 0.2
+    height: docked ? dockHeight : parent.height * 0.2
     color: "#11aabb"
     opacity: 0
 
@@ -18,13 +26,15 @@ Rectangle {
     signal expired()
 
     function show(message) {
+        docked = false
         hintText.text = message
         showHint.start()
     }
 
-    // Results and faults stay up for 20 s, the time of a result.
+    // Results and faults stay up for 20 s, the time of a result, docked.
     function showLong(message) {
         show(message)
+        docked = true
         reset.interval = 20000
     }
 
@@ -52,7 +62,8 @@ Rectangle {
         text: qsTr("Hint")
         horizontalAlignment: Text.AlignHCenter
         verticalAlignment: Text.AlignVCenter
-        font.pixelSize: Math.max(1, banner.height * 0.3)
+        anchors.margins: banner.docked ? 4 : 0
+        font.pixelSize: banner.docked ? 16 : Math.max(1, banner.height * 0.3)
         wrapMode: Text.WordWrap
     }
 

@@ -4,28 +4,17 @@ import QtQuick.Controls 2.12
 
 // Beside the magnetometer scatter: how much of the sphere of field directions
 // the run has reached, where to turn next, the live fit figures, whether the
-// data is good enough to finish and why not, and the five fits to choose from.
-// The guidance scrolls; the fits and the Report button stay in view below it,
-// so a small window never hides the choice or a fit's reason.
+// data is good enough to finish and why not, and the heading check. The fits
+// to choose from and the Report button sit under the scatter (MagFitPanel),
+// so that at 800x600 all of it shows at once.
 Rectangle {
     id: panel
     objectName: "magGuidePanel"
     color: "#263238"
     readonly property var guide: backEnd.calibrationGuide ? backEnd.calibrationGuide : null
-    // The guidance keeps at least this much height; the fit list scrolls below that.
-    readonly property real guidanceMinimum: 96
 
     function figure(value, digits) {
         return value < 0 ? "–" : value.toFixed(digits) + "%"
-    }
-
-    function fitText(fit) {
-        return fit.name + ": "
-                + (fit.valid
-                   ? fit.spread.toFixed(2) + "%"
-                     + (fit.heldOutSpread !== undefined ? " / " + fit.heldOutSpread.toFixed(2) + "%" : "")
-                   : (fit.reason ? qsTr("not valid: %1").arg(fit.reason) : qsTr("no fit")))
-                + (fit.best ? qsTr(" (best)") : "")
     }
 
     Flickable {
@@ -34,7 +23,7 @@ Rectangle {
         anchors.top: parent.top
         anchors.left: parent.left
         anchors.right: parent.right
-        anchors.bottom: fitArea.top
+        anchors.bottom: parent.bottom
         anchors.margins: 8
         contentHeight: column.height
         clip: true
@@ -119,77 +108,6 @@ Rectangle {
                 visible: text.length > 0
                 text: panel.guide ? panel.guide.headingSummary : ""
             }
-        }
-    }
-
-    Column {
-        id: fitArea
-        objectName: "magFitArea"
-        anchors.left: parent.left
-        anchors.right: parent.right
-        anchors.bottom: parent.bottom
-        anchors.leftMargin: 8
-        anchors.rightMargin: 8
-        anchors.bottomMargin: 4
-        spacing: 2
-
-        Label {
-            id: fitHeading
-            width: parent.width
-            visible: fitRepeater.count > 0
-            font.bold: true
-            text: qsTr("Fit to write (spread of the corrected field, fitted / on points it did not see):")
-            wrapMode: Text.WordWrap
-        }
-
-        Flickable {
-            id: fitScroll
-            objectName: "magFitScroll"
-            width: parent.width
-            // As tall as the list, unless that would squeeze the guidance above.
-            height: Math.min(fitList.height,
-                             Math.max(0, panel.height - panel.guidanceMinimum - fitHeading.height
-                                      - reportButton.height - 2 * fitArea.spacing - 20))
-            contentHeight: fitList.height
-            clip: true
-            ScrollIndicator.vertical: ScrollIndicator {}
-
-            Column {
-                id: fitList
-                width: parent.width
-
-                Repeater {
-                    id: fitRepeater
-                    model: panel.guide ? panel.guide.magFits : []
-                    delegate: RadioButton {
-                        id: fitChoice
-                        objectName: "fitChoice" + index
-                        width: fitList.width
-                        topPadding: 4
-                        bottomPadding: 4
-                        enabled: modelData.valid
-                        checked: panel.guide && panel.guide.magChosenFit === index
-                        text: panel.fitText(modelData)
-                        // Wrapped, not elided: the figures and a refusal's
-                        // reason are what the user chooses by.
-                        contentItem: Label {
-                            objectName: "fitText"
-                            leftPadding: fitChoice.indicator ? fitChoice.indicator.width + fitChoice.spacing : 0
-                            text: fitChoice.text
-                            font: fitChoice.font
-                            wrapMode: Text.WrapAtWordBoundaryOrAnywhere
-                            verticalAlignment: Text.AlignVCenter
-                            opacity: fitChoice.enabled ? 1 : 0.6
-                        }
-                        onClicked: panel.guide.chooseMagFit(index)
-                    }
-                }
-            }
-        }
-
-        ReportButton {
-            id: reportButton
-            sensor: "magnetometer"
         }
     }
 }

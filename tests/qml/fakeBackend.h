@@ -99,6 +99,8 @@ class FakeCalibrationGuide : public QObject
     Q_PROPERTY(bool holdPositions MEMBER holdPositions NOTIFY holdPositionsChanged)
     Q_PROPERTY(QString gyroVerdict MEMBER gyroVerdict NOTIFY gyroChanged)
     Q_PROPERTY(QVariantMap reports MEMBER reports NOTIFY reportsChanged)
+    // The sensors whose report was printed, in order.
+    Q_PROPERTY(QStringList printed MEMBER printed)
     Q_PROPERTY(bool headingRunning MEMBER headingRunning NOTIFY headingChanged)
     Q_PROPERTY(int headingStops MEMBER headingStops NOTIFY headingChanged)
     Q_PROPERTY(QString headingHint MEMBER headingHint NOTIFY headingChanged)
@@ -125,6 +127,20 @@ public:
     {
         return reports.value(sensor).toString();
     }
+    // The page is the text in a heading; printing records the sensor and
+    // answers with pdfPath, or with pdfError when that is set.
+    Q_INVOKABLE QString reportHtml(const QString &sensor) const
+    {
+        return QStringLiteral(
+            "<h2>%1</h2><table><tr><td>Module</td><td>ID 0x42 · HW 1 · SW 2</td></tr></table>")
+            .arg(reports.value(sensor).toString());
+    }
+    Q_INVOKABLE QString saveReportPdf(const QString &sensor)
+    {
+        printed.append(sensor);
+        return pdfError.isEmpty() ? pdfPath : QString();
+    }
+    Q_INVOKABLE QString reportPdfError() const { return pdfError; }
 
     bool magGathering = false;
     int magPoints = 0;
@@ -145,6 +161,15 @@ public:
     bool holdPositions = false;
     QString gyroVerdict;
     QVariantMap reports;
+    Q_INVOKABLE void setPdfAnswer(const QString &path, const QString &error)
+    {
+        pdfPath = path;
+        pdfError = error;
+        printed.clear();
+    }
+    QStringList printed;
+    QString pdfPath;
+    QString pdfError;
     bool headingRunning = false;
     int headingStops = 0;
     QString headingHint;

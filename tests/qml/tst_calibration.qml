@@ -265,6 +265,177 @@ Item {
             verify(child(page, "instructionLine").visible)
         }
 
+        // A result or a fault stays 20 s: it takes a strip of its own above the
+        // line under the chart, and the chart and the fit list give it room
+        // instead of being covered; a passing hint still crosses the middle.
+        function test_resultTakesItsOwnStripNotTheChart_data() {
+            return [
+                { tag: "gyroscope", page: "gyro" },
+                { tag: "magnetometer", page: "mag" }
+            ]
+        }
+
+        function test_resultTakesItsOwnStripNotTheChart(data) {
+            var page = makePage(data.page === "gyro" ? gyroComponent : magComponent)
+            var banner = child(page, "hintRect")
+            var view = child(page, "sensorViewArea")
+            var side = child(page, "sideArea")
+            var line = child(page, "instructionLine")
+            mouseClick(child(page, "buttonStart"))
+            tryVerify(function () { return banner.opacity > 0.5 }, 5000, "the hint shows")
+            compare(child(page, "resultSlot").height, 0, "a hint takes no room")
+            compare(banner.y, (page.height - banner.height) / 2)
+            if (data.page === "gyro") {
+                mouseClick(child(page, "buttonStart"))
+                backEnd.gyroCalFinished(92)
+            } else {
+                mouseClick(child(page, "buttonStart"))
+                backEnd.magCalFinished(64)
+            }
+            tryVerify(function () { return banner.opacity > 0.5 }, 5000, "the result shows")
+            verify(banner.docked)
+            var bannerTop = banner.mapToItem(page, 0, 0).y
+            var bannerBottom = banner.mapToItem(page, 0, banner.height).y
+            var viewBottom = view.mapToItem(page, 0, view.height).y
+            var sideBottom = side.mapToItem(page, 0, side.height).y
+            var footerArea = child(page, "sensorFooterArea")
+            var footerBottom = footerArea.mapToItem(page, 0, footerArea.height).y
+            verify(footerBottom <= bannerTop + 0.5, "the fits end at " + footerBottom + ", result starts at " + bannerTop)
+            verify(viewBottom <= bannerTop + 0.5, "chart ends at " + viewBottom + ", result starts at " + bannerTop)
+            verify(sideBottom <= bannerTop + 0.5, "panel ends at " + sideBottom + ", result starts at " + bannerTop)
+            verify(bannerBottom <= line.mapToItem(page, 0, 0).y + 0.5, "the line under the chart stays clear")
+            var shrunk = view.height
+            verify(child(page, "hintText").text.indexOf("Calibration Finished! Quality:") === 0)
+            // When it goes, the chart has its room back; the result stays on the line.
+            child(page, "resetTimer").interval = 50
+            child(page, "resetTimer").restart()
+            tryCompare(banner, "opacity", 0, 10000)
+            compare(view.height, shrunk + banner.dockHeight)
+            var footer = child(page, "sensorFooterArea")
+            fuzzyCompare(footer.mapToItem(page, 0, footer.height).y, line.mapToItem(page, 0, 0).y, 0.5)
+            verify(child(page, "instructionLabel").text.indexOf("Calibration Finished! Quality:") === 0)
+        }
+
+        function test_reportShowsAsAPageAndSavesAsPdf() {
+            var guide = backEnd.calibrationGuide
+            guide.reports = { magnetometer: "Magnetometer calibration" }
+            var page = makePage(magComponent)
+            var button = child(page, "reportButton")
+            verify(button.enabled)
+            mouseClick(button)
+            var popup = findChild(testRoot, "reportPopup")
+            verify(popup, "the report opens")
+            tryCompare(popup, "opened", true, 5000)
+            var text = findChild(popup.contentItem, "reportText")
+            verify(text)
+            compare(text.textFormat, Text.RichText)
+            verify(text.text.indexOf("<h2>Magnetometer calibration</h2>") >= 0, text.text)
+            // The whole page fits the smallest window, its buttons included.
+            verify(popup.width <= testRoot.width && popup.height <= testRoot.height,
+                   popup.width + "x" + popup.height)
+            var save = findChild(popup.contentItem, "reportPdfButton")
+            var status = findChild(popup.contentItem, "reportPdfStatus")
+            var corner = save.mapToItem(testRoot, save.width, save.height)
+            verify(corner.x <= testRoot.width && corner.y <= testRoot.height)
+
+            guide.setPdfAnswer("/reports/magnetometer-1.pdf", "")
+            mouseClick(save)
+            compare(guide.printed, ["magnetometer"])
+            compare(status.text, "Saved as /reports/magnetometer-1.pdf")
+            verify(!status.failed)
+
+            guide.setPdfAnswer("", "Cannot write /reports/magnetometer-1.pdf: No space left on device")
+            mouseClick(save)
+            compare(status.text, "Cannot write /reports/magnetometer-1.pdf: No space left on device")
+            verify(status.failed, "a failure is told as one")
+            mouseClick(findChild(popup.contentItem, "reportCloseButton"))
+            tryCompare(popup, "opened", false, 5000)
+            guide.reports = {}
+        }
+
+        // The cloud keeps its shape: one length per unit on all three axes,
+        // each named with the sensor's unit, and a new run starts new axes.
+        function test_scatterAxesAreNamedAndEqual() {
+            var page = makePage(magComponent)
+            var graph = child(page, "scatterSlot").graph
+            verify(graph, "the page holds the graph")
+            var axes = [graph.scatter.axisX, graph.scatter.axisY, graph.scatter.axisZ]
+            compare(axes[0].title, "Mag X (gauss)")
+            compare(axes[1].title, "Mag Y (gauss)")
+            compare(axes[2].title, "Mag Z (gauss)")
+            verify(axes[0].titleVisible && axes[1].titleVisible && axes[2].titleVisible)
+
+            mouseClick(child(page, "buttonStart"))
+            var points = [Qt.vector3d(0.1, -0.2, 0.5), Qt.vector3d(0.9, 0.2, 0.4), Qt.vector3d(0.5, 0.0, 0.7)]
+            for (var i = 0; i < points.length; ++i)
+                backEnd.setMagVector(points[i])
+            var span = axes[0].max - axes[0].min
+            for (var a = 0; a < 3; ++a)
+                fuzzyCompare(axes[a].max - axes[a].min, span, 1e-6)
+            verify(span >= 0.8 && span < 1.0, "the widest extent with a margin: " + span)
+            var ranges = ["x", "y", "z"]
+            for (var j = 0; j < points.length; ++j) {
+                for (var k = 0; k < 3; ++k) {
+                    var v = points[j][ranges[k]]
+                    verify(v > axes[k].min && v < axes[k].max, ranges[k] + " " + v + " shown")
+                }
+            }
+            fuzzyCompare((axes[1].min + axes[1].max) / 2, 0, 1e-6)
+
+            mouseClick(child(page, "buttonStart"))
+            backEnd.magCalFinished(64)
+            mouseClick(child(page, "buttonStart"))
+            backEnd.setMagVector(Qt.vector3d(5, 5, 5))
+            backEnd.setMagVector(Qt.vector3d(5.2, 5, 5))
+            verify(axes[0].min > 4.5, "the last run's points no longer stretch the axes: " + axes[0].min)
+            mouseClick(child(page, "buttonCancel"))
+        }
+
+        // Every dot sits inside its disc, covered cells filled, missing ones
+        // a ring in their own colour that stands out from the disc.
+        function test_coverageDotsStayInTheirDiscs() {
+            var guide = backEnd.calibrationGuide
+            var cells = []
+            // Cells on the rim, where dots used to cross the disc's edge.
+            for (var i = 0; i < 24; ++i) {
+                var a = 2 * Math.PI * i / 24
+                cells.push(Math.cos(a), Math.sin(a), i % 2 === 0 ? 0.01 : -0.01, i % 3 === 0 ? 1 : 0)
+            }
+            guide.coverageCells = cells
+            var page = makePage(magComponent)
+            var map = child(page, "coverageMap")
+            waitForRendering(map)
+            for (var k = 0; k < 24; ++k) {
+                var d = map.dotOf(k)
+                var reach = Math.sqrt(Math.pow(d.x - d.discX, 2) + Math.pow(d.y - d.discY, 2)) + d.radius
+                verify(reach <= d.discRadius, "dot " + k + " reaches " + reach + " of " + d.discRadius)
+            }
+            var covered = map.dotOf(0)
+            var missing = map.dotOf(1)
+            // The canvas is read as the page shows it.
+            function pixelOf(x, y) {
+                var p = map.mapToItem(page, x, y)
+                return image.pixel(Math.round(p.x), Math.round(p.y))
+            }
+            var image
+            var fill
+            // The canvas paints on a later frame.
+            tryVerify(function () {
+                image = grabImage(page)
+                fill = pixelOf(covered.x, covered.y)
+                return fill.g > 0.5 && fill.r < 0.5
+            }, 5000, "a reached cell is green")
+            var hole = pixelOf(missing.x, missing.y)
+            verify(hole.r < 0.3, "a missing cell is open: " + hole)
+            var ring = false
+            for (var dx = -2; dx <= 2 && !ring; ++dx) {
+                var p = pixelOf(missing.x + missing.radius - 0.75 + dx, missing.y)
+                ring = p.r > 0.6 && p.g < 0.75
+            }
+            verify(ring, "a missing cell's ring is bright")
+            guide.coverageCells = []
+        }
+
         function test_nextFaceIsNotAnError() {
             var page = makePage(accComponent)
             var problem = child(page, "faceProblemText")

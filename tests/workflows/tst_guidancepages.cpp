@@ -12,6 +12,7 @@
 #include "customPlotItem.h"
 
 #include <QDir>
+#include <QFile>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQuickItem>
@@ -33,6 +34,7 @@ private slots:
     void magPageGuidesTheHeadingCheck();
     void accPageNamesAWrongFace();
     void reportOpensFromThePage();
+    void magMapStartsAfreshWithEachRun();
 };
 
 namespace {
@@ -156,8 +158,9 @@ void GuidancePagesTest::magPageShowsCoverageBesideTheScatter()
     host.screenshot(QStringLiteral("guide-mag-midrun"));
 }
 
-// Every fit with its figures or its whole reason, the Report button and
-// Back/Start show without scrolling, in the usual window and in a small one.
+// Every fit with its figures or its whole reason, the Report button,
+// Back/Start and the guidance show without scrolling, in the usual window and
+// in a small one, with a legible map and a scatter still worth looking at.
 void GuidancePagesTest::magPageKeepsFitsAndReportInView()
 {
     GuidedPageHost host(QStringLiteral("MagCal.qml"));
@@ -196,7 +199,10 @@ void GuidancePagesTest::magPageKeepsFitsAndReportInView()
                     > label->width() - label->property("leftPadding").toReal() + 0.5)
                 found << QStringLiteral("fit %1 is cut short: %2").arg(i).arg(shown);
         }
-        for (const char *name : {"reportButton", "buttonBack", "buttonStart"}) {
+        // The guidance beside the scatter shows whole too, without scrolling.
+        for (const char *name :
+            {"reportButton", "buttonBack", "buttonStart", "coverageText", "coverageMap",
+                "magHintText", "magFiguresText", "magVerdictText", "headingButton"}) {
             QQuickItem *item = host.item(QLatin1String(name));
             const QString cut = !item ? QStringLiteral("missing")
                 : !item->isVisible()  ? QStringLiteral("hidden")
@@ -214,6 +220,10 @@ void GuidancePagesTest::magPageKeepsFitsAndReportInView()
             qPrintable(
                 QStringLiteral("at %1x%2: %3").arg(size.width()).arg(size.height()).arg(seen)),
             5000);
+        QQuickItem *map = host.item("coverageMap");
+        QVERIFY2(map->height() >= 150, qPrintable(QString::number(map->height())));
+        QQuickItem *scatter = host.item("scatterGraph");
+        QVERIFY(scatter->width() >= 400 && scatter->height() >= 250);
         host.screenshot(
             QStringLiteral("guide-mag-midrun-%1x%2").arg(size.width()).arg(size.height()));
     }
@@ -306,13 +316,74 @@ void GuidancePagesTest::reportOpensFromThePage()
     host.rig.answerReads();
     QCOMPARE(host.page->property("calState").toInt(), 0);
     QTRY_VERIFY_WITH_TIMEOUT(button->isEnabled(), 5000);
+    // The result, docked under the chart while it stays.
+    QTRY_VERIFY_WITH_TIMEOUT(host.item("hintRect")->property("opacity").toReal() > 0.6, 5000);
+    host.saveWindow(QStringLiteral("guide-gyro-result"));
     host.click(button);
     QObject *text = findNamed(host.window->contentItem(), "reportText");
     QVERIFY(text);
-    QTRY_VERIFY_WITH_TIMEOUT(
-        text->property("text").toString().startsWith(QStringLiteral("gyroscope calibration, ")),
+    // A page with headings and tables, the module named as on the status strip.
+    QTRY_VERIFY_WITH_TIMEOUT(text->property("text").toString().contains(
+                                 QStringLiteral("<h2>Gyroscope calibration</h2>")),
         5000);
-    QVERIFY(text->property("text").toString().contains(QStringLiteral("Outcome: written")));
+    const QString page = text->property("text").toString();
+    QVERIFY(page.contains(QStringLiteral("<table")));
+    QVERIFY(page.contains(QStringLiteral("Offset X (°/s)")));
+    QVERIFY2(page.contains(QStringLiteral("ID 0x")), qPrintable(page));
+    QVERIFY(page.contains(QStringLiteral("written")));
+    host.window->resize(800, 600);
+    QTRY_COMPARE_WITH_TIMEOUT(host.page->size(), QSizeF(800, 600), 5000);
+    QObject *save = findNamed(host.window->contentItem(), "reportPdfButton");
+    QVERIFY(save);
+    QMetaObject::invokeMethod(save, "clicked");
+    QObject *status = findNamed(host.window->contentItem(), "reportPdfStatus");
+    const QString said = status->property("text").toString();
+    QVERIFY2(said.startsWith(QStringLiteral("Saved as ")), qPrintable(said));
+    QFile pdf(said.mid(9));
+    QVERIFY(pdf.open(QIODevice::ReadOnly));
+    QVERIFY(pdf.readAll().startsWith("%PDF-"));
+    QVERIFY(pdf.fileName().startsWith(host.reports.path()));
+    // The result stays docked under the chart meanwhile; the report is what is shown.
+    host.saveWindow(QStringLiteral("guide-report-800x600"));
+}
+
+// The map shows what this run reached: a new run starts with every cell
+// missing, whatever the last one covered.
+void GuidancePagesTest::magMapStartsAfreshWithEachRun()
+{
+    GuidedPageHost host(QStringLiteral("MagCal.qml"));
+    QVERIFY(host.ready());
+    host.page->setProperty("noDataTimeout", 60000);
+    CalibrationGuide &guide = *host.rig.backend.guide();
+    turnUpperHalf(host);
+    QVERIFY(guide.magCoverage() > 50);
+    QQuickItem *map = host.item("coverageMap");
+    const auto coveredOnMap = [&] {
+        const QVariantList cells = map->property("cells").toList();
+        int covered = 0;
+        for (int i = 3; i < cells.size(); i += 4)
+            covered += cells[i].toInt();
+        return covered;
+    };
+    QVERIFY(coveredOnMap() > 0);
+    host.click("buttonStart"); // Finish
+    host.rig.mag(QVector3D(0.1f, 0.1f, 0.1f));
+    host.rig.answerReads();
+    QTRY_COMPARE_WITH_TIMEOUT(host.page->property("calState").toInt(), 0, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(host.page->property("lowQuality").toInt() >= 0
+            || guide.reports().contains(QStringLiteral("magnetometer")),
+        5000);
+    QVERIFY(coveredOnMap() > 0);
+    // Half a sphere scores low: the result waits for the user, who drops it.
+    if (host.page->property("lowQuality").toInt() >= 0) {
+        host.click("buttonDiscard");
+        host.rig.answerReads();
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(host.page->property("lowQuality").toInt(), -1, 5000);
+    host.click("buttonStart"); // a new run
+    QCOMPARE(coveredOnMap(), 0);
+    QCOMPARE(host.text("coverageText"), QStringLiteral("Covered: 0%"));
+    host.click("buttonCancel");
 }
 
 QTEST_MAIN(GuidancePagesTest)

@@ -405,6 +405,19 @@ void CalibrationGuidanceWorkflowTest::reportHoldsBeforeAfterAndScore()
     QVERIFY(guide.reports().contains(QStringLiteral("accelerometer")));
     QVERIFY(guide.reportText(QStringLiteral("accelerometer"))
                 .contains(QStringLiteral("Score: 100/100")));
+    // The same run as a page, and printed beside its file.
+    const QString page = guide.reportHtml(QStringLiteral("accelerometer"));
+    QVERIFY(page.contains(QStringLiteral("ID 0x42 · HW 1442 · SW ")));
+    QVERIFY(page.contains(QStringLiteral("Report saved as ") + path));
+    const QString pdf = guide.saveReportPdf(QStringLiteral("accelerometer"));
+    QCOMPARE(pdf, path.left(path.size() - 4) + QStringLiteral("pdf"));
+    QFile printed(pdf);
+    QVERIFY(printed.open(QIODevice::ReadOnly));
+    QVERIFY(printed.readAll().startsWith("%PDF-"));
+    QCOMPARE(guide.reportPdfError(), QString());
+    // No run, nothing to print, and the page is told why.
+    QCOMPARE(guide.saveReportPdf(QStringLiteral("gyroscope")), QString());
+    QVERIFY(guide.reportPdfError().contains(QStringLiteral("no report")));
 
     // A refused run leaves a report too, saying why.
     positions = idealPositions(g);
@@ -455,7 +468,8 @@ void CalibrationGuidanceWorkflowTest::magRunKeepsItsPointsBesideItsReport()
     QVERIFY(blockOf(rig.writesTo(127).last()) == again.results()[std::size_t(again.best())].block);
 }
 
-QTEST_GUILESS_MAIN(CalibrationGuidanceWorkflowTest)
+// A GUI application: the report is printed with Qt's text layout.
+QTEST_MAIN(CalibrationGuidanceWorkflowTest)
 #include "tst_guidanceworkflow.moc"
 
 void CalibrationGuidanceWorkflowTest::magRunOverPartOfTheSphereWaitsAndSaysWhy_data()
