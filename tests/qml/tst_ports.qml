@@ -148,6 +148,39 @@ Item {
             compare(connection.takeConnectOnStart(), false)
         }
 
+        // The list names what the system knows of each port under its entry;
+        // a path has its path only.
+        function test_listShowsWhatTheSystemKnowsOfEachPort() {
+            var page = makePage()
+            var combo = child(page, "serialComboBox")
+            connection.setPortDetails(["FTDI · product 0403:6001 · serial A10K3XQ", ""])
+            combo.popup.open()
+            tryCompare(combo.popup, "opened", true)
+            var list = combo.popup.contentItem
+            tryVerify(function () { return list.itemAtIndex && list.itemAtIndex(1) !== null })
+            var first = list.itemAtIndex(0)
+            var detail = findChild(first, "portDetail")
+            verify(detail)
+            compare(detail.text, "FTDI · product 0403:6001 · serial A10K3XQ")
+            compare(detail.visible, true)
+            compare(findChild(list.itemAtIndex(1), "portDetail").visible, false)
+            verify(combo.popup.width >= 460, "wide enough for the details: " + combo.popup.width)
+            combo.popup.close()
+        }
+
+        // A click on the text of the box opens the list as the arrow does,
+        // and the field keeps the keyboard for a typed path.
+        function test_clickAnywhereOnTheBoxOpensTheList() {
+            var page = makePage()
+            var combo = child(page, "serialComboBox")
+            compare(combo.popup.visible, false)
+            mouseClick(combo, 20, combo.height / 2)
+            tryCompare(combo.popup, "opened", true)
+            verify(combo.contentItem.activeFocus, "the field takes the keys")
+            mouseClick(combo, 20, combo.height / 2)
+            tryCompare(combo.popup, "visible", false)
+        }
+
         function test_preselectedPortIsShownFirst() {
             connection.selectIndex(1)
             var page = makePage()
