@@ -92,6 +92,9 @@ DurUzaBackend::DurUzaBackend(QObject *parent)
     // A line about the module as it was goes when the link comes or goes.
     connect(&m_coms, &ComsHandler::linkOpened, m_moduleFiles, &ModuleFiles::moduleChanged);
     connect(&m_coms, &ComsHandler::linkClosed, m_moduleFiles, &ModuleFiles::moduleChanged);
+    // A restore rewrites the module: what Export or Import said no longer holds.
+    connect(m_moduleBackups, &ModuleBackups::restoreStateChanged, m_moduleFiles,
+        &ModuleFiles::moduleChanged);
     connect(&m_coms, &ComsHandler::linkOpened, m_moduleBackups, &ModuleBackups::linkChanged);
     connect(&m_coms, &ComsHandler::linkClosed, m_moduleBackups, &ModuleBackups::linkChanged);
 

@@ -267,21 +267,6 @@ Page {
                     }
                 }
             }
-
-            // A click anywhere on the box opens the list, not only on its
-            // arrow; the field keeps the keyboard for a typed path.
-            MouseArea {
-                objectName: "portBoxClickArea"
-                anchors.fill: parent
-                z: 2 // over the field, which would take the press for itself
-                onClicked: {
-                    serialComboBox.contentItem.forceActiveFocus()
-                    if (serialComboBox.popup.visible)
-                        serialComboBox.popup.close()
-                    else
-                        serialComboBox.popup.open()
-                }
-            }
         }
 
         Button {

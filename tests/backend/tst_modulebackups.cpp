@@ -106,8 +106,15 @@ private slots:
         QCOMPARE(changes.last().toMap().value(QStringLiteral("name")).toString(),
             QStringLiteral("MAG  Offset X"));
 
+        // What Export said before is about the module as it was.
+        backend.files()->setFolder(m_rig.home->filePath(QStringLiteral("exports")));
+        QSignalSpy exported(backend.files(), &ModuleFiles::exported);
+        QVERIFY(backend.files()->exportModule());
+        QVERIFY(exported.wait(10000));
+        QVERIFY(!backend.files()->status().isEmpty());
         QSignalSpy state(backups, &ModuleBackups::restoreStateChanged);
         QVERIFY(backups->restore(path));
+        QCOMPARE(backend.files()->status(), QString());
         QVERIFY(backups->restoring());
         QVERIFY(!backups->restore(path)); // one at a time
         QTRY_VERIFY_WITH_TIMEOUT(!backups->restoring(), 10000);

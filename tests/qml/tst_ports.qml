@@ -168,19 +168,6 @@ Item {
             combo.popup.close()
         }
 
-        // A click on the text of the box opens the list as the arrow does,
-        // and the field keeps the keyboard for a typed path.
-        function test_clickAnywhereOnTheBoxOpensTheList() {
-            var page = makePage()
-            var combo = child(page, "serialComboBox")
-            compare(combo.popup.visible, false)
-            mouseClick(combo, 20, combo.height / 2)
-            tryCompare(combo.popup, "opened", true)
-            verify(combo.contentItem.activeFocus, "the field takes the keys")
-            mouseClick(combo, 20, combo.height / 2)
-            tryCompare(combo.popup, "visible", false)
-        }
-
         function test_preselectedPortIsShownFirst() {
             connection.selectIndex(1)
             var page = makePage()
