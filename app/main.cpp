@@ -4,6 +4,7 @@
 #include "connectioncontroller.h"
 #include "customPlotItem.h"
 #include "durUzaBackend.h"
+#include "modulefiles.h"
 #include "registryitemmodel.h"
 #include "renderMode.h"
 #include "velmar_version.h"
@@ -90,6 +91,7 @@ int main(int argc, char *argv[])
     if (parser.isSet(portOption))
         connection->preselectPort(parser.value(portOption));
     connection->setConnectOnStart(parser.isSet(connectOption));
+    backend.files()->setFileAsker(ModuleFiles::desktopAsker());
 
     qmlRegisterType<RegistryItemModel>("com.duruza.registryModel", 1, 0, "RegisterModel");
     qmlRegisterType<CustomPlotItem>("CustomPlot", 1, 0, "CustomPlotItem");

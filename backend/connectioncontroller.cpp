@@ -15,9 +15,19 @@ const QString autoReconnectKey = QStringLiteral("connection/autoReconnect");
 ConnectionController::ConnectionController(DurUzaBackend *backend)
     : QObject(backend)
     , m_backend(backend)
-    , m_ports([backend](QStringList *labels, QStringList *names) {
+    , m_ports([this, backend](QStringList *labels, QStringList *names) {
         *labels = backend->availablePortsList();
         *names = backend->portNamesListed();
+        const QStringList details = backend->portDetailsListed();
+        // Before the list's own signal: a new entry finds its details there.
+        // The first list comes quietly, as PortChoice's does: nobody has seen one.
+        const bool first = !m_portDetailsListed;
+        m_portDetailsListed = true;
+        if (details != m_portDetails) {
+            m_portDetails = details;
+            if (!first)
+                emit portDetailsChanged();
+        }
     })
     , m_monitor(backend->moduleSources())
     , m_reconnector(backend, &m_ports, &m_monitor)

@@ -39,6 +39,9 @@ class ConnectionController : public QObject
     Q_OBJECT
     Q_PROPERTY(QStringList ports READ ports NOTIFY portsChanged)
     Q_PROPERTY(int selectedIndex READ selectedIndex NOTIFY selectedIndexChanged)
+    // Entry for entry with ports: what else the system knows of each port
+    // (maker, product, serial number), empty where it knows nothing.
+    Q_PROPERTY(QStringList portDetails READ portDetails NOTIFY portDetailsChanged)
     Q_PROPERTY(
         bool autoReconnect READ autoReconnect WRITE setAutoReconnect NOTIFY autoReconnectChanged)
 
@@ -89,6 +92,11 @@ public:
 
     QStringList ports() const { return m_ports.labels(); }
     QStringList portNames() const { return m_ports.names(); }
+    QStringList portDetails() const
+    {
+        m_ports.names(); // enumerated when first asked for, details and all
+        return m_portDetails;
+    }
     int selectedIndex() const { return m_ports.selectedIndex(); }
     bool autoReconnect() const { return m_autoReconnect; }
     void setAutoReconnect(bool on);
@@ -135,6 +143,7 @@ public:
 
 signals:
     void portsChanged();
+    void portDetailsChanged();
     void selectedIndexChanged();
     void autoReconnectChanged();
     void figuresChanged();
@@ -152,6 +161,8 @@ private:
 
     DurUzaBackend *m_backend;
     std::unique_ptr<QSettings> m_settings;
+    QStringList m_portDetails;
+    bool m_portDetailsListed = false;
     PortChoice m_ports;
     LinkMonitor m_monitor;
     ModuleReconnector m_reconnector;

@@ -15,6 +15,7 @@
 #include "serialports.h"
 
 #include <QDebug>
+#include <QFileInfo>
 
 Q_LOGGING_CATEGORY(lcBackend, "velmar.backend")
 
@@ -25,6 +26,20 @@ QString portListEntry(const SerialPortEntry &port)
     if (port.description.isEmpty())
         return port.portName;
     return port.portName + QStringLiteral(": ") + port.description;
+}
+
+QString portDetailText(const SerialPortEntry &port)
+{
+    QStringList parts;
+    if (!port.manufacturer.isEmpty())
+        parts << port.manufacturer;
+    if (port.hasIdentifiers)
+        parts << DurUzaBackend::tr("product %1:%2")
+                     .arg(port.vendorId, 4, 16, QLatin1Char('0'))
+                     .arg(port.productId, 4, 16, QLatin1Char('0'));
+    if (!port.serialNumber.isEmpty())
+        parts << DurUzaBackend::tr("serial %1").arg(port.serialNumber);
+    return parts.join(QStringLiteral(" · "));
 }
 
 // The catalogue comes before the helpers that watch its rows.
@@ -74,6 +89,14 @@ DurUzaBackend::DurUzaBackend(QObject *parent)
         },
         [this](const QByteArray &frame) { m_requests.sendNow(frame); }, this);
     m_moduleFiles->setBackup(m_beforeCalibrationWrite);
+    // A line about the module as it was goes when the link comes or goes.
+    connect(&m_coms, &ComsHandler::linkOpened, m_moduleFiles, &ModuleFiles::moduleChanged);
+    connect(&m_coms, &ComsHandler::linkClosed, m_moduleFiles, &ModuleFiles::moduleChanged);
+    // A restore rewrites the module: what Export or Import said no longer holds.
+    connect(m_moduleBackups, &ModuleBackups::restoreStateChanged, m_moduleFiles,
+        &ModuleFiles::moduleChanged);
+    connect(&m_coms, &ComsHandler::linkOpened, m_moduleBackups, &ModuleBackups::linkChanged);
+    connect(&m_coms, &ComsHandler::linkClosed, m_moduleBackups, &ModuleBackups::linkChanged);
 
     // Last, so its link handlers run after ours.
     m_connection = new ConnectionController(this);
@@ -98,10 +121,21 @@ QStringList DurUzaBackend::availablePortsList()
 {
     m_portCache.clear();
     m_portNameCache.clear();
+    m_portDetailCache.clear();
     const QList<SerialPortEntry> ports = enumerateSerialPorts();
     for (const SerialPortEntry &port : ports) {
+        // A path that led to a device and no longer does (a simulator that
+        // ended, a link removed) is a port gone; one named before it exists
+        // stays listed, so that Connect can say why it cannot be opened.
+        if (port.portName.contains(QLatin1Char('/'))) {
+            if (QFileInfo::exists(port.portName))
+                m_pathsSeen.insert(port.portName);
+            else if (m_pathsSeen.contains(port.portName))
+                continue;
+        }
         m_portCache.append(portListEntry(port));
         m_portNameCache.append(port.portName);
+        m_portDetailCache.append(portDetailText(port));
     }
     return m_portCache;
 }
@@ -198,6 +232,7 @@ void DurUzaBackend::dispatchBlock(int blockIndex, const quint8 *block)
     if (m_control1ToConfirm >= 0 && blockIndex == registerBlockAt(RegisterMap::Acc.address))
         readBackStreamingMode();
     m_moduleFiles->blockAnswered(blockIndex); // module files hook: a fresh answer arrived
+    m_moduleBackups->blockAnswered(blockIndex);
 }
 
 // A decoded sample goes to the charts first, then to its sensor's calibration.
@@ -244,6 +279,7 @@ bool DurUzaBackend::resetDefaults()
         emit resetDefaultsErrorChanged();
     }
     m_requests.resetDefaults();
+    m_moduleFiles->moduleChanged();
     return true;
 }
 
@@ -308,6 +344,7 @@ bool DurUzaBackend::writeRegisterText(int address, const QString &text)
     }
     setRegisterWriteError(QString());
     m_requests.writeAndReadBack(quint8(address), parsed.bytes, quint8(parsed.width));
+    m_moduleFiles->moduleChanged();
     return true;
 }
 

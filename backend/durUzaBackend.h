@@ -23,6 +23,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QQuaternion>
+#include <QSet>
 #include <QStringList>
 #include <QTimer>
 #include <QVariantList>
@@ -162,6 +163,8 @@ public:
     // The port names behind the entries of the last availablePortsList(), entry
     // for entry.
     QStringList portNamesListed() const { return m_portNameCache; }
+    // What else the system knows of each of them (portDetailText), entry for entry.
+    QStringList portDetailsListed() const { return m_portDetailCache; }
     QObject *calibrationGuide() const { return m_guide; }
     CalibrationGuide *guide() const { return m_guide; }
     QObject *moduleFiles() const;
@@ -258,6 +261,9 @@ private:
     // The port names behind m_portCache, entry for entry: Connect opens the
     // port the user saw, not whatever a fresh enumeration has at that index.
     QStringList m_portNameCache;
+    QStringList m_portDetailCache;
+    // Paths that have led to a device while listed: gone, they are not listed.
+    QSet<QString> m_pathsSeen;
     ComsHandler m_coms;
     RegisterObjects m_rows;
     QList<QObject *> m_registerList;

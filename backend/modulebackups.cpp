@@ -4,6 +4,7 @@
 #include "backendlog.h"
 
 #include "comsprotocol.h"
+#include "registerblocks.h"
 #include "velmar_version.h"
 
 #include <QVariantMap>
@@ -12,6 +13,9 @@
 #include <cstring>
 
 namespace {
+// A module answers a read within a few frames.
+constexpr int answerTimeoutMs = 3000;
+
 ModuleFileIdentity identityOf(const ModuleBackups::Image &image)
 {
     using namespace RegisterMap;
@@ -26,7 +30,17 @@ ModuleBackups::ModuleBackups(
     , m_image(std::move(image))
     , m_send(std::move(send))
     , m_store(folder)
-{ }
+{
+    m_restoreTimeout.setSingleShot(true);
+    m_restoreTimeout.setInterval(answerTimeoutMs);
+    connect(&m_restoreTimeout, &QTimer::timeout, this, [this] {
+        m_restoring.reset();
+        m_restoreStatus = tr("Restore written, but the module did not answer the read after it: "
+                             "read the registers to see what it holds.");
+        qCWarning(lcBackend) << m_restoreStatus;
+        emit restoreStateChanged();
+    });
+}
 
 QVariantList ModuleBackups::backups() const
 {
@@ -87,25 +101,51 @@ void ModuleBackups::list() const
     m_listed = true;
 }
 
-bool ModuleBackups::restore(const QString &path)
+bool ModuleBackups::restorable(const QString &path, ModuleFile *file, Image *image)
 {
     const ModuleFileReading reading = readModuleFile(path);
     if (!reading.ok) {
         setLastError(tr("Restore refused: %1").arg(reading.refusal));
         return false;
     }
-    Image image {};
-    if (!m_image(&image)) {
+    if (!m_image(image)) {
         setLastError(tr("Restore refused: not connected to a module whose settings were read."));
         return false;
     }
-    const QString incompatible = compatibilityRefusal(reading.file, identityOf(image));
+    const QString incompatible = compatibilityRefusal(reading.file, identityOf(*image));
     if (!incompatible.isEmpty()) {
         setLastError(tr("Restore refused: %1").arg(incompatible));
         return false;
     }
+    *file = reading.file;
+    return true;
+}
+
+QVariantList ModuleBackups::differences(const QString &path)
+{
+    QVariantList rows;
+    ModuleFile file;
+    Image image {};
+    if (!restorable(path, &file, &image))
+        return rows;
+    setLastError(QString());
+    for (const RegisterComparison &c : compareWithImage(file, image.data())) {
+        if (c.differs)
+            rows.append(QVariantMap {{QStringLiteral("name"), c.name},
+                {QStringLiteral("fileText"), c.fileText},
+                {QStringLiteral("moduleText"), c.moduleText}});
+    }
+    return rows;
+}
+
+bool ModuleBackups::restore(const QString &path)
+{
+    ModuleFile file;
+    Image image {};
+    if (restoring() || !restorable(path, &file, &image))
+        return false;
     std::bitset<registerCount> toWrite;
-    for (const RegisterComparison &c : compareWithImage(reading.file, image.data())) {
+    for (const RegisterComparison &c : compareWithImage(file, image.data())) {
         if (c.differs)
             toWrite.set(std::size_t(c.row));
     }
@@ -115,9 +155,66 @@ bool ModuleBackups::restore(const QString &path)
         return false;
     }
     for (const RegisterSpan run : writeRuns(toWrite))
-        m_send(writeRequest(run.address, reading.file.bytesAt(run.address), run.count));
-    // The answer shows on the register page, as after any edit.
+        m_send(writeRequest(run.address, file.bytesAt(run.address), run.count));
+    // The answer shows on the register page, as after any edit, and says
+    // whether the module took what was written.
+    m_restored = file;
+    m_restoredRows = toWrite;
+    m_restoreStatus.clear();
+    for (std::size_t i = 0; i < registerBlocks.size(); ++i) {
+        if (registerBlocks[i].start >= RegisterMap::Writable.address)
+            m_restoring.set(i);
+    }
     m_send(readRequest(RegisterMap::Writable));
+    m_restoreTimeout.start();
     setLastError(QString());
+    emit restoreStateChanged();
     return true;
+}
+
+void ModuleBackups::blockAnswered(int blockIndex)
+{
+    if (!restoring() || blockIndex < 0 || blockIndex >= int(m_restoring.size()))
+        return;
+    m_restoring.reset(std::size_t(blockIndex));
+    if (m_restoring.none())
+        finishRestore();
+}
+
+void ModuleBackups::finishRestore()
+{
+    m_restoreTimeout.stop();
+    Image image {};
+    if (!m_image(&image)) {
+        m_restoreStatus = tr("The connection closed before the module answered the restore.");
+        emit restoreStateChanged();
+        return;
+    }
+    int differing = 0;
+    for (const RegisterComparison &c : compareWithImage(m_restored, image.data()))
+        differing += c.differs ? 1 : 0;
+    const int written = int(m_restoredRows.count());
+    if (differing > 0)
+        m_restoreStatus = tr("Restored, but the module holds %n register(s) differently from the "
+                             "backup.",
+            nullptr, differing);
+    else if (written == 0)
+        m_restoreStatus = tr("Restored: the module already held what the backup holds; nothing "
+                             "was written.");
+    else
+        m_restoreStatus = tr("Restored: %n register(s) written, and the module holds them as in "
+                             "the backup.",
+            nullptr, written);
+    qCInfo(lcBackend) << m_restoreStatus;
+    emit restoreStateChanged();
+}
+
+void ModuleBackups::linkChanged()
+{
+    if (m_restoreStatus.isEmpty() && !restoring())
+        return;
+    m_restoreTimeout.stop();
+    m_restoring.reset();
+    m_restoreStatus.clear();
+    emit restoreStateChanged();
 }

@@ -7,9 +7,11 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <QVariantList>
 
 #include <array>
+#include <bitset>
 #include <functional>
 
 // The application's backups of a module's settings: taken before anything
@@ -24,6 +26,11 @@ class ModuleBackups : public QObject
     Q_PROPERTY(QString folder READ folder CONSTANT)
     // What the last backup or restore could not do; empty after one that worked.
     Q_PROPERTY(QString lastError READ lastError NOTIFY lastErrorChanged)
+    // True from a restore's writes until the module's answer to the read after them.
+    Q_PROPERTY(bool restoring READ restoring NOTIFY restoreStateChanged)
+    // What the last restore came to once the module answered ("Restored: ...");
+    // empty before, while it runs, and once the link came or went.
+    Q_PROPERTY(QString restoreStatus READ restoreStatus NOTIFY restoreStateChanged)
 
 public:
     using Image = std::array<quint8, RegisterMap::Size>;
@@ -40,6 +47,8 @@ public:
     QVariantList backups() const;
     QString folder() const { return m_store.folder(); }
     QString lastError() const { return m_lastError; }
+    bool restoring() const { return m_restoring.any(); }
+    QString restoreStatus() const { return m_restoreStatus; }
 
     // Saves the module's settings as they were last answered, with `trigger`
     // ("before Reset Defaults"). False, with lastError, when there is nothing
@@ -53,13 +62,27 @@ public:
     // nothing, a file that is not a whole valid module file or is for another
     // hardware version, and any restore while not connected.
     Q_INVOKABLE bool restore(const QString &path);
+    // What a restore of `path` would write now: maps of name, fileText (the
+    // backup's value) and moduleText (the module's, as last answered), one per
+    // register that differs, in address order. Empty, with lastError, when the
+    // restore would be refused; empty without when nothing differs.
+    Q_INVOKABLE QVariantList differences(const QString &path);
+
+    // Hook: the link handed the interface an updated register block.
+    void blockAnswered(int blockIndex);
+    // Hook: a link opened or closed; a restore's line was about the module before.
+    void linkChanged();
 
 signals:
     void backupsChanged();
     void lastErrorChanged();
+    void restoreStateChanged();
 
 private:
     void setLastError(const QString &text);
+    // The backup, refused with lastError when it cannot be restored now.
+    bool restorable(const QString &path, ModuleFile *file, Image *image);
+    void finishRestore();
     void list() const;
 
     ImageSource m_image;
@@ -68,4 +91,10 @@ private:
     mutable QVariantList m_backups;
     mutable bool m_listed = false;
     QString m_lastError;
+    // The blocks the read after a restore's writes still waits for.
+    std::bitset<32> m_restoring;
+    ModuleFile m_restored;
+    std::bitset<registerCount> m_restoredRows;
+    QString m_restoreStatus;
+    QTimer m_restoreTimeout;
 };

@@ -10,9 +10,11 @@
 #include "registerblocks.h"
 #include "velmar_version.h"
 
+#include <QApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QVariantMap>
@@ -138,6 +140,29 @@ void ModuleFiles::answered()
     }
 }
 
+ModuleFiles::FileAsker ModuleFiles::desktopAsker()
+{
+    return [](bool save, const QString &suggested) {
+        // The dialogs are widgets: only where the application has widgets.
+        if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
+            return QString();
+        const QString filter = tr("Module files (*.json);;All files (*)");
+        return save
+            ? QFileDialog::getSaveFileName(
+                nullptr, tr("Export the module's settings"), suggested, filter)
+            : QFileDialog::getOpenFileName(nullptr, tr("Import a module file"), suggested, filter);
+    };
+}
+
+QString ModuleFiles::suggestedName(const Image &image) const
+{
+    const ModuleFileIdentity identity = identityOf(image);
+    return QStringLiteral("velmar-0x%1-hw%2-%3.json")
+        .arg(identity.deviceId, 2, 16, QLatin1Char('0'))
+        .arg(identity.hardwareVersion)
+        .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd-HHmmss")));
+}
+
 bool ModuleFiles::exportModule()
 {
     Image image {};
@@ -147,8 +172,47 @@ bool ModuleFiles::exportModule()
         setStatus(tr("Export needs a connected module."), true);
         return false;
     }
+    if (!m_asker) {
+        m_exportPath.clear();
+        askFresh(Step::Export);
+        return true;
+    }
+    // The dialog opens in the folder only if it is there: made now, as Export would.
+    QDir().mkpath(m_folder);
+    const QString chosen = m_asker(true, QDir(m_folder).filePath(suggestedName(image)));
+    return !chosen.isEmpty() && exportModuleTo(chosen);
+}
+
+bool ModuleFiles::exportModuleTo(const QString &path)
+{
+    Image image {};
+    if (busy() || path.trimmed().isEmpty())
+        return false;
+    if (!m_image(&image)) {
+        setStatus(tr("Export needs a connected module."), true);
+        return false;
+    }
+    m_exportPath = QFileInfo(path.trimmed()).absoluteFilePath();
     askFresh(Step::Export);
     return true;
+}
+
+bool ModuleFiles::chooseImport()
+{
+    if (!m_asker || busy())
+        return false;
+    QDir().mkpath(m_folder);
+    const QString chosen = m_asker(false, m_folder);
+    return !chosen.isEmpty() && openImport(chosen);
+}
+
+void ModuleFiles::moduleChanged()
+{
+    if (busy() || !m_importPath.isEmpty() || m_status.isEmpty())
+        return;
+    m_status.clear();
+    m_failed = false;
+    emit stateChanged();
 }
 
 void ModuleFiles::finishExport(const Image &image)
@@ -158,14 +222,11 @@ void ModuleFiles::finishExport(const Image &image)
     file.application = QStringLiteral("velmar-imu " VELMAR_VERSION);
     file.trigger = QStringLiteral("export");
     file.savedAt = QDateTime::currentDateTimeUtc();
-    const QString name
-        = QStringLiteral("velmar-0x%1-hw%2-%3.json")
-              .arg(identity.deviceId, 2, 16, QLatin1Char('0'))
-              .arg(identity.hardwareVersion)
-              .arg(file.savedAt.toLocalTime().toString(QStringLiteral("yyyy-MM-dd-HHmmss")));
-    const QString path = QDir(m_folder).filePath(name);
-    if (!QDir().mkpath(m_folder)) {
-        setStatus(tr("Export failed: cannot make the folder %1.").arg(m_folder), true);
+    const QString path
+        = m_exportPath.isEmpty() ? QDir(m_folder).filePath(suggestedName(image)) : m_exportPath;
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!QDir().mkpath(folder)) {
+        setStatus(tr("Export failed: cannot make the folder %1.").arg(folder), true);
         return;
     }
     const QString error = CheckedFile::save(path, writeModuleFile(file));
@@ -173,6 +234,8 @@ void ModuleFiles::finishExport(const Image &image)
         setStatus(tr("Export failed: %1.").arg(error), true);
         return;
     }
+    // Import looks where the last file went.
+    setFolder(folder);
     setStatus(tr("Saved the module's settings as %1").arg(QDir::toNativeSeparators(path)), false);
     emit exported(path);
 }

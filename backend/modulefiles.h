@@ -52,6 +52,14 @@ public:
     // without it.
     using Backup = std::function<QString(const QString &trigger)>;
     void setBackup(Backup backup) { m_backup = std::move(backup); }
+    // Asks the user for a file: one to save to (`save`) or to open, starting
+    // at `suggested`; empty when the user cancelled. Set by the application
+    // only (desktopAsker): without it Export names its own file in the folder
+    // and chooseImport asks nothing, so that nothing waits on a window.
+    using FileAsker = std::function<QString(bool save, const QString &suggested)>;
+    void setFileAsker(FileAsker asker) { m_asker = std::move(asker); }
+    // The desktop's own file dialogs.
+    static FileAsker desktopAsker();
 
     static QString defaultFolder();
 
@@ -65,8 +73,14 @@ public:
     QVariantList importRows() const { return m_rows; }
 
     // Reads the module's settings, then saves them in the folder as
-    // "velmar-<device>-<date>.json". False when not connected or busy.
+    // "velmar-<device>-<date>.json" (or where the user said, when a file asker
+    // is set; cancelled, nothing happens). False when not connected or busy.
     Q_INVOKABLE bool exportModule();
+    // The same into the file `path`, whose folder becomes the folder.
+    Q_INVOKABLE bool exportModuleTo(const QString &path);
+    // Asks for a module file with the file asker and opens it as openImport
+    // does; false when there is no asker or the user cancelled.
+    Q_INVOKABLE bool chooseImport();
     // The module files in the folder, newest first (names only).
     Q_INVOKABLE QStringList filesInFolder() const;
     // Checks the file (a name in the folder or a whole path) and reads the
@@ -81,6 +95,10 @@ public:
 
     // Hook: the link handed the interface an updated register block.
     void blockAnswered(int blockIndex);
+    // Hook: a link opened or closed, or the module's settings were written
+    // from elsewhere. What the last Export or Import said was about the
+    // module as it was: the line goes, unless a run or an import is open.
+    void moduleChanged();
 
 signals:
     void folderChanged();
@@ -96,10 +114,14 @@ private:
     void finishCompare(const Image &image);
     void finishReadBack(const Image &image);
     void setStatus(const QString &text, bool failed);
+    QString suggestedName(const Image &image) const;
 
     ImageSource m_image;
     FrameSender m_send;
     Backup m_backup;
+    FileAsker m_asker;
+    // Where the running Export saves; empty: a name of its own in the folder.
+    QString m_exportPath;
     QString m_folder;
     Step m_step = Step::Idle;
     // Which of the writable registers' blocks have answered since the read.

@@ -24,8 +24,15 @@ QList<SerialPortEntry> enumerateSerialPorts()
 {
     QList<SerialPortEntry> ports;
     const auto infos = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : infos)
-        ports.append({info.portName(), info.description(), info.systemLocation()});
+    for (const QSerialPortInfo &info : infos) {
+        SerialPortEntry entry {info.portName(), info.description(), info.systemLocation()};
+        entry.manufacturer = info.manufacturer();
+        entry.serialNumber = info.serialNumber();
+        entry.hasIdentifiers = info.hasVendorIdentifier() && info.hasProductIdentifier();
+        entry.vendorId = info.vendorIdentifier();
+        entry.productId = info.productIdentifier();
+        ports.append(entry);
+    }
 
     const QString extra = QString::fromLocal8Bit(qgetenv("VELMAR_EXTRA_PORTS"));
     const auto paths = extra.split(QLatin1Char(':'), Qt::SkipEmptyParts);

@@ -10,6 +10,13 @@ struct SerialPortEntry
     QString portName;
     QString description;
     QString systemLocation;
+    // What the system knows of the device behind it (USB adapters mostly);
+    // empty, or without identifiers, for paths and plain UARTs.
+    QString manufacturer = {};
+    QString serialNumber = {};
+    bool hasIdentifiers = false;
+    quint16 vendorId = 0;
+    quint16 productId = 0;
 };
 
 // The one port enumeration of the application: the system's serial ports, then

@@ -240,6 +240,33 @@ Page {
             onActivated: backEnd.connection.selectIndex(index)
             onModelChanged: currentIndex = backEnd.connection.selectedIndex
             onAccepted: pageRoot.useTypedPort()
+
+            // Each port with what the system knows of it under its name; a
+            // path (a simulator's link) has nothing more than the path.
+            popup.width: Math.max(width, 460)
+            delegate: ItemDelegate {
+                id: portEntry
+                objectName: "portEntry_" + index
+                width: serialComboBox.popup.width
+                highlighted: serialComboBox.highlightedIndex === index
+                readonly property string detail: backEnd.connection.portDetails[index] || ""
+                contentItem: Column {
+                    Label {
+                        width: parent.width
+                        text: modelData
+                        elide: Text.ElideMiddle
+                    }
+                    Label {
+                        objectName: "portDetail"
+                        width: parent.width
+                        visible: text !== ""
+                        text: portEntry.detail
+                        elide: Text.ElideRight
+                        font.pixelSize: 12
+                        opacity: 0.7
+                    }
+                }
+            }
         }
 
         Button {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 import QtQuick 2.12
 import QtQuick.Controls 2.12
+import QtQuick.Controls.Material 2.12
 import "components"
 
 // The module's register map: one cell per register, filled column by column.
@@ -77,10 +78,15 @@ Page {
                     enabled: !backEnd.moduleFiles.busy
                     onClicked: backEnd.moduleFiles.exportModule()
                 }
+                // Import opens the desktop's file dialog over the table's,
+                // which keeps the folder's files and a path field beside it.
                 ToolButton {
                     objectName: "importButton"
                     text: qsTr("Import...")
-                    onClicked: importDialog.open()
+                    onClicked: {
+                        importDialog.open()
+                        Qt.callLater(importDialog.browse)
+                    }
                 }
                 ToolButton {
                     objectName: "backupsButton"
@@ -195,14 +201,15 @@ Page {
     }
 
     // What the last Export or Import did; under the map, not in the tool bar,
-    // whose flow a long line would keep re-laying.
+    // whose flow a long line would keep re-laying. It goes when it no longer
+    // applies: a link came or went, or the page wrote to the module.
     footer: Label {
         objectName: "moduleFilesStatus"
         visible: text.length > 0
         padding: 6
         elide: Text.ElideMiddle
         text: importDialog.opened ? "" : backEnd.moduleFiles.status
-        color: backEnd.moduleFiles.failed ? "#c62828" : palette.windowText
+        color: backEnd.moduleFiles.failed ? "#c62828" : Material.foreground
     }
 
     GridView {

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 import QtQuick 2.12
 import QtQuick.Controls 2.12
+import QtQuick.Controls.Material 2.12
+import QtQuick.Layouts 1.12
 
 // Asks before the factory reset: it rewrites every writable register, the
 // three sensors' calibrations among them, and cannot be taken back but from
@@ -33,16 +35,24 @@ Dialog {
                    + "saved first; Backups on the register page restores it.")
     }
 
-    footer: DialogButtonBox {
-        Button {
-            objectName: "resetDefaultsConfirmButton"
-            text: qsTr("Reset Defaults")
-            DialogButtonBox.buttonRole: DialogButtonBox.AcceptRole
-        }
-        Button {
-            objectName: "resetDefaultsCancelButton"
-            text: qsTr("Cancel")
-            DialogButtonBox.buttonRole: DialogButtonBox.RejectRole
+    // The button that erases stands apart from Cancel, on the other side.
+    footer: Pane {
+        background: Item {}
+        RowLayout {
+            anchors.fill: parent
+            Button {
+                objectName: "resetDefaultsConfirmButton"
+                text: qsTr("Reset Defaults")
+                Material.foreground: "#ef5350"
+                onClicked: dialog.accept()
+            }
+            Item { Layout.fillWidth: true }
+            Button {
+                objectName: "resetDefaultsCancelButton"
+                text: qsTr("Cancel")
+                flat: true
+                onClicked: dialog.reject()
+            }
         }
     }
 

@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 import QtQuick 2.12
 import QtQuick.Controls 2.12
+import QtQuick.Controls.Material 2.12
 import QtQuick.Layouts 1.12
 
 // Import on the register page: a module file against what the module holds
-// now, register by register. The user ticks what to write (a calibration
-// block goes as a whole), and after the write the table shows what the
-// module read back, in red where it holds something else than the file.
+// now, register by register, the ones that differ first. The user ticks what
+// to write (a calibration block goes as a whole, and counts as the registers
+// it writes), and after the write "Module now" is what the module read back,
+// in red where it holds something else than the file.
 Dialog {
     id: dialog
     objectName: "moduleImportDialog"
@@ -15,6 +17,25 @@ Dialog {
     // Chosen groups: a calibration block's name, or a register's own name.
     property var chosen: ({})
     readonly property var chosenNames: Object.keys(chosen).filter(function (k) { return chosen[k] })
+    // The registers a write of the choice writes: a block's every register
+    // the file holds, as the backend writes them and counts them after.
+    readonly property int chosenCount: {
+        var rows = files.importRows
+        var n = 0
+        for (var i = 0; i < rows.length; ++i) {
+            if (chosen[rows[i].group] === true)
+                ++n
+        }
+        return n
+    }
+    // The table's order: what differs first, each part in the file's order.
+    readonly property var shownRows: {
+        var rows = files.importRows
+        var differing = [], same = []
+        for (var i = 0; i < rows.length; ++i)
+            (rows[i].differs ? differing : same).push(rows[i])
+        return differing.concat(same)
+    }
     property var folderFiles: []
 
     function setChosen(group, on) {
@@ -34,6 +55,11 @@ Dialog {
     function openFile(path) {
         chosen = {}
         files.openImport(path)
+    }
+    // The desktop's own file dialog, where the application has one.
+    function browse() {
+        chosen = {}
+        files.chooseImport()
     }
 
     title: qsTr("Import a module file")
@@ -112,13 +138,19 @@ Dialog {
                 enabled: pathField.text.length > 0 && !dialog.files.busy
                 onClicked: dialog.openFile(pathField.text)
             }
+            Button {
+                objectName: "importBrowseButton"
+                text: qsTr("Browse...")
+                enabled: !dialog.files.busy
+                onClicked: dialog.browse()
+            }
         }
         Label {
             objectName: "importStatus"
             Layout.fillWidth: true
             wrapMode: Text.WordWrap
             text: dialog.files.status
-            color: dialog.files.failed ? "#c62828" : palette.windowText
+            color: dialog.files.failed ? "#c62828" : Material.foreground
             visible: text.length > 0
         }
         Label {
@@ -145,7 +177,7 @@ Dialog {
             Layout.fillWidth: true
             Layout.fillHeight: true
             clip: true
-            model: dialog.files.importRows
+            model: dialog.shownRows
             ScrollBar.vertical: ScrollBar {}
             delegate: RowLayout {
                 objectName: "importRow_" + modelData.name
@@ -169,10 +201,12 @@ Dialog {
                     text: modelData.fileText
                     font.bold: modelData.differs
                 }
+                // After a write, what the module read back.
                 Label {
+                    objectName: "importNow_" + modelData.name
                     Layout.preferredWidth: 130
-                    text: modelData.moduleText
-                    font.bold: modelData.differs
+                    text: modelData.afterText !== "" ? modelData.afterText : modelData.moduleText
+                    font.bold: modelData.afterText !== "" ? modelData.mismatch : modelData.differs
                 }
                 Label {
                     objectName: "importAfter_" + modelData.name
@@ -181,7 +215,7 @@ Dialog {
                           ? qsTr("%1  differs from the file").arg(modelData.afterText)
                           : modelData.written ? qsTr("%1  written").arg(modelData.afterText)
                                               : modelData.afterText
-                    color: modelData.mismatch ? "#c62828" : palette.windowText
+                    color: modelData.mismatch ? "#c62828" : Material.foreground
                     font.bold: modelData.mismatch
                 }
             }
@@ -191,9 +225,9 @@ Dialog {
     footer: DialogButtonBox {
         Button {
             objectName: "importWriteButton"
-            text: qsTr("Write chosen (%1)").arg(dialog.chosenNames.length)
+            text: qsTr("Write chosen (%1)").arg(dialog.chosenCount)
             DialogButtonBox.buttonRole: DialogButtonBox.ApplyRole
-            enabled: dialog.chosenNames.length > 0 && !dialog.files.busy
+            enabled: dialog.chosenCount > 0 && !dialog.files.busy
                      && dialog.files.importRows.length > 0
             onClicked: dialog.files.writeChosen(dialog.chosenNames)
         }

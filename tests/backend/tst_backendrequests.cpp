@@ -69,6 +69,8 @@ private slots:
     void portListEntryFormatsDescription_data();
     void portListEntryFormatsDescription();
     void portListListsEveryEnumeratedPort();
+    void portDetailsNameWhatTheSystemKnows_data();
+    void portDetailsNameWhatTheSystemKnows();
 
     void connectWithoutSelectedPortReportsAndStaysDisconnected_data();
     void connectWithoutSelectedPortReportsAndStaysDisconnected();
@@ -329,6 +331,39 @@ void BackendRequestsTest::portListListsEveryEnumeratedPort()
     QVERIFY(listed.size() >= 2);
     QCOMPARE(listed.mid(listed.size() - 2), (QStringList {"/tmp/velmar-a", "/tmp/velmar-b"}));
     QCOMPARE(backend.property("availablePortsList").toStringList(), listed);
+}
+
+void BackendRequestsTest::portDetailsNameWhatTheSystemKnows_data()
+{
+    QTest::addColumn<QString>("manufacturer");
+    QTest::addColumn<QString>("serial");
+    QTest::addColumn<bool>("ids");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("usb adapter") << "FTDI"
+                                 << "A10K3XQ" << true
+                                 << "FTDI · product 0403:6001 · serial A10K3XQ";
+    QTest::newRow("maker only") << "QinHeng Electronics"
+                                << "" << false << "QinHeng Electronics";
+    QTest::newRow("identifiers only") << ""
+                                      << "" << true << "product 0403:6001";
+    QTest::newRow("path or plain uart") << ""
+                                        << "" << false << "";
+}
+
+void BackendRequestsTest::portDetailsNameWhatTheSystemKnows()
+{
+    QFETCH(QString, manufacturer);
+    QFETCH(QString, serial);
+    QFETCH(bool, ids);
+    QFETCH(QString, text);
+    SerialPortEntry port {QStringLiteral("ttyUSB0"), QStringLiteral("FT232R USB UART"),
+        QStringLiteral("/dev/ttyUSB0")};
+    port.manufacturer = manufacturer;
+    port.serialNumber = serial;
+    port.hasIdentifiers = ids;
+    port.vendorId = 0x0403;
+    port.productId = 0x6001;
+    QCOMPARE(portDetailText(port), text);
 }
 
 void BackendRequestsTest::connectWithoutSelectedPortReportsAndStaysDisconnected_data()

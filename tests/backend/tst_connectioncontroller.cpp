@@ -82,6 +82,7 @@ private slots:
     void undecodableHardwareVersionIsNamed();
     void selectionFollowsItsPortAcrossListChanges();
     void typedPathIsListedAndConnects();
+    void vanishedPathLeavesTheListOnRefresh();
     void lastPortIsRememberedAndPreselected();
     void portWatcherSignalsOnceForABurst();
     void vanishedPortThatReturnsWithTheSameModuleIsReconnected();
@@ -249,6 +250,42 @@ void TestConnectionController::typedPathIsListedAndConnects()
     backend.connectClicked(index);
     QVERIFY(samples.wait(10000));
     QCOMPARE(connection->port(), linkPath);
+}
+
+// A link that led to a device and went (a simulator that ended) is not
+// offered any more; one named before anything is there stays, so that
+// Connect can say why it cannot be opened; one that comes back is listed.
+void TestConnectionController::vanishedPathLeavesTheListOnRefresh()
+{
+    const QString never = dir.filePath(QStringLiteral("never-there"));
+    QFile device(linkPath);
+    QVERIFY(device.open(QIODevice::WriteOnly));
+    device.close();
+    qputenv("VELMAR_EXTRA_PORTS", (linkPath + QLatin1Char(':') + never).toLocal8Bit());
+    DurUzaBackend backend;
+    ConnectionController *connection = backend.connectionController();
+    connection->refresh();
+    QVERIFY(connection->portNames().contains(linkPath));
+    QVERIFY(connection->portNames().contains(never));
+    // A path has nothing but its path to show.
+    QCOMPARE(connection->portDetails().size(), connection->ports().size());
+    QCOMPARE(connection->portDetails().at(connection->portNames().indexOf(linkPath)), QString());
+
+    QVERIFY(QFile::remove(linkPath));
+    QSignalSpy changed(connection, &ConnectionController::portsChanged);
+    connection->refresh();
+    QCOMPARE(changed.count(), 1);
+    QVERIFY(!connection->portNames().contains(linkPath));
+    QVERIFY(connection->portNames().contains(never));
+    QCOMPARE(connection->portDetails().size(), connection->ports().size());
+    // Entry for entry with what Connect opens.
+    QCOMPARE(backend.portNamesListed(), connection->portNames());
+
+    QVERIFY(device.open(QIODevice::WriteOnly));
+    device.close();
+    connection->refresh();
+    QVERIFY(connection->portNames().contains(linkPath));
+    QVERIFY(QFile::remove(linkPath));
 }
 
 void TestConnectionController::lastPortIsRememberedAndPreselected()

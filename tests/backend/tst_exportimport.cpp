@@ -7,6 +7,7 @@
 #include "modulefiles.h"
 
 #include "backendsim.h"
+#include "comshandler.h"
 #include "modulesimulator.h"
 #include "simhome.h"
 
@@ -156,11 +157,20 @@ private slots:
             !rowNamed(rows, QStringLiteral("Control1")).value(QStringLiteral("differs")).toBool());
 
         // Control2 and the gyroscope block, chosen by one of its registers; not the magnetometer.
+        // The table counts the rows of the chosen groups: what the status counts after.
+        int counted = 0;
+        for (const QVariant &row : rows) {
+            const QString group = row.toMap().value(QStringLiteral("group")).toString();
+            counted += group == QLatin1String("Control2") || group == QLatin1String("gyroscope");
+        }
+        QCOMPARE(counted, 4);
         const std::size_t logBefore = m_rig.sim->requests().size();
         QVERIFY(
             files->writeChosen({QStringLiteral("Control2"), QStringLiteral("Gyroscope Offset Z")}));
         QTRY_VERIFY_WITH_TIMEOUT(!files->busy(), 10000);
         QVERIFY2(!files->failed(), qPrintable(files->status()));
+        QVERIFY2(files->status().contains(QStringLiteral("holds %1 register(s)").arg(counted)),
+            qPrintable(files->status()));
         std::set<int> written;
         for (const SimRequest &w : writesOf(m_rig.sim->requests(), logBefore)) {
             for (int a = w.address; a < w.address + w.count; ++a)
@@ -182,6 +192,112 @@ private slots:
         const QVariantMap mx = rowNamed(after, QStringLiteral("MAG  Offset X"));
         QVERIFY(!mx.value(QStringLiteral("written")).toBool());
         QCOMPARE(mx.value(QStringLiteral("afterText")).toString(), QStringLiteral("0"));
+    }
+
+    // With the application's file dialogs: Export saves where the user said
+    // (and nothing is read when the user cancels), Import opens what was picked.
+    void filesGoWhereTheUserSays()
+    {
+        DurUzaBackend backend;
+        ModuleFiles *files = backend.files();
+        files->setFolder(m_rig.home->filePath(QStringLiteral("exports")));
+        QString answer;
+        QList<QPair<bool, QString>> asked;
+        files->setFileAsker([&](bool save, const QString &suggested) {
+            asked.append({save, suggested});
+            return answer;
+        });
+        connectToSim(backend, *m_rig.sim);
+
+        const std::size_t logBefore = m_rig.sim->requests().size();
+        QVERIFY(!files->exportModule()); // cancelled
+        QVERIFY(!files->busy());
+        const auto log = m_rig.sim->requests();
+        for (std::size_t i = logBefore; i < log.size(); ++i)
+            QVERIFY(log[i].write || log[i].address != 52); // no read for an export
+        QCOMPARE(asked.size(), 1);
+        QVERIFY(asked.first().first);
+        QVERIFY2(asked.first().second.startsWith(
+                     files->folder() + QStringLiteral("/velmar-0x5a-hw1442-")),
+            qPrintable(asked.first().second));
+
+        answer = m_rig.home->filePath(QStringLiteral("elsewhere/mine.json"));
+        QSignalSpy exported(files, &ModuleFiles::exported);
+        QVERIFY(files->exportModule());
+        QVERIFY(exported.wait(10000));
+        QCOMPARE(exported.first().first().toString(), answer);
+        QVERIFY(readModuleFile(answer).ok);
+        // Import looks where the last file went.
+        QCOMPARE(files->folder(), m_rig.home->filePath(QStringLiteral("elsewhere")));
+
+        // The path-taking entry point, as the dialog's answer takes it.
+        const QString direct = m_rig.home->filePath(QStringLiteral("direct.json"));
+        QVERIFY(files->exportModuleTo(direct));
+        QVERIFY(exported.wait(10000));
+        QCOMPARE(exported.last().first().toString(), direct);
+
+        auto wanted = m_rig.sim->registerImage();
+        wanted[53] = 0x21;
+        answer = fileOf(wanted, QStringLiteral("picked.json"));
+        QVERIFY(files->chooseImport());
+        QVERIFY(!asked.last().first);
+        QCOMPARE(asked.last().second, files->folder());
+        QCOMPARE(files->importPath(), answer);
+        QTRY_VERIFY_WITH_TIMEOUT(!files->busy() && !files->importRows().isEmpty(), 10000);
+        QVERIFY(rowNamed(files->importRows(), QStringLiteral("Control2"))
+                    .value(QStringLiteral("differs"))
+                    .toBool());
+        files->closeImport();
+        answer.clear();
+        QVERIFY(!files->chooseImport());
+        QVERIFY(files->importPath().isEmpty());
+
+        // Without an asker (no desktop), Import asks nothing.
+        files->setFileAsker({});
+        QVERIFY(!files->chooseImport());
+    }
+
+    // The line under the map speaks of the module as it was: it goes once a
+    // register is written from the page or the link goes, but not while an
+    // import is open.
+    void statusGoesWhenItNoLongerApplies()
+    {
+        DurUzaBackend backend;
+        ModuleFiles *files = backend.files();
+        files->setFolder(m_rig.home->filePath(QStringLiteral("exports")));
+        connectToSim(backend, *m_rig.sim);
+        QSignalSpy exported(files, &ModuleFiles::exported);
+        QVERIFY(files->exportModule());
+        QVERIFY(exported.wait(10000));
+        QVERIFY(files->status().startsWith(QStringLiteral("Saved")));
+        editRegister(backend, QStringLiteral("Control2"), QStringLiteral("0x21"), QVariant(0x21));
+        QCOMPARE(files->status(), QString());
+
+        auto wanted = m_rig.sim->registerImage();
+        wanted[53] = 0x00;
+        QVERIFY(files->openImport(fileOf(wanted, QStringLiteral("w.json"))));
+        QTRY_VERIFY_WITH_TIMEOUT(!files->busy() && !files->importRows().isEmpty(), 10000);
+        const QString choose = files->status();
+        QVERIFY(!choose.isEmpty());
+        editRegister(backend, QStringLiteral("Control2"), QStringLiteral("0x22"), QVariant(0x22));
+        QCOMPARE(files->status(), choose);
+        files->closeImport();
+
+        QVERIFY(files->exportModule());
+        QVERIFY(exported.wait(10000));
+        QVERIFY(!files->status().isEmpty());
+        QSignalSpy closed(backend.comsHandler(), &ComsHandler::linkClosed);
+        backend.connectClicked(0); // connected: the click disconnects
+        QVERIFY(closed.wait(10000));
+        QCOMPARE(files->status(), QString());
+        // A refusal for want of a connection goes once one opens.
+        QVERIFY(!files->exportModule());
+        QVERIFY(files->failed());
+        QSignalSpy opened(backend.comsHandler(), &ComsHandler::linkOpened);
+        connectToSim(backend, *m_rig.sim);
+        QVERIFY(opened.count() == 1 || opened.wait(10000));
+        QCOMPARE(files->status(), QString());
+        QVERIFY(!files->failed());
     }
 
     void aWriteTheModuleDoesNotTakeIsMarked()

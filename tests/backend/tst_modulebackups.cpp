@@ -7,6 +7,7 @@
 #include "modulefiles.h"
 
 #include "backendsim.h"
+#include "comshandler.h"
 #include "modulesimulator.h"
 #include "simhome.h"
 
@@ -78,6 +79,68 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(
             registerNamed(backend, QStringLiteral("MAG  Offset X"))->data(), QVariant(0.5f), 10000);
         QVERIFY(backups->lastError().isEmpty());
+    }
+
+    // Restore says what it would change before it writes, and once the
+    // module answered the read after the writes, how it went.
+    void restoreShowsTheDifferenceFirstAndSaysWhenDone()
+    {
+        DurUzaBackend backend;
+        auto *backups = backend.backups();
+        connectToSim(backend, *m_rig.sim);
+        QVERIFY(backups->backupBefore(QStringLiteral("before test")));
+        const QString path
+            = backups->backups().first().toMap().value(QStringLiteral("path")).toString();
+        QVERIFY(backups->differences(path).isEmpty());
+        QVERIFY(backups->lastError().isEmpty());
+
+        editRegister(backend, QStringLiteral("Control2"), QStringLiteral("0x21"), QVariant(0x21));
+        editRegister(
+            backend, QStringLiteral("MAG  Offset X"), QStringLiteral("0.5"), QVariant(0.5f));
+        const QVariantList changes = backups->differences(path);
+        QCOMPARE(changes.size(), 2);
+        const QVariantMap control2 = changes.first().toMap();
+        QCOMPARE(control2.value(QStringLiteral("name")).toString(), QStringLiteral("Control2"));
+        QCOMPARE(control2.value(QStringLiteral("moduleText")).toString(), QStringLiteral("0x21"));
+        QCOMPARE(control2.value(QStringLiteral("fileText")).toString(), QStringLiteral("0x00"));
+        QCOMPARE(changes.last().toMap().value(QStringLiteral("name")).toString(),
+            QStringLiteral("MAG  Offset X"));
+
+        // What Export said before is about the module as it was.
+        backend.files()->setFolder(m_rig.home->filePath(QStringLiteral("exports")));
+        QSignalSpy exported(backend.files(), &ModuleFiles::exported);
+        QVERIFY(backend.files()->exportModule());
+        QVERIFY(exported.wait(10000));
+        QVERIFY(!backend.files()->status().isEmpty());
+        QSignalSpy state(backups, &ModuleBackups::restoreStateChanged);
+        QVERIFY(backups->restore(path));
+        QCOMPARE(backend.files()->status(), QString());
+        QVERIFY(backups->restoring());
+        QVERIFY(!backups->restore(path)); // one at a time
+        QTRY_VERIFY_WITH_TIMEOUT(!backups->restoring(), 10000);
+        QVERIFY2(
+            backups->restoreStatus().startsWith(QStringLiteral("Restored: 2 register(s) written")),
+            qPrintable(backups->restoreStatus()));
+        QVERIFY(state.count() >= 2); // started, then done
+        QCOMPARE(int(m_rig.sim->registerImage()[53]), 0x00);
+        QVERIFY(backups->differences(path).isEmpty());
+
+        // A module that does not take a write: said, with how many.
+        editRegister(backend, QStringLiteral("Control2"), QStringLiteral("0x21"), QVariant(0x21));
+        m_rig.sim->setIgnoredWrites(53, 1);
+        QVERIFY(backups->restore(path));
+        QTRY_VERIFY_WITH_TIMEOUT(!backups->restoring(), 10000);
+        QVERIFY2(
+            backups->restoreStatus().contains(QStringLiteral("holds 1 register(s) differently")),
+            qPrintable(backups->restoreStatus()));
+
+        // The line was about the module as it was: a link that goes takes it.
+        QSignalSpy closed(backend.comsHandler(), &ComsHandler::linkClosed);
+        backend.connectClicked(0);
+        QVERIFY(closed.wait(10000));
+        QCOMPARE(backups->restoreStatus(), QString());
+        QVERIFY(backups->differences(path).isEmpty());
+        QVERIFY(backups->lastError().contains(QLatin1String("not connected")));
     }
 
     void restoreRefusesWhatItCannotTakeAndWritesNothing()

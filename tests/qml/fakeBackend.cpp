@@ -87,7 +87,23 @@ void FakeModuleBackups::reset()
     m_restored.clear();
     m_refreshes = 0;
     m_lastError.clear();
+    m_differences.clear();
+    m_asked.clear();
     setBackups({});
+    setRestoreState(false, QString());
+    emit lastErrorChanged();
+}
+
+void FakeModuleBackups::setRestoreState(bool restoring, const QString &status)
+{
+    m_restoring = restoring;
+    m_restoreStatus = status;
+    emit restoreStateChanged();
+}
+
+void FakeModuleBackups::setLastError(const QString &text)
+{
+    m_lastError = text;
     emit lastErrorChanged();
 }
 

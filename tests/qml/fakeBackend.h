@@ -192,6 +192,8 @@ class FakeModuleBackups : public QObject
     Q_PROPERTY(QVariantList backups MEMBER m_backups NOTIFY backupsChanged)
     Q_PROPERTY(QString folder MEMBER m_folder CONSTANT)
     Q_PROPERTY(QString lastError MEMBER m_lastError NOTIFY lastErrorChanged)
+    Q_PROPERTY(bool restoring MEMBER m_restoring NOTIFY restoreStateChanged)
+    Q_PROPERTY(QString restoreStatus MEMBER m_restoreStatus NOTIFY restoreStateChanged)
 
 public:
     using QObject::QObject;
@@ -201,15 +203,25 @@ public:
         m_restored.append(path);
         return true;
     }
+    // What the test set with setDifferences, whatever the path.
+    Q_INVOKABLE QVariantList differences(const QString &path)
+    {
+        m_asked.append(path);
+        return m_differences;
+    }
 
     // Test controls.
     Q_INVOKABLE void reset();
     Q_INVOKABLE void setBackups(const QVariantList &list);
     Q_INVOKABLE QStringList restored() const { return m_restored; }
+    Q_INVOKABLE void setDifferences(const QVariantList &rows) { m_differences = rows; }
+    Q_INVOKABLE void setRestoreState(bool restoring, const QString &status);
+    Q_INVOKABLE void setLastError(const QString &text);
 
 signals:
     void backupsChanged();
     void lastErrorChanged();
+    void restoreStateChanged();
 
 private:
     QVariantList m_backups;
@@ -217,6 +229,10 @@ private:
     QString m_lastError;
     QStringList m_restored;
     int m_refreshes = 0;
+    bool m_restoring = false;
+    QString m_restoreStatus;
+    QVariantList m_differences;
+    QStringList m_asked;
 };
 
 // Stands in for Export and Import: each call is recorded, and the test plays
@@ -235,6 +251,16 @@ class FakeModuleFiles : public QObject
 public:
     using QObject::QObject;
     Q_INVOKABLE bool exportModule() { return record(QStringLiteral("exportModule"), {}); }
+    Q_INVOKABLE bool exportModuleTo(const QString &path)
+    {
+        return record(QStringLiteral("exportModuleTo"), {path});
+    }
+    // As without a desktop: nothing is asked, nothing opened.
+    Q_INVOKABLE bool chooseImport()
+    {
+        record(QStringLiteral("chooseImport"), {});
+        return false;
+    }
     Q_INVOKABLE QStringList filesInFolder() const { return m_files; }
     Q_INVOKABLE bool openImport(const QString &path)
     {

@@ -20,6 +20,8 @@ void FakeConnection::reset()
 {
     m_ports.clear();
     m_portsRead = false;
+    m_portDetails.clear();
+    emit portDetailsChanged();
     m_wanted.clear();
     m_autoReconnect = true;
     m_linkOpen = false;

@@ -14,6 +14,7 @@ class FakeConnection : public QObject
     Q_OBJECT
     Q_PROPERTY(QStringList ports READ ports NOTIFY portsChanged)
     Q_PROPERTY(int selectedIndex READ selectedIndex NOTIFY selectedIndexChanged)
+    Q_PROPERTY(QStringList portDetails MEMBER m_portDetails NOTIFY portDetailsChanged)
     Q_PROPERTY(bool autoReconnect MEMBER m_autoReconnect NOTIFY autoReconnectChanged)
     Q_PROPERTY(bool linkOpen MEMBER m_linkOpen NOTIFY figuresChanged)
     Q_PROPERTY(QString port MEMBER m_port NOTIFY figuresChanged)
@@ -49,11 +50,17 @@ public:
     // Test controls.
     Q_INVOKABLE void reset();
     Q_INVOKABLE void setConnectOnStart(bool on) { m_connectOnStart = on; }
+    Q_INVOKABLE void setPortDetails(const QStringList &details)
+    {
+        m_portDetails = details;
+        emit portDetailsChanged();
+    }
     Q_INVOKABLE int cancelCalls() const { return m_cancelCalls; }
     Q_INVOKABLE QStringList usedPaths() const { return m_usedPaths; }
 
 signals:
     void portsChanged();
+    void portDetailsChanged();
     void selectedIndexChanged();
     void autoReconnectChanged();
     void figuresChanged();
@@ -66,6 +73,7 @@ private:
     QObject *m_backend;
     PortSource m_source;
     mutable QStringList m_ports;
+    QStringList m_portDetails;
     mutable bool m_portsRead = false;
     QString m_wanted;
     bool m_autoReconnect = true;

@@ -312,6 +312,25 @@ Item {
             backEnd.resetDefaultsError = ""
         }
 
+        // The button that erases stands on the other side from Cancel.
+        function test_resetDefaultsConfirmStandsApartFromCancel() {
+            var page = makePage()
+            mouseClick(child(page, "connectButton"))
+            mouseClick(child(page, "resetButton"))
+            var dialog = child(page, "resetDefaultsDialog")
+            tryCompare(dialog, "opened", true)
+            var footer = dialog.footer
+            var reset = child(footer, "resetDefaultsConfirmButton")
+            var cancel = child(footer, "resetDefaultsCancelButton")
+            var r = reset.mapToItem(footer, 0, 0)
+            var c = cancel.mapToItem(footer, 0, 0)
+            verify(r.x < footer.width / 2, "Reset Defaults on the left: " + r.x)
+            verify(c.x - (r.x + reset.width) > 100, "apart by more than a gap: " + c.x)
+            mouseClick(cancel)
+            tryCompare(dialog, "visible", false)
+            compare(backEnd.callCount("resetDefaults"), 0)
+        }
+
         function test_resetDefaultsAsksAndCancelSendsNothing() {
             var page = makePage()
             mouseClick(child(page, "connectButton"))

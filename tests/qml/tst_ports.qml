@@ -148,6 +148,26 @@ Item {
             compare(connection.takeConnectOnStart(), false)
         }
 
+        // The list names what the system knows of each port under its entry;
+        // a path has its path only.
+        function test_listShowsWhatTheSystemKnowsOfEachPort() {
+            var page = makePage()
+            var combo = child(page, "serialComboBox")
+            connection.setPortDetails(["FTDI · product 0403:6001 · serial A10K3XQ", ""])
+            combo.popup.open()
+            tryCompare(combo.popup, "opened", true)
+            var list = combo.popup.contentItem
+            tryVerify(function () { return list.itemAtIndex && list.itemAtIndex(1) !== null })
+            var first = list.itemAtIndex(0)
+            var detail = findChild(first, "portDetail")
+            verify(detail)
+            compare(detail.text, "FTDI · product 0403:6001 · serial A10K3XQ")
+            compare(detail.visible, true)
+            compare(findChild(list.itemAtIndex(1), "portDetail").visible, false)
+            verify(combo.popup.width >= 460, "wide enough for the details: " + combo.popup.width)
+            combo.popup.close()
+        }
+
         function test_preselectedPortIsShownFirst() {
             connection.selectIndex(1)
             var page = makePage()

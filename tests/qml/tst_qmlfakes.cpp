@@ -126,7 +126,7 @@ void QmlFakesTest::standInMatchesItsClass_data()
     QTest::newRow("connection") << Pair {&FakeConnection::staticMetaObject,
         &ConnectionController::staticMetaObject,
         {"method QStringList usedPaths()", "method int cancelCalls()", "method void reset()",
-            "method void setConnectOnStart(bool)"},
+            "method void setConnectOnStart(bool)", "method void setPortDetails(QStringList)"},
         {}};
     QTest::newRow("recording") << Pair {&FakeRecording::staticMetaObject,
         &RecordingController::staticMetaObject,
@@ -137,11 +137,12 @@ void QmlFakesTest::standInMatchesItsClass_data()
         << Pair {&FakeCalibrationGuide::staticMetaObject, &CalibrationGuide::staticMetaObject,
                {"method void setPdfAnswer(QString,QString)", "property QStringList printed"},
                {"method void refreshMag()", "signal void reportSaved(QString,QString)"}};
-    QTest::newRow("module backups")
-        << Pair {&FakeModuleBackups::staticMetaObject, &ModuleBackups::staticMetaObject,
-               {"method QStringList restored()", "method void reset()",
-                   "method void setBackups(QVariantList)"},
-               {}};
+    QTest::newRow("module backups") << Pair {&FakeModuleBackups::staticMetaObject,
+        &ModuleBackups::staticMetaObject,
+        {"method QStringList restored()", "method void reset()",
+            "method void setBackups(QVariantList)", "method void setDifferences(QVariantList)",
+            "method void setRestoreState(bool,QString)", "method void setLastError(QString)"},
+        {}};
     QTest::newRow("module files") << Pair {&FakeModuleFiles::staticMetaObject,
         &ModuleFiles::staticMetaObject,
         {"method QStringList calls()", "method QVariantList lastArguments()", "method void reset()",
