@@ -4,9 +4,9 @@
 #
 #   scripts/sanitize.sh asan   AddressSanitizer + UndefinedBehaviorSanitizer,
 #                              whole suite, under xvfb; leak detection in every
-#                              test except those that open windows (Qt 3D, Mesa
-#                              and the platform plugins leave their set-up
-#                              behind at exit: VELMAR_WINDOW_TESTS in
+#                              test except those that bring up a platform
+#                              plugin (Qt 3D, Mesa and the plugins leave their
+#                              set-up behind at exit: VELMAR_PLATFORM_TESTS in
 #                              cmake/VelmarTesting.cmake)
 #   scripts/sanitize.sh tsan   ThreadSanitizer, link and backend tests, the link
 #                              fault tests and the recording tests (the writer
@@ -58,8 +58,8 @@ cd "$build_dir"
 export CTEST_PARALLEL_LEVEL=${CTEST_PARALLEL_LEVEL:-$(nproc)}
 if [ "$mode" = asan ]; then
   # One run: the tests that open windows take turns on the display, the rest
-  # run beside them; those tests turn the leak check off for themselves
-  # (cmake/VelmarTesting.cmake).
+  # run beside them; tests that bring up a platform plugin turn the leak check
+  # off for themselves (cmake/VelmarTesting.cmake).
   ASAN_OPTIONS="detect_leaks=1:$asan_options" \
     exec "${display[@]}" ctest --output-on-failure "$@"
 fi
